@@ -1,0 +1,72 @@
+#include "Json.hpp"
+
+#include <PizzaCore/Fiscal/FiscalModels.hpp>
+#include <PizzaCore/Json/Decode.hpp>
+#include <PizzaCore/Json/Encode.hpp>
+#include <PizzaCore/Models/Database.hpp>
+
+#include <simdjson.h>
+
+namespace pizzacore {
+
+JSONError::JSONError(std::string reason, std::string path) : reason_(std::move(reason)), path_(std::move(path)) {
+    compose();
+}
+
+void JSONError::prependKey(std::string_view key) {
+    if (path_.empty() || path_.front() == '[') path_.insert(0, key);
+    else path_.insert(0, std::string(key) + ".");
+    compose();
+}
+
+void JSONError::prependIndex(std::size_t index) {
+    std::string segment = "[" + std::to_string(index) + "]";
+    if (!path_.empty() && path_.front() != '[') segment += ".";
+    path_.insert(0, segment);
+    compose();
+}
+
+void JSONError::compose() {
+    message_ = path_.empty() ? "No se pudo leer el documento: " + reason_ + "."
+                             : "No se pudo leer el documento en «" + path_ + "»: " + reason_ + ".";
+}
+
+template <class T>
+std::string toJSON(const T& value) {
+    std::string out;
+    json::Writer writer(out);
+    json::encode(writer, value);
+    return out;
+}
+
+template <class T>
+T fromJSON(std::string_view text) {
+    simdjson::dom::parser parser;
+    simdjson::dom::element root;
+    if (auto error = parser.parse(text.data(), text.size()).get(root)) json::failParse(error);
+    return json::decode(root, json::Tag<T>{});
+}
+
+#define PIZZACORE_JSON_FOR(T)                                                                                \
+    template std::string toJSON<T>(const T&);                                                                \
+    template T fromJSON<T>(std::string_view);
+
+PIZZACORE_JSON_FOR(Category)
+PIZZACORE_JSON_FOR(Product)
+PIZZACORE_JSON_FOR(Customer)
+PIZZACORE_JSON_FOR(Line)
+PIZZACORE_JSON_FOR(Draft)
+PIZZACORE_JSON_FOR(Order)
+PIZZACORE_JSON_FOR(Payment)
+PIZZACORE_JSON_FOR(Session)
+PIZZACORE_JSON_FOR(Settings)
+PIZZACORE_JSON_FOR(Audit)
+PIZZACORE_JSON_FOR(Database)
+PIZZACORE_JSON_FOR(FiscalSettings)
+PIZZACORE_JSON_FOR(FiscalLine)
+PIZZACORE_JSON_FOR(InvoiceProposal)
+PIZZACORE_JSON_FOR(FiscalInvoice)
+PIZZACORE_JSON_FOR(FiscalEvent)
+PIZZACORE_JSON_FOR(FiscalState)
+
+} // namespace pizzacore

@@ -1,0 +1,43 @@
+#pragma once
+
+// The JSON form of every record: compact, keys in byte order, absent optionals omitted, "/"
+// escaped, identifiers in upper case, instants as the shortest text that reads back exactly and
+// bytes as padded Base64. Reading ignores unknown keys, takes null as absent and refuses a
+// missing required key, a value of the wrong type and an unknown enumeration text.
+
+#include <exception>
+#include <string>
+#include <string_view>
+
+namespace pizzacore {
+
+// A document or record that cannot be read (or, for a non-finite instant, written). `what()`
+// says in Spanish what was wrong and where, as a key path such as "orders[3].draft.mode".
+class JSONError : public std::exception {
+public:
+    explicit JSONError(std::string reason, std::string path = {});
+
+    const char* what() const noexcept override { return message_.c_str(); }
+    const std::string& reason() const noexcept { return reason_; }
+    const std::string& path() const noexcept { return path_; }
+
+    // Used while the error travels out of nested objects and lists.
+    void prependKey(std::string_view key);
+    void prependIndex(std::size_t index);
+
+private:
+    void compose();
+    std::string reason_;
+    std::string path_;
+    std::string message_;
+};
+
+// Writes any record of the document (and the document itself).
+template <class T>
+std::string toJSON(const T& value);
+
+// Reads any record of the document (and the document itself); throws JSONError.
+template <class T>
+T fromJSON(std::string_view json);
+
+} // namespace pizzacore

@@ -1,0 +1,98 @@
+#pragma once
+
+// The enumerations of the document. Each case is stored as its Spanish text, which is also the
+// text shown to the operator; EnumCases lists every case with its text, in display order.
+
+#include <array>
+#include <optional>
+#include <string_view>
+#include <utility>
+
+namespace pizzacore {
+
+template <class E>
+struct EnumCases;
+
+template <class E>
+concept Enumeration = requires { EnumCases<E>::cases; };
+
+// The stored and displayed text of a case.
+template <Enumeration E>
+constexpr std::string_view rawValue(E value) {
+    for (const auto& [c, text] : EnumCases<E>::cases)
+        if (c == value) return text;
+    return {};
+}
+
+// The case whose stored text is exactly `text` (case and accents included), if any.
+template <Enumeration E>
+constexpr std::optional<E> enumFromRawValue(std::string_view text) {
+    for (const auto& [c, stored] : EnumCases<E>::cases)
+        if (stored == text) return c;
+    return std::nullopt;
+}
+
+// Every case, in display order.
+template <Enumeration E>
+constexpr auto allCases() {
+    std::array<E, EnumCases<E>::cases.size()> result{};
+    for (std::size_t i = 0; i < result.size(); ++i) result[i] = EnumCases<E>::cases[i].first;
+    return result;
+}
+
+// How the customer gets the order.
+enum class Mode { pickup, local, delivery };
+// The state of a confirmed order.
+enum class Preparation { preparing, ready, delivered, cancelled };
+enum class PaymentMethod { cash, card };
+// The ticket paper.
+enum class Paper { a4, mm58, mm80 };
+// A ticket destination; never stored.
+enum class Recipient { kitchen, bar, customer };
+
+template <>
+struct EnumCases<Mode> {
+    static constexpr std::array<std::pair<Mode, std::string_view>, 3> cases{{
+        {Mode::pickup, "Recoger"},
+        {Mode::local, "Comer en local"},
+        {Mode::delivery, "Domicilio"},
+    }};
+};
+
+template <>
+struct EnumCases<Preparation> {
+    static constexpr std::array<std::pair<Preparation, std::string_view>, 4> cases{{
+        {Preparation::preparing, "En preparación"},
+        {Preparation::ready, "Listo"},
+        {Preparation::delivered, "Entregado"},
+        {Preparation::cancelled, "Anulado"},
+    }};
+};
+
+template <>
+struct EnumCases<PaymentMethod> {
+    static constexpr std::array<std::pair<PaymentMethod, std::string_view>, 2> cases{{
+        {PaymentMethod::cash, "Efectivo"},
+        {PaymentMethod::card, "Tarjeta"},
+    }};
+};
+
+template <>
+struct EnumCases<Paper> {
+    static constexpr std::array<std::pair<Paper, std::string_view>, 3> cases{{
+        {Paper::a4, "A4"},
+        {Paper::mm58, "58 mm"},
+        {Paper::mm80, "80 mm"},
+    }};
+};
+
+template <>
+struct EnumCases<Recipient> {
+    static constexpr std::array<std::pair<Recipient, std::string_view>, 3> cases{{
+        {Recipient::kitchen, "Cocina"},
+        {Recipient::bar, "Barra"},
+        {Recipient::customer, "Cliente / reparto"},
+    }};
+};
+
+} // namespace pizzacore

@@ -1,0 +1,15 @@
+#include "Settings.hpp"
+
+namespace pizzacore {
+
+std::string Settings::currencyCode() const { return currency.value_or("EUR"); }
+
+std::vector<Recipient> Settings::recipients() const {
+    std::vector<Recipient> result;
+    if (kitchen) result.push_back(Recipient::kitchen);
+    if (bar) result.push_back(Recipient::bar);
+    if (customer) result.push_back(Recipient::customer);
+    return result;
+}
+
+} // namespace pizzacore

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <PizzaCore/Foundation/Bytes.hpp>
+#include <PizzaCore/Foundation/Record.hpp>
+#include <PizzaCore/Models/Enumerations.hpp>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace pizzacore {
+
+// Business data, ticket options and the business clock. `currency` is set by the fiscal
+// settings; `closingHour`:`closingMinute` in `timeZone` ends each business day; an empty
+// `printer` means the system's default printer.
+#define PIZZACORE_SETTINGS_FIELDS(X)                                                                         \
+    X(std::optional<std::string>, currency)                                                                  \
+    X(std::string, business, "Mi restaurante")                                                               \
+    X(std::string, taxID)                                                                                    \
+    X(std::string, phone)                                                                                    \
+    X(std::string, address)                                                                                  \
+    X(std::string, footer, "Gracias por tu pedido")                                                          \
+    X(std::optional<Bytes>, logo)                                                                            \
+    X(Paper, paper, Paper::a4)                                                                               \
+    X(bool, kitchen, true)                                                                                   \
+    X(bool, bar, false)                                                                                      \
+    X(bool, customer, true)                                                                                  \
+    X(bool, fullCopies, false)                                                                               \
+    X(std::int64_t, closingHour, 4)                                                                          \
+    X(std::int64_t, closingMinute, 0)                                                                        \
+    X(std::string, timeZone, "Europe/Madrid")                                                                \
+    X(std::string, printer)
+
+struct Settings {
+    PIZZACORE_RECORD(Settings, PIZZACORE_SETTINGS_FIELDS)
+
+    // `currency` when set, otherwise "EUR".
+    std::string currencyCode() const;
+    // The ticket destinations switched on, in the order kitchen, bar, customer.
+    std::vector<Recipient> recipients() const;
+};
+
+} // namespace pizzacore

@@ -1,0 +1,12 @@
+#include <Velmora/App/DataDirectory.hpp>
+#include <Velmora/Views/MainWindow.hpp>
+
+#include <QApplication>
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("Velmora");
+    velmora::MainWindow window(velmora::dataDirectory());
+    window.show();
+    return QApplication::exec();
+}
