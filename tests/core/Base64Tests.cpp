@@ -8,8 +8,15 @@ using namespace pizzacore;
 
 TEST(Base64, KnownVectors) {
     const std::pair<std::string, std::string> vectors[] = {
-        {"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}, {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="},
-        {"foobar", "Zm9vYmFy"}, {"\xff\xff\xff", "////"}, {"\xfb\xef", "++8="},
+        {"", ""},
+        {"f", "Zg=="},
+        {"fo", "Zm8="},
+        {"foo", "Zm9v"},
+        {"foob", "Zm9vYg=="},
+        {"fooba", "Zm9vYmE="},
+        {"foobar", "Zm9vYmFy"},
+        {"\xff\xff\xff", "////"},
+        {"\xfb\xef", "++8="},
     };
     for (const auto& [plain, encoded] : vectors) {
         Bytes bytes(plain.begin(), plain.end());
@@ -25,13 +32,14 @@ TEST(Base64, RoundTripsEveryLengthAndByte) {
     std::mt19937 random(3);
     for (std::size_t length = 0; length < 300; ++length) {
         Bytes bytes(length);
-        for (auto& b : bytes) b = static_cast<std::uint8_t>(random());
+        for (auto& b : bytes)
+            b = static_cast<std::uint8_t>(random());
         EXPECT_EQ(Base64::decode(Base64::encode(bytes)), bytes);
     }
 }
 
 TEST(Base64, RefusesMalformedText) {
-    for (const char* text : {"Zg", "Zg=", "Zm9", "Z===", "Zg==Zg==", "Zm9v\n", " Zm9v", "Zm-v", "Zm_v", "Zh==",
-                             "Zm9=", "=Zm9", "Zm=v"})
+    for (const char* text : {"Zg", "Zg=", "Zm9", "Z===", "Zg==Zg==", "Zm9v\n", " Zm9v", "Zm-v", "Zm_v",
+                             "Zh==", "Zm9=", "=Zm9", "Zm=v"})
         EXPECT_FALSE(Base64::decode(text).has_value()) << text;
 }

@@ -25,8 +25,9 @@ TEST(JsonExamples, InstantsAreTheShortestTextThatReadsBackExactly) {
     // 2025-03-07 12:00:00.5 UTC.
     Audit entry{someID, Instant::fromUnix(1741348800.5), "Apertura", ""};
     EXPECT_EQ(entry.date.seconds, 763041600.5);
-    EXPECT_EQ(toJSON(entry),
-              R"({"action":"Apertura","date":763041600.5,"id":"8F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8","reference":""})");
+    EXPECT_EQ(
+        toJSON(entry),
+        R"({"action":"Apertura","date":763041600.5,"id":"8F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8","reference":""})");
 
     std::mt19937_64 random(7);
     std::uniform_real_distribution<double> seconds(-1e9, 2e9);
@@ -57,7 +58,8 @@ TEST(JsonExamples, TextIsEscapedMinimallyWithSlashesEscaped) {
                     R"(","phone":"\n\t\r\b\f\u0001\u001f"})");
     EXPECT_EQ(fromJSON<Customer>(json), customer);
     // Readers accept the unescaped slash too.
-    EXPECT_EQ(fromJSON<Category>(R"({"bar":true,"id":"a/b","rawValue":"c\/d"})"), (Category{"a/b", "c/d", true}));
+    EXPECT_EQ(fromJSON<Category>(R"({"bar":true,"id":"a/b","rawValue":"c\/d"})"),
+              (Category{"a/b", "c/d", true}));
 }
 
 TEST(JsonExamples, InvalidUtf8IsRepairedSoTheDocumentAlwaysReadsBack) {
@@ -100,12 +102,15 @@ TEST(JsonExamples, AbsentOptionalsAreOmittedAndNullReadsAsAbsent) {
     EXPECT_FALSE(read.fiscal.has_value());
     EXPECT_EQ(toJSON(read), json);
 
-    Session open = fromJSON<Session>(R"({"businessDay":"2026-03-09","id":"8F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8",)"
-                                     R"("opened":1,"scheduledEnd":2,"reason":null})");
-    EXPECT_FALSE(open.closed || open.reason || open.salesAtClose || open.receiptsAtClose || open.unpaidAtClose);
+    Session open =
+        fromJSON<Session>(R"({"businessDay":"2026-03-09","id":"8F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8",)"
+                          R"("opened":1,"scheduledEnd":2,"reason":null})");
+    EXPECT_FALSE(open.closed || open.reason || open.salesAtClose || open.receiptsAtClose ||
+                 open.unpaidAtClose);
 
-    Product bare = fromJSON<Product>(R"({"active":true,"category":{"bar":false,"id":"pizzas","rawValue":"Pizzas"},)"
-                                     R"("cents":950,"id":"8F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8","name":"Margarita"})");
+    Product bare =
+        fromJSON<Product>(R"({"active":true,"category":{"bar":false,"id":"pizzas","rawValue":"Pizzas"},)"
+                          R"("cents":950,"id":"8F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8","name":"Margarita"})");
     EXPECT_FALSE(bare.taxRate || bare.image);
 }
 
@@ -127,7 +132,8 @@ TEST(JsonExamples, EnumerationsUseTheirStoredTexts) {
 }
 
 TEST(JsonExamples, UnknownKeysAreIgnoredAndOrderDoesNotMatter) {
-    Category category = fromJSON<Category>(R"({"rawValue":"Postres","extra":{"a":[1,2,{"b":null}]},"id":"x","bar":true})");
+    Category category =
+        fromJSON<Category>(R"({"rawValue":"Postres","extra":{"a":[1,2,{"b":null}]},"id":"x","bar":true})");
     EXPECT_EQ(category, (Category{"x", "Postres", true}));
 }
 

@@ -97,7 +97,8 @@ TEST(JsonRefusal, WrongTypesAreRefused) {
 TEST(JsonRefusal, UnknownEnumerationTextsAreRefusedExactly) {
     std::string json = sampleDocument();
     replaceOnce(json, R"("mode":"Domicilio")", R"("mode":"domicilio")");
-    EXPECT_EQ(refusal(json), "No se pudo leer el documento en «orders[0].draft.mode»: «domicilio» no es un valor admitido.");
+    EXPECT_EQ(refusal(json),
+              "No se pudo leer el documento en «orders[0].draft.mode»: «domicilio» no es un valor admitido.");
 
     json = sampleDocument();
     replaceOnce(json, R"("preparation":"En preparación")", R"("preparation":"En preparacion")");
@@ -114,7 +115,8 @@ TEST(JsonRefusal, MalformedIdentifiersAndBase64AreRefused) {
     auto idAt = json.find(R"("id":")", at) + 6;
     std::string broken = json;
     broken.replace(idAt, 36, "not-a-uuid");
-    EXPECT_NE(refusal(broken).find("«sessions[0].id»: «not-a-uuid» no es un identificador válido"), std::string::npos);
+    EXPECT_NE(refusal(broken).find("«sessions[0].id»: «not-a-uuid» no es un identificador válido"),
+              std::string::npos);
     broken = json;
     broken[idAt + 8] = '_'; // a dash that is not a dash
     EXPECT_NE(refusal(broken).find("sessions[0].id"), std::string::npos);
@@ -124,13 +126,15 @@ TEST(JsonRefusal, MalformedIdentifiersAndBase64AreRefused) {
 
     json = sampleDocument();
     replaceOnce(json, R"("printer":"")", R"("printer":"","logo":"AAA")");
-    EXPECT_EQ(refusal(json), "No se pudo leer el documento en «settings.logo»: el contenido binario no es Base64 válido.");
+    EXPECT_EQ(refusal(json),
+              "No se pudo leer el documento en «settings.logo»: el contenido binario no es Base64 válido.");
 }
 
 TEST(JsonRefusal, TextThatIsNotAJsonObjectIsRefused) {
     EXPECT_EQ(refusal(""), "No se pudo leer el documento: el texto está vacío.");
     EXPECT_EQ(refusal("[]"), "No se pudo leer el documento: se esperaba un objeto.");
-    EXPECT_EQ(refusal("{\"a\":"), "No se pudo leer el documento: no es JSON válido; está dañado o incompleto.");
+    EXPECT_EQ(refusal("{\"a\":"),
+              "No se pudo leer el documento: no es JSON válido; está dañado o incompleto.");
     EXPECT_EQ(refusal("{\"a\":\"\xff\"}"), "No se pudo leer el documento: contiene texto UTF-8 no válido.");
     EXPECT_EQ(refusal(std::string(5000, '[') + std::string(5000, ']')),
               "No se pudo leer el documento: tiene demasiados niveles anidados.");

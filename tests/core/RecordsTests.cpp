@@ -84,7 +84,8 @@ TEST(Records, SettingsRecipientsAndCurrency) {
     Settings settings;
     EXPECT_EQ(settings.recipients(), (std::vector<Recipient>{Recipient::kitchen, Recipient::customer}));
     settings.bar = true;
-    EXPECT_EQ(settings.recipients(), (std::vector<Recipient>{Recipient::kitchen, Recipient::bar, Recipient::customer}));
+    EXPECT_EQ(settings.recipients(),
+              (std::vector<Recipient>{Recipient::kitchen, Recipient::bar, Recipient::customer}));
     settings.kitchen = settings.bar = settings.customer = false;
     EXPECT_TRUE(settings.recipients().empty());
 
@@ -116,8 +117,8 @@ TEST(Records, EnumerationTextsAndOrder) {
     EXPECT_EQ(rawValue(Recipient::customer), "Cliente / reparto");
     EXPECT_EQ(rawValue(Paper::mm58), "58 mm");
     EXPECT_EQ(rawValue(InvoiceKind::correction), "R4");
-    EXPECT_EQ(allCases<Preparation>(), (std::array{Preparation::preparing, Preparation::ready, Preparation::delivered,
-                                                   Preparation::cancelled}));
+    EXPECT_EQ(allCases<Preparation>(), (std::array{Preparation::preparing, Preparation::ready,
+                                                   Preparation::delivered, Preparation::cancelled}));
     EXPECT_EQ(enumFromRawValue<PaymentMethod>("Tarjeta"), PaymentMethod::card);
     EXPECT_FALSE(enumFromRawValue<PaymentMethod>("tarjeta").has_value());
 }

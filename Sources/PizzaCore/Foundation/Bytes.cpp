@@ -12,7 +12,8 @@ constexpr std::uint8_t invalid = 0xFF;
 constexpr std::array<std::uint8_t, 256> makeDecodeTable() {
     std::array<std::uint8_t, 256> table{};
     table.fill(invalid);
-    for (std::uint8_t i = 0; i < 64; ++i) table[static_cast<unsigned char>(alphabet[i])] = i;
+    for (std::uint8_t i = 0; i < 64; ++i)
+        table[static_cast<unsigned char>(alphabet[i])] = i;
     return table;
 }
 constexpr auto decodeTable = makeDecodeTable();

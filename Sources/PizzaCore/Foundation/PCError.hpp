@@ -14,7 +14,8 @@ public:
     const std::string& message() const noexcept { return message_; }
 
 private:
-    explicit PCError(std::string message) : message_(std::move(message)) {}
+    explicit PCError(std::string message)
+        : message_(std::move(message)) {}
     std::string message_;
 };
 

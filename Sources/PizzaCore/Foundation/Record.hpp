@@ -34,10 +34,13 @@ constexpr std::tuple<F...> fieldList(FieldListStart, F... fields) {
 } // namespace detail
 
 template <class T>
-concept Record = requires { T::fields(); };
+concept Record = requires {
+    T::fields();
+};
 
 } // namespace pizzacore
 
+// clang-format off
 #define PIZZACORE_MEMBER(type, name, ...) type name __VA_OPT__(= __VA_ARGS__);
 #define PIZZACORE_FIELD_ENTRY(type, name, ...)                                                               \
     , ::pizzacore::Field<Self, type> { #name, "\"" #name "\":", &Self::name }
@@ -49,3 +52,4 @@ concept Record = requires { T::fields(); };
         using Self = Type;                                                                                   \
         return ::pizzacore::detail::fieldList(::pizzacore::detail::FieldListStart{} LIST(PIZZACORE_FIELD_ENTRY)); \
     }
+// clang-format on

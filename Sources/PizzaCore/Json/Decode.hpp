@@ -17,12 +17,24 @@ namespace pizzacore::json {
 template <class T>
 struct Tag {};
 
-inline std::string decode(Element e, Tag<std::string>) { return readString(e); }
-inline bool decode(Element e, Tag<bool>) { return readBool(e); }
-inline std::int64_t decode(Element e, Tag<std::int64_t>) { return readInteger(e); }
-inline Instant decode(Element e, Tag<Instant>) { return readInstant(e); }
-inline Uuid decode(Element e, Tag<Uuid>) { return readUuid(e); }
-inline Bytes decode(Element e, Tag<Bytes>) { return readBytes(e); }
+inline std::string decode(Element e, Tag<std::string>) {
+    return readString(e);
+}
+inline bool decode(Element e, Tag<bool>) {
+    return readBool(e);
+}
+inline std::int64_t decode(Element e, Tag<std::int64_t>) {
+    return readInteger(e);
+}
+inline Instant decode(Element e, Tag<Instant>) {
+    return readInstant(e);
+}
+inline Uuid decode(Element e, Tag<Uuid>) {
+    return readUuid(e);
+}
+inline Bytes decode(Element e, Tag<Bytes>) {
+    return readBytes(e);
+}
 
 template <Enumeration E>
 E decode(Element e, Tag<E>) {
@@ -33,8 +45,7 @@ E decode(Element e, Tag<E>) {
 }
 
 template <class T>
-    requires IsList<T>::value
-T decode(Element e, Tag<T>);
+requires IsList<T>::value T decode(Element e, Tag<T>);
 
 template <Record T>
 T decode(Element e, Tag<T>);
@@ -53,8 +64,7 @@ inline std::map<std::string, std::int64_t> decode(Element e, Tag<std::map<std::s
 }
 
 template <class T>
-    requires IsList<T>::value
-T decode(Element e, Tag<T>) {
+requires IsList<T>::value T decode(Element e, Tag<T>) {
     using Value = typename IsList<T>::Element;
     auto array = readArray(e);
     T list;
@@ -80,8 +90,10 @@ using Slot = std::conditional_t<IsOptional<M>::value, M, std::optional<M>>;
 template <class M>
 void readSlot(Slot<M>& slot, Element value) {
     if constexpr (IsOptional<M>::value) {
-        if (value.is_null()) slot.reset();
-        else slot = decode(value, Tag<typename IsOptional<M>::Inner>{});
+        if (value.is_null())
+            slot.reset();
+        else
+            slot = decode(value, Tag<typename IsOptional<M>::Inner>{});
     } else {
         slot = decode(value, Tag<M>{});
     }
@@ -89,8 +101,10 @@ void readSlot(Slot<M>& slot, Element value) {
 
 template <class M>
 M&& takeSlot(Slot<M>& slot) {
-    if constexpr (IsOptional<M>::value) return std::move(slot);
-    else return std::move(*slot);
+    if constexpr (IsOptional<M>::value)
+        return std::move(slot);
+    else
+        return std::move(*slot);
 }
 
 template <class T, class Fields, std::size_t... I>
@@ -119,20 +133,23 @@ T decode(Element e, Tag<T>) {
             };
             // Unknown keys match no field and are ignored.
             (void)(readIfNamed(std::integral_constant<std::size_t, I>{}) || ...);
-        }(Indices{});
+        }
+        (Indices{});
     }
 
     return [&]<std::size_t... I>(std::index_sequence<I...>) {
         auto requirePresent = [&]<std::size_t N>(std::integral_constant<std::size_t, N>) {
             using M = typename std::tuple_element_t<N, std::remove_cvref_t<decltype(fields)>>::Type;
             if constexpr (!IsOptional<M>::value) {
-                if (!std::get<N>(slots)) throw JSONError("falta este campo obligatorio", std::string(std::get<N>(fields).name));
+                if (!std::get<N>(slots))
+                    throw JSONError("falta este campo obligatorio", std::string(std::get<N>(fields).name));
             }
         };
         (requirePresent(std::integral_constant<std::size_t, I>{}), ...);
         using Members = std::remove_cvref_t<decltype(fields)>;
         return T{takeSlot<typename std::tuple_element_t<I, Members>::Type>(std::get<I>(slots))...};
-    }(Indices{});
+    }
+    (Indices{});
 }
 
 } // namespace pizzacore::json

@@ -12,12 +12,24 @@
 
 namespace pizzacore::json {
 
-inline void encode(Writer& w, const std::string& value) { w.string(value); }
-inline void encode(Writer& w, bool value) { w.boolean(value); }
-inline void encode(Writer& w, std::int64_t value) { w.integer(value); }
-inline void encode(Writer& w, const Instant& value) { w.number(value.seconds); }
-inline void encode(Writer& w, const Uuid& value) { w.uuid(value); }
-inline void encode(Writer& w, const Bytes& value) { w.bytes(value); }
+inline void encode(Writer& w, const std::string& value) {
+    w.string(value);
+}
+inline void encode(Writer& w, bool value) {
+    w.boolean(value);
+}
+inline void encode(Writer& w, std::int64_t value) {
+    w.integer(value);
+}
+inline void encode(Writer& w, const Instant& value) {
+    w.number(value.seconds);
+}
+inline void encode(Writer& w, const Uuid& value) {
+    w.uuid(value);
+}
+inline void encode(Writer& w, const Bytes& value) {
+    w.bytes(value);
+}
 
 template <Enumeration E>
 void encode(Writer& w, E value) {
@@ -25,8 +37,7 @@ void encode(Writer& w, E value) {
 }
 
 template <class T>
-    requires IsList<T>::value
-void encode(Writer& w, const T& list);
+requires IsList<T>::value void encode(Writer& w, const T& list);
 
 template <Record T>
 void encode(Writer& w, const T& record);
@@ -45,8 +56,7 @@ inline void encode(Writer& w, const std::map<std::string, std::int64_t>& map) {
 }
 
 template <class T>
-    requires IsList<T>::value
-void encode(Writer& w, const T& list) {
+requires IsList<T>::value void encode(Writer& w, const T& list) {
     w.raw('[');
     bool first = true;
     for (const auto& element : list) {
@@ -66,8 +76,10 @@ void encodeField(Writer& w, const Owner& record, const Field<Owner, Member>& fie
     if (!first) w.raw(',');
     first = false;
     w.raw(field.quotedKey);
-    if constexpr (IsOptional<Member>::value) encode(w, *value);
-    else encode(w, value);
+    if constexpr (IsOptional<Member>::value)
+        encode(w, *value);
+    else
+        encode(w, value);
 }
 
 template <Record T>
@@ -78,7 +90,8 @@ void encode(Writer& w, const T& record) {
     bool first = true;
     [&]<std::size_t... K>(std::index_sequence<K...>) {
         (encodeField(w, record, std::get<order[K]>(fields), first), ...);
-    }(std::make_index_sequence<fieldCount<T>>{});
+    }
+    (std::make_index_sequence<fieldCount<T>>{});
     w.raw('}');
 }
 

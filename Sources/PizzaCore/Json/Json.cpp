@@ -9,13 +9,17 @@
 
 namespace pizzacore {
 
-JSONError::JSONError(std::string reason, std::string path) : reason_(std::move(reason)), path_(std::move(path)) {
+JSONError::JSONError(std::string reason, std::string path)
+    : reason_(std::move(reason))
+    , path_(std::move(path)) {
     compose();
 }
 
 void JSONError::prependKey(std::string_view key) {
-    if (path_.empty() || path_.front() == '[') path_.insert(0, key);
-    else path_.insert(0, std::string(key) + ".");
+    if (path_.empty() || path_.front() == '[')
+        path_.insert(0, key);
+    else
+        path_.insert(0, std::string(key) + ".");
     compose();
 }
 

@@ -9,7 +9,8 @@ std::string quoted(std::string_view text) {
     std::string shown(text.substr(0, limit));
     if (text.size() > limit) {
         // Never cut a UTF-8 sequence in half.
-        while (!shown.empty() && (static_cast<unsigned char>(shown.back()) & 0xC0) == 0x80) shown.pop_back();
+        while (!shown.empty() && (static_cast<unsigned char>(shown.back()) & 0xC0) == 0x80)
+            shown.pop_back();
         if (!shown.empty() && static_cast<unsigned char>(shown.back()) >= 0xC0) shown.pop_back();
         shown += "…";
     }
@@ -17,7 +18,9 @@ std::string quoted(std::string_view text) {
 }
 } // namespace
 
-void failType(std::string_view expected) { throw JSONError("se esperaba " + std::string(expected)); }
+void failType(std::string_view expected) {
+    throw JSONError("se esperaba " + std::string(expected));
+}
 
 void failUnknownText(std::string_view text) {
     throw JSONError(quoted(text) + " no es un valor admitido");
@@ -26,14 +29,28 @@ void failUnknownText(std::string_view text) {
 void failParse(simdjson::error_code code) {
     std::string reason;
     switch (code) {
-    case simdjson::EMPTY: reason = "el texto está vacío"; break;
-    case simdjson::UTF8_ERROR: reason = "contiene texto UTF-8 no válido"; break;
-    case simdjson::DEPTH_ERROR: reason = "tiene demasiados niveles anidados"; break;
-    case simdjson::MEMALLOC: reason = "no hay memoria suficiente para leerlo"; break;
-    case simdjson::CAPACITY: reason = "es demasiado grande"; break;
+    case simdjson::EMPTY:
+        reason = "el texto está vacío";
+        break;
+    case simdjson::UTF8_ERROR:
+        reason = "contiene texto UTF-8 no válido";
+        break;
+    case simdjson::DEPTH_ERROR:
+        reason = "tiene demasiados niveles anidados";
+        break;
+    case simdjson::MEMALLOC:
+        reason = "no hay memoria suficiente para leerlo";
+        break;
+    case simdjson::CAPACITY:
+        reason = "es demasiado grande";
+        break;
     case simdjson::NUMBER_ERROR:
-    case simdjson::NUMBER_OUT_OF_RANGE: reason = "contiene un número que no se puede leer"; break;
-    default: reason = "no es JSON válido; está dañado o incompleto"; break;
+    case simdjson::NUMBER_OUT_OF_RANGE:
+        reason = "contiene un número que no se puede leer";
+        break;
+    default:
+        reason = "no es JSON válido; está dañado o incompleto";
+        break;
     }
     throw JSONError(reason);
 }
@@ -44,7 +61,9 @@ std::string_view readStringView(Element e) {
     return text;
 }
 
-std::string readString(Element e) { return std::string(readStringView(e)); }
+std::string readString(Element e) {
+    return std::string(readStringView(e));
+}
 
 bool readBool(Element e) {
     bool value = false;

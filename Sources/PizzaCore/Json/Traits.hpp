@@ -39,9 +39,11 @@ constexpr auto sortedFieldOrder() {
     std::array<std::string_view, count> names{};
     [&]<std::size_t... I>(std::index_sequence<I...>) {
         ((names[I] = std::get<I>(fields).name), ...);
-    }(std::make_index_sequence<count>{});
+    }
+    (std::make_index_sequence<count>{});
     std::array<std::size_t, count> order{};
-    for (std::size_t i = 0; i < count; ++i) order[i] = i;
+    for (std::size_t i = 0; i < count; ++i)
+        order[i] = i;
     std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return names[a] < names[b]; });
     return order;
 }

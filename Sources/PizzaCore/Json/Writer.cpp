@@ -16,11 +16,13 @@ namespace {
 // UTF-8 sequences (the text then needs a validity check), 0 for the rest.
 constexpr std::array<std::uint8_t, 256> makeClassTable() {
     std::array<std::uint8_t, 256> table{};
-    for (int c = 0; c < 0x20; ++c) table[c] = 1;
+    for (int c = 0; c < 0x20; ++c)
+        table[c] = 1;
     table['"'] = 1;
     table['\\'] = 1;
     table['/'] = 1;
-    for (int c = 0x80; c < 0x100; ++c) table[c] = 2;
+    for (int c = 0x80; c < 0x100; ++c)
+        table[c] = 2;
     return table;
 }
 constexpr auto classTable = makeClassTable();
@@ -42,7 +44,8 @@ std::string repairUTF8(std::string_view text) {
         }
         std::size_t length = 0;
         unsigned char low = 0x80, high = 0xBF;
-        if (c >= 0xC2 && c <= 0xDF) length = 2;
+        if (c >= 0xC2 && c <= 0xDF)
+            length = 2;
         else if (c >= 0xE0 && c <= 0xEF) {
             length = 3;
             if (c == 0xE0) low = 0xA0;
@@ -81,9 +84,12 @@ void Writer::string(std::string_view text) {
             break;
         }
     out_.push_back('"');
-    if (plainASCII) out_.append(text);
-    else if (simdjson::validate_utf8(text.data(), text.size())) escaped(text);
-    else escaped(repairUTF8(text));
+    if (plainASCII)
+        out_.append(text);
+    else if (simdjson::validate_utf8(text.data(), text.size()))
+        escaped(text);
+    else
+        escaped(repairUTF8(text));
     out_.push_back('"');
 }
 
@@ -96,14 +102,30 @@ void Writer::escaped(std::string_view text) {
         out_.append(text.data() + runStart, i - runStart);
         runStart = i + 1;
         switch (c) {
-        case '"': out_.append("\\\""); break;
-        case '\\': out_.append("\\\\"); break;
-        case '/': out_.append("\\/"); break;
-        case '\b': out_.append("\\b"); break;
-        case '\f': out_.append("\\f"); break;
-        case '\n': out_.append("\\n"); break;
-        case '\r': out_.append("\\r"); break;
-        case '\t': out_.append("\\t"); break;
+        case '"':
+            out_.append("\\\"");
+            break;
+        case '\\':
+            out_.append("\\\\");
+            break;
+        case '/':
+            out_.append("\\/");
+            break;
+        case '\b':
+            out_.append("\\b");
+            break;
+        case '\f':
+            out_.append("\\f");
+            break;
+        case '\n':
+            out_.append("\\n");
+            break;
+        case '\r':
+            out_.append("\\r");
+            break;
+        case '\t':
+            out_.append("\\t");
+            break;
         default: {
             const char unicode[6] = {'\\', 'u', '0', '0', hex[c >> 4], hex[c & 15]};
             out_.append(unicode, 6);

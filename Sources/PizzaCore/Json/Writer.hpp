@@ -14,7 +14,8 @@ namespace pizzacore::json {
 // record encoder, which knows every key in advance.
 class Writer {
 public:
-    explicit Writer(std::string& out) : out_(out) {}
+    explicit Writer(std::string& out)
+        : out_(out) {}
 
     void raw(char c) { out_.push_back(c); }
     void raw(std::string_view text) { out_.append(text); }

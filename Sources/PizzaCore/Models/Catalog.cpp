@@ -6,10 +6,18 @@ Category Category::make(std::string name, bool bar) {
     return Category{Uuid::random().text(), std::move(name), bar};
 }
 
-Category Category::pizza() { return Category{"pizzas", "Pizzas", false}; }
-Category Category::drink() { return Category{"refrescos", "Refrescos", true}; }
-Category Category::side() { return Category{"complementos", "Complementos", false}; }
-std::vector<Category> Category::initial() { return {pizza(), drink(), side()}; }
+Category Category::pizza() {
+    return Category{"pizzas", "Pizzas", false};
+}
+Category Category::drink() {
+    return Category{"refrescos", "Refrescos", true};
+}
+Category Category::side() {
+    return Category{"complementos", "Complementos", false};
+}
+std::vector<Category> Category::initial() {
+    return {pizza(), drink(), side()};
+}
 
 } // namespace pizzacore
 

@@ -14,7 +14,9 @@ template <class E>
 struct EnumCases;
 
 template <class E>
-concept Enumeration = requires { EnumCases<E>::cases; };
+concept Enumeration = requires {
+    EnumCases<E>::cases;
+};
 
 // The stored and displayed text of a case.
 template <Enumeration E>
@@ -36,7 +38,8 @@ constexpr std::optional<E> enumFromRawValue(std::string_view text) {
 template <Enumeration E>
 constexpr auto allCases() {
     std::array<E, EnumCases<E>::cases.size()> result{};
-    for (std::size_t i = 0; i < result.size(); ++i) result[i] = EnumCases<E>::cases[i].first;
+    for (std::size_t i = 0; i < result.size(); ++i)
+        result[i] = EnumCases<E>::cases[i].first;
     return result;
 }
 

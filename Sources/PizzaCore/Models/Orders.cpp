@@ -14,7 +14,8 @@ Line Line::make(const Product& product) {
 
 Cents Draft::total() const {
     Cents sum = 0;
-    for (const Line& line : lines) sum += line.total();
+    for (const Line& line : lines)
+        sum += line.total();
     return sum;
 }
 

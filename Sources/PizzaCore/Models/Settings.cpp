@@ -2,7 +2,9 @@
 
 namespace pizzacore {
 
-std::string Settings::currencyCode() const { return currency.value_or("EUR"); }
+std::string Settings::currencyCode() const {
+    return currency.value_or("EUR");
+}
 
 std::vector<Recipient> Settings::recipients() const {
     std::vector<Recipient> result;

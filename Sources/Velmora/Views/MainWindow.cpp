@@ -5,7 +5,8 @@
 
 namespace velmora {
 
-MainWindow::MainWindow(const std::filesystem::path& dataDirectory, QWidget* parent) : QMainWindow(parent) {
+MainWindow::MainWindow(const std::filesystem::path& dataDirectory, QWidget* parent)
+    : QMainWindow(parent) {
     setWindowTitle("Velmora");
     auto* central = new QWidget(this);
     auto* layout = new QVBoxLayout(central);
@@ -15,8 +16,8 @@ MainWindow::MainWindow(const std::filesystem::path& dataDirectory, QWidget* pare
     font.setPointSizeF(font.pointSizeF() * 2);
     font.setBold(true);
     title->setFont(font);
-    auto* folder = new QLabel(QString::fromUtf8("Carpeta de datos: ") + QString::fromStdString(dataDirectory.string()),
-                              central);
+    auto* folder = new QLabel(
+        QString::fromUtf8("Carpeta de datos: ") + QString::fromStdString(dataDirectory.string()), central);
     folder->setObjectName("dataFolder");
     folder->setTextInteractionFlags(Qt::TextSelectableByMouse);
     layout->addStretch();
