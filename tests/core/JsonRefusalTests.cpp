@@ -85,7 +85,7 @@ TEST(JsonRefusal, WrongTypesAreRefused) {
         {R"("business":"Mi restaurante")", R"("business":["Mi restaurante"])",
          "No se pudo leer el documento en «settings.business»: se esperaba un texto."},
         {R"("taxRate":1000})", R"("taxRate":"10"})",
-         "No se pudo leer el documento en «products[0].taxRate»: se esperaba un número entero."},
+         "No se pudo leer el documento en «orders[0].draft.lines[0].taxRate»: se esperaba un número entero."},
     };
     for (const Case& c : cases) {
         std::string json = sampleDocument();
