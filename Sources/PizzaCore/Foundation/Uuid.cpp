@@ -2,6 +2,7 @@
 
 #include <sys/random.h>
 
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <system_error>
@@ -11,16 +12,6 @@ namespace pizzacore {
 namespace {
 constexpr char upperHex[] = "0123456789ABCDEF";
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-
-bool isDashPosition(std::size_t i) {
-    return i == 8 || i == 13 || i == 18 || i == 23;
-}
 } // namespace
 
 Uuid Uuid::random() {
@@ -39,37 +30,54 @@ Uuid Uuid::random() {
     return uuid;
 }
 
-std::optional<Uuid> Uuid::parse(std::string_view text) {
-    if (text.size() != 36) return std::nullopt;
-    Uuid uuid;
-    std::size_t byte = 0;
-    for (std::size_t i = 0; i < 36;) {
-        if (isDashPosition(i)) {
-            if (text[i] != '-') return std::nullopt;
-            ++i;
-            continue;
-        }
-        int high = hexValue(text[i]);
-        int low = hexValue(text[i + 1]);
-        if (high < 0 || low < 0) return std::nullopt;
-        uuid.bytes[byte++] = static_cast<std::uint8_t>(high << 4 | low);
-        i += 2;
+namespace {
+// The value of each hexadecimal digit in either case; -1 for every other byte.
+constexpr std::array<std::int8_t, 256> makeHexValues() {
+    std::array<std::int8_t, 256> table{};
+    table.fill(-1);
+    for (int c = 0; c < 10; ++c)
+        table['0' + c] = static_cast<std::int8_t>(c);
+    for (int c = 0; c < 6; ++c)
+        table['A' + c] = table['a' + c] = static_cast<std::int8_t>(10 + c);
+    return table;
+}
+constexpr auto hexValues = makeHexValues();
+
+// Where the two digits of each byte start in the canonical text.
+constexpr std::array<std::uint8_t, 16> digitOffsets = {0,  2,  4,  6,  9,  11, 14, 16,
+                                                       19, 21, 24, 26, 28, 30, 32, 34};
+
+// The two upper-case digits of every byte value.
+constexpr std::array<char, 512> makeHexPairs() {
+    std::array<char, 512> pairs{};
+    for (int b = 0; b < 256; ++b) {
+        pairs[2 * b] = upperHex[b >> 4];
+        pairs[2 * b + 1] = upperHex[b & 15];
     }
+    return pairs;
+}
+constexpr auto hexPairs = makeHexPairs();
+} // namespace
+
+std::optional<Uuid> Uuid::parse(std::string_view text) {
+    if (text.size() != 36 || text[8] != '-' || text[13] != '-' || text[18] != '-' || text[23] != '-')
+        return std::nullopt;
+    Uuid uuid;
+    int invalid = 0;
+    for (std::size_t i = 0; i < 16; ++i) {
+        const int high = hexValues[static_cast<unsigned char>(text[digitOffsets[i]])];
+        const int low = hexValues[static_cast<unsigned char>(text[digitOffsets[i] + 1])];
+        invalid |= high | low; // any -1 sets the sign bit
+        uuid.bytes[i] = static_cast<std::uint8_t>(high << 4 | low);
+    }
+    if (invalid < 0) return std::nullopt;
     return uuid;
 }
 
 void Uuid::write(char* out) const {
-    std::size_t byte = 0;
-    for (std::size_t i = 0; i < 36;) {
-        if (isDashPosition(i)) {
-            out[i++] = '-';
-            continue;
-        }
-        out[i] = upperHex[bytes[byte] >> 4];
-        out[i + 1] = upperHex[bytes[byte] & 0x0F];
-        ++byte;
-        i += 2;
-    }
+    for (std::size_t i = 0; i < 16; ++i)
+        std::memcpy(out + digitOffsets[i], &hexPairs[2 * bytes[i]], 2);
+    out[8] = out[13] = out[18] = out[23] = '-';
 }
 
 std::string Uuid::text() const {

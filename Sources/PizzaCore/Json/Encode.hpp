@@ -95,4 +95,62 @@ void encode(Writer& w, const T& record) {
     w.raw('}');
 }
 
+// A generous estimate of the written size, so that the output grows once instead of doubling
+// its way up (every doubling copies and touches fresh memory).
+inline std::size_t sizeHint(const std::string& value) {
+    return value.size() + value.size() / 8 + 2;
+}
+inline std::size_t sizeHint(bool) {
+    return 5;
+}
+inline std::size_t sizeHint(std::int64_t) {
+    return 20;
+}
+inline std::size_t sizeHint(const Instant&) {
+    return 24;
+}
+inline std::size_t sizeHint(const Uuid&) {
+    return 38;
+}
+inline std::size_t sizeHint(const Bytes& value) {
+    return (value.size() + 2) / 3 * 4 * 33 / 32 + 2;
+}
+template <Enumeration E>
+std::size_t sizeHint(E) {
+    return 24;
+}
+inline std::size_t sizeHint(const std::map<std::string, std::int64_t>& map) {
+    std::size_t size = 2;
+    for (const auto& [key, value] : map)
+        size += sizeHint(key) + 22;
+    return size;
+}
+template <Record T>
+std::size_t sizeHint(const T& record);
+template <class T>
+requires IsList<T>::value std::size_t sizeHint(const T& list) {
+    std::size_t size = 2 + list.size();
+    for (const auto& element : list)
+        size += sizeHint(element);
+    return size;
+}
+template <Record T>
+std::size_t sizeHint(const T& record) {
+    std::size_t size = 2;
+    std::apply(
+        [&](const auto&... field) {
+            auto one = [&](const auto& f) {
+                const auto& value = record.*f.member;
+                if constexpr (IsOptional<std::remove_cvref_t<decltype(value)>>::value) {
+                    if (value) size += f.quotedKey.size() + 1 + sizeHint(*value);
+                } else {
+                    size += f.quotedKey.size() + 1 + sizeHint(value);
+                }
+            };
+            (one(field), ...);
+        },
+        T::fields());
+    return size;
+}
+
 } // namespace pizzacore::json

@@ -39,5 +39,13 @@ std::string toJSON(const T& value);
 // Reads any record of the document (and the document itself); throws JSONError.
 template <class T>
 T fromJSON(std::string_view json);
+// The same without copying the text first when the string has room for the parser's padding
+// after its end (at least 64 bytes of spare capacity), as every string from toJSON has.
+template <class T>
+T fromJSON(const std::string& json);
+template <class T>
+T fromJSON(const char* json) {
+    return fromJSON<T>(std::string_view(json));
+}
 
 } // namespace pizzacore
