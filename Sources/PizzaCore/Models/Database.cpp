@@ -8,4 +8,8 @@ std::optional<Payment> Database::paymentFor(const Order& order) const {
     return std::nullopt;
 }
 
+void Database::record(std::string action, std::string reference, Instant now) {
+    audit.push_back(Audit{Uuid::random(), now, std::move(action), std::move(reference)});
+}
+
 } // namespace pizzacore

@@ -34,8 +34,20 @@ namespace pizzacore {
 struct Database {
     PIZZACORE_RECORD(Database, PIZZACORE_DATABASE_FIELDS)
 
+    // Operations that change the document check everything first, then change it, then append
+    // their audit entry; a refusal throws PCError and leaves the document as it was. Operations
+    // that need the current time take it as their last argument, so that the caller's clock
+    // decides every instant.
+
     // The first payment registered for the order, if any.
     std::optional<Payment> paymentFor(const Order& order) const;
+
+    // Audit trail: appends one entry (new id, `now`, action, reference). Never fails.
+    void record(std::string action, std::string reference, Instant now);
+
+    // Fiscal archive.
+
+    // Cash sessions.
 };
 
 } // namespace pizzacore
