@@ -13,6 +13,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace pizzacore {
@@ -57,6 +58,31 @@ struct EnumCases<InvoiceKind> {
     }};
 };
 
+// The name of the kind shown to the operator.
+constexpr std::string_view title(InvoiceKind kind) {
+    switch (kind) {
+    case InvoiceKind::full:
+        return "Factura completa";
+    case InvoiceKind::simplified:
+        return "Factura simplificada";
+    case InvoiceKind::correction:
+        return "Factura rectificativa";
+    case InvoiceKind::simplifiedCorrection:
+        return "Rectificativa simplificada";
+    }
+    return {};
+}
+
+// Whether the kind corrects an issued invoice (and so needs its identifier and a reason).
+constexpr bool rectifies(InvoiceKind kind) {
+    return kind == InvoiceKind::correction || kind == InvoiceKind::simplifiedCorrection;
+}
+
+// Whether the kind names its recipient (name, tax number and address).
+constexpr bool requiresRecipient(InvoiceKind kind) {
+    return kind == InvoiceKind::full || kind == InvoiceKind::correction;
+}
+
 // One concept of a proposal. `unitGross` includes tax; `rate` −1 means no rate chosen yet.
 #define PIZZACORE_FISCAL_LINE_FIELDS(X)                                                                      \
     X(Uuid, id, Uuid::random())                                                                              \
@@ -67,6 +93,14 @@ struct EnumCases<InvoiceKind> {
 
 struct FiscalLine {
     PIZZACORE_RECORD(FiscalLine, PIZZACORE_FISCAL_LINE_FIELDS)
+
+    // Amounts in cents. Prices include tax: gross = quantity × unitGross; the net is derived
+    // from the gross at `rate`, rounded half away from zero on the magnitude (the gross itself
+    // when no rate is chosen); tax = gross − net. Within the validated bounds the arithmetic is
+    // exact; far outside them the gross saturates at the 64-bit limits instead of overflowing.
+    std::int64_t gross() const;
+    std::int64_t net() const;
+    std::int64_t tax() const;
 };
 
 // A preparatory invoice with no fiscal value; it consumes no invoice number.
@@ -86,6 +120,12 @@ struct FiscalLine {
 
 struct InvoiceProposal {
     PIZZACORE_RECORD(InvoiceProposal, PIZZACORE_INVOICE_PROPOSAL_FIELDS)
+
+    // Sums of the line amounts: the net is rounded per line, never on the total. Zero when
+    // there are no lines.
+    std::int64_t gross() const;
+    std::int64_t net() const;
+    std::int64_t tax() const;
 };
 
 // An issued invoice. Kept so that archives carry it through; never created by this version.
