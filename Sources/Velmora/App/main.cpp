@@ -1,4 +1,4 @@
-#include <Velmora/App/DataDirectory.hpp>
+#include <PizzaCore/Persistence/DataDirectory.hpp>
 #include <Velmora/Views/MainWindow.hpp>
 
 #include <QApplication>
@@ -6,7 +6,7 @@
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName("Velmora");
-    velmora::MainWindow window(velmora::dataDirectory());
+    velmora::MainWindow window(pizzacore::dataDirectory());
     window.show();
     return QApplication::exec();
 }

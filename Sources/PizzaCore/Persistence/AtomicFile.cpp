@@ -1,0 +1,202 @@
+#include "AtomicFile.hpp"
+
+#include <PizzaCore/Foundation/Uuid.hpp>
+
+#include <simdjson.h>
+
+#include <cerrno>
+#include <string>
+#include <system_error>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace pizzacore::AtomicFile {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+[[noreturn]] void fail(const std::string& what, const fs::path& path, int error) {
+    throw fs::filesystem_error(what, path, std::error_code(error, std::generic_category()));
+}
+
+fs::path directoryOf(const fs::path& path) {
+    fs::path directory = path.parent_path();
+    return directory.empty() ? fs::path(".") : directory;
+}
+
+// A name in the target's directory that no other file has: the rename that publishes the file
+// stays within one file system.
+fs::path temporaryFor(const fs::path& path) {
+    // Built by appending: g++ 12 at -O3 misreads `"." + name` as an overlapping copy (-Wrestrict).
+    std::string name = ".";
+    name += path.filename().string();
+    name += '.';
+    name += Uuid::random().text();
+    name += ".tmp";
+    return directoryOf(path) / name;
+}
+
+void closeChecked(int fd, const fs::path& path) {
+    // On Linux the descriptor is released even when close reports an error, so it is never retried.
+    if (::close(fd) != 0 && errno != EINTR) fail("No se pudo cerrar el archivo", path, errno);
+}
+
+void writeAll(int fd, std::string_view bytes, const fs::path& path) {
+    const char* p = bytes.data();
+    std::size_t left = bytes.size();
+    while (left > 0) {
+        // Linux writes at most about 2 GB per call.
+        const ssize_t written = ::write(fd, p, std::min<std::size_t>(left, std::size_t(1) << 30));
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            fail("No se pudo escribir el archivo", path, errno);
+        }
+        p += written;
+        left -= static_cast<std::size_t>(written);
+    }
+}
+
+void syncDirectory(const fs::path& directory) {
+    const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) fail("No se pudo abrir la carpeta", directory, errno);
+    // A file system that cannot flush a directory says EINVAL; the rename is then as durable as
+    // it can be made.
+    if (::fsync(fd) != 0 && errno != EINVAL) {
+        const int error = errno;
+        ::close(fd);
+        fail("No se pudo guardar la carpeta en el disco", directory, error);
+    }
+    ::close(fd);
+}
+
+// Removes the temporary file unless the rename made it the target.
+class TemporaryFile {
+public:
+    explicit TemporaryFile(fs::path path)
+        : path_(std::move(path)) {}
+    ~TemporaryFile() {
+        if (!published_) ::unlink(path_.c_str());
+    }
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+    const fs::path& path() const { return path_; }
+    void publish(const fs::path& target) {
+        if (::rename(path_.c_str(), target.c_str()) != 0)
+            fail("No se pudo reemplazar el archivo", target, errno);
+        published_ = true;
+        syncDirectory(directoryOf(target));
+    }
+
+private:
+    fs::path path_;
+    bool published_ = false;
+};
+
+} // namespace
+
+void write(const fs::path& path, std::string_view bytes, std::optional<mode_t> mode) {
+    TemporaryFile temporary(temporaryFor(path));
+    const int fd =
+        ::open(temporary.path().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode ? *mode : 0666);
+    if (fd < 0) fail("No se pudo crear el archivo", temporary.path(), errno);
+    try {
+        // The creation mode passes through the umask; the bits asked for are set exactly. Not
+        // getting them is no reason to refuse the write.
+        if (mode) (void)::fchmod(fd, *mode);
+        writeAll(fd, bytes, temporary.path());
+        if (::fsync(fd) != 0) fail("No se pudo guardar el archivo en el disco", temporary.path(), errno);
+    } catch (...) {
+        ::close(fd);
+        throw;
+    }
+    closeChecked(fd, temporary.path());
+    temporary.publish(path);
+}
+
+void replaceWithCopy(const fs::path& source, const fs::path& target, mode_t mode) {
+    struct stat status {};
+    if (::lstat(source.c_str(), &status) == 0 && S_ISREG(status.st_mode)) {
+        TemporaryFile temporary(temporaryFor(target));
+        if (::link(source.c_str(), temporary.path().c_str()) == 0) {
+            // The source may have been written by a program that never flushed it.
+            const int fd = ::open(temporary.path().c_str(), O_RDONLY | O_CLOEXEC);
+            if (fd < 0) fail("No se pudo abrir el archivo", temporary.path(), errno);
+            if (::fsync(fd) != 0) {
+                const int error = errno;
+                ::close(fd);
+                fail("No se pudo guardar el archivo en el disco", temporary.path(), error);
+            }
+            ::close(fd);
+            temporary.publish(target);
+            return;
+        }
+        // File systems without hard links (or refusing this one) get a written copy instead.
+        const int error = errno;
+        if (error != EPERM && error != EXDEV && error != EMLINK && error != EOPNOTSUPP && error != ENOSYS &&
+            error != EACCES)
+            fail("No se pudo copiar el archivo", target, error);
+    }
+    if (const std::optional<std::string> bytes = read(source)) write(target, *bytes, mode);
+}
+
+void removeLeftovers(const fs::path& directory) {
+    // Temporary names are "." + target name + "." + UUID + ".tmp".
+    constexpr std::string_view ending = ".tmp";
+    constexpr std::size_t uuidLength = 36;
+    std::error_code error;
+    for (fs::directory_iterator entry(directory, error), end; !error && entry != end;
+         entry.increment(error)) {
+        const std::string name = entry->path().filename().string();
+        if (name.size() < 2 + uuidLength + 1 + ending.size() || name.front() != '.' ||
+            !name.ends_with(ending))
+            continue;
+        const std::size_t uuidStart = name.size() - ending.size() - uuidLength;
+        if (name[uuidStart - 1] != '.' || !Uuid::parse(std::string_view(name).substr(uuidStart, uuidLength)))
+            continue;
+        std::error_code ignored;
+        if (entry->is_regular_file(ignored)) fs::remove(entry->path(), ignored);
+    }
+}
+
+std::optional<std::string> read(const fs::path& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT) return std::nullopt;
+        fail("No se pudo abrir el archivo", path, errno);
+    }
+    std::string bytes;
+    try {
+        struct stat status {};
+        if (::fstat(fd, &status) != 0) fail("No se pudo leer el archivo", path, errno);
+        if (S_ISDIR(status.st_mode)) fail("No se pudo leer el archivo", path, EISDIR);
+        // One more byte than the size, so that the end of the file is seen without growing.
+        std::size_t capacity = static_cast<std::size_t>(status.st_size) + 1;
+        bytes.reserve(capacity + simdjson::SIMDJSON_PADDING);
+        bytes.resize(capacity);
+        std::size_t size = 0;
+        for (;;) {
+            if (size == bytes.size()) bytes.resize(bytes.size() * 2);
+            const ssize_t got = ::read(fd, bytes.data() + size, bytes.size() - size);
+            if (got < 0) {
+                if (errno == EINTR) continue;
+                fail("No se pudo leer el archivo", path, errno);
+            }
+            if (got == 0) break;
+            size += static_cast<std::size_t>(got);
+        }
+        bytes.resize(size);
+        if (bytes.capacity() - bytes.size() < simdjson::SIMDJSON_PADDING)
+            bytes.reserve(bytes.size() + simdjson::SIMDJSON_PADDING);
+    } catch (...) {
+        ::close(fd);
+        throw;
+    }
+    ::close(fd);
+    return bytes;
+}
+
+} // namespace pizzacore::AtomicFile

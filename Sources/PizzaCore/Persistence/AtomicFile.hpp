@@ -1,0 +1,35 @@
+#pragma once
+
+// Whole-file replacement that a power cut cannot tear: the content goes to a temporary file in
+// the target's directory, is flushed to disk, renamed over the target, and the directory is
+// flushed after the rename. A reader sees either the whole old or the whole new file, and a
+// failure leaves no temporary file behind. Failures throw std::system_error.
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include <sys/types.h>
+
+namespace pizzacore::AtomicFile {
+
+// Replaces `path` with `bytes`. With `mode`, the new file gets exactly those permission bits
+// before it takes the target's name; without, it keeps the bits the system gives new files.
+void write(const std::filesystem::path& path, std::string_view bytes,
+           std::optional<mode_t> mode = std::nullopt);
+
+// Replaces `target` with a copy of the file at `source`: by a hard link when the file system
+// allows one, so the bytes are not written a second time, otherwise by reading the file and
+// writing its bytes with `mode`. Nothing happens when `source` does not exist.
+void replaceWithCopy(const std::filesystem::path& source, const std::filesystem::path& target, mode_t mode);
+
+// Removes the temporary files that a writer killed before its rename left in `directory`. Only
+// for a directory no one else is writing to; failures are ignored.
+void removeLeftovers(const std::filesystem::path& directory);
+
+// The whole content of a regular file, with spare capacity after its end for the JSON reader's
+// padding. Gives nothing when the file does not exist.
+std::optional<std::string> read(const std::filesystem::path& path);
+
+} // namespace pizzacore::AtomicFile

@@ -1,0 +1,366 @@
+#include "Envelope.hpp"
+
+#include <PizzaCore/Foundation/Bytes.hpp>
+#include <PizzaCore/Foundation/PCError.hpp>
+#include <PizzaCore/Json/Json.hpp>
+#include <PizzaCore/Json/Reader.hpp>
+
+#include <openssl/evp.h>
+#include <simdjson.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <system_error>
+#include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace pizzacore::Envelope {
+
+namespace {
+
+constexpr std::string_view integrityMessage =
+    "La copia no es válida o su integridad no coincide. No se han sustituido los datos.";
+
+constexpr std::string_view prefix = R"({"format":"Velmora","payload":")";
+constexpr std::string_view middle = R"(","sha256":")";
+constexpr std::string_view suffix = R"(","version":1})";
+
+constexpr char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+constexpr std::uint8_t notBase64 = 0xFF;
+
+constexpr std::array<std::uint8_t, 256> makeDecodeTable() {
+    std::array<std::uint8_t, 256> table{};
+    table.fill(notBase64);
+    for (std::uint8_t i = 0; i < 64; ++i)
+        table[static_cast<unsigned char>(alphabet[i])] = i;
+    return table;
+}
+constexpr auto decodeTable = makeDecodeTable();
+
+// Strict Base64 (padding only at the end, unused bits zero, nothing outside the alphabet) decoded
+// straight into a string that keeps room for the JSON reader's padding after its end.
+std::optional<std::string> decodeBase64(std::string_view text) {
+    if (text.size() % 4 != 0) return std::nullopt;
+    std::size_t padding = 0;
+    if (!text.empty() && text.back() == '=') padding = text[text.size() - 2] == '=' ? 2 : 1;
+    const std::size_t size = text.size() / 4 * 3 - padding;
+    const std::size_t full = text.size() / 4 - (padding ? 1 : 0);
+
+    std::string out;
+    out.reserve(size + simdjson::SIMDJSON_PADDING);
+    out.resize(size);
+    const auto* in = reinterpret_cast<const unsigned char*>(text.data());
+    char* p = out.data();
+    for (std::size_t g = 0; g < full; ++g, in += 4, p += 3) {
+        const unsigned a = decodeTable[in[0]], b = decodeTable[in[1]], c = decodeTable[in[2]],
+                       d = decodeTable[in[3]];
+        if ((a | b | c | d) & 0x80) return std::nullopt;
+        const unsigned v = a << 18 | b << 12 | c << 6 | d;
+        p[0] = static_cast<char>(v >> 16);
+        p[1] = static_cast<char>(v >> 8);
+        p[2] = static_cast<char>(v);
+    }
+    if (padding) {
+        const unsigned a = decodeTable[in[0]], b = decodeTable[in[1]];
+        const unsigned c = padding == 1 ? decodeTable[in[2]] : 0;
+        if ((a | b | c) & 0x80) return std::nullopt;
+        const unsigned v = a << 18 | b << 12 | c << 6;
+        if (padding == 2 && (v & 0xFFFF)) return std::nullopt;
+        if (padding == 1 && (v & 0xFF)) return std::nullopt;
+        p[0] = static_cast<char>(v >> 16);
+        if (padding == 1) p[1] = static_cast<char>(v >> 8);
+    }
+    return out;
+}
+
+// Two Base64 characters for every 12 bits, and how many of them are "/".
+struct PairTable {
+    std::array<std::array<char, 2>, 4096> characters{};
+    std::array<std::uint8_t, 4096> slashes{};
+};
+
+constexpr PairTable makePairTable() {
+    PairTable table;
+    for (unsigned i = 0; i < 4096; ++i) {
+        table.characters[i] = {alphabet[i >> 6], alphabet[i & 63]};
+        table.slashes[i] = static_cast<std::uint8_t>((i >> 6 == 63) + ((i & 63) == 63));
+    }
+    return table;
+}
+constexpr PairTable pairTable = makePairTable();
+
+// Appends the Base64 text of `bytes` with every "/" written as "\\/". The plain text is written
+// at its exact size, counting its slashes on the way, and then spread from the back, so no
+// worst-case buffer is ever touched.
+void appendEscapedBase64(std::string& out, std::string_view bytes) {
+    const std::size_t start = out.size();
+    const std::size_t groups = bytes.size() / 3;
+    const std::size_t rest = bytes.size() % 3;
+    const std::size_t plain = (groups + (rest ? 1 : 0)) * 4;
+    out.resize(start + plain);
+
+    const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());
+    char* p = out.data() + start;
+    std::size_t slashes = 0;
+    for (std::size_t g = 0; g < groups; ++g, in += 3, p += 4) {
+        const unsigned v = unsigned(in[0]) << 16 | unsigned(in[1]) << 8 | in[2];
+        std::memcpy(p, pairTable.characters[v >> 12].data(), 2);
+        std::memcpy(p + 2, pairTable.characters[v & 0xFFF].data(), 2);
+        slashes += pairTable.slashes[v >> 12] + pairTable.slashes[v & 0xFFF];
+    }
+    if (rest) {
+        const unsigned v = unsigned(in[0]) << 16 | (rest == 2 ? unsigned(in[1]) << 8 : 0u);
+        p[0] = alphabet[v >> 18];
+        p[1] = alphabet[(v >> 12) & 63];
+        p[2] = rest == 2 ? alphabet[(v >> 6) & 63] : '=';
+        p[3] = '=';
+        slashes += (p[0] == '/') + (p[1] == '/') + (p[2] == '/');
+    }
+    if (slashes == 0) return;
+
+    out.resize(out.size() + slashes);
+    char* base = out.data() + start;
+    std::size_t source = plain;
+    std::size_t target = plain + slashes;
+    while (slashes > 0) {
+        const char* slash = static_cast<const char*>(::memrchr(base, '/', source));
+        const std::size_t segment = source - static_cast<std::size_t>(slash - base);
+        target -= segment;
+        std::memmove(base + target, slash, segment);
+        base[--target] = '\\';
+        source = static_cast<std::size_t>(slash - base);
+        --slashes;
+    }
+}
+
+struct Fields {
+    std::optional<std::string_view> format;
+    std::optional<std::string_view> payload;
+    std::optional<std::string_view> sha256;
+    std::optional<std::int64_t> version;
+};
+
+// Decodes Base64 text in which "/" may be written "\\/", as a JSON string holds it, straight into
+// the output. Gives nothing for any other text, including another JSON escape.
+std::optional<std::string> decodeEscapedBase64(std::string_view text) {
+    std::size_t padding = 0;
+    while (padding < text.size() && text[text.size() - 1 - padding] == '=')
+        ++padding;
+    if (padding > 2) return std::nullopt;
+    text.remove_suffix(padding);
+    const std::size_t escapes = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\\'));
+    const std::size_t logical = text.size() - escapes + padding;
+    if (logical % 4 != 0) return std::nullopt;
+    const std::size_t size = logical / 4 * 3 - padding;
+
+    std::string out;
+    out.reserve(size + simdjson::SIMDJSON_PADDING);
+    out.resize(size);
+    char* p = out.data();
+    // Characters of a group split by an escape wait here for the rest of their group.
+    unsigned carried[4] = {};
+    std::size_t carriedCount = 0;
+    const auto* in = reinterpret_cast<const unsigned char*>(text.data());
+    const auto* const end = in + text.size();
+    while (in < end) {
+        const auto* segmentEnd =
+            static_cast<const unsigned char*>(std::memchr(in, '\\', static_cast<std::size_t>(end - in)));
+        if (!segmentEnd) segmentEnd = end;
+        while (carriedCount > 0 && carriedCount < 4 && in < segmentEnd)
+            carried[carriedCount++] = decodeTable[*in++];
+        if (carriedCount == 4) {
+            if ((carried[0] | carried[1] | carried[2] | carried[3]) & 0x80) return std::nullopt;
+            const unsigned v = carried[0] << 18 | carried[1] << 12 | carried[2] << 6 | carried[3];
+            p[0] = static_cast<char>(v >> 16);
+            p[1] = static_cast<char>(v >> 8);
+            p[2] = static_cast<char>(v);
+            p += 3;
+            carriedCount = 0;
+        }
+        for (; carriedCount == 0 && segmentEnd - in >= 4; in += 4, p += 3) {
+            const unsigned a = decodeTable[in[0]], b = decodeTable[in[1]], c = decodeTable[in[2]],
+                           d = decodeTable[in[3]];
+            if ((a | b | c | d) & 0x80) return std::nullopt;
+            const unsigned v = a << 18 | b << 12 | c << 6 | d;
+            p[0] = static_cast<char>(v >> 16);
+            p[1] = static_cast<char>(v >> 8);
+            p[2] = static_cast<char>(v);
+        }
+        while (in < segmentEnd)
+            carried[carriedCount++] = decodeTable[*in++];
+        if (segmentEnd < end) {
+            // The only escape Base64 text can hold is "\\/"; the slash starts the next segment.
+            if (segmentEnd + 1 == end || segmentEnd[1] != '/') return std::nullopt;
+            in = segmentEnd + 1;
+        }
+    }
+    // What remains is the last group, whose missing characters are the padding.
+    if (carriedCount != (4 - padding) % 4) return std::nullopt;
+    if (padding) {
+        const unsigned c = padding == 1 ? carried[2] : 0;
+        if ((carried[0] | carried[1] | c) & 0x80) return std::nullopt;
+        const unsigned v = carried[0] << 18 | carried[1] << 12 | c << 6;
+        // The unused low bits must be zero, so each text has one meaning.
+        if ((padding == 2 && (v & 0xFFFF)) || (padding == 1 && (v & 0xFF))) return std::nullopt;
+        p[0] = static_cast<char>(v >> 16);
+        if (padding == 1) p[1] = static_cast<char>(v >> 8);
+    }
+    return out;
+}
+
+// The envelope exactly as this system writes it is read without a JSON parser: the fixed text
+// around the payload and the digest, a payload of Base64 characters and escaped slashes, and a
+// digest of lower-case hexadecimal digits make it one JSON object with these four keys and
+// nothing else. Anything different gives nothing and is read by the JSON reader.
+std::optional<std::string> unwrapCanonical(std::string_view envelope) {
+    constexpr std::size_t digestLength = 64;
+    if (envelope.size() < prefix.size() + middle.size() + digestLength + suffix.size() ||
+        !envelope.starts_with(prefix) || !envelope.ends_with(suffix))
+        return std::nullopt;
+    const std::string_view digest =
+        envelope.substr(envelope.size() - suffix.size() - digestLength, digestLength);
+    if (!std::all_of(digest.begin(), digest.end(),
+                     [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); }))
+        return std::nullopt;
+    const std::size_t payloadEnd = envelope.size() - suffix.size() - digestLength - middle.size();
+    if (envelope.substr(payloadEnd, middle.size()) != middle) return std::nullopt;
+    std::optional<std::string> document =
+        decodeEscapedBase64(envelope.substr(prefix.size(), payloadEnd - prefix.size()));
+    if (!document) return std::nullopt;
+    if (hex(sha256(*document)) != digest) throw PCError::invalid(std::string(integrityMessage));
+    return document;
+}
+
+// Reads one key's value, completing the path of a JSON failure with the key.
+template <class F>
+auto readField(std::string_view key, F&& read) {
+    try {
+        return read();
+    } catch (JSONError& error) {
+        error.prependKey(key);
+        throw;
+    }
+}
+
+// The parser owns the element's text, so it outlives the reading.
+std::string unwrapParsed(simdjson::simdjson_result<simdjson::dom::element> parsed) {
+    simdjson::dom::element root;
+    if (auto error = std::move(parsed).get(root)) json::failParse(error);
+
+    // As for every record: unknown keys are ignored, the last of repeated keys counts and every
+    // key is required (null is a value of the wrong type).
+    Fields fields;
+    for (const auto& member : json::readObject(root)) {
+        const std::string_view key = member.key;
+        const auto value = member.value;
+        if (key == "format")
+            fields.format = readField(key, [&] { return json::readStringView(value); });
+        else if (key == "payload")
+            fields.payload = readField(key, [&] { return json::readStringView(value); });
+        else if (key == "sha256")
+            fields.sha256 = readField(key, [&] { return json::readStringView(value); });
+        else if (key == "version")
+            fields.version = readField(key, [&] { return json::readInteger(value); });
+    }
+    if (!fields.format) throw JSONError("falta este campo obligatorio", "format");
+    if (!fields.payload) throw JSONError("falta este campo obligatorio", "payload");
+    if (!fields.sha256) throw JSONError("falta este campo obligatorio", "sha256");
+    if (!fields.version) throw JSONError("falta este campo obligatorio", "version");
+
+    std::optional<std::string> document = decodeBase64(*fields.payload);
+    if (!document) throw JSONError("el contenido binario no es Base64 válido", "payload");
+
+    if (*fields.format != formatName || *fields.version != currentVersion)
+        throw PCError::invalid(std::string(integrityMessage));
+    if (hex(sha256(*document)) != *fields.sha256) throw PCError::invalid(std::string(integrityMessage));
+    return std::move(*document);
+}
+
+} // namespace
+
+Digest sha256(std::string_view bytes) {
+    Digest digest{};
+    unsigned int length = 0;
+    if (EVP_Digest(bytes.data(), bytes.size(), digest.data(), &length, EVP_sha256(), nullptr) != 1 ||
+        length != digest.size())
+        throw std::runtime_error("No se pudo calcular el resumen SHA-256.");
+    return digest;
+}
+
+std::string hex(const Digest& digest) {
+    constexpr char digits[] = "0123456789abcdef";
+    std::string text(digest.size() * 2, '0');
+    for (std::size_t i = 0; i < digest.size(); ++i) {
+        text[2 * i] = digits[digest[i] >> 4];
+        text[2 * i + 1] = digits[digest[i] & 15];
+    }
+    return text;
+}
+
+std::string wrap(std::string_view document) {
+    const Digest digest = sha256(document);
+    const std::size_t encoded = (document.size() + 2) / 3 * 4;
+    std::string out;
+    // Reserved, not yet touched: only the bytes actually written cost memory.
+    out.reserve(prefix.size() + 2 * encoded + middle.size() + 64 + suffix.size() +
+                simdjson::SIMDJSON_PADDING);
+    out.append(prefix);
+    appendEscapedBase64(out, document);
+    out.append(middle);
+    out.append(hex(digest));
+    out.append(suffix);
+    return out;
+}
+
+std::optional<Digest> fileSha256(const std::filesystem::path& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT) return std::nullopt;
+        throw std::filesystem::filesystem_error("No se pudo abrir el archivo", path,
+                                                std::error_code(errno, std::generic_category()));
+    }
+    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+    if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) {
+        ::close(fd);
+        throw std::runtime_error("No se pudo calcular el resumen SHA-256.");
+    }
+    // Pieces small enough to stay in the cache; the file is never held in memory as a whole.
+    std::vector<char> buffer(std::size_t(1) << 20);
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer.data(), buffer.size());
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            const int error = errno;
+            ::close(fd);
+            throw std::filesystem::filesystem_error("No se pudo leer el archivo", path,
+                                                    std::error_code(error, std::generic_category()));
+        }
+        if (got == 0) break;
+        EVP_DigestUpdate(context.get(), buffer.data(), static_cast<std::size_t>(got));
+    }
+    ::close(fd);
+    Digest digest{};
+    unsigned int length = 0;
+    if (EVP_DigestFinal_ex(context.get(), digest.data(), &length) != 1 || length != digest.size())
+        throw std::runtime_error("No se pudo calcular el resumen SHA-256.");
+    return digest;
+}
+
+std::string unwrap(std::string_view envelope) {
+    if (std::optional<std::string> document = unwrapCanonical(envelope)) return std::move(*document);
+    return unwrapJSON(envelope);
+}
+
+std::string unwrapJSON(std::string_view envelope) {
+    simdjson::dom::parser parser;
+    return unwrapParsed(parser.parse(envelope.data(), envelope.size()));
+}
+
+} // namespace pizzacore::Envelope

@@ -1,0 +1,42 @@
+#pragma once
+
+// The envelope that wraps the document on disk and in backups: a compact JSON object
+// {"format":"Velmora","payload":<Base64 of the document bytes>,"sha256":<lower-case hex digest of
+// those bytes>,"version":1}, written with the document's conventions (keys in byte order, "/"
+// escaped, no whitespace).
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace pizzacore::Envelope {
+
+using Digest = std::array<std::uint8_t, 32>;
+
+inline constexpr std::string_view formatName = "Velmora";
+inline constexpr std::int64_t currentVersion = 1;
+
+Digest sha256(std::string_view bytes);
+// The digest of a file's content, read in pieces; nothing when the file does not exist. Read
+// failures throw std::filesystem::filesystem_error.
+std::optional<Digest> fileSha256(const std::filesystem::path& path);
+// 64 lower-case hexadecimal digits.
+std::string hex(const Digest& digest);
+
+// The envelope bytes holding `document`.
+std::string wrap(std::string_view document);
+
+// The document bytes held by an envelope, once its format, version and digest are right. JSON
+// failures (including a payload that is not Base64) throw JSONError; a foreign format, another
+// version or a digest that does not match throw PCError with the integrity message. The result
+// has spare capacity after its end for the JSON reader's padding, so it is parsed in place. An
+// envelope exactly as wrap writes it is read without a JSON parser; any other form of it, with
+// the same outcome, by the JSON reader.
+std::string unwrap(std::string_view envelope);
+// The same, always through the JSON reader.
+std::string unwrapJSON(std::string_view envelope);
+
+} // namespace pizzacore::Envelope
