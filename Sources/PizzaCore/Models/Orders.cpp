@@ -1,6 +1,16 @@
 #include "Orders.hpp"
 
+#include <PizzaCore/Foundation/PCError.hpp>
+
 namespace pizzacore {
+namespace {
+
+// Amounts never wrap around: a result beyond the 64-bit range is refused.
+[[noreturn]] void beyondLimit() {
+    throw PCError::invalid("El importe supera el límite admitido.");
+}
+
+} // namespace
 
 Line Line::make(const Product& product) {
     Line line;
@@ -12,11 +22,23 @@ Line Line::make(const Product& product) {
     return line;
 }
 
+Cents Line::total() const {
+    Cents product = 0;
+    if (__builtin_mul_overflow(cents, quantity, &product)) beyondLimit();
+    return product;
+}
+
 Cents Draft::total() const {
     Cents sum = 0;
     for (const Line& line : lines)
-        sum += line.total();
+        if (__builtin_add_overflow(sum, line.total(), &sum)) beyondLimit();
     return sum;
+}
+
+Cents Payment::change() const {
+    Cents difference = 0;
+    if (__builtin_sub_overflow(received, cents, &difference)) beyondLimit();
+    return difference;
 }
 
 } // namespace pizzacore

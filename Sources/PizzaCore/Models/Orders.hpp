@@ -32,7 +32,9 @@ struct Line {
     // A line of one unit of the product, with a new identifier.
     static Line make(const Product& product);
 
-    Cents total() const { return cents * quantity; }
+    // `cents` × `quantity`. A product beyond the 64-bit range throws PCError "El importe supera
+    // el límite admitido." instead of wrapping around.
+    Cents total() const;
 };
 
 // The order being taken, and the frozen content of a confirmed order.
@@ -50,6 +52,7 @@ struct Line {
 struct Draft {
     PIZZACORE_RECORD(Draft, PIZZACORE_DRAFT_FIELDS)
 
+    // The sum of the line totals, 0 without lines; checked like Line::total().
     Cents total() const;
 };
 
@@ -67,6 +70,7 @@ struct Draft {
 struct Order {
     PIZZACORE_RECORD(Order, PIZZACORE_ORDER_FIELDS)
 
+    // The total of its draft; checked like Line::total().
     Cents total() const { return draft.total(); }
 };
 
@@ -84,7 +88,8 @@ struct Order {
 struct Payment {
     PIZZACORE_RECORD(Payment, PIZZACORE_PAYMENT_FIELDS)
 
-    Cents change() const { return received - cents; }
+    // `received` − `cents`, checked like Line::total().
+    Cents change() const;
 };
 
 } // namespace pizzacore

@@ -15,21 +15,6 @@ Cents checkedAdd(Cents a, Cents b) {
     return sum;
 }
 
-Cents checkedMultiply(Cents a, std::int64_t b) {
-    Cents product = 0;
-    if (__builtin_mul_overflow(a, b, &product))
-        throw PCError::invalid("El importe supera el límite admitido.");
-    return product;
-}
-
-// The order total: price × quantity over its lines.
-Cents orderTotal(const Order& order) {
-    Cents total = 0;
-    for (const Line& line : order.draft.lines)
-        total = checkedAdd(total, checkedMultiply(line.cents, line.quantity));
-    return total;
-}
-
 bool counts(const Order& order) {
     return order.preparation != Preparation::cancelled;
 }
@@ -43,7 +28,7 @@ bool isOpen(const Session& session) {
 Cents Database::sales(const Session& session) const {
     Cents total = 0;
     for (const Order& order : orders)
-        if (order.sessionID == session.id && counts(order)) total = checkedAdd(total, orderTotal(order));
+        if (order.sessionID == session.id && counts(order)) total = checkedAdd(total, order.total());
     return total;
 }
 
@@ -62,7 +47,7 @@ Cents Database::unpaid() const {
         paid.insert(payment.orderID);
     Cents total = 0;
     for (const Order& order : orders)
-        if (counts(order) && !paid.contains(order.id)) total = checkedAdd(total, orderTotal(order));
+        if (counts(order) && !paid.contains(order.id)) total = checkedAdd(total, order.total());
     return total;
 }
 
