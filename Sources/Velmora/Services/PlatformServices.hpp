@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <filesystem>
+#include <optional>
+
+namespace velmora {
+
+// The kinds of file a save or open panel lets the user pick.
+enum class FileKind {
+    any,   // every file
+    image, // PNG and JPEG images
+    pdf,   // PDF documents
+};
+
+// A modal confirmation alert: a message, an explanation under it and its buttons, first one first.
+struct Confirmation {
+    QString message;
+    QString informative;
+    QStringList buttons;
+};
+
+// The desktop's modal panels and alerts and the launching of other applications, behind one small
+// interface so that the controller and the screens can be run by tests that answer every panel in
+// advance instead of blocking on a modal dialog. Every call runs on the user-interface thread.
+class PlatformServices {
+public:
+    virtual ~PlatformServices() = default;
+
+    // A save panel with `title`, proposing the file name `proposedName`; the chosen path, or
+    // nothing when the user cancels.
+    virtual std::optional<std::filesystem::path>
+    chooseSaveLocation(const QString& title, const QString& proposedName, FileKind kind) = 0;
+
+    // An open panel with `title` for a single file of `kind`; the chosen path, or nothing when the
+    // user cancels.
+    virtual std::optional<std::filesystem::path> chooseFileToOpen(const QString& title, FileKind kind) = 0;
+
+    // A modal confirmation alert; the index in `buttons` of the button chosen, or nothing when the
+    // alert was dismissed without choosing one.
+    virtual std::optional<int> confirm(const Confirmation& confirmation) = 0;
+
+    // Opens a file or a folder with the desktop's default application for it; false when the
+    // desktop refused.
+    virtual bool openWithDefaultApplication(const std::filesystem::path& path) = 0;
+};
+
+} // namespace velmora

@@ -1,0 +1,145 @@
+#pragma once
+
+// moc cannot parse the C++20 concepts the core's headers pull in, and needs none of their types.
+#ifndef Q_MOC_RUN
+#include <PizzaCore/Foundation/Clock.hpp>
+#include <PizzaCore/Foundation/Uuid.hpp>
+#include <PizzaCore/Models/Database.hpp>
+#include <PizzaCore/Models/Orders.hpp>
+#endif
+
+#include <QObject>
+#include <QString>
+
+#include <exception>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <utility>
+
+namespace pizzacore {
+class Repository;
+}
+
+namespace velmora {
+
+class PlatformServices;
+
+// The outcome of a transaction: success, or the failure's description for the operator.
+struct Outcome {
+    bool ok = true;
+    QString failure;
+
+    explicit operator bool() const { return ok; }
+    static Outcome success() { return {}; }
+    static Outcome failed(QString description) { return {false, std::move(description)}; }
+};
+
+// The Spanish description of a failure caught as `error`: the core's own message for its refusals
+// and unreadable documents, the system's description of a file-system failure, a generic text for
+// anything else.
+QString describeFailure(const std::exception_ptr& error);
+
+// The one controller of the application. It opens the data directory, holds the document as last
+// saved and the order draft being taken, and is the only place where the document changes: every
+// change is made on a copy, saved, and only then published. When the data cannot be opened it
+// enters a fatal state for the rest of the run in which nothing can change the data.
+//
+// Every change of the observable state (db, draft, message, fatal, selectedTab, selectedOrder)
+// emits its signal after the new value is in place. Everything runs on the user-interface thread.
+class AppStore : public QObject {
+    Q_OBJECT
+public:
+    using Change = std::function<void(pizzacore::Database&)>;
+
+    // A controller for the data directory of the standard rule ($VELMORA_DATA_DIR, otherwise
+    // "Velmora" in the user's data home), resolved by start().
+    AppStore(pizzacore::Clock clock, PlatformServices& platform, QObject* parent = nullptr);
+    // A controller for `dataDirectory`.
+    AppStore(std::filesystem::path dataDirectory, pizzacore::Clock clock, PlatformServices& platform,
+             QObject* parent = nullptr);
+    ~AppStore() override;
+
+    AppStore(const AppStore&) = delete;
+    AppStore& operator=(const AppStore&) = delete;
+
+    // Opens the data: creates the directory, takes its lock, loads the document (or starts a new
+    // one), publishes it with its stored draft and reconciles the cash sessions with the clock,
+    // which saves the document (on a new directory, for the first time). Any failure sets the
+    // fatal state instead; start() itself never fails. A second call does nothing.
+    void start();
+
+    // The document as last saved.
+    const pizzacore::Database& db() const { return db_; }
+    // The order being taken.
+    const pizzacore::Draft& draft() const { return draft_; }
+    // Replaces the draft in memory; the main window saves it with saveDraft().
+    void setDraft(const pizzacore::Draft& draft);
+
+    // The one pending message for the operator.
+    const std::optional<QString>& message() const { return message_; }
+    void setMessage(const QString& message);
+    void clearMessage();
+
+    // Why the data could not be opened; once set, it stays for the whole run.
+    const std::optional<QString>& fatal() const { return fatal_; }
+
+    // The title of the visible section, "Caja" at first.
+    const QString& selectedTab() const { return selectedTab_; }
+    void setSelectedTab(const QString& tab);
+
+    // The order selected on the orders screen.
+    const std::optional<pizzacore::Uuid>& selectedOrder() const { return selectedOrder_; }
+    void setSelectedOrder(const std::optional<pizzacore::Uuid>& order);
+
+    // The data directory: the open repository's directory, or the one start-up tried to open.
+    std::filesystem::path location() const;
+
+    // The instant the controller's clock reads now.
+    pizzacore::Instant now() const { return clock_.now(); }
+
+    // The desktop's panels and alerts.
+    PlatformServices& platform() const { return platform_; }
+
+    // Runs one change of the document: copies it, puts the current draft into the copy, applies
+    // `change`, saves the copy and only then publishes it (and the copy's draft when the change
+    // replaced it). On any failure the published document, the draft and the files stay as they
+    // were and the failure's description comes back; `message` is left to the caller.
+    Outcome transact(const Change& change);
+
+    // Saves the current draft inside the document; a failure goes to `message`.
+    bool saveDraft();
+
+    // Closes the business day and cash session that are due, if any, and opens the next one; a
+    // failure goes to `message`. Does nothing in the fatal state.
+    void tick();
+
+signals:
+    void dbChanged();
+    void draftChanged();
+    void messageChanged();
+    void fatalChanged();
+    void selectedTabChanged();
+    void selectedOrderChanged();
+
+private:
+    void publish(pizzacore::Database db);
+    void enterFatal(const QString& description);
+
+    pizzacore::Clock clock_;
+    PlatformServices& platform_;
+    std::optional<std::filesystem::path> requestedDirectory_;
+    std::optional<std::filesystem::path> resolvedDirectory_;
+    std::unique_ptr<pizzacore::Repository> repository_;
+    bool started_ = false;
+
+    pizzacore::Database db_;
+    pizzacore::Draft draft_;
+    std::optional<QString> message_;
+    std::optional<QString> fatal_;
+    QString selectedTab_ = QStringLiteral("Caja");
+    std::optional<pizzacore::Uuid> selectedOrder_;
+};
+
+} // namespace velmora

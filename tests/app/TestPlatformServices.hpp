@@ -1,0 +1,96 @@
+#pragma once
+
+// Panels and alerts answered in advance, so that app tests never wait on a modal dialog. Each
+// panel or alert takes the oldest answer queued for its kind and records what it was asked; one
+// that finds no answer queued is cancelled (and still recorded).
+
+#include <Velmora/Services/PlatformServices.hpp>
+
+#include <deque>
+#include <filesystem>
+#include <optional>
+#include <vector>
+
+namespace velmora::testing {
+
+class TestPlatformServices : public PlatformServices {
+public:
+    struct SavePanel {
+        QString title;
+        QString proposedName;
+        FileKind kind;
+    };
+    struct OpenPanel {
+        QString title;
+        FileKind kind;
+    };
+
+    // The next save panel returns `path`; nothing means the user cancels it.
+    void answerNextSavePanel(std::optional<std::filesystem::path> path) {
+        savePanelAnswers_.push_back(std::move(path));
+    }
+    // The next open panel returns `path`; nothing means the user cancels it.
+    void answerNextOpenPanel(std::optional<std::filesystem::path> path) {
+        openPanelAnswers_.push_back(std::move(path));
+    }
+    // The next alert is answered with the button titled `button`; an alert without such a button,
+    // or nothing here, is dismissed without a choice.
+    void answerNextAlert(std::optional<QString> button) { alertAnswers_.push_back(std::move(button)); }
+    // What opening a file or folder with the default application reports from now on.
+    void setOpenSucceeds(bool succeeds) { openSucceeds_ = succeeds; }
+
+    const std::vector<SavePanel>& savePanels() const { return savePanels_; }
+    const std::vector<OpenPanel>& openPanels() const { return openPanels_; }
+    const std::vector<Confirmation>& alerts() const { return alerts_; }
+    const std::vector<std::filesystem::path>& opened() const { return opened_; }
+    // Answers queued that no panel or alert has taken yet.
+    std::size_t unusedAnswers() const {
+        return savePanelAnswers_.size() + openPanelAnswers_.size() + alertAnswers_.size();
+    }
+
+    std::optional<std::filesystem::path> chooseSaveLocation(const QString& title, const QString& proposedName,
+                                                            FileKind kind) override {
+        savePanels_.push_back({title, proposedName, kind});
+        return take(savePanelAnswers_).value_or(std::nullopt);
+    }
+
+    std::optional<std::filesystem::path> chooseFileToOpen(const QString& title, FileKind kind) override {
+        openPanels_.push_back({title, kind});
+        return take(openPanelAnswers_).value_or(std::nullopt);
+    }
+
+    std::optional<int> confirm(const Confirmation& confirmation) override {
+        alerts_.push_back(confirmation);
+        const std::optional<QString> button = take(alertAnswers_).value_or(std::nullopt);
+        if (!button) return std::nullopt;
+        const qsizetype index = confirmation.buttons.indexOf(*button);
+        if (index < 0) return std::nullopt;
+        return static_cast<int>(index);
+    }
+
+    bool openWithDefaultApplication(const std::filesystem::path& path) override {
+        opened_.push_back(path);
+        return openSucceeds_;
+    }
+
+private:
+    template <class T>
+    static std::optional<T> take(std::deque<T>& answers) {
+        if (answers.empty()) return std::nullopt;
+        T answer = std::move(answers.front());
+        answers.pop_front();
+        return answer;
+    }
+
+    std::deque<std::optional<std::filesystem::path>> savePanelAnswers_;
+    std::deque<std::optional<std::filesystem::path>> openPanelAnswers_;
+    std::deque<std::optional<QString>> alertAnswers_;
+    bool openSucceeds_ = true;
+
+    std::vector<SavePanel> savePanels_;
+    std::vector<OpenPanel> openPanels_;
+    std::vector<Confirmation> alerts_;
+    std::vector<std::filesystem::path> opened_;
+};
+
+} // namespace velmora::testing
