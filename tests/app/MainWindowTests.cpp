@@ -1,16 +1,531 @@
-#include <Velmora/Views/MainWindow.hpp>
+// The main window and the application around it, on real data directories in temporary folders:
+// the sidebar and the section shown, the message alert, the fatal-state screen, the draft saved
+// after each change, the clock tick, the shared components, the menu, the settings window, the
+// guide, Qt's Spanish texts and the check for a display.
 
+#include <Velmora/App/VelmoraApp.hpp>
+#include <Velmora/Stores/AppStore.hpp>
+#include <Velmora/Views/Components.hpp>
+#include <Velmora/Views/FatalView.hpp>
+#include <Velmora/Views/MainWindow.hpp>
+#include <Velmora/Views/Sidebar.hpp>
+
+#include "TestPlatformServices.hpp"
+
+#include <PizzaCore/PizzaCore.hpp>
+
+#include <QAction>
+#include <QApplication>
+#include <QBuffer>
+#include <QImage>
 #include <QLabel>
+#include <QListWidget>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QTimer>
+#include <QTranslator>
 
 #include <gtest/gtest.h>
 
-using namespace velmora;
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <system_error>
+#include <utility>
+#include <vector>
 
-TEST(MainWindow, OpensTitledVelmoraAndShowsTheDataFolder) {
-    MainWindow window("/tmp/velmora-datos");
-    window.show();
-    EXPECT_EQ(window.windowTitle(), "Velmora");
-    auto* folder = window.findChild<QLabel*>("dataFolder");
-    ASSERT_NE(folder, nullptr);
-    EXPECT_TRUE(folder->text().contains("/tmp/velmora-datos"));
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+using pizzacore::Clock;
+using pizzacore::Instant;
+using velmora::AppStore;
+using velmora::MainWindow;
+using velmora::testing::TestPlatformServices;
+
+// 2025-03-07 12:00 UTC, a Friday afternoon.
+constexpr Instant friday = Instant::fromUnix(1741348800.0);
+
+class TemporaryDirectory {
+public:
+    TemporaryDirectory() {
+        std::string pattern = (fs::temp_directory_path() / "velmora-window-XXXXXX").string();
+        if (!::mkdtemp(pattern.data())) throw std::system_error(errno, std::generic_category(), "mkdtemp");
+        path_ = pattern;
+    }
+    ~TemporaryDirectory() {
+        std::error_code ignored;
+        fs::remove_all(path_, ignored);
+    }
+    const fs::path& path() const { return path_; }
+
+private:
+    fs::path path_;
+};
+
+void writeFile(const fs::path& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
 }
+
+// Lets queued work (the alert opens from the event loop) run.
+void settle() {
+    for (int round = 0; round < 3; ++round)
+        QCoreApplication::processEvents();
+}
+
+pizzacore::Bytes pngBytes(int width, int height) {
+    QImage image(width, height, QImage::Format_ARGB32);
+    image.fill(QColor(0x20, 0x80, 0xC0));
+    QByteArray data;
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return pizzacore::Bytes(data.begin(), data.end());
+}
+
+QListWidget& sectionList(QWidget& window) {
+    auto* list = window.findChild<QListWidget*>(QStringLiteral("sections"));
+    if (!list) throw std::runtime_error("no section list");
+    return *list;
+}
+
+QString visibleHeader(MainWindow& window) {
+    auto* detail = window.findChild<QStackedWidget*>(QStringLiteral("detail"));
+    if (!detail || !detail->currentWidget()) return {};
+    auto* header = detail->currentWidget()->findChild<velmora::PageHeader*>();
+    return header ? header->title() : QString();
+}
+
+// A controller opened on its own data directory, at a time the test moves, with its window.
+class MainWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        store_ = std::make_unique<AppStore>(directory_.path(), Clock::manual(now_), platform_);
+        store_->start();
+        ASSERT_FALSE(store_->fatal()) << store_->fatal()->toStdString();
+        window_ = std::make_unique<MainWindow>(*store_);
+    }
+
+    AppStore& store() { return *store_; }
+    MainWindow& window() { return *window_; }
+    fs::path file() const { return directory_.path() / "Velmora.json"; }
+
+    // A controller opened afresh on the same directory, as at the next start of the program.
+    pizzacore::Database reopened() {
+        window_.reset();
+        store_.reset();
+        TestPlatformServices platform;
+        AppStore again(directory_.path(), Clock::fixed(*now_), platform);
+        again.start();
+        EXPECT_FALSE(again.fatal());
+        return again.db();
+    }
+
+    TemporaryDirectory directory_;
+    std::shared_ptr<Instant> now_ = std::make_shared<Instant>(friday);
+    TestPlatformServices platform_;
+    std::unique_ptr<AppStore> store_;
+    std::unique_ptr<MainWindow> window_;
+};
+
+TEST_F(MainWindowTest, OpensAtItsSizesWithTheSidebarAndSavesAScreenshot) {
+    EXPECT_EQ(window().windowTitle(), "Velmora");
+    EXPECT_EQ(window().minimumSize(), QSize(1080, 730));
+    EXPECT_EQ(window().size(), QSize(1280, 820));
+    window().show();
+    settle();
+
+    auto* sidebar = window().findChild<velmora::Sidebar*>();
+    ASSERT_NE(sidebar, nullptr);
+    EXPECT_EQ(sidebar->width(), 190);
+    QListWidget& list = sectionList(window());
+    QStringList titles;
+    for (int row = 0; row < list.count(); ++row) {
+        titles << list.item(row)->text();
+        EXPECT_FALSE(list.item(row)->icon().pixmap(20, 20).isNull()) << "row " << row << " has no icon";
+    }
+    EXPECT_EQ(titles, (QStringList{"Caja", "Pedidos", "Clientes", "Productos", "Jornadas", "Facturación"}));
+    EXPECT_EQ(list.currentRow(), 0);
+    EXPECT_EQ(visibleHeader(window()), "Caja");
+
+    auto* caption = window().findChild<QLabel*>(QStringLiteral("caption"));
+    ASSERT_NE(caption, nullptr);
+    EXPECT_EQ(caption->text(), "1.1.0 · Un solo puesto\nFacturación en preparación");
+    auto* business = window().findChild<QLabel*>(QStringLiteral("businessName"));
+    ASSERT_NE(business, nullptr);
+    EXPECT_EQ(business->text(), "Mi restaurante");
+    auto* logo = window().findChild<velmora::SidebarLogo*>();
+    ASSERT_NE(logo, nullptr);
+    EXPECT_FALSE(logo->showsRestaurantLogo());
+    EXPECT_FALSE(logo->image().isNull()) << "Velmora's own logo is bundled";
+    EXPECT_EQ(logo->accessibleName(), "Logotipo de Velmora");
+    auto* settings = window().findChild<velmora::SettingsAccess*>();
+    ASSERT_NE(settings, nullptr);
+    EXPECT_EQ(settings->text(), "Ajustes…");
+
+    const char* directory = std::getenv("VELMORA_SCREENSHOT_DIR");
+    const fs::path shot = fs::path(directory && *directory ? directory : ".") / "Velmora-ventana.png";
+    EXPECT_TRUE(window().grab().save(QString::fromStdString(shot.string()), "PNG")) << shot;
+}
+
+TEST_F(MainWindowTest, TheSelectedTabChoosesTheSectionAndTheHighlightedRow) {
+    QListWidget& list = sectionList(window());
+
+    // Choosing a row sets the controller's section.
+    list.setCurrentRow(3);
+    EXPECT_EQ(store().selectedTab(), "Productos");
+    EXPECT_EQ(visibleHeader(window()), "Productos");
+
+    // The controller's section chooses the row and the screen.
+    store().setSelectedTab(QStringLiteral("Jornadas"));
+    EXPECT_EQ(list.currentRow(), 4);
+    EXPECT_EQ(visibleHeader(window()), "Jornadas y caja");
+    store().setSelectedTab(QStringLiteral("Facturación"));
+    EXPECT_EQ(visibleHeader(window()), "Facturación");
+
+    // A value that names no section shows the checkout with no row highlighted, and stays as set.
+    store().setSelectedTab(QStringLiteral("Cocina"));
+    EXPECT_EQ(window().visibleSection(), 0);
+    EXPECT_EQ(visibleHeader(window()), "Caja");
+    EXPECT_EQ(list.currentRow(), -1);
+    EXPECT_TRUE(list.selectedItems().isEmpty());
+    EXPECT_EQ(store().selectedTab(), "Cocina");
+
+    // Choosing a row from there works again.
+    emit list.itemClicked(list.item(1));
+    EXPECT_EQ(store().selectedTab(), "Pedidos");
+    EXPECT_EQ(visibleHeader(window()), "Pedidos");
+}
+
+TEST_F(MainWindowTest, TheSidebarFollowsTheBusinessNameAndLogo) {
+    auto* business = window().findChild<QLabel*>(QStringLiteral("businessName"));
+    auto* logo = window().findChild<velmora::SidebarLogo*>();
+    ASSERT_TRUE(business && logo);
+
+    ASSERT_TRUE(store().transact([](pizzacore::Database& db) {
+        db.settings.business = "Pizzería Sol";
+        db.settings.logo = pngBytes(120, 40);
+    }));
+    EXPECT_EQ(business->text(), "Pizzería Sol");
+    EXPECT_TRUE(logo->showsRestaurantLogo());
+    EXPECT_EQ(logo->image().size(), QSize(120, 40));
+    EXPECT_EQ(logo->accessibleName(), "Logotipo del restaurante");
+
+    // Bytes that are no picture fall back to Velmora's logo; an empty name keeps its line.
+    ASSERT_TRUE(store().transact([](pizzacore::Database& db) {
+        db.settings.business.clear();
+        db.settings.logo = pizzacore::Bytes{0x89, 'P', 'N', 'G', 0, 1, 2};
+    }));
+    EXPECT_EQ(business->text(), "");
+    EXPECT_GT(business->minimumHeight(), 0);
+    EXPECT_FALSE(logo->showsRestaurantLogo());
+    EXPECT_FALSE(logo->image().isNull());
+    EXPECT_EQ(logo->accessibleName(), "Logotipo de Velmora");
+}
+
+TEST_F(MainWindowTest, TheMessageAlertShowsTheTextAndDismissingItClearsTheMessage) {
+    // Answered with its button.
+    platform_.answerNextAlert(QStringLiteral("Aceptar"));
+    store().setMessage(QStringLiteral("La copia no es válida o su integridad no coincide."));
+    EXPECT_TRUE(platform_.alerts().empty()) << "the alert opens from the event loop";
+    settle();
+    ASSERT_EQ(platform_.alerts().size(), 1u);
+    EXPECT_EQ(platform_.alerts()[0].message, "La copia no es válida o su integridad no coincide.");
+    EXPECT_EQ(platform_.alerts()[0].buttons, QStringList{"Aceptar"});
+    EXPECT_FALSE(store().message());
+
+    // Dismissed without its button (Escape, closing it): the same.
+    store().setMessage(QStringLiteral("Ajustes guardados"));
+    settle();
+    ASSERT_EQ(platform_.alerts().size(), 2u);
+    EXPECT_FALSE(store().message());
+
+    settle();
+    EXPECT_EQ(platform_.alerts().size(), 2u) << "a cleared message shows nothing more";
+}
+
+// Panels that run something while an alert is open, as a clock tick may.
+class InterruptedPlatform : public TestPlatformServices {
+public:
+    std::function<void()> duringNextAlert;
+
+    std::optional<int> confirm(const velmora::Confirmation& confirmation) override {
+        if (auto during = std::exchange(duringNextAlert, nullptr)) during();
+        return TestPlatformServices::confirm(confirmation);
+    }
+};
+
+TEST(MainWindowAlert, AMessageThatArrivesWhileTheAlertIsOpenIsShownNextNotLost) {
+    TemporaryDirectory directory;
+    InterruptedPlatform platform;
+    AppStore store(directory.path(), Clock::fixed(friday), platform);
+    store.start();
+    MainWindow window(store);
+
+    platform.duringNextAlert = [&store] { store.setMessage(QStringLiteral("Segundo aviso")); };
+    store.setMessage(QStringLiteral("Primer aviso"));
+    settle();
+    ASSERT_EQ(platform.alerts().size(), 2u);
+    EXPECT_EQ(platform.alerts()[0].message, "Primer aviso");
+    EXPECT_EQ(platform.alerts()[1].message, "Segundo aviso");
+    EXPECT_FALSE(store.message());
+}
+
+TEST_F(MainWindowTest, EveryChangeOfTheDraftIsSavedAndASaveFailureIsShown) {
+    pizzacore::Draft draft = store().draft();
+    draft.phone = "612 345 678";
+    draft.notes = "Sin cebolla";
+    store().setDraft(draft);
+    settle();
+    EXPECT_FALSE(store().message());
+    EXPECT_EQ(store().db().draft, draft) << "saved at once";
+
+    // The stored file damaged behind the program's back: the save is refused and said so, and
+    // the draft in memory stays.
+    writeFile(file(), "dañado");
+    pizzacore::Draft later = draft;
+    later.notes = "Sin cebolla, con extra de queso";
+    store().setDraft(later);
+    settle();
+    ASSERT_FALSE(platform_.alerts().empty());
+    EXPECT_FALSE(platform_.alerts().back().message.isEmpty());
+    EXPECT_EQ(store().draft(), later);
+    EXPECT_EQ(store().db().draft, draft);
+}
+
+TEST_F(MainWindowTest, TheDraftSurvivesARestart) {
+    pizzacore::Draft draft = store().draft();
+    draft.name = "Lucía";
+    draft.address = "Calle Mayor 3";
+    draft.mode = pizzacore::Mode::delivery;
+    store().setDraft(draft);
+    EXPECT_EQ(reopened().draft, draft);
+}
+
+TEST_F(MainWindowTest, TheClockTicksEveryThirtySecondsAndWhenTheApplicationBecomesActive) {
+    auto* timer = window().findChild<QTimer*>(QStringLiteral("clockTick"));
+    ASSERT_NE(timer, nullptr);
+    EXPECT_EQ(timer->interval(), 30'000);
+    EXPECT_TRUE(timer->isActive());
+
+    // Back from sleep after the closing hour: becoming active closes the day at once.
+    ASSERT_EQ(store().db().sessions.size(), 1u);
+    *now_ = Instant{store().db().sessions.back().scheduledEnd.seconds + 3600};
+    emit qApp->applicationStateChanged(Qt::ApplicationInactive);
+    EXPECT_EQ(store().db().sessions.size(), 1u);
+    emit qApp->applicationStateChanged(Qt::ApplicationActive);
+    ASSERT_EQ(store().db().sessions.size(), 2u);
+    EXPECT_TRUE(store().db().sessions.front().closed);
+}
+
+TEST(MainWindowFatal, ShowsOnlyTheFailureAndTheDataFolderAndReachesNothingElse) {
+    TemporaryDirectory directory;
+    TestPlatformServices firstPlatform;
+    AppStore first(directory.path(), Clock::fixed(friday), firstPlatform);
+    first.start();
+    ASSERT_FALSE(first.fatal());
+
+    // A second instance on the same data.
+    TestPlatformServices platform;
+    AppStore second(directory.path(), Clock::fixed(friday), platform);
+    second.start();
+    ASSERT_TRUE(second.fatal());
+    MainWindow window(second);
+    window.show();
+
+    EXPECT_NE(window.findChild<velmora::FatalView*>(), nullptr);
+    EXPECT_EQ(window.findChild<velmora::Sidebar*>(), nullptr) << "no section is reachable";
+    EXPECT_EQ(window.findChild<QStackedWidget*>(QStringLiteral("detail")), nullptr);
+
+    auto* title = window.findChild<QLabel*>(QStringLiteral("fatalTitle"));
+    ASSERT_NE(title, nullptr);
+    EXPECT_EQ(title->text(), "No se puede abrir Velmora");
+    auto* text = window.findChild<QLabel*>(QStringLiteral("fatalText"));
+    ASSERT_NE(text, nullptr);
+    EXPECT_EQ(text->text(), *second.fatal());
+    EXPECT_TRUE(text->text().contains(QString::fromStdString(directory.path().string())));
+    EXPECT_TRUE(text->textInteractionFlags() & Qt::TextSelectableByMouse);
+    auto* advice = window.findChild<QLabel*>(QStringLiteral("fatalAdvice"));
+    ASSERT_NE(advice, nullptr);
+    EXPECT_EQ(advice->text(), "Cierra otras instancias. Si el archivo está dañado, conserva la carpeta y "
+                              "recupera una copia válida; consulta la guía.");
+
+    auto* open = window.findChild<QPushButton*>(QStringLiteral("openDataFolder"));
+    ASSERT_NE(open, nullptr);
+    EXPECT_EQ(open->text(), "Abrir carpeta de datos");
+    open->click();
+    ASSERT_EQ(platform.opened().size(), 1u);
+    EXPECT_EQ(platform.opened()[0], directory.path());
+
+    const char* shots = std::getenv("VELMORA_SCREENSHOT_DIR");
+    window.grab().save(
+        QString::fromStdString((fs::path(shots && *shots ? shots : ".") / "Velmora-sin-datos.png").string()));
+
+    // No alert either.
+    second.setMessage(QStringLiteral("Aviso"));
+    settle();
+    EXPECT_TRUE(platform.alerts().empty());
+}
+
+TEST(SharedComponents, ShowThePictureWhenTheBytesDecodeAndASymbolOtherwise) {
+    velmora::ProductThumbnail thumbnail(64);
+    EXPECT_EQ(thumbnail.size(), QSize(64, 64));
+    EXPECT_FALSE(thumbnail.hasImage());
+    EXPECT_EQ(thumbnail.accessibleName(), "Sin imagen");
+    thumbnail.setData(pngBytes(300, 200));
+    EXPECT_TRUE(thumbnail.hasImage());
+    EXPECT_EQ(thumbnail.accessibleName(), "Imagen del producto");
+    thumbnail.setData(pizzacore::Bytes{'n', 'o', ' ', 'e', 's'});
+    EXPECT_FALSE(thumbnail.hasImage());
+    EXPECT_EQ(thumbnail.accessibleName(), "Sin imagen");
+    thumbnail.setData(pizzacore::Bytes{});
+    EXPECT_FALSE(thumbnail.hasImage());
+    EXPECT_FALSE(thumbnail.grab().isNull()) << "painting the placeholder must not fail";
+
+    velmora::PageHeader header(QStringLiteral("Clientes"), QStringLiteral("Teléfonos, direcciones"));
+    EXPECT_EQ(header.title(), "Clientes");
+    EXPECT_EQ(header.subtitle(), "Teléfonos, direcciones");
+
+    velmora::EmptyMessage empty(QStringLiteral("Selecciona un pedido"),
+                                QStringLiteral("Consulta el detalle."),
+                                QStringLiteral("list.bullet.rectangle"));
+    auto* icon = empty.findChild<QLabel*>(QStringLiteral("emptyIcon"));
+    ASSERT_NE(icon, nullptr);
+    EXPECT_FALSE(icon->pixmap().isNull());
+    auto* title = empty.findChild<QLabel*>(QStringLiteral("emptyTitle"));
+    ASSERT_NE(title, nullptr);
+    EXPECT_EQ(title->text(), "Selecciona un pedido");
+
+    for (const char* symbol :
+         {"cart.fill", "list.bullet.rectangle", "person.2.fill", "square.grid.2x2.fill", "chart.bar.fill",
+          "doc.text.fill", "photo", "externaldrive.badge.exclamationmark"})
+        EXPECT_FALSE(velmora::symbolIcon(QString::fromLatin1(symbol)).pixmap(24, 24).isNull()) << symbol;
+}
+
+TEST(NoDisplay, IsReportedOnlyWhenNeitherADisplayNorAQtPlatformIsGiven) {
+    const auto lookup = [](std::map<std::string, std::string> variables) {
+        return [variables](const char* name) -> std::optional<std::string> {
+            const auto found = variables.find(name);
+            if (found == variables.end()) return std::nullopt;
+            return found->second;
+        };
+    };
+    const std::vector<std::string> plain{"Velmora"};
+
+    const std::optional<QString> message = velmora::noDisplayMessage(lookup({}), plain);
+    ASSERT_TRUE(message);
+    EXPECT_TRUE(message->contains("DISPLAY"));
+    EXPECT_TRUE(velmora::noDisplayMessage(lookup({{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}}), plain))
+        << "empty variables name no display";
+
+    EXPECT_FALSE(velmora::noDisplayMessage(lookup({{"DISPLAY", ":0"}}), plain));
+    EXPECT_FALSE(velmora::noDisplayMessage(lookup({{"WAYLAND_DISPLAY", "wayland-0"}}), plain));
+    EXPECT_FALSE(velmora::noDisplayMessage(lookup({{"QT_QPA_PLATFORM", "offscreen"}}), plain));
+    EXPECT_FALSE(velmora::noDisplayMessage(lookup({}), {"Velmora", "-platform", "offscreen"}));
+    EXPECT_FALSE(velmora::noDisplayMessage(lookup({}), {"Velmora", "-platform=vnc"}));
+}
+
+TEST(QtTexts, AreSpanish) {
+    QTranslator* translator = velmora::installQtSpanishTranslations(*qApp);
+    ASSERT_NE(translator, nullptr) << "Qt's Spanish translations are not installed";
+    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), "Cancelar");
+    QCoreApplication::removeTranslator(translator);
+    delete translator;
+}
+
+TEST(Guide, IsFoundNextToTheProgramOrInItsInstalledDataFolder) {
+    TemporaryDirectory root;
+    const fs::path bin = root.path() / "bin";
+    fs::create_directories(bin);
+    EXPECT_FALSE(velmora::findGuide(bin));
+
+    const fs::path installed = root.path() / "share" / "velmora" / "Guia-Velmora.html";
+    fs::create_directories(installed.parent_path());
+    writeFile(installed, "<html></html>");
+    EXPECT_EQ(velmora::findGuide(bin), installed);
+
+    writeFile(bin / "Guia-Velmora.html", "<html></html>");
+    EXPECT_EQ(velmora::findGuide(bin), bin / "Guia-Velmora.html");
+}
+
+class VelmoraAppTest : public ::testing::Test {
+protected:
+    TemporaryDirectory directory_;
+    TestPlatformServices platform_;
+};
+
+TEST_F(VelmoraAppTest, OffersTheGuideAndSettingsAndNoSecondWindow) {
+    velmora::VelmoraApp app(platform_, directory_.path(), Clock::fixed(friday));
+    ASSERT_FALSE(app.store().fatal());
+    EXPECT_EQ(app.window().windowTitle(), "Velmora");
+
+    QStringList texts;
+    for (QAction* action : app.window().menuBar()->findChildren<QAction*>())
+        texts << action->text();
+    EXPECT_TRUE(texts.contains("Guía de Velmora"));
+    EXPECT_TRUE(texts.contains("Ajustes…"));
+    for (const QString& text : texts)
+        EXPECT_FALSE(text.contains("Nueva") || text.contains("Nuevo")) << text.toStdString();
+
+    // The guide ships next to the test program, as next to Velmora in the build tree.
+    auto* guide = app.window().findChild<QAction*>(QStringLiteral("guideAction"));
+    ASSERT_NE(guide, nullptr);
+    guide->trigger();
+    ASSERT_EQ(platform_.opened().size(), 1u);
+    EXPECT_EQ(platform_.opened()[0].filename(), "Guia-Velmora.html");
+    EXPECT_TRUE(fs::is_regular_file(platform_.opened()[0]));
+
+    // "Ajustes…" in the sidebar opens the one settings window.
+    auto* access = app.window().findChild<velmora::SettingsAccess*>();
+    ASSERT_NE(access, nullptr);
+    access->click();
+    EXPECT_TRUE(app.settingsWindow().isVisible());
+    app.settingsWindow().close();
+    auto* settings = app.window().findChild<QAction*>(QStringLiteral("settingsAction"));
+    ASSERT_NE(settings, nullptr);
+    EXPECT_TRUE(settings->shortcuts().contains(QKeySequence(Qt::CTRL | Qt::Key_Comma)));
+    settings->trigger();
+    EXPECT_TRUE(app.settingsWindow().isVisible());
+    app.settingsWindow().close();
+}
+
+TEST_F(VelmoraAppTest, ClosingTheMainWindowQuitsEvenWithTheSettingsWindowOpen) {
+    velmora::VelmoraApp app(platform_, directory_.path(), Clock::fixed(friday));
+    app.show();
+    app.openSettings();
+    ASSERT_TRUE(app.settingsWindow().isVisible());
+
+    QTimer::singleShot(0, &app.window(), &QWidget::close);
+    // Should closing not quit, this ends the loop with another code instead of hanging.
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(2); });
+    guard.start(10'000);
+    EXPECT_EQ(QApplication::exec(), 0);
+}
+
+TEST_F(VelmoraAppTest, WithDataThatCannotBeOpenedTheSettingsStayClosed) {
+    TestPlatformServices otherPlatform;
+    AppStore holder(directory_.path(), Clock::fixed(friday), otherPlatform);
+    holder.start();
+
+    velmora::VelmoraApp app(platform_, directory_.path(), Clock::fixed(friday));
+    ASSERT_TRUE(app.store().fatal());
+    EXPECT_NE(app.window().findChild<velmora::FatalView*>(), nullptr);
+    auto* settings = app.window().findChild<QAction*>(QStringLiteral("settingsAction"));
+    ASSERT_NE(settings, nullptr);
+    EXPECT_FALSE(settings->isEnabled());
+    app.openSettings();
+    EXPECT_FALSE(app.settingsWindow().isVisible());
+}
+
+} // namespace

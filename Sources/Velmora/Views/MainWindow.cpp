@@ -1,31 +1,154 @@
-#include "MainWindow.hpp"
+#include <Velmora/Views/MainWindow.hpp>
 
-#include <QLabel>
+#include <Velmora/Services/PlatformServices.hpp>
+#include <Velmora/Stores/AppStore.hpp>
+#include <Velmora/Views/Components.hpp>
+#include <Velmora/Views/FatalView.hpp>
+#include <Velmora/Views/Sidebar.hpp>
+
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QPointer>
+#include <QStackedWidget>
+#include <QTimer>
 #include <QVBoxLayout>
+
+#include <array>
 
 namespace velmora {
 
-MainWindow::MainWindow(const std::filesystem::path& dataDirectory, QWidget* parent)
-    : QMainWindow(parent) {
-    setWindowTitle("Velmora");
-    auto* central = new QWidget(this);
-    auto* layout = new QVBoxLayout(central);
-    auto* title = new QLabel(tr("Velmora"), central);
-    title->setObjectName("title");
-    QFont font = title->font();
-    font.setPointSizeF(font.pointSizeF() * 2);
-    font.setBold(true);
-    title->setFont(font);
-    auto* folder = new QLabel(
-        QString::fromUtf8("Carpeta de datos: ") + QString::fromStdString(dataDirectory.string()), central);
-    folder->setObjectName("dataFolder");
-    folder->setTextInteractionFlags(Qt::TextSelectableByMouse);
+namespace {
+
+struct Screen {
+    const char* title;
+    const char* subtitle;
+};
+
+// The heading of each section's screen, in the sidebar's order.
+constexpr std::array<Screen, sections.size()> screens{{
+    {"Caja", "Una llamada. Un pedido. Todo a mano."},
+    {"Pedidos", "Preparación y cobro independientes. Todo el histórico permanece aquí."},
+    {"Clientes", "Teléfonos, direcciones e indicaciones habituales."},
+    {"Productos", "Tu carta, tus precios. Los pedidos antiguos mantienen sus importes."},
+    {"Jornadas y caja", "Ventas y cobros son distintos: un pedido anterior puede cobrarse hoy."},
+    {"Facturación", "España · NO VERI*FACTU · Archivo local"},
+}};
+
+QWidget* makeScreen(const Screen& screen, QWidget* parent) {
+    auto* page = new QWidget(parent);
+    auto* layout = new QVBoxLayout(page);
+    layout->setContentsMargins(28, 24, 28, 24);
+    layout->addWidget(
+        new PageHeader(QString::fromUtf8(screen.title), QString::fromUtf8(screen.subtitle), page));
     layout->addStretch();
-    layout->addWidget(title, 0, Qt::AlignHCenter);
-    layout->addWidget(folder, 0, Qt::AlignHCenter);
-    layout->addStretch();
-    setCentralWidget(central);
-    resize(1024, 700);
+    return page;
+}
+
+} // namespace
+
+MainWindow::MainWindow(AppStore& store, QWidget* parent)
+    : QMainWindow(parent)
+    , store_(store)
+    , clock_(new QTimer(this)) {
+    setObjectName(QStringLiteral("MainWindow"));
+    setWindowTitle(QStringLiteral("Velmora"));
+    setMinimumSize(1080, 730);
+    resize(1280, 820);
+
+    if (store_.fatal())
+        showFatal();
+    else
+        showContent();
+    connect(&store_, &AppStore::fatalChanged, this, [this] {
+        if (store_.fatal()) showFatal();
+    });
+
+    connect(&store_, &AppStore::draftChanged, this, &MainWindow::saveDraft);
+    connect(&store_, &AppStore::messageChanged, this, [this] {
+        ++messageGeneration_;
+        scheduleAlert();
+    });
+    scheduleAlert();
+
+    // The tick does nothing until a session falls due, so it may run as often as it likes.
+    clock_->setObjectName(QStringLiteral("clockTick"));
+    clock_->setInterval(tickInterval);
+    connect(clock_, &QTimer::timeout, &store_, &AppStore::tick);
+    clock_->start();
+    connect(qGuiApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
+        if (state == Qt::ApplicationActive) store_.tick();
+    });
+}
+
+int MainWindow::visibleSection() const {
+    return detail_ ? detail_->currentIndex() : -1;
+}
+
+void MainWindow::showContent() {
+    auto* content = new QWidget(this);
+    auto* layout = new QHBoxLayout(content);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    auto* sidebar = new Sidebar(store_, content);
+    connect(&sidebar->settingsAccess(), &QPushButton::clicked, this, &MainWindow::settingsRequested);
+
+    detail_ = new QStackedWidget(content);
+    detail_->setObjectName(QStringLiteral("detail"));
+    for (const Screen& screen : screens)
+        detail_->addWidget(makeScreen(screen, detail_));
+
+    layout->addWidget(sidebar);
+    layout->addWidget(detail_, 1);
+    setCentralWidget(content);
+
+    connect(&store_, &AppStore::selectedTabChanged, this, &MainWindow::showSelectedTab);
+    showSelectedTab();
+}
+
+void MainWindow::showFatal() {
+    // Replacing the central widget destroys the sections, so nothing that could change the data
+    // stays reachable.
+    detail_ = nullptr;
+    setCentralWidget(new FatalView(store_, this));
+}
+
+void MainWindow::showSelectedTab() {
+    if (!detail_) return;
+    const QString& tab = store_.selectedTab();
+    int index = 0; // any other value, "Caja" included, shows the checkout
+    for (std::size_t position = 0; position < sections.size(); ++position)
+        if (tab == QString::fromUtf8(sections[position].title)) index = static_cast<int>(position);
+    detail_->setCurrentIndex(index);
+}
+
+void MainWindow::saveDraft() {
+    // A draft that the document already holds (loaded, or just stored by a transaction) has
+    // nothing left to save. In the fatal state nothing is saved at all.
+    if (store_.fatal() || store_.draft() == store_.db().draft) return;
+    store_.saveDraft();
+}
+
+void MainWindow::scheduleAlert() {
+    // The alert opens from the event loop, never inside the code that set the message.
+    if (alertScheduled_ || alertOpen_ || !store_.message()) return;
+    alertScheduled_ = true;
+    QTimer::singleShot(0, this, &MainWindow::showAlerts);
+}
+
+void MainWindow::showAlerts() {
+    alertScheduled_ = false;
+    alertOpen_ = true;
+    const QPointer<MainWindow> alive(this);
+    while (store_.message() && !store_.fatal()) {
+        const quint64 shown = messageGeneration_;
+        store_.platform().confirm(Confirmation{*store_.message(), QString(), {QStringLiteral("Aceptar")}});
+        if (!alive) return;
+        // Dismissing the alert clears its message; a message that arrived while it was open is
+        // shown next instead of being lost.
+        if (messageGeneration_ == shown) store_.clearMessage();
+    }
+    alertOpen_ = false;
 }
 
 } // namespace velmora

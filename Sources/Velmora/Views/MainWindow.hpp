@@ -2,15 +2,48 @@
 
 #include <QMainWindow>
 
-#include <filesystem>
+class QStackedWidget;
+class QTimer;
 
 namespace velmora {
 
-// The application's main window.
+class AppStore;
+
+// The application's main window. It shows the sidebar of sections and the screen of the selected
+// one, or only the fatal-state screen when the data could not be opened. It also shows the
+// controller's pending message as an alert, ticks the business clock every 30 seconds and
+// whenever the application becomes active, and saves the order draft after every change.
 class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
-    explicit MainWindow(const std::filesystem::path& dataDirectory, QWidget* parent = nullptr);
+    // Period of the business clock's tick.
+    static constexpr int tickInterval = 30'000;
+
+    explicit MainWindow(AppStore& store, QWidget* parent = nullptr);
+
+    // The section on screen: its index in the sidebar's order.
+    int visibleSection() const;
+
+signals:
+    // "Ajustes…" was pressed.
+    void settingsRequested();
+
+private:
+    void showContent();
+    void showFatal();
+    void showSelectedTab();
+    void saveDraft();
+    void scheduleAlert();
+    void showAlerts();
+
+    AppStore& store_;
+    QStackedWidget* detail_ = nullptr;
+    QTimer* clock_;
+    // Counts the changes of the controller's message, so that dismissing an alert clears only the
+    // message it showed and never one that arrived while it was open.
+    quint64 messageGeneration_ = 0;
+    bool alertScheduled_ = false;
+    bool alertOpen_ = false;
 };
 
 } // namespace velmora

@@ -1,0 +1,173 @@
+#include <Velmora/App/VelmoraApp.hpp>
+
+#include <Velmora/Services/PlatformServices.hpp>
+#include <Velmora/Views/Components.hpp>
+
+#include <QAction>
+#include <QApplication>
+#include <QIcon>
+#include <QKeySequence>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPixmap>
+#include <QTranslator>
+
+#include <cstdlib>
+#include <system_error>
+
+#ifndef VELMORA_GUIDE_FROM_PROGRAM
+#define VELMORA_GUIDE_FROM_PROGRAM "../share/velmora"
+#endif
+
+namespace velmora {
+
+namespace {
+
+const char* const guideName = "Guia-Velmora.html";
+
+bool isSet(const EnvironmentLookup& environment, const char* name) {
+    const std::optional<std::string> value = environment(name);
+    return value && !value->empty();
+}
+
+std::unique_ptr<AppStore> openStore(PlatformServices& platform,
+                                    std::optional<std::filesystem::path> directory, pizzacore::Clock clock) {
+    auto store = directory ? std::make_unique<AppStore>(std::move(*directory), std::move(clock), platform)
+                           : std::make_unique<AppStore>(std::move(clock), platform);
+    store->start();
+    return store;
+}
+
+} // namespace
+
+std::optional<std::string> processEnvironment(const char* name) {
+    const char* value = std::getenv(name);
+    if (!value) return std::nullopt;
+    return std::string(value);
+}
+
+std::optional<QString> noDisplayMessage(const EnvironmentLookup& environment,
+                                        const std::vector<std::string>& arguments) {
+    if (isSet(environment, "DISPLAY") || isSet(environment, "WAYLAND_DISPLAY") ||
+        isSet(environment, "QT_QPA_PLATFORM"))
+        return std::nullopt;
+    for (const std::string& argument : arguments)
+        if (argument == "-platform" || argument == "--platform" || argument.starts_with("-platform=") ||
+            argument.starts_with("--platform="))
+            return std::nullopt;
+    return QStringLiteral("Velmora necesita un escritorio gráfico y no encuentra ninguna pantalla: no están "
+                          "definidas DISPLAY, WAYLAND_DISPLAY ni QT_QPA_PLATFORM.\n"
+                          "Abre Velmora desde el escritorio o desde un terminal de la sesión gráfica.");
+}
+
+QTranslator* installQtSpanishTranslations(QApplication& app) {
+    auto* translator = new QTranslator(&app);
+    if (!translator->load(QStringLiteral("qt_es"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)) ||
+        !QApplication::installTranslator(translator)) {
+        delete translator;
+        return nullptr;
+    }
+    return translator;
+}
+
+void prepareApplication(QApplication& app) {
+    QApplication::setApplicationName(QStringLiteral("Velmora"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Velmora"));
+    QApplication::setApplicationVersion(QStringLiteral("1.1.0"));
+    // Matches the installed velmora.desktop, so that the desktop shows its name and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("velmora"));
+    QApplication::setWindowIcon(
+        QIcon::fromTheme(QStringLiteral("velmora"), QIcon(QPixmap::fromImage(applicationLogo()))));
+    QLocale::setDefault(QLocale(QLocale::Spanish, QLocale::Spain));
+    installQtSpanishTranslations(app);
+}
+
+std::optional<std::filesystem::path> findGuide(const std::filesystem::path& programDirectory) {
+    const std::filesystem::path candidates[] = {
+        programDirectory / guideName,
+        programDirectory / VELMORA_GUIDE_FROM_PROGRAM / guideName,
+    };
+    for (const std::filesystem::path& candidate : candidates) {
+        std::error_code error;
+        if (std::filesystem::is_regular_file(candidate, error)) return candidate.lexically_normal();
+    }
+    return std::nullopt;
+}
+
+VelmoraApp::VelmoraApp(PlatformServices& platform, std::optional<std::filesystem::path> dataDirectory,
+                       pizzacore::Clock clock, QObject* parent)
+    : QObject(parent)
+    , platform_(platform)
+    , store_(openStore(platform, std::move(dataDirectory), std::move(clock)))
+    , window_(*store_)
+    , settings_(*store_) {
+    // Only the main window keeps the application running: closing it quits even while the
+    // settings window is open.
+    window_.setAttribute(Qt::WA_QuitOnClose, true);
+    settings_.setAttribute(Qt::WA_QuitOnClose, false);
+    buildMenu();
+    connect(&window_, &MainWindow::settingsRequested, this, &VelmoraApp::openSettings);
+}
+
+VelmoraApp::~VelmoraApp() = default;
+
+void VelmoraApp::show() {
+    window_.show();
+    window_.raise();
+    window_.activateWindow();
+}
+
+void VelmoraApp::openSettings() {
+    if (store_->fatal()) return;
+    settings_.present();
+}
+
+void VelmoraApp::openGuide() {
+    const std::optional<std::filesystem::path> guide =
+        findGuide(QCoreApplication::applicationDirPath().toStdString());
+    if (guide) platform_.openWithDefaultApplication(*guide);
+}
+
+void VelmoraApp::buildMenu() {
+    // One menu for the application; there is no command that opens a second main window.
+    QMenu* menu = window_.menuBar()->addMenu(QStringLiteral("&Velmora"));
+    menu->setObjectName(QStringLiteral("applicationMenu"));
+
+    QAction* about = menu->addAction(QStringLiteral("Acerca de Velmora"), this, &VelmoraApp::showAbout);
+    about->setObjectName(QStringLiteral("aboutAction"));
+    about->setMenuRole(QAction::AboutRole);
+
+    QAction* guide = menu->addAction(QStringLiteral("Guía de Velmora"), this, &VelmoraApp::openGuide);
+    guide->setObjectName(QStringLiteral("guideAction"));
+    guide->setShortcut(QKeySequence::HelpContents);
+
+    menu->addSeparator();
+    settingsAction_ = menu->addAction(QStringLiteral("Ajustes…"), this, &VelmoraApp::openSettings);
+    settingsAction_->setObjectName(QStringLiteral("settingsAction"));
+    settingsAction_->setMenuRole(QAction::PreferencesRole);
+    // The desktop's own shortcut for preferences where it has one, and Ctrl+, everywhere.
+    QList<QKeySequence> shortcuts = QKeySequence::keyBindings(QKeySequence::Preferences);
+    const QKeySequence comma(Qt::CTRL | Qt::Key_Comma);
+    if (!shortcuts.contains(comma)) shortcuts.append(comma);
+    settingsAction_->setShortcuts(shortcuts);
+    settingsAction_->setEnabled(!store_->fatal());
+    connect(store_.get(), &AppStore::fatalChanged, settingsAction_,
+            [this] { settingsAction_->setEnabled(!store_->fatal()); });
+
+    menu->addSeparator();
+    QAction* quit = menu->addAction(QStringLiteral("Salir"), &window_, &QWidget::close);
+    quit->setObjectName(QStringLiteral("quitAction"));
+    quit->setShortcut(QKeySequence::Quit);
+    quit->setMenuRole(QAction::QuitRole);
+}
+
+void VelmoraApp::showAbout() {
+    QMessageBox::about(&window_, QStringLiteral("Acerca de Velmora"),
+                       QStringLiteral("<b>Velmora 1.1.0</b><p>Caja y pedidos para restaurantes de comida "
+                                      "para llevar. Un solo puesto; todos los datos en este ordenador.</p>"));
+}
+
+} // namespace velmora

@@ -1,0 +1,114 @@
+#pragma once
+
+#include <PizzaCore/Foundation/Bytes.hpp>
+
+#include <QIcon>
+#include <QImage>
+#include <QPushButton>
+#include <QString>
+#include <QWidget>
+
+#include <optional>
+
+class QLabel;
+
+namespace velmora {
+
+// The icon for one of the application's symbol names ("cart.fill", "photo", …): the desktop
+// theme's nearest freedesktop icon when the theme has one that renders, otherwise the picture
+// bundled with the application, so that every desktop shows an icon.
+QIcon symbolIcon(const QString& symbol);
+
+// The application's own logo picture.
+QImage applicationLogo();
+
+// Decodes image bytes (PNG, JPEG, …); a null image when they are absent or not an image.
+QImage decodeImage(const std::optional<pizzacore::Bytes>& data);
+
+// Scales the widget's font by `factor` and makes it bold or regular.
+void scaleFont(QWidget& widget, double factor, bool bold);
+
+// The colour for secondary texts: the window text faded towards the window background.
+QColor secondaryTextColor(const QWidget& widget);
+// Paints `label` in the secondary text colour.
+void makeSecondary(QLabel& label);
+
+// The heading every screen begins with: the title large and bold, the subtitle under it in the
+// secondary colour, left-aligned across the full width.
+class PageHeader : public QWidget {
+    Q_OBJECT
+public:
+    PageHeader(const QString& title, const QString& subtitle, QWidget* parent = nullptr);
+
+    QString title() const;
+    QString subtitle() const;
+
+private:
+    QLabel* title_;
+    QLabel* subtitle_;
+};
+
+// What an empty list shows: an orange icon, a bold title and a detail in the secondary colour,
+// centred.
+class EmptyMessage : public QWidget {
+    Q_OBJECT
+public:
+    EmptyMessage(const QString& title, const QString& detail, const QString& icon, QWidget* parent = nullptr);
+};
+
+// The "Ajustes…" button; the window that holds it opens the settings window when it is pressed.
+class SettingsAccess : public QPushButton {
+    Q_OBJECT
+public:
+    explicit SettingsAccess(QWidget* parent = nullptr);
+};
+
+// A picture scaled to fit its rectangle, keeping its proportions and centred.
+class FittedImage : public QWidget {
+    Q_OBJECT
+public:
+    explicit FittedImage(QWidget* parent = nullptr);
+
+    const QImage& image() const { return image_; }
+
+protected:
+    void setImage(QImage image);
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QImage image_;
+};
+
+// The restaurant's logo when `data` decodes as an image, otherwise Velmora's own logo; full width,
+// 65 points high.
+class SidebarLogo : public FittedImage {
+    Q_OBJECT
+public:
+    explicit SidebarLogo(QWidget* parent = nullptr);
+
+    void setData(const std::optional<pizzacore::Bytes>& data);
+    // Whether the restaurant's own logo is shown (rather than Velmora's).
+    bool showsRestaurantLogo() const { return restaurantLogo_; }
+
+private:
+    bool restaurantLogo_ = false;
+};
+
+// A product's photo in a square of side `size` with rounded corners on a faint background, or the
+// "photo" symbol when there is no decodable image.
+class ProductThumbnail : public QWidget {
+    Q_OBJECT
+public:
+    explicit ProductThumbnail(int size, QWidget* parent = nullptr);
+
+    void setData(const std::optional<pizzacore::Bytes>& data);
+    bool hasImage() const { return !image_.isNull(); }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QImage image_;
+};
+
+} // namespace velmora
