@@ -4,10 +4,14 @@
 
 #include <PizzaCore/Fiscal/FiscalModels.hpp>
 #include <PizzaCore/Fiscal/FiscalMoney.hpp>
+#include <PizzaCore/Fiscal/FiscalRules.hpp>
 #include <PizzaCore/Foundation/Bytes.hpp>
+#include <PizzaCore/Foundation/Clock.hpp>
+#include <PizzaCore/Foundation/Folding.hpp>
 #include <PizzaCore/Foundation/Instant.hpp>
 #include <PizzaCore/Foundation/PCError.hpp>
 #include <PizzaCore/Foundation/Text.hpp>
+#include <PizzaCore/Foundation/TextCompare.hpp>
 #include <PizzaCore/Foundation/Uuid.hpp>
 #include <PizzaCore/Json/Json.hpp>
 #include <PizzaCore/Models/Audit.hpp>
@@ -20,3 +24,6 @@
 #include <PizzaCore/Models/PhoneKey.hpp>
 #include <PizzaCore/Models/Session.hpp>
 #include <PizzaCore/Models/Settings.hpp>
+#include <PizzaCore/Operations/BusinessClock.hpp>
+#include <PizzaCore/Persistence/DataDirectory.hpp>
+#include <PizzaCore/Persistence/Repository.hpp>

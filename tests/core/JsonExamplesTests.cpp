@@ -42,6 +42,15 @@ TEST(JsonExamples, InstantsAreTheShortestTextThatReadsBackExactly) {
     EXPECT_NE(toJSON(entry).find(R"("date":763041600,)"), std::string::npos);
 }
 
+TEST(JsonExamples, HugeWholeInstantsAreWrittenSoTheyReadBack) {
+    // Shortest digits-only text beyond 64-bit integers would read as an unreadable integer.
+    for (double seconds :
+         {7.000000000000135e20, -7.000000000000135e20, 1e18, 9.3e18, 1.8446744073709552e19, 1e300}) {
+        Audit entry{someID, Instant{seconds}, "x", ""};
+        EXPECT_EQ(fromJSON<Audit>(toJSON(entry)).date.seconds, seconds) << toJSON(entry);
+    }
+}
+
 TEST(JsonExamples, NonFiniteInstantsAreRefusedInsteadOfWrittenAsUnreadableJson) {
     Audit entry{someID, Instant{std::numeric_limits<double>::quiet_NaN()}, "x", ""};
     EXPECT_THROW(toJSON(entry), JSONError);

@@ -118,7 +118,10 @@ T decode(Element e, Tag<T>) {
     using Indices = std::make_index_sequence<count>;
     decltype(slotsFor<T>(fields, Indices{})) slots;
 
-    for (auto [key, value] : readObject(e)) {
+    for (const auto& member : readObject(e)) {
+        // Named copies rather than structured bindings, which clang 14 cannot capture in lambdas.
+        const std::string_view key = member.key;
+        const auto value = member.value;
         [&]<std::size_t... I>(std::index_sequence<I...>) {
             auto readIfNamed = [&]<std::size_t N>(std::integral_constant<std::size_t, N>) {
                 const auto& field = std::get<N>(fields);

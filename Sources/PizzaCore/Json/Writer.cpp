@@ -4,6 +4,7 @@
 
 #include <simdjson.h>
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -145,6 +146,11 @@ void Writer::number(double value) {
     if (!std::isfinite(value)) throw JSONError("un instante no es un número finito y no se puede guardar");
     char buffer[32];
     auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    // The shortest text of a large whole number can be digits only, which a reader takes for an
+    // integer and refuses beyond 64 bits; such a value is written with an exponent instead.
+    if (std::abs(value) >= 1e18 &&
+        std::find_if(buffer, result.ptr, [](char c) { return c == '.' || c == 'e'; }) == result.ptr)
+        result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific);
     out_.append(buffer, result.ptr);
 }
 

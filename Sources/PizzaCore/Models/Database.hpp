@@ -11,6 +11,9 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 namespace pizzacore {
@@ -45,9 +48,104 @@ struct Database {
     // Audit trail: appends one entry (new id, `now`, action, reference). Never fails.
     void record(std::string action, std::string reference, Instant now);
 
+    // Orders.
+    // Confirms the draft as a new order numbered `nextNumber`, in the session open at `now`
+    // (reconciling first), and puts a fresh empty draft in its place. A draft whose id is
+    // already an order's id gives that order back unchanged, so a repeated confirmation never
+    // makes a second order. Refuses a draft without lines, a delivery without name, valid
+    // telephone and address, a line whose quantity is not 1…999 or that no longer matches an
+    // active product exactly, and a total above the amount ceiling. Audit "Confirmar pedido".
+    Order confirm(const Draft& draft, Instant now);
+    // Registers the order's payment in the session open at `now`: the order total, with the
+    // amount handed over (`received`, or the total when absent, for cash; always the total for
+    // card). An order already paid is left as it is, without an error. Refuses a missing or
+    // cancelled order and cash that does not cover the total or exceeds the amount ceiling.
+    // Audit "Cobro " + method.
+    void pay(Uuid orderID, PaymentMethod method, std::optional<Cents> received, Instant now);
+    // Moves the order to preparing, ready or delivered, in any direction; never to cancelled, and
+    // never a cancelled or missing order. Audit "Estado " + state.
+    void prepare(Uuid orderID, Preparation state, Instant now = Instant::now());
+    // Cancels an unpaid order of the session still open at `now`, keeping the reason as typed.
+    // Refuses a missing or paid order, a blank reason, and an order whose session is closed (or
+    // closes on reconciling at `now`). Audit "Anulación: " + reason.
+    void cancel(Uuid orderID, std::string reason, Instant now);
+    // A new draft taking the order again at today's catalogue: the customer card's current data
+    // when the order was linked to a card that still exists, and a line at the current price for
+    // each line whose product is still active. Also gives the names of the lines left out, in
+    // order. Never changes the document.
+    std::pair<Draft, std::vector<std::string>> repeating(const Order& order) const;
+
+    // Catalogue.
+    // Saves a new or edited category with its name trimmed, replacing in place the stored one with
+    // the same id or appending it, and gives the saved value to every product and draft line of
+    // that id; orders keep their copy. Refuses a blank name and one equal to another category's
+    // when letter case and accents are ignored. Audit "Guardar categoría" with the trimmed name.
+    void saveCategory(const Category& category, Instant now = Instant::now());
+    // Gives `to` to every product and draft line of the category `from`, active or not. Both must
+    // be listed exactly as passed, and different. Audit "Trasladar productos" with "from → to".
+    void moveProducts(const Category& from, const Category& to, Instant now = Instant::now());
+    // Removes the category (every entry with its id). Refuses to remove the last category and a
+    // category that any product still belongs to. Audit "Eliminar categoría" with its name.
+    void deleteCategory(const Category& category, Instant now = Instant::now());
+    // Saves a product exactly as given, replacing in place the stored one with the same id or
+    // appending it. Refuses a tax rate outside 0…10000, a category not listed exactly as copied,
+    // an image over 2,000,000 bytes, a blank name and a price outside 0…99,999,999 cents. Audit
+    // "Guardar producto" with the product's id.
+    void saveProduct(const Product& product, Instant now = Instant::now());
+
+    // Customer cards.
+    // Saves a card exactly as given, replacing in place the stored one with the same id or
+    // appending it. Refuses a blank name, a telephone whose key has not 7…15 digits, and a
+    // telephone whose key another card already has. Audit "Guardar cliente" with the card's id.
+    void saveCustomer(const Customer& customer, Instant now = Instant::now());
+    // The cards matching every non-empty query (each trimmed first): name and address contain
+    // their query ignoring case and accents in the process locale; the phone key contains the
+    // query's phone key, and a telephone query without digits matches nothing. Sorted by name,
+    // case-insensitively with numbers compared by value; equal names keep their stored order.
+    std::vector<Customer> customersMatching(std::string_view name, std::string_view phone,
+                                            std::string_view address) const;
+    // The card's orders, newest first, cancelled ones included: those linked to the card, and
+    // those linked to no card whose telephone has the card's phone key.
+    std::vector<Order> ordersFor(const Customer& customer) const;
+    // "Efectivo", "Tarjeta" or "Mixto" (as many of each) over the payments of the card's orders
+    // that are not cancelled; "Sin datos" when none of them is paid.
+    std::string usualPaymentFor(const Customer& customer) const;
+
     // Fiscal archive.
+    // The stored archive, or a fresh one with default settings (and so a new installation number
+    // on every reading) while none is stored. Never changes the document.
+    FiscalState fiscalState() const;
+    // Validates and stores the fiscal settings, also setting `settings.currency`. Once the
+    // archive holds invoices, the issuer's tax number, country, currency and installation are
+    // frozen. Audit "Guardar configuración fiscal".
+    void saveFiscalSettings(const FiscalSettings& settings, Instant now = Instant::now());
+    // Validates the proposal as a saved proposal and stores it, replacing in place a stored one
+    // with the same id or appending it. Never touches invoices, events or numbers. Audit
+    // "Guardar propuesta de factura" with the proposal's id.
+    void saveInvoiceProposal(const InvoiceProposal& proposal, Instant now = Instant::now());
+    // A new, unsaved full-invoice proposal prepared from a confirmed order, created at `now`.
+    InvoiceProposal invoiceProposalFor(const Order& order, Instant now = Instant::now()) const;
 
     // Cash sessions.
+    // Closes the first open session when `now` has reached its scheduled end (at that scheduled
+    // end, reason "Automático"), then opens a session for the business day of `now` when none is
+    // left open (audit "Apertura"). At most one session is closed per call. Never fails with
+    // sane instants; an order total beyond the 64-bit range is refused, leaving the document as
+    // it was.
+    void reconcile(Instant now);
+    // Reconciles, then closes the session `expected` at `now` (reason "Manual") if it is still
+    // open, and opens the next shift at once. A session that is no longer open is ignored.
+    void closeManually(Uuid expected, Instant now);
+    // Order totals of the session's orders that are not cancelled, paid or not.
+    Cents sales(const Session& session) const;
+    // Amounts charged by the payments taken in the session, of one method or of all.
+    Cents receipts(std::optional<PaymentMethod> method, const Session& session) const;
+    // Order totals of every order, of any session, that is neither cancelled nor paid.
+    Cents unpaid() const;
+    // Internal to reconcile and closeManually: closes the session at `index` at `at` with the
+    // reason, freezing its sales, receipts and the whole document's unpaid total, and appends
+    // the audit entry "Cierre " + reason dated `at`. Not for other callers.
+    void close(std::size_t index, Instant at, std::string reason);
 };
 
 } // namespace pizzacore
