@@ -1,74 +1,105 @@
 #include "Bytes.hpp"
 
-#include <array>
 #include <cstring>
 
 namespace pizzacore::Base64 {
 
 namespace {
-constexpr char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-constexpr std::uint8_t invalid = 0xFF;
 
-constexpr std::array<std::uint8_t, 256> makeDecodeTable() {
-    std::array<std::uint8_t, 256> table{};
-    table.fill(invalid);
-    for (std::uint8_t i = 0; i < 64; ++i)
-        table[static_cast<unsigned char>(alphabet[i])] = i;
+// Two Base64 characters for every 12 bits, and how many of them are "/".
+struct PairTable {
+    std::array<std::array<char, 2>, 4096> characters{};
+    std::array<std::uint8_t, 4096> slashes{};
+};
+
+constexpr PairTable makePairTable() {
+    PairTable table;
+    for (unsigned i = 0; i < 4096; ++i) {
+        table.characters[i] = {alphabet[i >> 6], alphabet[i & 63]};
+        table.slashes[i] = static_cast<std::uint8_t>((i >> 6 == 63) + ((i & 63) == 63));
+    }
     return table;
 }
-constexpr auto decodeTable = makeDecodeTable();
+constexpr PairTable pairTable = makePairTable();
 
-// Writes one character, escaping "/" when asked; returns the characters written.
-inline std::size_t put(char* out, unsigned index, bool escapeSlash) {
-    if (index == 63 && escapeSlash) {
-        out[0] = '\\';
-        out[1] = '/';
-        return 2;
-    }
-    out[0] = alphabet[index];
-    return 1;
+// Size of the decoded bytes and the number of padding characters, if the length can be Base64.
+std::optional<std::size_t> decodedSize(std::string_view text, std::size_t& padding) {
+    if (text.size() % 4 != 0) return std::nullopt;
+    padding = 0;
+    if (!text.empty() && text.back() == '=') padding = text[text.size() - 2] == '=' ? 2 : 1;
+    return text.size() / 4 * 3 - padding;
 }
+
+// Decodes into `p`, which has room for the decoded size; false for text outside the alphabet,
+// padding that is not at the end, or unused bits that are not zero (so each text has one meaning).
+template <class Byte>
+bool decodeInto(std::string_view text, std::size_t padding, Byte* p) {
+    const std::size_t full = text.size() / 4 - (padding ? 1 : 0);
+    const auto* in = reinterpret_cast<const unsigned char*>(text.data());
+    for (std::size_t g = 0; g < full; ++g, in += 4, p += 3) {
+        const unsigned a = values[in[0]], b = values[in[1]], c = values[in[2]], d = values[in[3]];
+        if ((a | b | c | d) & 0x80) return false;
+        const unsigned v = a << 18 | b << 12 | c << 6 | d;
+        p[0] = static_cast<Byte>(v >> 16);
+        p[1] = static_cast<Byte>(v >> 8);
+        p[2] = static_cast<Byte>(v);
+    }
+    if (padding) {
+        const unsigned a = values[in[0]], b = values[in[1]];
+        const unsigned c = padding == 1 ? values[in[2]] : 0;
+        if ((a | b | c) & 0x80) return false;
+        const unsigned v = a << 18 | b << 12 | c << 6;
+        if (padding == 2 && (v & 0xFFFF)) return false;
+        if (padding == 1 && (v & 0xFF)) return false;
+        p[0] = static_cast<Byte>(v >> 16);
+        if (padding == 1) p[1] = static_cast<Byte>(v >> 8);
+    }
+    return true;
+}
+
 } // namespace
 
 void append(std::string& out, std::span<const std::uint8_t> bytes, bool escapeSlash) {
+    // The plain text is written at its exact size, counting its slashes on the way; when they
+    // must be escaped the text is then spread from the back, so no worst-case buffer is touched.
+    const std::size_t start = out.size();
     const std::size_t groups = bytes.size() / 3;
     const std::size_t rest = bytes.size() % 3;
-    const std::size_t start = out.size();
-    // Room for the worst case, where every character is an escaped slash.
-    const std::size_t encoded = (groups + (rest ? 1 : 0)) * 4;
-    out.resize(start + (escapeSlash ? encoded * 2 : encoded));
-    char* p = out.data() + start;
+    const std::size_t plain = (groups + (rest ? 1 : 0)) * 4;
+    out.resize(start + plain);
+
     const std::uint8_t* in = bytes.data();
-    for (std::size_t g = 0; g < groups; ++g, in += 3) {
+    char* p = out.data() + start;
+    std::size_t slashes = 0;
+    for (std::size_t g = 0; g < groups; ++g, in += 3, p += 4) {
         const unsigned v = unsigned(in[0]) << 16 | unsigned(in[1]) << 8 | in[2];
-        const unsigned a = v >> 18, b = (v >> 12) & 63, c = (v >> 6) & 63, d = v & 63;
-        if (!escapeSlash || (a != 63 && b != 63 && c != 63 && d != 63)) {
-            p[0] = alphabet[a];
-            p[1] = alphabet[b];
-            p[2] = alphabet[c];
-            p[3] = alphabet[d];
-            p += 4;
-        } else {
-            p += put(p, a, true);
-            p += put(p, b, true);
-            p += put(p, c, true);
-            p += put(p, d, true);
-        }
+        std::memcpy(p, pairTable.characters[v >> 12].data(), 2);
+        std::memcpy(p + 2, pairTable.characters[v & 0xFFF].data(), 2);
+        slashes += pairTable.slashes[v >> 12] + pairTable.slashes[v & 0xFFF];
     }
-    if (rest == 1) {
-        const unsigned v = unsigned(in[0]) << 16;
-        p += put(p, v >> 18, escapeSlash);
-        p += put(p, (v >> 12) & 63, escapeSlash);
-        *p++ = '=';
-        *p++ = '=';
-    } else if (rest == 2) {
-        const unsigned v = unsigned(in[0]) << 16 | unsigned(in[1]) << 8;
-        p += put(p, v >> 18, escapeSlash);
-        p += put(p, (v >> 12) & 63, escapeSlash);
-        p += put(p, (v >> 6) & 63, escapeSlash);
-        *p++ = '=';
+    if (rest) {
+        const unsigned v = unsigned(in[0]) << 16 | (rest == 2 ? unsigned(in[1]) << 8 : 0u);
+        p[0] = alphabet[v >> 18];
+        p[1] = alphabet[(v >> 12) & 63];
+        p[2] = rest == 2 ? alphabet[(v >> 6) & 63] : '=';
+        p[3] = '=';
+        slashes += (p[0] == '/') + (p[1] == '/') + (p[2] == '/');
     }
-    out.resize(static_cast<std::size_t>(p - out.data()));
+    if (!escapeSlash || slashes == 0) return;
+
+    out.resize(out.size() + slashes);
+    char* base = out.data() + start;
+    std::size_t source = plain;
+    std::size_t target = plain + slashes;
+    while (slashes > 0) {
+        const char* slash = static_cast<const char*>(::memrchr(base, '/', source));
+        const std::size_t segment = source - static_cast<std::size_t>(slash - base);
+        target -= segment;
+        std::memmove(base + target, slash, segment);
+        base[--target] = '\\';
+        source = static_cast<std::size_t>(slash - base);
+        --slashes;
+    }
 }
 
 std::string encode(std::span<const std::uint8_t> bytes) {
@@ -78,34 +109,22 @@ std::string encode(std::span<const std::uint8_t> bytes) {
 }
 
 std::optional<Bytes> decode(std::string_view text) {
-    if (text.size() % 4 != 0) return std::nullopt;
     std::size_t padding = 0;
-    if (!text.empty() && text.back() == '=') padding = text[text.size() - 2] == '=' ? 2 : 1;
-    const std::size_t full = text.size() / 4 - (padding ? 1 : 0);
+    const auto size = decodedSize(text, padding);
+    if (!size) return std::nullopt;
+    Bytes out(*size);
+    if (!decodeInto(text, padding, out.data())) return std::nullopt;
+    return out;
+}
 
-    Bytes out(text.size() / 4 * 3 - padding);
-    const auto* in = reinterpret_cast<const unsigned char*>(text.data());
-    std::uint8_t* p = out.data();
-    for (std::size_t g = 0; g < full; ++g, in += 4, p += 3) {
-        const unsigned a = decodeTable[in[0]], b = decodeTable[in[1]], c = decodeTable[in[2]],
-                       d = decodeTable[in[3]];
-        if ((a | b | c | d) & 0x80) return std::nullopt;
-        const unsigned v = a << 18 | b << 12 | c << 6 | d;
-        p[0] = static_cast<std::uint8_t>(v >> 16);
-        p[1] = static_cast<std::uint8_t>(v >> 8);
-        p[2] = static_cast<std::uint8_t>(v);
-    }
-    if (padding) {
-        const unsigned a = decodeTable[in[0]], b = decodeTable[in[1]];
-        const unsigned c = padding == 1 ? decodeTable[in[2]] : 0;
-        if ((a | b | c) & 0x80) return std::nullopt;
-        const unsigned v = a << 18 | b << 12 | c << 6;
-        // The unused low bits of the last character must be zero, so each text has one meaning.
-        if (padding == 2 && (v & 0xFFFF)) return std::nullopt;
-        if (padding == 1 && (v & 0xFF)) return std::nullopt;
-        p[0] = static_cast<std::uint8_t>(v >> 16);
-        if (padding == 1) p[1] = static_cast<std::uint8_t>(v >> 8);
-    }
+std::optional<std::string> decodeToString(std::string_view text, std::size_t spareCapacity) {
+    std::size_t padding = 0;
+    const auto size = decodedSize(text, padding);
+    if (!size) return std::nullopt;
+    std::string out;
+    out.reserve(*size + spareCapacity);
+    out.resize(*size);
+    if (!decodeInto(text, padding, out.data())) return std::nullopt;
     return out;
 }
 

@@ -32,114 +32,6 @@ constexpr std::string_view prefix = R"({"format":"Velmora","payload":")";
 constexpr std::string_view middle = R"(","sha256":")";
 constexpr std::string_view suffix = R"(","version":1})";
 
-constexpr char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-constexpr std::uint8_t notBase64 = 0xFF;
-
-constexpr std::array<std::uint8_t, 256> makeDecodeTable() {
-    std::array<std::uint8_t, 256> table{};
-    table.fill(notBase64);
-    for (std::uint8_t i = 0; i < 64; ++i)
-        table[static_cast<unsigned char>(alphabet[i])] = i;
-    return table;
-}
-constexpr auto decodeTable = makeDecodeTable();
-
-// Strict Base64 (padding only at the end, unused bits zero, nothing outside the alphabet) decoded
-// straight into a string that keeps room for the JSON reader's padding after its end.
-std::optional<std::string> decodeBase64(std::string_view text) {
-    if (text.size() % 4 != 0) return std::nullopt;
-    std::size_t padding = 0;
-    if (!text.empty() && text.back() == '=') padding = text[text.size() - 2] == '=' ? 2 : 1;
-    const std::size_t size = text.size() / 4 * 3 - padding;
-    const std::size_t full = text.size() / 4 - (padding ? 1 : 0);
-
-    std::string out;
-    out.reserve(size + simdjson::SIMDJSON_PADDING);
-    out.resize(size);
-    const auto* in = reinterpret_cast<const unsigned char*>(text.data());
-    char* p = out.data();
-    for (std::size_t g = 0; g < full; ++g, in += 4, p += 3) {
-        const unsigned a = decodeTable[in[0]], b = decodeTable[in[1]], c = decodeTable[in[2]],
-                       d = decodeTable[in[3]];
-        if ((a | b | c | d) & 0x80) return std::nullopt;
-        const unsigned v = a << 18 | b << 12 | c << 6 | d;
-        p[0] = static_cast<char>(v >> 16);
-        p[1] = static_cast<char>(v >> 8);
-        p[2] = static_cast<char>(v);
-    }
-    if (padding) {
-        const unsigned a = decodeTable[in[0]], b = decodeTable[in[1]];
-        const unsigned c = padding == 1 ? decodeTable[in[2]] : 0;
-        if ((a | b | c) & 0x80) return std::nullopt;
-        const unsigned v = a << 18 | b << 12 | c << 6;
-        if (padding == 2 && (v & 0xFFFF)) return std::nullopt;
-        if (padding == 1 && (v & 0xFF)) return std::nullopt;
-        p[0] = static_cast<char>(v >> 16);
-        if (padding == 1) p[1] = static_cast<char>(v >> 8);
-    }
-    return out;
-}
-
-// Two Base64 characters for every 12 bits, and how many of them are "/".
-struct PairTable {
-    std::array<std::array<char, 2>, 4096> characters{};
-    std::array<std::uint8_t, 4096> slashes{};
-};
-
-constexpr PairTable makePairTable() {
-    PairTable table;
-    for (unsigned i = 0; i < 4096; ++i) {
-        table.characters[i] = {alphabet[i >> 6], alphabet[i & 63]};
-        table.slashes[i] = static_cast<std::uint8_t>((i >> 6 == 63) + ((i & 63) == 63));
-    }
-    return table;
-}
-constexpr PairTable pairTable = makePairTable();
-
-// Appends the Base64 text of `bytes` with every "/" written as "\\/". The plain text is written
-// at its exact size, counting its slashes on the way, and then spread from the back, so no
-// worst-case buffer is ever touched.
-void appendEscapedBase64(std::string& out, std::string_view bytes) {
-    const std::size_t start = out.size();
-    const std::size_t groups = bytes.size() / 3;
-    const std::size_t rest = bytes.size() % 3;
-    const std::size_t plain = (groups + (rest ? 1 : 0)) * 4;
-    out.resize(start + plain);
-
-    const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());
-    char* p = out.data() + start;
-    std::size_t slashes = 0;
-    for (std::size_t g = 0; g < groups; ++g, in += 3, p += 4) {
-        const unsigned v = unsigned(in[0]) << 16 | unsigned(in[1]) << 8 | in[2];
-        std::memcpy(p, pairTable.characters[v >> 12].data(), 2);
-        std::memcpy(p + 2, pairTable.characters[v & 0xFFF].data(), 2);
-        slashes += pairTable.slashes[v >> 12] + pairTable.slashes[v & 0xFFF];
-    }
-    if (rest) {
-        const unsigned v = unsigned(in[0]) << 16 | (rest == 2 ? unsigned(in[1]) << 8 : 0u);
-        p[0] = alphabet[v >> 18];
-        p[1] = alphabet[(v >> 12) & 63];
-        p[2] = rest == 2 ? alphabet[(v >> 6) & 63] : '=';
-        p[3] = '=';
-        slashes += (p[0] == '/') + (p[1] == '/') + (p[2] == '/');
-    }
-    if (slashes == 0) return;
-
-    out.resize(out.size() + slashes);
-    char* base = out.data() + start;
-    std::size_t source = plain;
-    std::size_t target = plain + slashes;
-    while (slashes > 0) {
-        const char* slash = static_cast<const char*>(::memrchr(base, '/', source));
-        const std::size_t segment = source - static_cast<std::size_t>(slash - base);
-        target -= segment;
-        std::memmove(base + target, slash, segment);
-        base[--target] = '\\';
-        source = static_cast<std::size_t>(slash - base);
-        --slashes;
-    }
-}
-
 struct Fields {
     std::optional<std::string_view> format;
     std::optional<std::string_view> payload;
@@ -174,7 +66,7 @@ std::optional<std::string> decodeEscapedBase64(std::string_view text) {
             static_cast<const unsigned char*>(std::memchr(in, '\\', static_cast<std::size_t>(end - in)));
         if (!segmentEnd) segmentEnd = end;
         while (carriedCount > 0 && carriedCount < 4 && in < segmentEnd)
-            carried[carriedCount++] = decodeTable[*in++];
+            carried[carriedCount++] = Base64::values[*in++];
         if (carriedCount == 4) {
             if ((carried[0] | carried[1] | carried[2] | carried[3]) & 0x80) return std::nullopt;
             const unsigned v = carried[0] << 18 | carried[1] << 12 | carried[2] << 6 | carried[3];
@@ -185,8 +77,8 @@ std::optional<std::string> decodeEscapedBase64(std::string_view text) {
             carriedCount = 0;
         }
         for (; carriedCount == 0 && segmentEnd - in >= 4; in += 4, p += 3) {
-            const unsigned a = decodeTable[in[0]], b = decodeTable[in[1]], c = decodeTable[in[2]],
-                           d = decodeTable[in[3]];
+            const unsigned a = Base64::values[in[0]], b = Base64::values[in[1]], c = Base64::values[in[2]],
+                           d = Base64::values[in[3]];
             if ((a | b | c | d) & 0x80) return std::nullopt;
             const unsigned v = a << 18 | b << 12 | c << 6 | d;
             p[0] = static_cast<char>(v >> 16);
@@ -194,7 +86,7 @@ std::optional<std::string> decodeEscapedBase64(std::string_view text) {
             p[2] = static_cast<char>(v);
         }
         while (in < segmentEnd)
-            carried[carriedCount++] = decodeTable[*in++];
+            carried[carriedCount++] = Base64::values[*in++];
         if (segmentEnd < end) {
             // The only escape Base64 text can hold is "\\/"; the slash starts the next segment.
             if (segmentEnd + 1 == end || segmentEnd[1] != '/') return std::nullopt;
@@ -274,7 +166,7 @@ std::string unwrapParsed(simdjson::simdjson_result<simdjson::dom::element> parse
     if (!fields.sha256) throw JSONError("falta este campo obligatorio", "sha256");
     if (!fields.version) throw JSONError("falta este campo obligatorio", "version");
 
-    std::optional<std::string> document = decodeBase64(*fields.payload);
+    std::optional<std::string> document = Base64::decodeToString(*fields.payload, simdjson::SIMDJSON_PADDING);
     if (!document) throw JSONError("el contenido binario no es Base64 válido", "payload");
 
     if (*fields.format != formatName || *fields.version != currentVersion)
@@ -312,7 +204,7 @@ std::string wrap(std::string_view document) {
     out.reserve(prefix.size() + 2 * encoded + middle.size() + 64 + suffix.size() +
                 simdjson::SIMDJSON_PADDING);
     out.append(prefix);
-    appendEscapedBase64(out, document);
+    Base64::append(out, {reinterpret_cast<const std::uint8_t*>(document.data()), document.size()}, true);
     out.append(middle);
     out.append(hex(digest));
     out.append(suffix);
