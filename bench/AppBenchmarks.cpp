@@ -5,6 +5,7 @@
 // and the atomic replacement.
 
 #include <Velmora/Stores/AppStore.hpp>
+#include <support/TestFiles.hpp>
 
 #include <PizzaCore/PizzaCore.hpp>
 #include <app/TestPlatformServices.hpp>
@@ -23,23 +24,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using pizzacore::testing::DocumentShape;
-
-class TemporaryDirectory {
-public:
-    TemporaryDirectory() {
-        std::string pattern = (fs::temp_directory_path() / "velmora-app-bench-XXXXXX").string();
-        if (!::mkdtemp(pattern.data())) throw std::system_error(errno, std::generic_category(), "mkdtemp");
-        path_ = pattern;
-    }
-    ~TemporaryDirectory() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    const fs::path& path() const { return path_; }
-
-private:
-    fs::path path_;
-};
+using pizzacore::testing::TemporaryDirectory;
 
 void saveDraft(benchmark::State& state, const DocumentShape& shape) {
     TemporaryDirectory directory;

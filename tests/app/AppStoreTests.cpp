@@ -2,6 +2,7 @@
 // lock against another process, damaged documents, the one path of change and the clock tick.
 
 #include <Velmora/Stores/AppStore.hpp>
+#include <support/TestFiles.hpp>
 
 #include "TestPlatformServices.hpp"
 
@@ -36,6 +37,10 @@ using pizzacore::Draft;
 using pizzacore::Instant;
 using pizzacore::PCError;
 using pizzacore::Repository;
+using pizzacore::testing::readFile;
+using pizzacore::testing::snapshot;
+using pizzacore::testing::TemporaryDirectory;
+using pizzacore::testing::writeFile;
 using velmora::AppStore;
 using velmora::testing::TestPlatformServices;
 
@@ -45,41 +50,6 @@ const QString instanceMessage =
 
 // 2025-03-07 12:00 UTC, a Friday afternoon.
 constexpr Instant friday = Instant::fromUnix(1741348800.0);
-
-class TemporaryDirectory {
-public:
-    TemporaryDirectory() {
-        std::string pattern = (fs::temp_directory_path() / "velmora-store-XXXXXX").string();
-        if (!::mkdtemp(pattern.data())) throw std::system_error(errno, std::generic_category(), "mkdtemp");
-        path_ = pattern;
-    }
-    ~TemporaryDirectory() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    const fs::path& path() const { return path_; }
-
-private:
-    fs::path path_;
-};
-
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
-void writeFile(const fs::path& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
-
-// Every file of a directory with its bytes, to show that nothing on disk changed.
-std::map<std::string, std::string> snapshot(const fs::path& directory) {
-    std::map<std::string, std::string> files;
-    for (const auto& entry : fs::directory_iterator(directory))
-        files[entry.path().filename().string()] = readFile(entry.path());
-    return files;
-}
-
 QString fatalText(const QString& description, const fs::path& folder) {
     return QStringLiteral("No se han abierto los datos. ") + description +
            QStringLiteral("\nNo se creará una base vacía encima del archivo existente. Carpeta: ") +

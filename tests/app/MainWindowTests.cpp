@@ -9,6 +9,7 @@
 #include <Velmora/Views/FatalView.hpp>
 #include <Velmora/Views/MainWindow.hpp>
 #include <Velmora/Views/Sidebar.hpp>
+#include <support/TestFiles.hpp>
 
 #include "TestPlatformServices.hpp"
 
@@ -47,34 +48,14 @@ namespace {
 namespace fs = std::filesystem;
 using pizzacore::Clock;
 using pizzacore::Instant;
+using pizzacore::testing::TemporaryDirectory;
+using pizzacore::testing::writeFile;
 using velmora::AppStore;
 using velmora::MainWindow;
 using velmora::testing::TestPlatformServices;
 
 // 2025-03-07 12:00 UTC, a Friday afternoon.
 constexpr Instant friday = Instant::fromUnix(1741348800.0);
-
-class TemporaryDirectory {
-public:
-    TemporaryDirectory() {
-        std::string pattern = (fs::temp_directory_path() / "velmora-window-XXXXXX").string();
-        if (!::mkdtemp(pattern.data())) throw std::system_error(errno, std::generic_category(), "mkdtemp");
-        path_ = pattern;
-    }
-    ~TemporaryDirectory() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    const fs::path& path() const { return path_; }
-
-private:
-    fs::path path_;
-};
-
-void writeFile(const fs::path& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
 
 // Lets queued work (the alert opens from the event loop) run.
 void settle() {

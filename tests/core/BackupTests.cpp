@@ -4,6 +4,7 @@
 #include <PizzaCore/PizzaCore.hpp>
 #include <gtest/gtest.h>
 #include <support/SyntheticDocument.hpp>
+#include <support/TestFiles.hpp>
 
 #include <cerrno>
 #include <filesystem>
@@ -19,33 +20,13 @@
 namespace {
 
 namespace fs = std::filesystem;
+using pizzacore::testing::readFile;
+using pizzacore::testing::TemporaryDirectory;
 using namespace pizzacore;
 using pizzacore::testing::DocumentShape;
 using pizzacore::testing::makeDocument;
 
 const Instant now{786'000'000.25};
-
-class TemporaryDirectory {
-public:
-    TemporaryDirectory() {
-        std::string pattern = (fs::temp_directory_path() / "velmora-backup-XXXXXX").string();
-        if (!::mkdtemp(pattern.data())) throw std::system_error(errno, std::generic_category(), "mkdtemp");
-        path_ = pattern;
-    }
-    ~TemporaryDirectory() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    const fs::path& path() const { return path_; }
-
-private:
-    fs::path path_;
-};
-
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
 
 std::vector<fs::path> preRestoreCopies(const fs::path& directory) {
     std::vector<fs::path> copies;

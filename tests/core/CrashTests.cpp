@@ -14,6 +14,7 @@
 #include <PizzaCore/PizzaCore.hpp>
 #include <gtest/gtest.h>
 #include <support/SyntheticDocument.hpp>
+#include <support/TestFiles.hpp>
 
 #include <cerrno>
 #include <charconv>
@@ -50,11 +51,8 @@ using pizzacore::testing::makeDocument;
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using pizzacore::testing::readFile;
+using pizzacore::testing::TemporaryDirectory;
 
 // The document the child saves for a seed.
 Database documentFor(std::uint64_t seed) {
@@ -67,28 +65,6 @@ using Content = std::optional<std::uint64_t>;
 std::string describe(const Content& content) {
     return content ? "seed " + std::to_string(*content) : "no file";
 }
-
-// A fresh directory under the system's temporary directory, removed with everything in it.
-class TemporaryDirectory {
-public:
-    TemporaryDirectory() {
-        std::string pattern = (fs::temp_directory_path() / "velmora-crash-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr)
-            throw std::system_error(errno, std::generic_category(), "mkdtemp");
-        path_ = pattern;
-    }
-    ~TemporaryDirectory() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    TemporaryDirectory(const TemporaryDirectory&) = delete;
-    TemporaryDirectory& operator=(const TemporaryDirectory&) = delete;
-
-    const fs::path& path() const { return path_; }
-
-private:
-    fs::path path_;
-};
 
 // One running SaveLoop: its pid and the read end of its standard output.
 class SaveLoopProcess {

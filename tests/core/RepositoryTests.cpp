@@ -6,6 +6,7 @@
 #include <PizzaCore/PizzaCore.hpp>
 #include <gtest/gtest.h>
 #include <support/SyntheticDocument.hpp>
+#include <support/TestFiles.hpp>
 
 #include <cerrno>
 #include <csignal>
@@ -30,6 +31,9 @@ extern char** environ;
 namespace {
 
 namespace fs = std::filesystem;
+using pizzacore::testing::readFile;
+using pizzacore::testing::TemporaryDirectory;
+using pizzacore::testing::writeFile;
 using namespace pizzacore;
 using pizzacore::testing::DocumentShape;
 using pizzacore::testing::makeDocument;
@@ -39,33 +43,6 @@ const std::string integrityMessage =
     "La copia no es válida o su integridad no coincide. No se han sustituido los datos.";
 const std::string inconsistentMessage =
     "Datos inconsistentes. Conserva el archivo y recupera una copia de seguridad válida.";
-
-class TemporaryDirectory {
-public:
-    TemporaryDirectory() {
-        std::string pattern = (fs::temp_directory_path() / "velmora-repository-XXXXXX").string();
-        if (!::mkdtemp(pattern.data())) throw std::system_error(errno, std::generic_category(), "mkdtemp");
-        path_ = pattern;
-    }
-    ~TemporaryDirectory() {
-        std::error_code ignored;
-        fs::permissions(path_, fs::perms::owner_all, ignored);
-        fs::remove_all(path_, ignored);
-    }
-    const fs::path& path() const { return path_; }
-
-private:
-    fs::path path_;
-};
-
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
-void writeFile(const fs::path& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
 
 std::set<std::string> namesIn(const fs::path& directory) {
     std::set<std::string> names;
