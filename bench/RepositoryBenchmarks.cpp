@@ -12,6 +12,7 @@
 #include <PizzaCore/PizzaCore.hpp>
 #include <benchmark/benchmark.h>
 #include <support/SyntheticDocument.hpp>
+#include <support/TestFiles.hpp>
 
 #include <openssl/evp.h>
 
@@ -39,6 +40,7 @@ namespace fs = std::filesystem;
 using pizzacore::Database;
 using pizzacore::Repository;
 using pizzacore::testing::DocumentShape;
+using pizzacore::testing::TemporaryDirectory;
 
 constexpr std::uint64_t seed = 2025;
 
@@ -110,20 +112,9 @@ public:
         if (repository) return;
         document = pizzacore::testing::makeDocument(DocumentShape::busyYear(), seed);
         json = pizzacore::toJSON(document);
-        std::string pattern = (fs::temp_directory_path() / "velmora-bench-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr)
-            throw std::system_error(errno, std::generic_category(), "mkdtemp");
-        directory = pattern;
-        repository = std::make_unique<Repository>(directory, true);
+        directory = std::make_unique<TemporaryDirectory>("velmora-bench");
+        repository = std::make_unique<Repository>(directory->path(), true);
         repository->save(document);
-    }
-
-    ~BusyYear() override {
-        repository.reset();
-        if (!directory.empty()) {
-            std::error_code ignored;
-            fs::remove_all(directory, ignored);
-        }
     }
 
 protected:
@@ -134,7 +125,7 @@ protected:
 
     Database document;
     std::string json;
-    fs::path directory;
+    std::unique_ptr<TemporaryDirectory> directory;
     std::unique_ptr<Repository> repository;
 };
 
@@ -145,7 +136,7 @@ BENCHMARK_DEFINE_F(BusyYear, Save)(benchmark::State& state) {
 }
 
 BENCHMARK_DEFINE_F(BusyYear, SaveFloor)(benchmark::State& state) {
-    const fs::path target = directory / "floor.json";
+    const fs::path target = directory->path() / "floor.json";
     for (auto _ : state) {
         const Digest digest = sha256(json.data(), json.size());
         std::string envelope = R"({"format":"Velmora","payload":")";

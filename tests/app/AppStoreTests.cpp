@@ -2,6 +2,7 @@
 // lock against another process, damaged documents, the one path of change and the clock tick.
 
 #include <Velmora/Stores/AppStore.hpp>
+#include <support/ScopedVariable.hpp>
 #include <support/TestFiles.hpp>
 
 #include "TestPlatformServices.hpp"
@@ -38,6 +39,7 @@ using pizzacore::Instant;
 using pizzacore::PCError;
 using pizzacore::Repository;
 using pizzacore::testing::readFile;
+using pizzacore::testing::ScopedVariable;
 using pizzacore::testing::snapshot;
 using pizzacore::testing::TemporaryDirectory;
 using pizzacore::testing::writeFile;
@@ -55,26 +57,6 @@ QString fatalText(const QString& description, const fs::path& folder) {
            QStringLiteral("\nNo se creará una base vacía encima del archivo existente. Carpeta: ") +
            QString::fromStdString(folder.string());
 }
-
-// Sets an environment variable for one test and puts the old value back.
-class ScopedVariable {
-public:
-    ScopedVariable(const char* name, const std::string& value)
-        : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old;
-        ::setenv(name, value.c_str(), 1);
-    }
-    ~ScopedVariable() {
-        if (old_)
-            ::setenv(name_, old_->c_str(), 1);
-        else
-            ::unsetenv(name_);
-    }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
 
 // A controller running in another process, killed when this goes out of scope.
 class OtherInstance {

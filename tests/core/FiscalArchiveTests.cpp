@@ -4,6 +4,7 @@
 #include <PizzaCore/PizzaCore.hpp>
 
 #include <gtest/gtest.h>
+#include <support/Refusal.hpp>
 
 #include <functional>
 #include <optional>
@@ -20,14 +21,7 @@ const std::string identityMessage =
     "La identidad fiscal, moneda e instalación no se pueden cambiar después de "
     "emitir. Usa una instalación separada para otro emisor.";
 
-std::optional<std::string> failure(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const PCError& error) {
-        return error.message();
-    }
-    return std::nullopt;
-}
+using pizzacore::testing::failure;
 
 // One line of one unit at 10 %; corrective kinds take the unit back (quantity −1).
 InvoiceProposal proposalOf(std::int64_t cents, InvoiceKind kind = InvoiceKind::full) {

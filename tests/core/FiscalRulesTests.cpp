@@ -5,6 +5,7 @@
 #include <support/SyntheticDocument.hpp>
 
 #include <gtest/gtest.h>
+#include <support/Refusal.hpp>
 
 #include <cstdint>
 #include <cstdlib>
@@ -36,15 +37,7 @@ const std::string simplifiedMessage =
 const std::string inconsistentMessage =
     "Datos inconsistentes. Conserva el archivo y recupera una copia de seguridad válida.";
 
-// The message of the PCError the call throws, or nothing when it returns.
-std::optional<std::string> failure(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const PCError& error) {
-        return error.message();
-    }
-    return std::nullopt;
-}
+using pizzacore::testing::failure;
 
 std::string repeated(std::string_view piece, std::size_t times) {
     std::string text;

@@ -5,6 +5,7 @@
 #include <PizzaCore/Persistence/Envelope.hpp>
 #include <PizzaCore/PizzaCore.hpp>
 #include <gtest/gtest.h>
+#include <support/ScopedVariable.hpp>
 #include <support/SyntheticDocument.hpp>
 #include <support/TestFiles.hpp>
 
@@ -32,6 +33,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using pizzacore::testing::readFile;
+using pizzacore::testing::ScopedVariable;
 using pizzacore::testing::TemporaryDirectory;
 using pizzacore::testing::writeFile;
 using namespace pizzacore;
@@ -494,29 +496,6 @@ TEST_F(RepositoryFiles, ADirectoryThatCannotBeWrittenFailsTheSaveAndKeepsTheFile
     EXPECT_EQ(readFile(previous()), previousBefore);
     EXPECT_EQ(namesIn(dir()), (std::set<std::string>{"Velmora.json", "Velmora.previous.json"}));
 }
-
-// Sets an environment variable for one test and puts the old value back.
-class ScopedVariable {
-public:
-    ScopedVariable(const char* name, const char* value)
-        : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old;
-        if (value)
-            ::setenv(name, value, 1);
-        else
-            ::unsetenv(name);
-    }
-    ~ScopedVariable() {
-        if (old_)
-            ::setenv(name_, old_->c_str(), 1);
-        else
-            ::unsetenv(name_);
-    }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
 
 TEST(DataDirectory, TheEnvironmentVariableWinsOverTheUsersDataHome) {
     ScopedVariable home("HOME", "/home/ana");
