@@ -51,7 +51,7 @@ struct Entry {
 };
 
 void PrintTo(const Entry& entry, std::ostream* out) {
-    *out << "{" << entry.action << ", " << entry.reference << ", " << entry.date.unix() << "}";
+    *out << "{" << entry.action << ", " << entry.reference << ", " << entry.date.unixSeconds() << "}";
 }
 
 std::vector<Entry> entriesFrom(const Database& db, std::size_t from) {

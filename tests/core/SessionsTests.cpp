@@ -32,7 +32,7 @@ struct Entry {
 };
 
 void PrintTo(const Entry& entry, std::ostream* out) {
-    *out << "{" << entry.action << ", " << entry.reference << ", " << entry.date.unix() << "}";
+    *out << "{" << entry.action << ", " << entry.reference << ", " << entry.date.unixSeconds() << "}";
 }
 
 std::vector<Entry> entries(const Database& database, std::size_t from = 0) {

@@ -13,7 +13,7 @@ struct Instant {
 
     static Instant now();
     static constexpr Instant fromUnix(double unixSeconds) { return Instant{unixSeconds - unixOffset}; }
-    constexpr double unix() const { return seconds + unixOffset; }
+    constexpr double unixSeconds() const { return seconds + unixOffset; }
 
     auto operator<=>(const Instant&) const = default;
 };

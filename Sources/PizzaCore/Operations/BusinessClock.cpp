@@ -22,8 +22,8 @@ constexpr double earliestUnix = -62135596800.0 + 2 * 86400.0;
 constexpr double latestUnix = 253402300800.0 - 4 * 86400.0;
 
 void requireSupported(Instant instant) {
-    const double unix = instant.unix();
-    if (!std::isfinite(unix) || unix < earliestUnix || unix > latestUnix)
+    const double unixTime = instant.unixSeconds();
+    if (!std::isfinite(unixTime) || unixTime < earliestUnix || unixTime > latestUnix)
         throw PCError::invalid("La fecha queda fuera del intervalo admitido.");
 }
 
@@ -32,7 +32,7 @@ void requireSuccess(UErrorCode status) {
 }
 
 UDate toUDate(Instant instant) {
-    return instant.unix() * 1000.0;
+    return instant.unixSeconds() * 1000.0;
 }
 Instant fromUDate(UDate date) {
     return Instant::fromUnix(date / 1000.0);
