@@ -2,6 +2,8 @@
 
 #include <QMainWindow>
 
+#include <cstddef>
+
 class QStackedWidget;
 class QTimer;
 
@@ -29,6 +31,7 @@ signals:
     void settingsRequested();
 
 private:
+    QWidget* makeSection(std::size_t position, QWidget* parent);
     void showContent();
     void showFatal();
     void showSelectedTab();
