@@ -1,5 +1,7 @@
 #pragma once
 
+#include <Velmora/Views/ThumbnailCache.hpp>
+
 #include <QMainWindow>
 
 #include <cstddef>
@@ -40,6 +42,8 @@ private:
     void showAlerts();
 
     AppStore& store_;
+    // Decoded product pictures, shared by the screens that show products.
+    ThumbnailCache thumbnails_;
     QStackedWidget* detail_ = nullptr;
     QTimer* clock_;
     // Counts the changes of the controller's message, so that dismissing an alert clears only the
