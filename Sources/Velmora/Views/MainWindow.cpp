@@ -4,6 +4,7 @@
 #include <Velmora/Stores/AppStore.hpp>
 #include <Velmora/Views/Components.hpp>
 #include <Velmora/Views/FatalView.hpp>
+#include <Velmora/Views/OrdersView.hpp>
 #include <Velmora/Views/Sidebar.hpp>
 
 #include <QGuiApplication>
@@ -54,7 +55,7 @@ QWidget* MainWindow::makeSection(std::size_t position, QWidget* parent) {
         break;
 
     case 1: // Pedidos
-        break;
+        return new OrdersView(store_, parent);
 
     case 2: // Clientes
         break;
