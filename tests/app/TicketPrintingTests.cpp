@@ -12,6 +12,7 @@
 #include "TestPdf.hpp"
 #include "TestPlatformServices.hpp"
 
+#include <PizzaCore/Documents/TicketRenderer.hpp>
 #include <PizzaCore/PizzaCore.hpp>
 
 #include <QSignalSpy>
@@ -99,9 +100,10 @@ protected:
         service_ = std::make_unique<TicketService>(
             *store_,
             [this](const Order& order, const pizzacore::Settings& settings,
-                   const std::optional<pizzacore::Payment>&, bool copy) {
+                   const std::optional<pizzacore::Payment>& payment, bool copy) {
                 calls_.push_back({order.number, copy, settings.paper});
                 if (failure_) throw pizzacore::PCError::invalid(*failure_);
+                if (realTickets_) pdf_ = pizzacore::TicketRenderer::render(order, settings, payment, copy);
                 return pdf_;
             },
             nullptr, 50);
@@ -126,6 +128,8 @@ protected:
     std::unique_ptr<TicketService> service_;
     Bytes pdf_ = minimalPdf({{226.77, 310.5}, {226.77, 720}, {226.77, 96}});
     std::optional<std::string> failure_;
+    // The application's own ticket layout instead of the fixed document.
+    bool realTickets_ = false;
     std::vector<Call> calls_;
 };
 
@@ -233,14 +237,28 @@ protected:
 };
 
 TEST_F(RealPrintingTest, TheQueueReceivesTheRenderedPdfWithItsCopiesAndPaper) {
-    // The preferred printer names a queue that no longer exists: the system's default is proposed.
-    ASSERT_TRUE(store_->transact([](Database& db) { db.settings.printer = "Desaparecida"; }));
+    // Three tickets on 80 mm roll paper, each page as tall as its content. The preferred printer
+    // names a queue that no longer exists: the system's default is proposed.
+    realTickets_ = true;
+    ASSERT_TRUE(store_->transact([](Database& db) {
+        db.settings.printer = "Desaparecida";
+        db.settings.paper = pizzacore::Paper::mm80;
+        db.settings.bar = true;
+    }));
     QSignalSpy accepted(service_.get(), &TicketService::jobAccepted);
     QSignalSpy finished(service_.get(), &TicketService::printFinished);
     platform_.confirmNextPrintDialog(2);
     service_->printOrder(order());
     ASSERT_EQ(platform_.printDialogs().size(), 1u);
     EXPECT_EQ(platform_.printDialogs()[0].printer, "Tickets");
+    const auto rendered = velmora::pdfPageSizes(pdf_);
+    ASSERT_TRUE(rendered);
+    ASSERT_EQ(rendered->size(), 3u);
+    double tallest = 0;
+    for (const velmora::PageSize& page : *rendered)
+        tallest = std::max(tallest, page.height);
+    EXPECT_LT(tallest, 720) << "roll paper pages are cut to their content";
+    EXPECT_EQ(platform_.printDialogs()[0].paperPoints, QSizeF((*rendered)[0].width, tallest));
     EXPECT_EQ(order().printAttempts, 1);
     EXPECT_EQ(attemptEntries(store_->db()), 1);
     EXPECT_EQ(service_->jobsInProgress(), 1);
@@ -258,7 +276,8 @@ TEST_F(RealPrintingTest, TheQueueReceivesTheRenderedPdfWithItsCopiesAndPaper) {
     ASSERT_TRUE(pages);
     ASSERT_EQ(pages->size(), 3u);
     EXPECT_NEAR((*pages)[0].width, 226.77, 0.01);
-    EXPECT_NEAR((*pages)[1].height, 720, 0.01);
+    for (std::size_t i = 0; i < pages->size(); ++i)
+        EXPECT_NEAR((*pages)[i].height, (*rendered)[i].height, 0.01);
 }
 
 TEST_F(RealPrintingTest, TheChosenPrinterIsUsedWhenItExists) {

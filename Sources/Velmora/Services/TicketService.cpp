@@ -5,7 +5,7 @@
 #include <Velmora/Services/PlatformServices.hpp>
 #include <Velmora/Stores/AppStore.hpp>
 
-#include <PizzaCore/Foundation/PCError.hpp>
+#include <PizzaCore/Documents/TicketRenderer.hpp>
 #include <PizzaCore/Models/Database.hpp>
 #include <PizzaCore/Models/Enumerations.hpp>
 #include <PizzaCore/Persistence/AtomicFile.hpp>
@@ -105,8 +105,7 @@ private:
 };
 
 TicketService::Renderer TicketService::standardRenderer() {
-    return [](const pizzacore::Order&, const pizzacore::Settings&, const std::optional<pizzacore::Payment>&,
-              bool) -> pizzacore::Bytes { throw pizzacore::PCError::invalid("No se pudo crear el PDF."); };
+    return &pizzacore::TicketRenderer::render;
 }
 
 TicketService::TicketService(AppStore& store, Renderer renderer, QObject* parent, int pollInterval)
