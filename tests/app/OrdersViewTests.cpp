@@ -94,6 +94,7 @@ protected:
             nullptr, 20);
         view_ = std::make_unique<OrdersView>(*store_, *tickets_);
         view_->resize(1090, 800);
+        view_->show();
     }
 
     void TearDown() override {
@@ -241,6 +242,18 @@ TEST_F(OrdersViewTest, SelectionFollowsTheControllerAndSurvivesFiltersAndChanges
     EXPECT_EQ(list.selectionModel()->selectedRows().front().row(), 0);
     EXPECT_EQ(child<QLabel>("orderTitle").text(), "Pedido #5");
     EXPECT_EQ(child<QLabel>("customerName").text(), "Mostrador");
+}
+
+TEST_F(OrdersViewTest, AHiddenListCatchesUpWhenShownAgain) {
+    confirm({{"Ana", "600 000 001"}});
+    view_->hide();
+    confirm({{"Berta", "600 000 002"}});
+    store_->setSelectedOrder(order(2).id);
+    EXPECT_EQ(view_->model().rowCount(), 1) << "hidden, the list does not follow every save";
+    view_->show();
+    EXPECT_EQ(listed(), (std::vector<std::int64_t>{2, 1}));
+    EXPECT_EQ(child<QListView>("ordersList").selectionModel()->selectedRows().front().row(), 0);
+    EXPECT_EQ(child<QLabel>("orderTitle").text(), "Pedido #2");
 }
 
 TEST_F(OrdersViewTest, CashPaymentWithChangeAndRefusals) {

@@ -209,7 +209,19 @@ void OrdersView::showDayChoices() {
     applyFilter();
 }
 
+void OrdersView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (stale_) showDocument();
+}
+
 void OrdersView::showDocument() {
+    // While another section is on screen (the checkout saves the draft on every keystroke), the
+    // list waits until it is shown again instead of following every save of the history.
+    if (!isVisible()) {
+        stale_ = true;
+        return;
+    }
+    stale_ = false;
     following_ = true;
     model_->refresh();
     following_ = false;

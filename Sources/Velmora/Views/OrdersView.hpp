@@ -29,6 +29,9 @@ public:
     OrdersModel& model() const { return *model_; }
     OrderDetail& detail() const { return *detail_; }
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     void applyFilter();
     void showDayChoices();
@@ -46,6 +49,8 @@ private:
     OrderDetail* detail_;
     // Set while the list follows the controller, so that following never feeds back into it.
     bool following_ = false;
+    // The document changed while the view was hidden.
+    bool stale_ = false;
 };
 
 } // namespace velmora
