@@ -280,7 +280,8 @@ TEST_F(RealPrintingTest, TheQueueReceivesTheRenderedPdfWithItsCopiesAndPaper) {
         EXPECT_NEAR((*pages)[i].height, (*rendered)[i].height, 0.01);
 }
 
-TEST_F(RealPrintingTest, TheChosenPrinterIsUsedWhenItExists) {
+TEST_F(RealPrintingTest, APausedQueueKeepsTheJobWaitingUntilItIsCancelled) {
+    // The preferred printer, which exists, is proposed.
     ASSERT_TRUE(store_->transact([](Database& db) { db.settings.printer = "Pausada"; }));
     platform_.confirmNextPrintDialog();
     QSignalSpy accepted(service_.get(), &TicketService::jobAccepted);
@@ -293,6 +294,16 @@ TEST_F(RealPrintingTest, TheChosenPrinterIsUsedWhenItExists) {
     EXPECT_FALSE(store_->message());
     EXPECT_EQ(service_->jobsInProgress(), 1);
     EXPECT_EQ(velmora::CupsJob::state(accepted[0][0].toInt()), velmora::CupsJob::State::waiting);
+
+    // Someone cancels it in the queue: the operator hears of it when CUPS says so.
+    QSignalSpy finished(service_.get(), &TicketService::printFinished);
+    cupsSetServer(nullptr);
+    ASSERT_EQ(cupsCancelJob2(CUPS_HTTP_DEFAULT, "Pausada", accepted[0][0].toInt(), 0), IPP_STATUS_OK)
+        << cupsLastErrorString();
+    ASSERT_TRUE(finished.wait(30000));
+    EXPECT_FALSE(finished[0][0].toBool());
+    EXPECT_EQ(store_->message().value_or(QString()), TicketService::notCompleted);
+    EXPECT_EQ(service_->jobsInProgress(), 0);
 }
 
 TEST_F(RealPrintingTest, RefusedAndFailedJobsAreReportedWhenCupsSaysSo) {
