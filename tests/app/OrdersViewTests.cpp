@@ -461,6 +461,13 @@ TEST_F(OrdersViewTest, ScreenshotWithAFewOrders) {
     const char* directory = std::getenv("VELMORA_SCREENSHOT_DIR");
     const fs::path shot = fs::path(directory && *directory ? directory : ".") / "Velmora-pedidos.png";
     EXPECT_TRUE(view_->grab().save(QString::fromStdString(shot.string()), "PNG")) << shot;
+
+    // A paid order, with the list narrowed to it.
+    select(1);
+    child<QLineEdit>("orderSearch").setText(QStringLiteral("maría"));
+    QCoreApplication::processEvents();
+    const fs::path paid = shot.parent_path() / "Velmora-pedido-cobrado.png";
+    EXPECT_TRUE(view_->grab().save(QString::fromStdString(paid.string()), "PNG")) << paid;
 }
 
 } // namespace

@@ -258,9 +258,14 @@ OrderDetail::OrderDetail(AppStore& store, TicketService& tickets, QWidget* paren
     // 3. Customer and delivery.
     customer_ = new QGroupBox(QStringLiteral("Cliente y entrega"), this);
     customer_->setObjectName(QStringLiteral("customerBox"));
+    // As tall as the lines it shows, whichever of them are hidden.
+    customer_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
     customerName_ = plainLabel(QStringLiteral("customerName"), customer_);
     setBold(*customerName_);
     customerPhone_ = plainLabel(QStringLiteral("customerPhone"), customer_);
+    // One line each: a wrapping label asks for the height of its narrowest layout.
+    customerName_->setWordWrap(false);
+    customerPhone_->setWordWrap(false);
     customerAddress_ = plainLabel(QStringLiteral("customerAddress"), customer_);
     customerUsual_ = plainLabel(QStringLiteral("customerUsual"), customer_);
     orderNotes_ = plainLabel(QStringLiteral("orderNotes"), customer_);
@@ -299,7 +304,18 @@ OrderDetail::OrderDetail(AppStore& store, TicketService& tickets, QWidget* paren
         paidTitle_->setPalette(palette);
     }
     auto* paidIcon = new QLabel(paid_);
-    paidIcon->setPixmap(QIcon::fromTheme(QStringLiteral("emblem-default")).pixmap(18, 18));
+    paidIcon->setObjectName(QStringLiteral("paidIcon"));
+    // The desktop's check mark when its theme has one, otherwise the check-mark character.
+    if (const QPixmap check = QIcon::fromTheme(QStringLiteral("emblem-default")).pixmap(18, 18);
+        !check.isNull()) {
+        paidIcon->setPixmap(check);
+    } else {
+        paidIcon->setText(QStringLiteral("✔"));
+        setBold(*paidIcon, 1.1);
+        QPalette palette = paidIcon->palette();
+        palette.setColor(QPalette::WindowText, green);
+        paidIcon->setPalette(palette);
+    }
     paidChange_ = plainLabel(QStringLiteral("paidChange"), paid_);
     scaleFont(*paidChange_, 0.88, false);
     paidDate_ = plainLabel(QStringLiteral("paidDate"), paid_);
