@@ -515,3 +515,12 @@ TEST(TicketRenderer, RendersOnManyThreadsAtOnce) {
         for (const auto& texts : seen[t])
             EXPECT_EQ(texts, expected[t]);
 }
+
+TEST(TicketRenderer, NegativeAmountsCarryAHyphenMinus) {
+    Settings s = settings(false, false, true);
+    s.footer.clear();
+    const PdfPage page = render(order({line("Margarita", 1250), line("Descuento", -50, 1)}), s).pages.at(0);
+    EXPECT_TRUE(page.contains("1 × Descuento · -0,50 EUR"));
+    EXPECT_TRUE(page.contains("Unidad: -0,50 EUR"));
+    EXPECT_TRUE(page.contains("TOTAL: 12,00 EUR"));
+}
