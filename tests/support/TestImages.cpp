@@ -9,6 +9,7 @@
 
 #include <cstdlib>
 #include <stdexcept>
+#include <string_view>
 #include <vector>
 
 namespace pizzacore::testing {
@@ -92,7 +93,8 @@ Bytes pngImage(int width, int height, const Colours& colours, int orientation) {
     Bytes chunk;
     appendBigEndian(chunk, static_cast<std::uint32_t>(tiff.size()));
     const std::size_t typeAt = chunk.size();
-    chunk.insert(chunk.end(), {'e', 'X', 'I', 'f'});
+    for (const char c : std::string_view("eXIf"))
+        chunk.push_back(static_cast<std::uint8_t>(c));
     chunk.insert(chunk.end(), tiff.begin(), tiff.end());
     appendBigEndian(chunk, static_cast<std::uint32_t>(
                                crc32(0, chunk.data() + typeAt, static_cast<uInt>(chunk.size() - typeAt))));
