@@ -4,6 +4,7 @@
 #include "PdfReading.hpp"
 
 #include <PizzaCore/Documents/DateText.hpp>
+#include <PizzaCore/Documents/LogoImage.hpp>
 #include <PizzaCore/PizzaCore.hpp>
 
 #include <gtest/gtest.h>
@@ -91,6 +92,27 @@ std::size_t count(const Bytes& pdf, std::string_view what) {
     for (std::size_t at = text.find(what); at != std::string_view::npos; at = text.find(what, at + 1))
         ++result;
     return result;
+}
+
+// The image with its header changed to claim a size whose pixels would take gigabytes.
+Bytes claimingHugeSize(Bytes image) {
+    if (image[0] == 0x89) {
+        for (const std::size_t at : {16u, 20u}) {
+            image[at] = 0;
+            image[at + 1] = 0x01;
+            image[at + 2] = 0x86;
+            image[at + 3] = 0xA0;
+        }
+        return image;
+    }
+    for (std::size_t at = 2; at + 9 < image.size(); ++at)
+        if (image[at] == 0xFF && image[at + 1] == 0xC0) {
+            image[at + 5] = image[at + 7] = 0xFD;
+            image[at + 6] = image[at + 8] = 0xE8;
+            return image;
+        }
+    ADD_FAILURE() << "no frame header";
+    return image;
 }
 
 } // namespace
@@ -402,6 +424,10 @@ TEST(TicketRenderer, Logos) {
         {"truncated png", pizzacore::testing::pngImage(40, 40, [](int, int) { return 0u; }), false},
         {"truncated jpeg", Bytes{0xFF, 0xD8, 0xFF, 0xE0, 0x00}, false},
         {"empty", Bytes{}, false},
+        {"png claiming 100000 × 100000 pixels",
+         claimingHugeSize(pizzacore::testing::pngImage(8, 8, [](int, int) { return 0u; })), false},
+        {"jpeg claiming 65000 × 65000 pixels",
+         claimingHugeSize(pizzacore::testing::jpegImage(8, 8, [](int, int) { return 0u; })), false},
     };
     for (const Case& c : cases) {
         Settings s = settings(true, false, true, Paper::mm80);
@@ -420,6 +446,20 @@ TEST(TicketRenderer, Logos) {
             EXPECT_EQ(count(bytes, "/DCTDecode"), 1u) << c.what;
         }
     }
+}
+
+TEST(TicketRenderer, TheLogoIsDecodedOncePerDistinctBytes) {
+    const Bytes bytes = pizzacore::testing::jpegImage(64, 48, [](int x, int) { return x * 4u; });
+    const auto first = documents::LogoImage::from(bytes);
+    ASSERT_TRUE(first);
+    EXPECT_EQ(documents::LogoImage::from(Bytes(bytes)), first);
+    EXPECT_EQ(first->width(), 64);
+    EXPECT_EQ(first->height(), 48);
+    Bytes other = pizzacore::testing::jpegImage(64, 48, [](int x, int) { return x * 3u; });
+    EXPECT_NE(documents::LogoImage::from(other), first);
+    EXPECT_FALSE(documents::LogoImage::from(Bytes{1, 2, 3}));
+    // A small upright JPEG is embedded as its own bytes.
+    EXPECT_EQ(first->jpeg(), bytes);
 }
 
 TEST(TicketRenderer, LogosAreTurnedUprightAndFittedIntoTheirBox) {
