@@ -4,6 +4,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <string_view>
 #include <vector>
 
@@ -93,6 +94,19 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// A positive order number in decimal digits, as written on the screens ("27" or "#27").
+std::int64_t orderNumber(const std::string& given) {
+    const std::string text = given.starts_with('#') ? given.substr(1) : given;
+    std::int64_t number = 0;
+    const bool digits = !text.empty() && text.size() <= 18 &&
+                        std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+    if (digits)
+        for (const char c : text)
+            number = number * 10 + (c - '0');
+    if (!digits || number == 0) throw MisuseText("«" + given + "» no es un número de pedido.");
+    return number;
+}
+
 } // namespace
 
 Parsed parseCommandLine(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
@@ -153,6 +167,21 @@ Parsed parseCommandLine(int argc, const char* const* argv, std::ostream& out, st
                       "tramo de caja; lineas dice «2 × Margarita; 1 × Agua»; sin cobro, forma_pago y\n"
                       "cobrado quedan vacíos.");
 
+    TicketRequest ticket;
+    std::string ticketNumber;
+    CLI::App* ticketSub =
+        command(app, "ticket", "Guarda en PDF los tickets de un pedido con los ajustes actuales");
+    ticketSub->add_option("NUMERO", ticketNumber, "Número del pedido")->type_name("");
+    ticketSub
+        ->add_option_function<std::string>(
+            "--salida", [&ticket](const std::string& value) { ticket.output = value; },
+            "Archivo PDF que escribir; «-» para la salida estándar")
+        ->type_name("FICHERO.pdf");
+    addDataOption(ticketSub, ticket.data);
+    ticketSub->footer("Un ticket por destinatario activo en Ajustes (cocina, barra, cliente), en el papel\n"
+                      "configurado; un pedido ya impreso lleva la marca de copia. Un archivo con ese nombre\n"
+                      "se sustituye solo por un PDF completo. No cuenta como impresión ni cambia los datos.");
+
     try {
         app.parse(argc, argv);
         std::vector<std::string> extras = app.remaining(true);
@@ -174,6 +203,12 @@ Parsed parseCommandLine(int argc, const char* const* argv, std::ostream& out, st
             if (!orders.to) orders.to = orders.from;
             orders.format = ordersCsv ? Format::csv : Format::text;
             return Request{orders};
+        }
+        if (ticketSub->parsed()) {
+            if (ticketNumber.empty()) throw MisuseText("Falta el número del pedido.");
+            ticket.number = orderNumber(ticketNumber);
+            if (ticket.output.empty()) throw MisuseText("Falta --salida FICHERO.pdf.");
+            return Request{ticket};
         }
         err << app.help();
         return 2;

@@ -30,7 +30,14 @@ struct OrdersRequest {
     Format format = Format::text;
 };
 
-using Request = std::variant<VerifyRequest, ReportRequest, OrdersRequest>;
+struct TicketRequest {
+    std::optional<std::filesystem::path> data;
+    std::int64_t number = 0;
+    // The PDF file to write; "-" for standard output.
+    std::filesystem::path output;
+};
+
+using Request = std::variant<VerifyRequest, ReportRequest, OrdersRequest, TicketRequest>;
 
 // What the command line asks for, or the exit status when parsing already finished the run: 0
 // after printing the help that was asked for, 2 after explaining a misuse on `err`.

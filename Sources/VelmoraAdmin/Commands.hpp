@@ -16,5 +16,6 @@ namespace velmora::admin {
 int verify(const VerifyRequest& request, std::ostream& out);
 int dayReport(const ReportRequest& request, pizzacore::Instant now, std::ostream& out);
 int orderList(const OrdersRequest& request, pizzacore::Instant now, std::ostream& out);
+int ticket(const TicketRequest& request, std::ostream& out);
 
 } // namespace velmora::admin

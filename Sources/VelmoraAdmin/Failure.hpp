@@ -29,4 +29,7 @@ public:
         : std::runtime_error(message) {}
 };
 
+// A system error number in Spanish words, for messages about files.
+std::string systemReason(int code);
+
 } // namespace velmora::admin

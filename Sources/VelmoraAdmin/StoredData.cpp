@@ -7,7 +7,6 @@
 #include <PizzaCore/Persistence/Repository.hpp>
 
 #include <cerrno>
-#include <cstring>
 #include <system_error>
 
 #include <fcntl.h>
@@ -24,24 +23,6 @@ std::string shown(const fs::path& path) {
     return printable(path.string());
 }
 
-std::string reason(int code) {
-    switch (code) {
-    case EACCES:
-    case EPERM:
-        return "permiso denegado";
-    case ENOENT:
-        return "no existe";
-    case EISDIR:
-        return "es una carpeta";
-    case ENOMEM:
-        return "memoria insuficiente";
-    case EIO:
-        return "error de entrada/salida del disco";
-    default:
-        return std::strerror(code);
-    }
-}
-
 } // namespace
 
 fs::path dataLocation(const std::optional<fs::path>& given) {
@@ -53,7 +34,7 @@ StoredFile locate(const fs::path& location) {
     if (::stat(location.c_str(), &status) != 0) {
         const int code = errno;
         if (code == ENOENT || code == ENOTDIR) throw Refusal("No existe " + shown(location) + ".");
-        throw Refusal("No se puede consultar " + shown(location) + ": " + reason(code) + ".");
+        throw Refusal("No se puede consultar " + shown(location) + ": " + systemReason(code) + ".");
     }
     if (S_ISDIR(status.st_mode)) {
         const fs::path file = location / "Velmora.json";
@@ -71,7 +52,7 @@ std::string readWhole(const fs::path& file) {
     const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         const int code = errno;
-        throw Refusal("No se pudo leer " + shown(file) + ": " + reason(code) + ".");
+        throw Refusal("No se pudo leer " + shown(file) + ": " + systemReason(code) + ".");
     }
     std::string bytes;
     struct stat status {};
@@ -85,7 +66,7 @@ std::string readWhole(const fs::path& file) {
             if (errno == EINTR) continue;
             const int code = errno;
             ::close(fd);
-            throw Refusal("No se pudo leer " + shown(file) + ": " + reason(code) + ".");
+            throw Refusal("No se pudo leer " + shown(file) + ": " + systemReason(code) + ".");
         }
         bytes.append(buffer, static_cast<std::size_t>(count));
     }

@@ -33,8 +33,10 @@ int run(const Request& request, pizzacore::Instant now) {
                 return verify(command, std::cout);
             else if constexpr (std::is_same_v<T, ReportRequest>)
                 return dayReport(command, now, std::cout);
-            else
+            else if constexpr (std::is_same_v<T, OrdersRequest>)
                 return orderList(command, now, std::cout);
+            else
+                return ticket(command, std::cout);
         },
         request);
 }
@@ -61,7 +63,7 @@ int main(int argc, char* argv[]) {
     } catch (const pizzacore::JSONError& error) {
         return refuse(error.what());
     } catch (const std::filesystem::filesystem_error& error) {
-        return refuse("Error de archivos: " + error.code().message() +
+        return refuse("Error de archivos: " + systemReason(error.code().value()) +
                       (error.path1().empty() ? "" : " (" + error.path1().string() + ")"));
     } catch (const std::bad_alloc&) {
         return refuse("No hay memoria suficiente para leer los datos.");

@@ -5,6 +5,8 @@
 #include <PizzaCore/Persistence/Envelope.hpp>
 #include <PizzaCore/PizzaCore.hpp>
 #include <gtest/gtest.h>
+#include <poppler-document.h>
+#include <poppler-page.h>
 #include <simdjson.h>
 #include <support/ScopedVariable.hpp>
 #include <support/SyntheticDocument.hpp>
@@ -483,6 +485,59 @@ TEST_F(AdminData, OrderListReadsBackAsOneRowPerOrderWithItsTextIntact) {
         text.out.find(std::to_string(expected.size()) + " pedidos en las jornadas " + from + " a " + to),
         std::string::npos)
         << text.out;
+}
+
+// The text of every page of a PDF, read by poppler.
+std::vector<std::string> pdfPages(const fs::path& file) {
+    std::vector<std::string> pages;
+    std::unique_ptr<poppler::document> document(poppler::document::load_from_file(file.string()));
+    if (!document) return pages;
+    for (int i = 0; i < document->pages(); ++i) {
+        std::unique_ptr<poppler::page> page(document->create_page(i));
+        const poppler::byte_array text = page->text().to_utf8();
+        pages.emplace_back(text.begin(), text.end());
+    }
+    return pages;
+}
+
+TEST_F(AdminData, TicketWritesTheOrdersTicketsWithoutTouchingTheData) {
+    // A paid order never printed, and one printed before, whose tickets carry the reprint mark.
+    const auto paidOnce = std::find_if(db().orders.begin(), db().orders.end(), [&](const Order& o) {
+        return db().paymentFor(o) && o.draft.lines.size() < 4;
+    });
+    ASSERT_NE(paidOnce, db().orders.end());
+    const auto reprinted = std::find_if(db().orders.begin(), db().orders.end(), [](const Order& o) {
+        return o.printAttempts > 0 && o.draft.lines.size() < 4;
+    });
+    ASSERT_NE(reprinted, db().orders.end());
+    const auto before = stamp(folder());
+    const std::string currency = db().settings.currencyCode();
+
+    for (const Order* order : {&*paidOnce, &*reprinted}) {
+        SCOPED_TRACE(order->number);
+        const fs::path pdf = folder().parent_path() / ("Pedido-" + std::to_string(order->number) + ".pdf");
+        const Outcome run = admin({"ticket", std::to_string(order->number), "--salida", pdf.string(),
+                                   "--datos", folder().string()});
+        ASSERT_EQ(run.status, 0) << run.err;
+        const std::vector<std::string> pages = pdfPages(pdf);
+        ASSERT_EQ(pages.size(), db().settings.recipients().size());
+        const std::string& customer = pages.back();
+        EXPECT_NE(customer.find("CLIENTE / REPARTO · #" + std::to_string(order->number)), std::string::npos)
+            << customer;
+        EXPECT_NE(customer.find("TOTAL: " + FiscalMoney::text(order->total(), currency)), std::string::npos)
+            << customer;
+        const bool copy = order->printAttempts > 0;
+        for (const std::string& page : pages)
+            EXPECT_EQ(page.find("COPIA / REIMPRESIÓN") != std::string::npos, copy) << page;
+    }
+
+    const fs::path missing = folder().parent_path() / "no.pdf";
+    const Outcome unknown =
+        admin({"ticket", "999999", "--salida", missing.string(), "--datos", folder().string()});
+    EXPECT_EQ(unknown.status, 1);
+    EXPECT_EQ(unknown.err, "No hay ningún pedido con el número 999999.\n");
+    EXPECT_FALSE(fs::exists(missing));
+    EXPECT_EQ(stamp(folder()), before);
 }
 
 TEST_F(AdminData, AListingThatCannotBeWrittenIsAFailure) {
