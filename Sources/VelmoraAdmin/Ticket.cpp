@@ -7,15 +7,48 @@
 
 #include <PizzaCore/Documents/TicketRenderer.hpp>
 #include <PizzaCore/Persistence/AtomicFile.hpp>
+#include <PizzaCore/Persistence/DataDirectory.hpp>
 
 #include <algorithm>
+#include <filesystem>
+#include <optional>
 #include <string>
 #include <system_error>
+#include <vector>
 
 namespace velmora::admin {
 
+namespace {
+
+namespace fs = std::filesystem;
+
+// Whether `output` would land in a data folder (the one read, or the one Velmora uses) or on the
+// backup being read: a PDF written there could replace the document itself.
+bool landsOnData(const fs::path& output, const std::optional<fs::path>& given) {
+    std::error_code error;
+    const fs::path folder = fs::absolute(output, error).parent_path();
+    std::vector<fs::path> guarded;
+    if (given) guarded.push_back(*given);
+    try {
+        guarded.push_back(pizzacore::dataDirectory());
+    } catch (const std::exception&) {
+        // Without a home folder there is no default data folder to guard.
+    }
+    for (const fs::path& data : guarded) {
+        if (fs::is_directory(data, error) && fs::equivalent(folder, data, error)) return true;
+        if (fs::is_regular_file(data, error) && fs::equivalent(output, data, error)) return true;
+    }
+    return false;
+}
+
+} // namespace
+
 int ticket(const TicketRequest& request, std::ostream& out) {
     const pizzacore::Database db = readDocument(request.data);
+    if (request.output != "-" && landsOnData(request.output, request.data))
+        throw Refusal("El PDF no se guarda en la carpeta de datos ni sobre la copia que se lee: elige otro "
+                      "sitio para " +
+                      printable(request.output.string()) + ".");
     const auto order = std::find_if(db.orders.begin(), db.orders.end(),
                                     [&](const pizzacore::Order& o) { return o.number == request.number; });
     if (order == db.orders.end())

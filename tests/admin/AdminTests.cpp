@@ -546,6 +546,13 @@ TEST_F(AdminData, TicketWritesTheOrdersTicketsWithoutTouchingTheData) {
     EXPECT_EQ(unknown.status, 1);
     EXPECT_EQ(unknown.err, "No hay ningún pedido con el número 999999.\n");
     EXPECT_FALSE(fs::exists(missing));
+    // A slip of the output name never replaces the document with a PDF.
+    for (const fs::path& onData : {folder() / "Velmora.json", folder() / "Pedido.pdf"}) {
+        const Outcome refused = admin({"ticket", std::to_string(paidOnce->number), "--salida",
+                                       onData.string(), "--datos", folder().string()});
+        EXPECT_EQ(refused.status, 1) << onData;
+        EXPECT_NE(refused.err.find("no se guarda en la carpeta de datos"), std::string::npos) << refused.err;
+    }
     EXPECT_EQ(stamp(folder()), before);
 }
 
