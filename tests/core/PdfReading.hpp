@@ -37,7 +37,6 @@ struct PdfPage {
 
 struct PdfFile {
     std::vector<PdfPage> pages;
-    std::size_t imageCount = 0;
 };
 
 // Throws std::runtime_error when poppler cannot read the bytes.
