@@ -3,6 +3,7 @@
 #include <Velmora/Services/PlatformServices.hpp>
 #include <Velmora/Stores/AppStore.hpp>
 #include <Velmora/Views/Components.hpp>
+#include <Velmora/Views/CustomersView.hpp>
 #include <Velmora/Views/FatalView.hpp>
 #include <Velmora/Views/Sidebar.hpp>
 
@@ -57,7 +58,7 @@ QWidget* MainWindow::makeSection(std::size_t position, QWidget* parent) {
         break;
 
     case 2: // Clientes
-        break;
+        return new CustomersView(store_, parent);
 
     case 3: // Productos
         break;
