@@ -127,7 +127,8 @@ bool RowActionsDelegate::eventFilter(QObject* watched, QEvent* event) {
             return true;
         }
     }
-    return QStyledItemDelegate::eventFilter(watched, event);
+    // The list is not one of the delegate's editors, so the delegate's own filter is skipped.
+    return QObject::eventFilter(watched, event);
 }
 
 int drawLine(QPainter& painter, const QString& text, const QFont& font, const QColor& color, int x, int y,
