@@ -5,6 +5,7 @@
 #include <Velmora/Views/Components.hpp>
 #include <Velmora/Views/CustomersView.hpp>
 #include <Velmora/Views/FatalView.hpp>
+#include <Velmora/Views/ProductsView.hpp>
 #include <Velmora/Views/Sidebar.hpp>
 
 #include <QGuiApplication>
@@ -61,7 +62,7 @@ QWidget* MainWindow::makeSection(std::size_t position, QWidget* parent) {
         return new CustomersView(store_, parent);
 
     case 3: // Productos
-        break;
+        return new ProductsView(store_, thumbnails_, parent);
 
     case 4: // Jornadas y caja
         break;
