@@ -20,9 +20,15 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <ostream>
 #include <optional>
 #include <string>
 #include <vector>
+
+// Failures show texts, not their UTF-16 code units.
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
 
 namespace velmora::testing {
 
