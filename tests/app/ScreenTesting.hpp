@@ -19,6 +19,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <ostream>
 #include <optional>
@@ -56,6 +57,22 @@ T* openSheet(QWidget& parent) {
         if (sheet->isVisible()) return sheet;
     return nullptr;
 }
+
+// Pre-answered panels and alerts that can also run something just before the next alert opens,
+// as the clock tick can while an alert waits for the operator.
+class HookedPlatformServices : public TestPlatformServices {
+public:
+    std::function<void()> beforeNextAlert;
+
+    std::optional<int> confirm(const Confirmation& confirmation) override {
+        if (beforeNextAlert) {
+            const std::function<void()> hook = std::move(beforeNextAlert);
+            beforeNextAlert = nullptr;
+            hook();
+        }
+        return TestPlatformServices::confirm(confirmation);
+    }
+};
 
 class ScreenTest : public ::testing::Test {
 protected:
@@ -120,7 +137,7 @@ protected:
 
     pizzacore::testing::TemporaryDirectory directory_;
     std::shared_ptr<pizzacore::Instant> now_ = std::make_shared<pizzacore::Instant>(friday);
-    TestPlatformServices platform_;
+    HookedPlatformServices platform_;
     std::unique_ptr<AppStore> store_;
 };
 

@@ -6,6 +6,7 @@
 #include <Velmora/Views/CustomersView.hpp>
 #include <Velmora/Views/FatalView.hpp>
 #include <Velmora/Views/ProductsView.hpp>
+#include <Velmora/Views/SessionsView.hpp>
 #include <Velmora/Views/Sidebar.hpp>
 
 #include <QGuiApplication>
@@ -65,7 +66,7 @@ QWidget* MainWindow::makeSection(std::size_t position, QWidget* parent) {
         return new ProductsView(store_, thumbnails_, parent);
 
     case 4: // Jornadas y caja
-        break;
+        return new SessionsView(store_, parent);
 
     case 5: // Facturación
         break;
