@@ -163,13 +163,17 @@ void ProductsModel::refresh() {
     beginResetModel();
     rows_.clear();
     if (!db.products.empty()) {
+        std::vector<const pizzacore::Product*> listed;
         for (const pizzacore::Category& category : db.categories) {
             rows_.push_back({category, std::nullopt});
-            const std::size_t first = rows_.size();
+            listed.clear();
             for (const pizzacore::Product& product : db.products)
-                if (product.category == category) rows_.push_back({std::nullopt, product});
-            std::stable_sort(rows_.begin() + static_cast<std::ptrdiff_t>(first), rows_.end(),
-                             [](const Row& x, const Row& y) { return productNameBefore(x.product->name, y.product->name); });
+                if (product.category == category) listed.push_back(&product);
+            std::stable_sort(listed.begin(), listed.end(), [](const auto* x, const auto* y) {
+                return productNameBefore(x->name, y->name);
+            });
+            for (const pizzacore::Product* product : listed)
+                rows_.push_back({std::nullopt, *product});
         }
     }
     endResetModel();
