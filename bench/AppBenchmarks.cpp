@@ -152,7 +152,8 @@ void customerKeystrokes(benchmark::State& state, QLineEdit& (velmora::CustomersV
 }
 
 void BM_CustomersNameKeystroke(benchmark::State& state) {
-    customerKeystrokes(state, &velmora::CustomersView::nameField, {"g", "ga", "gar", "garc", "garci", "garcia"});
+    customerKeystrokes(state, &velmora::CustomersView::nameField,
+                       {"g", "ga", "gar", "garc", "garci", "garcia"});
 }
 void BM_CustomersPhoneKeystroke(benchmark::State& state) {
     customerKeystrokes(state, &velmora::CustomersView::phoneField, {"6", "61", "612", "6123", "61234"});
@@ -218,7 +219,10 @@ void BM_SessionsShowScreen(benchmark::State& state) {
 
 BENCHMARK(BM_CustomersNameKeystroke)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly();
 BENCHMARK(BM_CustomersPhoneKeystroke)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly();
-BENCHMARK(BM_CustomersAddressKeystroke)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly();
+BENCHMARK(BM_CustomersAddressKeystroke)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly();
 BENCHMARK(BM_CustomersShowScreen)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly();
 BENCHMARK(BM_CustomerSummaries)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly();
 BENCHMARK(BM_ProductsScroll)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly();

@@ -47,10 +47,12 @@ protected:
         // José: two cash payments (one a walk-in order with his telephone written otherwise), one
         // card payment, one unpaid order and one cancelled.
         first_ = order(db, margarita, jose_, {}, PaymentMethod::cash, friday);
-        order(db, margarita, std::nullopt, "612-34-56-78", PaymentMethod::cash, pizzacore::Instant{friday.seconds + 60});
+        order(db, margarita, std::nullopt, "612-34-56-78", PaymentMethod::cash,
+              pizzacore::Instant{friday.seconds + 60});
         order(db, margarita, jose_, {}, PaymentMethod::card, pizzacore::Instant{friday.seconds + 120});
         latest_ = order(db, margarita, jose_, {}, std::nullopt, pizzacore::Instant{friday.seconds + 180});
-        const pizzacore::Order cancelled = order(db, margarita, jose_, {}, std::nullopt, pizzacore::Instant{friday.seconds + 30});
+        const pizzacore::Order cancelled =
+            order(db, margarita, jose_, {}, std::nullopt, pizzacore::Instant{friday.seconds + 30});
         db.cancel(cancelled.id, "Se equivocó de número", pizzacore::Instant{friday.seconds + 40});
         // An order linked to Ana with José's telephone belongs to Ana only.
         pizzacore::Draft draft;
@@ -120,11 +122,11 @@ TEST_F(CustomersViewTest, RowsShowContactOrderCountAndUsualPayment) {
     const QModelIndex club = view_->model().index(rowOf("Pizza Club 10"));
     EXPECT_EQ(club.data(CustomersModel::ContactRole).toString(), "931112233");
     EXPECT_EQ(club.data(CustomersModel::OrdersRole).toString(), "0 pedidos");
+    saveScreenshot(*view_, "Velmora-clientes.png");
 
     // A payment registered later shows in the row at once.
-    ASSERT_TRUE(store().transact([this](Database& db) {
-        db.pay(latest_.id, PaymentMethod::card, std::nullopt, *now_);
-    }));
+    ASSERT_TRUE(store().transact(
+        [this](Database& db) { db.pay(latest_.id, PaymentMethod::card, std::nullopt, *now_); }));
     EXPECT_EQ(view_->model().index(rowOf("José García")).data(CustomersModel::UsualPaymentRole).toString(),
               "Pago habitual: Mixto");
 }
@@ -162,6 +164,7 @@ TEST_F(CustomersViewTest, TheEditorCreatesACardAndKeepsWhatWasTypedWhenRefused) 
     field("phone")->setText("612 34 56 78"); // José's telephone, written otherwise
     editor->findChild<QPushButton*>(QStringLiteral("save"))->click();
     EXPECT_EQ(editor->error(), "Ese teléfono ya pertenece a otro cliente.");
+    saveScreenshot(*editor, "Velmora-ficha-cliente.png");
     EXPECT_TRUE(editor->isVisible());
     EXPECT_EQ(field("name")->text(), "Lucía Gómez");
     EXPECT_EQ(store().db().audit.size(), audit);
@@ -210,7 +213,8 @@ TEST_F(CustomersViewTest, DeletingAsksFirstAndLeavesTheOrdersAsTheyWere) {
     platform_.answerNextAlert(QStringLiteral("Cancelar"));
     clickRowButton(view_->list(), view_->rowActions(), row, CustomersView::remove);
     ASSERT_EQ(platform_.alerts().size(), 1u);
-    EXPECT_EQ(platform_.alerts().back().message, "¿Eliminar la ficha? Los pedidos anteriores conservan sus datos.");
+    EXPECT_EQ(platform_.alerts().back().message,
+              "¿Eliminar la ficha? Los pedidos anteriores conservan sus datos.");
     EXPECT_EQ(platform_.alerts().back().buttons, (QStringList{"Eliminar ficha", "Cancelar"}));
     EXPECT_EQ(reloaded().customers.size(), 4u);
 
@@ -243,12 +247,14 @@ TEST_F(CustomersViewTest, TheHistoryListsTheOrdersNewestFirstAndOpensOne) {
     QPointer<CustomerHistoryView> history = openSheet<CustomerHistoryView>(*view_);
     ASSERT_NE(history, nullptr);
     EXPECT_EQ(history->summary(), "5 pedidos · Pago habitual: Efectivo");
+    saveScreenshot(*history, "Velmora-historial.png");
     auto* title = history->findChild<QLabel*>(QStringLiteral("sheetTitle"));
     ASSERT_NE(title, nullptr);
     EXPECT_EQ(title->text(), "Historial · José García");
     ASSERT_EQ(history->model().rowCount(), 5);
     EXPECT_EQ(history->model().order(0).id, latest_.id);
-    EXPECT_TRUE(history->model().index(0).data().toString().startsWith("#" + QString::number(latest_.number) + " · "));
+    EXPECT_TRUE(history->model().index(0).data().toString().startsWith("#" + QString::number(latest_.number) +
+                                                                       " · "));
     EXPECT_EQ(history->model().index(0).data(velmora::CustomerOrdersModel::StateRole).toString(),
               "En preparación · Sin cobro registrado");
     EXPECT_EQ(history->model().index(0).data(velmora::CustomerOrdersModel::TotalRole).toString(), "9,50 EUR");
@@ -257,8 +263,9 @@ TEST_F(CustomersViewTest, TheHistoryListsTheOrdersNewestFirstAndOpensOne) {
     // The cancelled order is listed with its state.
     bool cancelledShown = false;
     for (int row = 0; row < 5; ++row)
-        cancelledShown |= history->model().index(row).data(velmora::CustomerOrdersModel::StateRole).toString() ==
-                          "Anulado · Sin cobro registrado";
+        cancelledShown |=
+            history->model().index(row).data(velmora::CustomerOrdersModel::StateRole).toString() ==
+            "Anulado · Sin cobro registrado";
     EXPECT_TRUE(cancelledShown);
 
     clickRowButton(history->list(), history->rowActions(), 4, 0);

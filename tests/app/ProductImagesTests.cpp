@@ -80,7 +80,8 @@ TEST_F(ProductImagesTest, APhotoComesBackAsA512PixelPNG) {
 TEST_F(ProductImagesTest, APhotoTakenWithTheCameraTurnedComesBackUpright) {
     // Stored 400 × 200 with the left half red; turned a quarter clockwise, red is at the top.
     const QByteArray jpeg = encoded(twoColours(400, 200), "JPEG", 95);
-    const QImage upright = decoded(velmora::ProductImages::reduce(file("girada.jpg", withOrientation(jpeg, 6))));
+    const QImage upright =
+        decoded(velmora::ProductImages::reduce(file("girada.jpg", withOrientation(jpeg, 6))));
     ASSERT_EQ(upright.size(), QSize(200, 400));
     EXPECT_GT(QColor(upright.pixel(100, 40)).red(), 200);
     EXPECT_GT(QColor(upright.pixel(100, 360)).blue(), 200);

@@ -51,11 +51,12 @@ T& child(QWidget& parent, const char* name) {
 }
 
 TEST(ProductNameOrderTest, CodePointsWithNumbersByValue) {
-    const std::vector<std::string> sorted{"Agua", "Pizza", "Pizza 9", "Pizza 009", "Pizza 10", "Pizza 10b",
-                                          "Pizza Zeta", "pizza", "Ñoquis", "ñoquis"};
+    const std::vector<std::string> sorted{"Agua",      "Pizza",      "Pizza 9", "Pizza 009", "Pizza 10",
+                                          "Pizza 10b", "Pizza Zeta", "pizza",   "Ñoquis",    "ñoquis"};
     for (std::size_t i = 0; i < sorted.size(); ++i)
         for (std::size_t j = 0; j < sorted.size(); ++j)
-            EXPECT_EQ(velmora::productNameBefore(sorted[i], sorted[j]), i < j) << sorted[i] << " / " << sorted[j];
+            EXPECT_EQ(velmora::productNameBefore(sorted[i], sorted[j]), i < j)
+                << sorted[i] << " / " << sorted[j];
 }
 
 class ProductsViewTest : public ScreenTest {
@@ -92,8 +93,8 @@ protected:
 };
 
 TEST_F(ProductsViewTest, ListsTheMenuByCategoryInNameOrder) {
-    EXPECT_EQ(rows(*view_), (QStringList{"# Pizzas", "Pizza", "Pizza 9", "Pizza 10", "pizza", "# Refrescos", "Agua",
-                                         "Cerveza", "# Complementos"}));
+    EXPECT_EQ(rows(*view_), (QStringList{"# Pizzas", "Pizza", "Pizza 9", "Pizza 10", "pizza", "# Refrescos",
+                                         "Agua", "Cerveza", "# Complementos"}));
     const QModelIndex cerveza = view_->model().index(static_cast<int>(rows(*view_).indexOf("Cerveza")));
     EXPECT_EQ(cerveza.data(ProductsModel::AvailabilityRole).toString(), "No disponible");
     EXPECT_EQ(cerveza.data(ProductsModel::PriceRole).toString(), "2,50 EUR");
@@ -172,6 +173,7 @@ TEST_F(ProductsViewTest, ThePhotoIsAttachedRefusedAndRemovedInTheEditor) {
     platform_.answerNextOpenPanel(text);
     child<QPushButton>(*editor, "attachImage").click();
     EXPECT_EQ(editor->error(), "No se pudo abrir la imagen.");
+    saveScreenshot(*editor, "Velmora-producto.png");
     EXPECT_EQ(editor->product().image, attached);
     // Cancelling the panel changes nothing.
     child<QPushButton>(*editor, "attachImage").click();
@@ -180,6 +182,7 @@ TEST_F(ProductsViewTest, ThePhotoIsAttachedRefusedAndRemovedInTheEditor) {
     child<QPushButton>(*editor, "save").click();
     settle();
     EXPECT_EQ(reloaded().products[4].image, attached);
+    saveScreenshot(*view_, "Velmora-productos.png");
 
     editor = editorFor("Agua");
     child<QPushButton>(*editor, "removeImage").click();
@@ -194,7 +197,8 @@ TEST_F(ProductsViewTest, DeletingAProductAsksFirst) {
     platform_.answerNextAlert(QStringLiteral("Cancelar"));
     clickRowButton(view_->list(), view_->rowActions(), row, ProductsView::remove);
     ASSERT_EQ(platform_.alerts().size(), 1u);
-    EXPECT_EQ(platform_.alerts().back().message, "¿Eliminar el producto del catálogo? El histórico se conserva.");
+    EXPECT_EQ(platform_.alerts().back().message,
+              "¿Eliminar el producto del catálogo? El histórico se conserva.");
     EXPECT_EQ(platform_.alerts().back().buttons, (QStringList{"Eliminar", "Cancelar"}));
     EXPECT_EQ(reloaded().products.size(), 6u);
 
@@ -211,8 +215,11 @@ TEST_F(ProductsViewTest, CategoriesAreCreatedAndRenamedWithTheCoreRules) {
     QPointer<CategoriesView> sheet = categories();
     ASSERT_NE(sheet, nullptr);
     EXPECT_EQ(sheet->model().rowCount(), 3);
-    EXPECT_EQ(sheet->model().index(0).data(velmora::CategoriesModel::DetailRole).toString(), "4 productos · Cocina");
-    EXPECT_EQ(sheet->model().index(1).data(velmora::CategoriesModel::DetailRole).toString(), "2 productos · Barra");
+    EXPECT_EQ(sheet->model().index(0).data(velmora::CategoriesModel::DetailRole).toString(),
+              "4 productos · Cocina");
+    EXPECT_EQ(sheet->model().index(1).data(velmora::CategoriesModel::DetailRole).toString(),
+              "2 productos · Barra");
+    saveScreenshot(*sheet, "Velmora-categorias.png");
 
     child<QPushButton>(*sheet, "newCategory").click();
     QPointer<CategoryEditor> editor = openSheet<CategoryEditor>(*sheet);
@@ -248,7 +255,8 @@ TEST_F(ProductsViewTest, CategoriesAreCreatedAndRenamedWithTheCoreRules) {
     EXPECT_FALSE(saved.categories[1].bar);
     EXPECT_EQ(saved.audit.back().action, "Guardar categoría");
     EXPECT_TRUE(rows(*view_).contains("# Bebidas"));
-    EXPECT_EQ(sheet->model().index(1).data(velmora::CategoriesModel::DetailRole).toString(), "2 productos · Cocina");
+    EXPECT_EQ(sheet->model().index(1).data(velmora::CategoriesModel::DetailRole).toString(),
+              "2 productos · Cocina");
 }
 
 TEST_F(ProductsViewTest, ACategoryIsEmptiedByMovingAndThenDeleted) {
@@ -260,6 +268,7 @@ TEST_F(ProductsViewTest, ACategoryIsEmptiedByMovingAndThenDeleted) {
     EXPECT_EQ(remove->explanation(), "Esta categoría tiene 2 productos. Trasládalos antes de eliminarla.");
     EXPECT_EQ(remove->moveButton().text(), "Trasladar 2 productos");
     EXPECT_FALSE(remove->deleteButton().isEnabled());
+    saveScreenshot(*remove, "Velmora-eliminar-categoria.png");
     // The first other category is proposed.
     EXPECT_EQ(remove->destination().currentText(), "Pizzas");
     remove->destination().setCurrentIndex(1);
@@ -277,16 +286,17 @@ TEST_F(ProductsViewTest, ACategoryIsEmptiedByMovingAndThenDeleted) {
     EXPECT_EQ(saved.audit.back().action, "Eliminar categoría");
     EXPECT_TRUE(std::all_of(saved.products.begin(), saved.products.end(),
                             [](const Product& p) { return p.category.rawValue != "Refrescos"; }));
-    EXPECT_EQ(rows(*view_), (QStringList{"# Pizzas", "Pizza", "Pizza 9", "Pizza 10", "pizza", "# Complementos", "Agua",
-                                         "Cerveza"}));
+    EXPECT_EQ(rows(*view_), (QStringList{"# Pizzas", "Pizza", "Pizza 9", "Pizza 10", "pizza",
+                                         "# Complementos", "Agua", "Cerveza"}));
     EXPECT_FALSE(store().message());
 }
 
 TEST_F(ProductsViewTest, TheOnlyCategoryCannotBeEmptiedNorDeleted) {
     ASSERT_TRUE(store().transact([](Database& db) {
-        db.products.erase(std::remove_if(db.products.begin(), db.products.end(),
-                                         [](const Product& p) { return p.category.id != Category::pizza().id; }),
-                          db.products.end());
+        db.products.erase(
+            std::remove_if(db.products.begin(), db.products.end(),
+                           [](const Product& p) { return p.category.id != Category::pizza().id; }),
+            db.products.end());
         db.categories = {Category::pizza()};
     }));
     QPointer<CategoriesView> sheet = categories();

@@ -19,10 +19,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <memory>
-#include <ostream>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -48,6 +50,16 @@ inline void clickRowButton(QAbstractItemView& view, RowActionsDelegate& delegate
     const QRect button = delegate.buttonRect(view, index, action);
     ASSERT_FALSE(button.isEmpty()) << "row " << row << " has no button " << action;
     QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, button.center());
+}
+
+// Saves a picture of `widget` as `name` in $VELMORA_SCREENSHOT_DIR (the working directory when
+// unset), so that the screens can be looked at after a test run.
+inline void saveScreenshot(QWidget& widget, const char* name) {
+    const char* directory = std::getenv("VELMORA_SCREENSHOT_DIR");
+    const std::filesystem::path path =
+        std::filesystem::path(directory && *directory ? directory : ".") / name;
+    settle();
+    EXPECT_TRUE(widget.grab().save(QString::fromStdString(path.string()), "PNG")) << path;
 }
 
 // The open sheet of type T among the children of `parent`.
@@ -91,7 +103,8 @@ protected:
         return db;
     }
 
-    static pizzacore::Product product(pizzacore::Database& db, const std::string& name, pizzacore::Cents cents,
+    static pizzacore::Product product(pizzacore::Database& db, const std::string& name,
+                                      pizzacore::Cents cents,
                                       const pizzacore::Category& category = pizzacore::Category::pizza()) {
         pizzacore::Product made;
         made.name = name;
@@ -101,8 +114,9 @@ protected:
         return made;
     }
 
-    static pizzacore::Customer customer(pizzacore::Database& db, const std::string& name, const std::string& phone,
-                                        const std::string& address = {}, const std::string& notes = {}) {
+    static pizzacore::Customer customer(pizzacore::Database& db, const std::string& name,
+                                        const std::string& phone, const std::string& address = {},
+                                        const std::string& notes = {}) {
         pizzacore::Customer card;
         card.name = name;
         card.phone = phone;
@@ -116,7 +130,8 @@ protected:
     // at `at`, and pays it when `method` is given.
     static pizzacore::Order order(pizzacore::Database& db, const pizzacore::Product& product,
                                   const std::optional<pizzacore::Customer>& card, const std::string& phone,
-                                  std::optional<pizzacore::PaymentMethod> method, pizzacore::Instant at = friday) {
+                                  std::optional<pizzacore::PaymentMethod> method,
+                                  pizzacore::Instant at = friday) {
         pizzacore::Draft draft;
         if (card) {
             draft.customerID = card->id;

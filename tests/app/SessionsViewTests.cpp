@@ -74,7 +74,8 @@ TEST_F(SessionsViewTest, TheOpenShiftShowsItsDayTilesAndLiveFigures) {
 TEST_F(SessionsViewTest, AManualCloseAsksFirstAndTheDayAddsBothShifts) {
     pressClose(QStringLiteral("Cancelar"));
     ASSERT_EQ(platform_.alerts().size(), 1u);
-    EXPECT_EQ(platform_.alerts().back().message, "¿Cerrar el tramo actual? Los pedidos pendientes se conservan.");
+    EXPECT_EQ(platform_.alerts().back().message,
+              "¿Cerrar el tramo actual? Los pedidos pendientes se conservan.");
     EXPECT_EQ(platform_.alerts().back().buttons, (QStringList{"Cerrar tramo", "Cancelar"}));
     EXPECT_EQ(store().db().sessions.size(), 1u);
 
@@ -95,6 +96,7 @@ TEST_F(SessionsViewTest, AManualCloseAsksFirstAndTheDayAddsBothShifts) {
         db.pay(owed_.id, PaymentMethod::card, std::nullopt, *now_);
     }));
     EXPECT_EQ(view_->tiles(), (QStringList{"20,00 EUR", "20,00 EUR", "0,00 EUR", "10,00 EUR", "10,00 EUR"}));
+    saveScreenshot(*view_, "Velmora-jornadas.png");
 
     ASSERT_EQ(view_->model().rowCount(), 2);
     EXPECT_EQ(field(*view_, 0, SessionsModel::StateRole), "Abierto");
@@ -146,7 +148,8 @@ TEST_F(SessionsViewTest, WithoutAnOpenShiftOnlyTheHistoryIsShown) {
         db.sessions.back().receiptsAtClose = 1000;
         db.sessions.back().unpaidAtClose = 500;
     });
-    if (!outcome) GTEST_SKIP() << "a stored document always has an open shift: " << outcome.failure.toStdString();
+    if (!outcome)
+        GTEST_SKIP() << "a stored document always has an open shift: " << outcome.failure.toStdString();
     EXPECT_FALSE(view_->showsCurrentDay());
     EXPECT_EQ(view_->model().rowCount(), 1);
 }

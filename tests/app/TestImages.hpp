@@ -32,11 +32,13 @@ inline QImage twoColours(int width, int height) {
 // `jpeg` with an APP1 EXIF segment right after its start marker, holding only the orientation
 // tag (1 upright … 6 turned a quarter clockwise … 8).
 inline QByteArray withOrientation(const QByteArray& jpeg, quint16 orientation) {
+    // clang-format off
     const char tiff[] = {'M', 'M', 0, 0x2A, 0, 0, 0, 8,                                 // big-endian header, IFD at 8
                          0, 1,                                                          // one entry
                          0x01, 0x12, 0, 3, 0, 0, 0, 1,                                  // Orientation, SHORT, 1 value
                          char(orientation >> 8), char(orientation & 0xFF), 0, 0,       // its value
                          0, 0, 0, 0};                                                   // no next IFD
+    // clang-format on
     QByteArray segment("Exif\0\0", 6);
     segment.append(tiff, sizeof tiff);
     const int length = static_cast<int>(segment.size()) + 2;

@@ -27,7 +27,8 @@ using pizzacore::PCError;
 QByteArray readFile(const std::filesystem::path& path, std::uintmax_t limit) {
     const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
     if (!file)
-        throw std::filesystem::filesystem_error("open", path, std::error_code(errno, std::generic_category()));
+        throw std::filesystem::filesystem_error("open", path,
+                                                std::error_code(errno, std::generic_category()));
     QByteArray bytes;
     bytes.resize(static_cast<qsizetype>(limit + 1));
     const std::size_t read = std::fread(bytes.data(), 1, static_cast<std::size_t>(bytes.size()), file.get());
@@ -83,7 +84,8 @@ pizzacore::Bytes encodePNG(const QImage& image) {
 
 pizzacore::Bytes reduce(const std::filesystem::path& path) {
     // The size is asked first so that a large file is refused without reading it.
-    if (std::filesystem::file_size(path) > maximumBytes) throw PCError::invalid("Elige una imagen de hasta 2 MB.");
+    if (std::filesystem::file_size(path) > maximumBytes)
+        throw PCError::invalid("Elige una imagen de hasta 2 MB.");
     QByteArray bytes = readFile(path, maximumBytes);
     if (static_cast<std::uintmax_t>(bytes.size()) > maximumBytes)
         throw PCError::invalid("Elige una imagen de hasta 2 MB.");

@@ -43,15 +43,15 @@ protected:
         y = drawLine(painter, index.data().toString(), headlineFont(option.font), text, content.left(), y,
                      content.width()) +
             2;
-        drawLine(painter, index.data(CategoriesModel::DetailRole).toString(), option.font, secondary, content.left(),
-                 y, content.width());
+        drawLine(painter, index.data(CategoriesModel::DetailRole).toString(), option.font, secondary,
+                 content.left(), y, content.width());
     }
 };
 
 std::size_t productsOf(const pizzacore::Database& db, const std::string& categoryID) {
-    return static_cast<std::size_t>(std::count_if(db.products.begin(), db.products.end(), [&](const auto& product) {
-        return product.category.id == categoryID;
-    }));
+    return static_cast<std::size_t>(
+        std::count_if(db.products.begin(), db.products.end(),
+                      [&](const auto& product) { return product.category.id == categoryID; }));
 }
 
 QHBoxLayout* buttonRow(std::initializer_list<QPushButton*> buttons) {
@@ -105,7 +105,8 @@ CategoriesView::CategoriesView(AppStore& store, QWidget* parent)
     , store_(store)
     , model_(new CategoriesModel(store, this))
     , list_(new QListView(this))
-    , delegate_(new CategoryRowDelegate({{QStringLiteral("Editar")}, {QStringLiteral("Eliminar…"), true}}, this)) {
+    , delegate_(
+          new CategoryRowDelegate({{QStringLiteral("Editar")}, {QStringLiteral("Eliminar…"), true}}, this)) {
     setObjectName(QStringLiteral("CategoriesView"));
     setWindowTitle(QStringLiteral("Categorías"));
     setModal(true);
@@ -130,15 +131,18 @@ CategoriesView::CategoriesView(AppStore& store, QWidget* parent)
     layout->setContentsMargins(24, 22, 24, 20);
     layout->setSpacing(10);
     layout->addLayout(title);
-    layout->addWidget(makeCaption(QStringLiteral("Organiza tu carta y el destino de los tickets de cada categoría."),
-                                  QStringLiteral("subtitle"), this));
+    layout->addWidget(
+        makeCaption(QStringLiteral("Organiza tu carta y el destino de los tickets de cada categoría."),
+                    QStringLiteral("subtitle"), this));
     layout->addWidget(list_, 1);
-    layout->addWidget(makeCaption(QStringLiteral("Antes de eliminar una categoría con productos, debes trasladarlos. "
-                                                 "Los pedidos anteriores conservan su contenido."),
-                                  QStringLiteral("caption"), this));
+    layout->addWidget(
+        makeCaption(QStringLiteral("Antes de eliminar una categoría con productos, debes trasladarlos. "
+                                   "Los pedidos anteriores conservan su contenido."),
+                    QStringLiteral("caption"), this));
     layout->addLayout(buttonRow({close}));
 
-    connect(create, &QPushButton::clicked, this, [this] { openEditor(pizzacore::Category::make({}, false)); });
+    connect(create, &QPushButton::clicked, this,
+            [this] { openEditor(pizzacore::Category::make({}, false)); });
     connect(close, &QPushButton::clicked, this, &QDialog::reject);
     connect(delegate_, &RowActionsDelegate::triggered, this,
             [this](const QModelIndex& index, int action) { run(index.row(), static_cast<Action>(action)); });
@@ -198,7 +202,8 @@ RemoveCategorySheet::RemoveCategorySheet(AppStore& store, pizzacore::Category re
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(24, 22, 24, 20);
     layout->setSpacing(12);
-    layout->addWidget(makeSheetTitle(QStringLiteral("Eliminar «") + qtext(removing_.rawValue) + QStringLiteral("»"), this));
+    layout->addWidget(
+        makeSheetTitle(QStringLiteral("Eliminar «") + qtext(removing_.rawValue) + QStringLiteral("»"), this));
     layout->addWidget(explanation_);
     layout->addLayout(destinationRow);
     layout->addWidget(error_);
@@ -289,8 +294,8 @@ CategoryEditor::CategoryEditor(AppStore& store, pizzacore::Category category, QW
     segments->setSpacing(0);
     const std::array<QString, 2> titles{QStringLiteral("Cocina"), QStringLiteral("Barra")};
     for (int id = 0; id < 2; ++id) {
-        QPushButton* segment =
-            makeButton(titles[static_cast<std::size_t>(id)], id == 0 ? QStringLiteral("kitchen") : QStringLiteral("bar"), this);
+        QPushButton* segment = makeButton(titles[static_cast<std::size_t>(id)],
+                                          id == 0 ? QStringLiteral("kitchen") : QStringLiteral("bar"), this);
         segment->setCheckable(true);
         destination_->addButton(segment, id);
         segments->addWidget(segment);
@@ -314,9 +319,10 @@ CategoryEditor::CategoryEditor(AppStore& store, pizzacore::Category category, QW
     layout->setSpacing(12);
     layout->addWidget(makeSheetTitle(QStringLiteral("Categoría"), this));
     layout->addLayout(form);
-    layout->addWidget(makeCaption(QStringLiteral("El ticket de cliente incluye todos los productos. Los pedidos "
-                                                 "anteriores conservan su destino."),
-                                  QStringLiteral("caption"), this));
+    layout->addWidget(
+        makeCaption(QStringLiteral("El ticket de cliente incluye todos los productos. Los pedidos "
+                                   "anteriores conservan su destino."),
+                    QStringLiteral("caption"), this));
     layout->addWidget(error_);
     layout->addLayout(buttonRow({cancel, save}));
 

@@ -30,7 +30,9 @@ public:
     explicit CategoriesModel(const AppStore& store, QObject* parent = nullptr);
 
     void refresh();
-    const pizzacore::Category& category(int row) const { return categories_.at(static_cast<std::size_t>(row)); }
+    const pizzacore::Category& category(int row) const {
+        return categories_.at(static_cast<std::size_t>(row));
+    }
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;

@@ -45,7 +45,8 @@ protected:
         const int width = content.width() - totalWidth;
         int y = content.top() + (content.height() - contentHeight(option, index)) / 2;
         drawLine(painter, total, digits, text, content.right() - totalWidth, y, totalWidth, Qt::AlignRight);
-        y = drawLine(painter, index.data(Qt::DisplayRole).toString(), bold, text, content.left(), y, width) + 2;
+        y = drawLine(painter, index.data(Qt::DisplayRole).toString(), bold, text, content.left(), y, width) +
+            2;
         drawLine(painter, index.data(CustomerOrdersModel::StateRole).toString(), option.font, secondary,
                  content.left(), y, width);
     }
@@ -84,7 +85,8 @@ QVariant CustomerOrdersModel::data(const QModelIndex& index, int role) const {
                dateTimeText(shown.created);
     case StateRole:
         return qtext(pizzacore::rawValue(shown.preparation)) + QStringLiteral(" · ") +
-               (methods_[row] ? qtext(pizzacore::rawValue(*methods_[row])) : QStringLiteral("Sin cobro registrado"));
+               (methods_[row] ? qtext(pizzacore::rawValue(*methods_[row]))
+                              : QStringLiteral("Sin cobro registrado"));
     case TotalRole:
         try {
             return amountText(shown.total(), store_.db().settings);
@@ -96,7 +98,8 @@ QVariant CustomerOrdersModel::data(const QModelIndex& index, int role) const {
     }
 }
 
-CustomerHistoryView::CustomerHistoryView(AppStore& store, const pizzacore::Customer& customer, QWidget* parent)
+CustomerHistoryView::CustomerHistoryView(AppStore& store, const pizzacore::Customer& customer,
+                                         QWidget* parent)
     : QDialog(parent)
     , store_(store)
     , model_(new CustomerOrdersModel(store, customer, this))
@@ -124,10 +127,11 @@ CustomerHistoryView::CustomerHistoryView(AppStore& store, const pizzacore::Custo
     delegate_->bindKeys(*list_, 0, -1);
     if (model_->rowCount() == 0) {
         list_->hide();
-        layout->addWidget(new EmptyMessage(QStringLiteral("Sin pedidos"),
-                                           QStringLiteral("Aquí aparecerán los pedidos registrados de este cliente."),
-                                           QStringLiteral("list.bullet.rectangle"), this),
-                          1);
+        layout->addWidget(
+            new EmptyMessage(QStringLiteral("Sin pedidos"),
+                             QStringLiteral("Aquí aparecerán los pedidos registrados de este cliente."),
+                             QStringLiteral("list.bullet.rectangle"), this),
+            1);
     } else {
         layout->addWidget(list_, 1);
     }

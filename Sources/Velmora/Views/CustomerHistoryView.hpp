@@ -27,7 +27,8 @@ public:
         TotalRole,
     };
 
-    CustomerOrdersModel(const AppStore& store, const pizzacore::Customer& customer, QObject* parent = nullptr);
+    CustomerOrdersModel(const AppStore& store, const pizzacore::Customer& customer,
+                        QObject* parent = nullptr);
 
     const pizzacore::Order& order(int row) const { return orders_.at(static_cast<std::size_t>(row)); }
 

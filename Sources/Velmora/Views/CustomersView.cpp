@@ -44,12 +44,13 @@ protected:
         int y = content.top() + (content.height() - height) / 2;
         const int x = content.left();
         const int width = content.width();
-        y = drawLine(painter, index.data(Qt::DisplayRole).toString(), headlineFont(option.font), text, x, y, width);
-        y += 2;
-        y = drawLine(painter, index.data(CustomersModel::ContactRole).toString(), option.font, secondary, x, y,
+        y = drawLine(painter, index.data(Qt::DisplayRole).toString(), headlineFont(option.font), text, x, y,
                      width);
-        y = drawLine(painter, index.data(CustomersModel::NotesRole).toString(), captionFont(option.font), text, x,
+        y += 2;
+        y = drawLine(painter, index.data(CustomersModel::ContactRole).toString(), option.font, secondary, x,
                      y, width);
+        y = drawLine(painter, index.data(CustomersModel::NotesRole).toString(), captionFont(option.font),
+                     text, x, y, width);
         y += 4;
         QFont bold = option.font;
         bold.setBold(true);
@@ -128,9 +129,11 @@ CustomersView::CustomersView(AppStore& store, QWidget* parent)
 
     auto* header = new QHBoxLayout;
     header->addWidget(new PageHeader(QStringLiteral("Clientes"),
-                                     QStringLiteral("Teléfonos, direcciones e indicaciones habituales."), this),
+                                     QStringLiteral("Teléfonos, direcciones e indicaciones habituales."),
+                                     this),
                       1);
-    QPushButton* create = makeProminentButton(QStringLiteral("Nuevo cliente"), QStringLiteral("newCustomer"), this);
+    QPushButton* create =
+        makeProminentButton(QStringLiteral("Nuevo cliente"), QStringLiteral("newCustomer"), this);
     create->setDefault(false);
     header->addWidget(create, 0, Qt::AlignTop);
 
@@ -151,9 +154,10 @@ CustomersView::CustomersView(AppStore& store, QWidget* parent)
     delegate_->bindKeys(*list_, edit, remove);
 
     content_->addWidget(list_);
-    content_->addWidget(new EmptyMessage(QStringLiteral("Sin clientes"),
-                                         QStringLiteral("Puedes crear una ficha aquí o durante una llamada en Caja."),
-                                         QStringLiteral("person.crop.circle.badge.plus"), this));
+    content_->addWidget(
+        new EmptyMessage(QStringLiteral("Sin clientes"),
+                         QStringLiteral("Puedes crear una ficha aquí o durante una llamada en Caja."),
+                         QStringLiteral("person.crop.circle.badge.plus"), this));
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(28, 24, 28, 24);
@@ -208,10 +212,13 @@ void CustomersView::run(int row, Action action) {
         openEditor(customer);
         break;
     case remove: {
-        const std::optional<int> chosen = store_.platform().confirm(
-            Confirmation{QStringLiteral("¿Eliminar la ficha? Los pedidos anteriores conservan sus datos."), QString(),
+        // The alert lets the event loop run; the controller outlives this screen, the screen may not.
+        AppStore& store = store_;
+        const std::optional<int> chosen = store.platform().confirm(
+            Confirmation{QStringLiteral("¿Eliminar la ficha? Los pedidos anteriores conservan sus datos."),
+                         QString(),
                          {QStringLiteral("Eliminar ficha"), QStringLiteral("Cancelar")}});
-        if (chosen == 0) store_.deleteCustomer(customer);
+        if (chosen == 0) store.deleteCustomer(customer);
         break;
     }
     }
@@ -267,7 +274,8 @@ CustomerEditor::CustomerEditor(AppStore& store, pizzacore::Customer customer, QW
     layout->addWidget(makeSheetTitle(QStringLiteral("Ficha de cliente"), this));
     layout->addLayout(form);
     layout->addWidget(makeCaption(
-        QStringLiteral("Las notas habituales se copian a los nuevos pedidos. Los históricos no se modifican."),
+        QStringLiteral(
+            "Las notas habituales se copian a los nuevos pedidos. Los históricos no se modifican."),
         QStringLiteral("caption"), this));
     layout->addWidget(error_);
     layout->addLayout(buttons);

@@ -41,7 +41,8 @@ QString dateText(pizzacore::Instant instant) {
 }
 
 QString timeText(pizzacore::Instant instant) {
-    return QLocale().toString(local(instant).time(), QLocale::ShortFormat);
+    // Hours and minutes, as a till shows them; some locales' short format carries seconds too.
+    return QLocale().toString(local(instant).time(), QStringLiteral("HH:mm"));
 }
 
 } // namespace velmora

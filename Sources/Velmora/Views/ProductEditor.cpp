@@ -45,7 +45,8 @@ ProductEditor::ProductEditor(AppStore& store, pizzacore::Product product, QWidge
     auto* pictureButtons = new QVBoxLayout;
     pictureButtons->addWidget(attach);
     pictureButtons->addWidget(removeImage_);
-    pictureButtons->addWidget(makeCaption(QStringLiteral("PNG o JPEG de hasta 2 MB"), QStringLiteral("imageCaption"), this));
+    pictureButtons->addWidget(
+        makeCaption(QStringLiteral("PNG o JPEG de hasta 2 MB"), QStringLiteral("imageCaption"), this));
     pictureButtons->addStretch();
     auto* picture = new QHBoxLayout;
     picture->addWidget(thumbnail_);
@@ -74,8 +75,10 @@ ProductEditor::ProductEditor(AppStore& store, pizzacore::Product product, QWidge
     if (product_.taxRate && std::find(rates.begin(), rates.end(), *product_.taxRate) == rates.end())
         rates.push_back(*product_.taxRate);
     for (const std::int64_t rate : rates)
-        taxRate_->addItem(qtext(pizzacore::FiscalMoney::decimal(rate)) + QStringLiteral(" %"), QVariant::fromValue(rate));
-    if (product_.taxRate) taxRate_->setCurrentIndex(taxRate_->findData(QVariant::fromValue(*product_.taxRate)));
+        taxRate_->addItem(qtext(pizzacore::FiscalMoney::decimal(rate)) + QStringLiteral(" %"),
+                          QVariant::fromValue(rate));
+    if (product_.taxRate)
+        taxRate_->setCurrentIndex(taxRate_->findData(QVariant::fromValue(*product_.taxRate)));
 
     active_->setObjectName(QStringLiteral("active"));
     active_->setAccessibleName(QStringLiteral("Disponible en Caja"));

@@ -67,7 +67,8 @@ protected:
         if (!product) return;
 
         // The thumbnail on a faint rounded square; the photo symbol when there is no picture.
-        const QRect square(content.left(), content.center().y() - thumbnailSide / 2, thumbnailSide, thumbnailSide);
+        const QRect square(content.left(), content.center().y() - thumbnailSide / 2, thumbnailSide,
+                           thumbnailSide);
         painter.setRenderHint(QPainter::Antialiasing);
         painter.setRenderHint(QPainter::SmoothPixmapTransform);
         QPainterPath rounded;
@@ -235,12 +236,14 @@ ProductsView::ProductsView(AppStore& store, ThumbnailCache& thumbnails, QWidget*
     setObjectName(QStringLiteral("ProductsView"));
 
     auto* header = new QHBoxLayout;
-    header->addWidget(new PageHeader(QStringLiteral("Productos"),
-                                     QStringLiteral("Tu carta, tus precios. Los pedidos antiguos mantienen sus importes."),
-                                     this),
-                      1);
+    header->addWidget(
+        new PageHeader(QStringLiteral("Productos"),
+                       QStringLiteral("Tu carta, tus precios. Los pedidos antiguos mantienen sus importes."),
+                       this),
+        1);
     QPushButton* categories = makeButton(QStringLiteral("Categorías…"), QStringLiteral("categories"), this);
-    QPushButton* create = makeProminentButton(QStringLiteral("Nuevo producto"), QStringLiteral("newProduct"), this);
+    QPushButton* create =
+        makeProminentButton(QStringLiteral("Nuevo producto"), QStringLiteral("newProduct"), this);
     create->setDefault(false);
     header->addWidget(categories, 0, Qt::AlignTop);
     header->addWidget(create, 0, Qt::AlignTop);
@@ -253,9 +256,10 @@ ProductsView::ProductsView(AppStore& store, ThumbnailCache& thumbnails, QWidget*
     delegate_->bindKeys(*list_, edit, remove);
 
     content_->addWidget(list_);
-    content_->addWidget(new EmptyMessage(QStringLiteral("Añade tu carta"),
-                                         QStringLiteral("Crea productos en tus categorías con sus precios finales."),
-                                         QStringLiteral("menucard"), this));
+    content_->addWidget(
+        new EmptyMessage(QStringLiteral("Añade tu carta"),
+                         QStringLiteral("Crea productos en tus categorías con sus precios finales."),
+                         QStringLiteral("menucard"), this));
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(28, 24, 28, 24);
@@ -301,10 +305,13 @@ void ProductsView::run(int row, Action action) {
         openEditor(product);
         return;
     }
-    const std::optional<int> chosen = store_.platform().confirm(
-        Confirmation{QStringLiteral("¿Eliminar el producto del catálogo? El histórico se conserva."), QString(),
+    // The alert lets the event loop run; the controller outlives this screen, the screen may not.
+    AppStore& store = store_;
+    const std::optional<int> chosen = store.platform().confirm(
+        Confirmation{QStringLiteral("¿Eliminar el producto del catálogo? El histórico se conserva."),
+                     QString(),
                      {QStringLiteral("Eliminar"), QStringLiteral("Cancelar")}});
-    if (chosen == 0) store_.deleteProduct(product);
+    if (chosen == 0) store.deleteProduct(product);
 }
 
 void ProductsView::openEditor(const pizzacore::Product& product) {

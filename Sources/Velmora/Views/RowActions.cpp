@@ -35,7 +35,8 @@ QList<QRect> RowActionsDelegate::buttonRects(const QStyleOptionViewItem& option)
     return rects;
 }
 
-QRect RowActionsDelegate::buttonRect(const QAbstractItemView& view, const QModelIndex& index, int action) const {
+QRect RowActionsDelegate::buttonRect(const QAbstractItemView& view, const QModelIndex& index,
+                                     int action) const {
     if (!hasActions(index) || action < 0 || action >= actions_.size()) return {};
     QStyleOptionViewItem option;
     option.initFrom(&view);
@@ -64,7 +65,8 @@ void RowActionsDelegate::paint(QPainter* painter, const QStyleOptionViewItem& op
             button.text = actions_[i].title;
             button.state = QStyle::State_Enabled | QStyle::State_Raised;
             if (pressed_ == index && pressedAction_ == i) button.state |= QStyle::State_Sunken;
-            if (actions_[i].destructive) button.palette.setColor(QPalette::ButtonText, QColor(0xC0, 0x28, 0x1E));
+            if (actions_[i].destructive)
+                button.palette.setColor(QPalette::ButtonText, QColor(0xC0, 0x28, 0x1E));
             style->drawControl(QStyle::CE_PushButton, &button, painter, widget);
         }
     }
@@ -78,8 +80,8 @@ QSize RowActionsDelegate::sizeHint(const QStyleOptionViewItem& option, const QMo
     return QSize(200, std::max(contentHeight(option, index), buttons) + 2 * margin);
 }
 
-bool RowActionsDelegate::editorEvent(QEvent* event, QAbstractItemModel* model, const QStyleOptionViewItem& option,
-                                     const QModelIndex& index) {
+bool RowActionsDelegate::editorEvent(QEvent* event, QAbstractItemModel* model,
+                                     const QStyleOptionViewItem& option, const QModelIndex& index) {
     const auto type = event->type();
     if ((type == QEvent::MouseButtonPress || type == QEvent::MouseButtonRelease ||
          type == QEvent::MouseButtonDblClick) &&
@@ -137,8 +139,8 @@ int drawLine(QPainter& painter, const QString& text, const QFont& font, const QC
     painter.setFont(font);
     painter.setPen(color);
     const QString elided = metrics.elidedText(text, Qt::ElideRight, std::max(0, width));
-    painter.drawText(QRect(x, y, width, metrics.height()), int(alignment | Qt::AlignVCenter) | Qt::TextSingleLine,
-                     elided);
+    painter.drawText(QRect(x, y, width, metrics.height()),
+                     int(alignment | Qt::AlignVCenter) | Qt::TextSingleLine, elided);
     return y + metrics.height();
 }
 

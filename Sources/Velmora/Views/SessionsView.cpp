@@ -34,11 +34,12 @@ public:
     static constexpr int padding = 12;
 
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const override {
-        return QSize(200, QFontMetrics(headlineFont(option.font)).height() + 5 * QFontMetrics(option.font).height() +
-                              2 * padding + 14);
+        return QSize(200, QFontMetrics(headlineFont(option.font)).height() +
+                              5 * QFontMetrics(option.font).height() + 2 * padding + 14);
     }
 
-    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
         painter->save();
         painter->setRenderHint(QPainter::Antialiasing);
         const QRect box = option.rect.adjusted(0, 4, 0, -4);
@@ -53,9 +54,10 @@ public:
         const int width = box.width() - 2 * padding;
         int y = box.top() + padding;
         y = drawLine(*painter, index.data().toString(), headlineFont(option.font), text, x, y, width) + 2;
-        y = drawLine(*painter, index.data(SessionsModel::StateRole).toString(), option.font, secondary, x, y, width);
-        for (const int role : {SessionsModel::HoursRole, SessionsModel::SalesRole, SessionsModel::ReceiptsRole,
-                               SessionsModel::UnpaidRole})
+        y = drawLine(*painter, index.data(SessionsModel::StateRole).toString(), option.font, secondary, x, y,
+                     width);
+        for (const int role : {SessionsModel::HoursRole, SessionsModel::SalesRole,
+                               SessionsModel::ReceiptsRole, SessionsModel::UnpaidRole})
             y = drawLine(*painter, index.data(role).toString(), option.font, text, x, y, width);
         painter->restore();
     }
@@ -63,7 +65,8 @@ public:
 
 // The sum over the shifts of one figure, or a dash when it cannot be added up.
 template <class Figure>
-QString dayTotal(const AppStore& store, const std::vector<const pizzacore::Session*>& sessions, Figure figure) {
+QString dayTotal(const AppStore& store, const std::vector<const pizzacore::Session*>& sessions,
+                 Figure figure) {
     try {
         pizzacore::Cents total = 0;
         for (const pizzacore::Session* session : sessions)
@@ -125,7 +128,8 @@ void SessionsModel::refresh() {
         row.hours = timeText(session->opened) + QStringLiteral(" → ") +
                     (session->closed ? timeText(*session->closed) : QStringLiteral("ahora"));
         // Closed shifts show what was frozen at their close; the open one is counted live.
-        row.sales = QStringLiteral("Ventas: ") + amount(session->salesAtClose, [&] { return db.sales(*session); });
+        row.sales =
+            QStringLiteral("Ventas: ") + amount(session->salesAtClose, [&] { return db.sales(*session); });
         row.receipts = QStringLiteral("Cobros: ") +
                        amount(session->receiptsAtClose, [&] { return db.receipts(std::nullopt, *session); });
         row.unpaid = QStringLiteral("Pendiente global al cierre: ") +
@@ -169,7 +173,8 @@ SessionsView::SessionsView(AppStore& store, QWidget* parent)
     , currentDay_(new QWidget(this))
     , dayTitle_(makePlainLabel(QString(), QStringLiteral("dayTitle"), currentDay_))
     , nextClosing_(makeCaption(QString(), QStringLiteral("nextClosing"), currentDay_))
-    , close_(makeProminentButton(QStringLiteral("Cerrar tramo de caja ahora"), QStringLiteral("closeShift"), currentDay_))
+    , close_(makeProminentButton(QStringLiteral("Cerrar tramo de caja ahora"), QStringLiteral("closeShift"),
+                                 currentDay_))
     , history_(new QListView(this))
     , model_(new SessionsModel(store, this)) {
     setObjectName(QStringLiteral("SessionsView"));
@@ -180,7 +185,8 @@ SessionsView::SessionsView(AppStore& store, QWidget* parent)
     auto* grid = new QGridLayout;
     grid->setSpacing(10);
     // Three tiles on the first row and two on the second, each row's tiles of equal width.
-    const std::array<QString, 5> titles{QStringLiteral("Ventas de la jornada"), QStringLiteral("Cobros de la jornada"),
+    const std::array<QString, 5> titles{QStringLiteral("Ventas de la jornada"),
+                                        QStringLiteral("Cobros de la jornada"),
                                         QStringLiteral("Pendiente total"), QStringLiteral("Efectivo cobrado"),
                                         QStringLiteral("Tarjeta cobrada")};
     for (int i = 0; i < 3; ++i)
@@ -191,8 +197,9 @@ SessionsView::SessionsView(AppStore& store, QWidget* parent)
         grid->setColumnStretch(column, 1);
 
     QLabel* explanation = makeCaption(
-        QStringLiteral("El cierre manual abre otro tramo de la misma jornada. El total diario sigue sumando todos sus "
-                       "tramos. Si el ordenador está apagado, el cierre pendiente se registra al abrir."),
+        QStringLiteral(
+            "El cierre manual abre otro tramo de la misma jornada. El total diario sigue sumando todos sus "
+            "tramos. Si el ordenador está apagado, el cierre pendiente se registra al abrir."),
         QStringLiteral("closeExplanation"), currentDay_);
 
     auto* day = new QVBoxLayout(currentDay_);
@@ -207,7 +214,8 @@ SessionsView::SessionsView(AppStore& store, QWidget* parent)
     auto* divider = new QFrame(this);
     divider->setFrameShape(QFrame::HLine);
     divider->setFrameShadow(QFrame::Sunken);
-    QLabel* heading = makePlainLabel(QStringLiteral("Histórico de cierres y tramos"), QStringLiteral("historyTitle"), this);
+    QLabel* heading =
+        makePlainLabel(QStringLiteral("Histórico de cierres y tramos"), QStringLiteral("historyTitle"), this);
     scaleFont(*heading, 1.35, true);
 
     history_->setObjectName(QStringLiteral("sessions"));
@@ -216,22 +224,27 @@ SessionsView::SessionsView(AppStore& store, QWidget* parent)
     history_->setItemDelegate(new SessionBoxDelegate(history_));
     history_->setUniformItemSizes(true);
     history_->setFrameShape(QFrame::NoFrame);
+    // The boxes stand on the window's own background, not on a white list.
+    QPalette historyPalette = history_->palette();
+    historyPalette.setColor(QPalette::Base, palette().color(QPalette::Window));
+    history_->setPalette(historyPalette);
     history_->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     history_->setSelectionMode(QAbstractItemView::NoSelection);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(28, 24, 28, 24);
     layout->setSpacing(12);
-    layout->addWidget(new PageHeader(QStringLiteral("Jornadas y caja"),
-                                     QStringLiteral("Ventas y cobros son distintos: un pedido anterior puede cobrarse hoy."),
-                                     this));
+    layout->addWidget(new PageHeader(
+        QStringLiteral("Jornadas y caja"),
+        QStringLiteral("Ventas y cobros son distintos: un pedido anterior puede cobrarse hoy."), this));
     layout->addWidget(currentDay_);
     layout->addWidget(divider);
     layout->addWidget(heading);
     layout->addWidget(history_, 1);
     layout->addWidget(makeCaption(
-        QStringLiteral("Registro local de cobros; no es un arqueo del cajón. No incluye fondo inicial, retiradas, "
-                       "gastos, devoluciones ni facturación. Los pedidos pendientes permanecen después del cierre."),
+        QStringLiteral(
+            "Registro local de cobros; no es un arqueo del cajón. No incluye fondo inicial, retiradas, "
+            "gastos, devoluciones ni facturación. Los pedidos pendientes permanecen después del cierre."),
         QStringLiteral("caption"), this));
 
     connect(close_, &QPushButton::clicked, this, &SessionsView::closeShift);
@@ -311,7 +324,8 @@ void SessionsView::closeShift() {
     AppStore& store = store_;
     const pizzacore::Uuid expected = *closing_;
     const std::optional<int> chosen = store.platform().confirm(
-        Confirmation{QStringLiteral("¿Cerrar el tramo actual? Los pedidos pendientes se conservan."), QString(),
+        Confirmation{QStringLiteral("¿Cerrar el tramo actual? Los pedidos pendientes se conservan."),
+                     QString(),
                      {QStringLiteral("Cerrar tramo"), QStringLiteral("Cancelar")}});
     if (alive) closing_.reset();
     if (chosen == 0) store.closeShift(expected);
