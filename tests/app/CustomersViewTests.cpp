@@ -301,3 +301,25 @@ TEST_F(CustomersViewTest, AHiddenScreenCatchesUpWhenShown) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(CustomersViewTest, ReturnEditsAndDeleteRemovesTheCurrentCard) {
+    QListView& list = view_->list();
+    list.setFocus();
+    list.setCurrentIndex(view_->model().index(rowOf("ana Pérez")));
+    QTest::keyClick(&list, Qt::Key_Return);
+    QPointer<CustomerEditor> editor = openSheet<CustomerEditor>(*view_);
+    ASSERT_NE(editor, nullptr);
+    EXPECT_EQ(editor->findChild<QLineEdit*>(QStringLiteral("name"))->text(), "ana Pérez");
+    editor->findChild<QPushButton*>(QStringLiteral("cancel"))->click();
+    settle();
+
+    platform_.answerNextAlert(QStringLiteral("Eliminar ficha"));
+    list.setCurrentIndex(view_->model().index(rowOf("ana Pérez")));
+    QTest::keyClick(&list, Qt::Key_Delete);
+    EXPECT_FALSE(names(*view_).contains("ana Pérez"));
+    EXPECT_EQ(reloaded().customers.size(), 3u);
+}
+
+} // namespace
