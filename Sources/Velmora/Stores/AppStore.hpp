@@ -137,9 +137,9 @@ public:
     // `message` the products no longer available.
     void repeatOrder(const pizzacore::Order& order);
 
-    // Order follow-up of the orders screen: payment, preparation and cancellation. Each runs one
-    // transaction with the core operation at the controller's current time, puts a refusal in
-    // `message` and gives whether the change was saved.
+    // Order follow-up of the orders screen (Stores/OrderFollowUp.cpp): payment, preparation and
+    // cancellation. Each runs one transaction with the core operation at the controller's current
+    // time, puts a refusal in `message` and gives whether the change was saved.
 
     // Registers the payment: for cash, `received` is the amount handed over as typed (empty
     // means the exact total; text that is not an amount is refused with the reading's message);
@@ -149,6 +149,21 @@ public:
     bool prepareOrder(const pizzacore::Uuid& orderID, pizzacore::Preparation state);
     // Cancels the order with the reason as typed.
     bool cancelOrder(const pizzacore::Uuid& orderID, const QString& reason);
+
+    // Flows of the customers, products and sessions screens (Stores/CatalogFlows.cpp).
+
+    // Applies `change` to a copy of the document, as transact would, and throws the copy away:
+    // the check an editor runs before saving, so that a refusal stays in its own error line.
+    Outcome check(const Change& change) const;
+    // Removes every card with the customer's id, with the audit entry "Eliminar cliente"; orders
+    // keep their own copy of the customer's data. A failure goes to `message`.
+    bool deleteCustomer(const pizzacore::Customer& customer);
+    // Removes every product with the product's id, with the audit entry "Eliminar producto";
+    // order lines keep their own copy. A failure goes to `message`.
+    bool deleteProduct(const pizzacore::Product& product);
+    // Closes the shift `session` by hand, unless it has closed meanwhile, and opens the next one.
+    // A failure goes to `message`.
+    bool closeShift(const pizzacore::Uuid& session);
 
 signals:
     void dbChanged();

@@ -5,6 +5,7 @@
 #include <Velmora/Stores/AppStore.hpp>
 #include <Velmora/Views/CancelOrderDialog.hpp>
 #include <Velmora/Views/Components.hpp>
+#include <Velmora/Views/Formatting.hpp>
 
 #include <PizzaCore/Fiscal/FiscalMoney.hpp>
 #include <PizzaCore/Foundation/PCError.hpp>
@@ -14,21 +15,18 @@
 
 #include <QAbstractListModel>
 #include <QButtonGroup>
-#include <QDateTime>
 #include <QFrame>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
-#include <QLocale>
 #include <QPainter>
 #include <QPointer>
 #include <QPushButton>
 #include <QStyledItemDelegate>
 #include <QVBoxLayout>
 
-#include <cmath>
 #include <string_view>
 
 namespace velmora {
@@ -40,15 +38,6 @@ const QColor red(0xC6, 0x28, 0x28);
 
 QString text(std::string_view value) {
     return QString::fromUtf8(value.data(), static_cast<qsizetype>(value.size()));
-}
-
-// The abbreviated date and the short time in the user's locale and time zone: "7 mar 2025, 13:00".
-QString dateTimeText(pizzacore::Instant instant) {
-    const QDateTime moment =
-        QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(std::llround(instant.unixSeconds() * 1000.0)));
-    const QLocale locale;
-    return locale.toString(moment.date(), QStringLiteral("d MMM yyyy")) + QStringLiteral(", ") +
-           locale.toString(moment.time(), QLocale::ShortFormat);
 }
 
 QLabel* plainLabel(const QString& name, QWidget* parent) {
