@@ -4,6 +4,7 @@
 
 #include <Velmora/Stores/AppStore.hpp>
 #include <Velmora/Views/SettingsWindow.hpp>
+#include <Velmora/Views/TicketPreview.hpp>
 #include <support/TestFiles.hpp>
 
 #include "TestPlatformServices.hpp"
@@ -16,6 +17,8 @@
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPdfDocument>
+#include <QPdfSelection>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTabWidget>
@@ -319,6 +322,46 @@ TEST_F(SettingsWindowTest, BackupAndRestoreFromTheWindow) {
     QTest::mouseClick(&child<QPushButton>("openDataFolder"), Qt::LeftButton);
     ASSERT_FALSE(platform_.opened().empty());
     EXPECT_EQ(platform_.opened().back(), store_.location());
+}
+
+// The text of every page of the preview.
+QString previewText(SettingsWindow& window) {
+    QPdfDocument& document = window.preview().document();
+    QString text;
+    for (int page = 0; page < document.pageCount(); ++page)
+        text += document.getAllText(page).text() + QLatin1Char('\n');
+    return text;
+}
+
+TEST_F(SettingsWindowTest, ThePreviewDrawsTheSampleOrderWithTheEditedSettings) {
+    SettingsWindow& window = open();
+    QPdfDocument& document = window.preview().document();
+    // Shown at once: kitchen and customer tickets on A4.
+    ASSERT_EQ(document.status(), QPdfDocument::Status::Ready);
+    EXPECT_EQ(document.pageCount(), 2);
+    EXPECT_NEAR(document.pagePointSize(0).width(), 595.28, 0.5);
+    EXPECT_TRUE(previewText(window).contains("Gracias por tu pedido"));
+
+    // Edits show a moment later, without saving anything.
+    type("footer", "Vuelve pronto");
+    child<QComboBox>("paper").setCurrentIndex(2);
+    child<QCheckBox>("bar").click();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return document.pageCount() == 3; }, 3000));
+    EXPECT_NEAR(document.pagePointSize(0).width(), 226.77, 0.5) << "80 mm roll";
+    EXPECT_TRUE(previewText(window).contains("Vuelve pronto"));
+    EXPECT_TRUE(previewText(window).contains("BARRA"));
+    EXPECT_EQ(store_.db().settings.footer, "Gracias por tu pedido");
+
+    // Without destinations there is no ticket, and the preview says why.
+    child<QCheckBox>("kitchen").click();
+    child<QCheckBox>("bar").click();
+    child<QCheckBox>("customer").click();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !window.preview().failure().isEmpty(); }, 3000));
+    EXPECT_EQ(window.preview().failure(), "Activa al menos un destinatario en Ajustes → Tickets.");
+    EXPECT_EQ(document.pageCount(), 0);
+    child<QCheckBox>("customer").click();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return document.pageCount() == 1; }, 3000));
+    EXPECT_TRUE(window.preview().failure().isEmpty());
 }
 
 // Not a check: writes what the window looks like for a person to look at, when asked to.

@@ -3,6 +3,7 @@
 #include <Velmora/Services/PlatformServices.hpp>
 #include <Velmora/Stores/AppStore.hpp>
 #include <Velmora/Views/Components.hpp>
+#include <Velmora/Views/TicketPreview.hpp>
 
 #include <PizzaCore/Models/Enumerations.hpp>
 
@@ -100,13 +101,20 @@ SettingsWindow::SettingsWindow(AppStore& store, QWidget* parent, PrinterSource p
     tabs_->addTab(makeClosingTab(), QStringLiteral("Cierre"));
     tabs_->addTab(makeDataTab(), QStringLiteral("Datos y alcance"));
 
+    preview_ = new TicketPreview(this);
+    preview_->setMinimumWidth(280);
+    auto* middle = new QHBoxLayout;
+    middle->setSpacing(18);
+    middle->addWidget(tabs_, 3);
+    middle->addWidget(preview_, 2);
+
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(22, 20, 22, 16);
     layout->setSpacing(12);
     layout->addWidget(title);
-    layout->addWidget(tabs_, 1);
+    layout->addLayout(middle, 1);
     layout->addWidget(makeBottomBar());
-    resize(640, 560);
+    resize(1020, 640);
     showSettings();
 }
 
@@ -314,6 +322,7 @@ void SettingsWindow::load() {
     saved_ = false;
     installed_ = printers_ ? printers_() : PrinterList{};
     showSettings();
+    preview_->preview(settings_, store_.now(), true);
 }
 
 template <class F>
@@ -322,6 +331,7 @@ void SettingsWindow::edit(F&& apply) {
     std::forward<F>(apply)();
     saved_ = false;
     showStatus();
+    preview_->preview(settings_, store_.now());
 }
 
 void SettingsWindow::showSettings() {

@@ -21,6 +21,7 @@ class QTabWidget;
 namespace velmora {
 
 class AppStore;
+class TicketPreview;
 
 // The application's settings window: one for the whole run, opened from the menu, by the
 // standard shortcut or by "Ajustes…" in the sidebar. It edits a private copy of the document's
@@ -38,6 +39,8 @@ public:
 
     // The copy being edited.
     const pizzacore::Settings& edited() const { return settings_; }
+    // The ticket drawn with the edited copy.
+    TicketPreview& preview() const { return *preview_; }
     // Whether the last save succeeded and nothing was edited since.
     bool saved() const { return saved_; }
 
@@ -93,6 +96,7 @@ private:
     QComboBox* timeZone_ = nullptr;
     QSpinBox* hour_ = nullptr;
     QSpinBox* minute_ = nullptr;
+    TicketPreview* preview_ = nullptr;
     QLabel* status_ = nullptr;
     QPushButton* save_ = nullptr;
 };
