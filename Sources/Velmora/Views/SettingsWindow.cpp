@@ -95,6 +95,7 @@ SettingsWindow::SettingsWindow(AppStore& store, QWidget* parent, PrinterSource p
 
     tabs_ = new QTabWidget(this);
     tabs_->setObjectName(QStringLiteral("settingsTabs"));
+    tabs_->setAccessibleName(QStringLiteral("Ajustes de Velmora"));
     tabs_->setDocumentMode(true);
     tabs_->addTab(makeBusinessTab(), QStringLiteral("Negocio"));
     tabs_->addTab(makeTicketsTab(), QStringLiteral("Tickets"));

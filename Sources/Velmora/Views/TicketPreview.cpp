@@ -78,6 +78,7 @@ TicketPreview::TicketPreview(QWidget* parent)
     connect(delay_, &QTimer::timeout, this, &TicketPreview::render);
 
     view_->setObjectName(QStringLiteral("ticketPreviewPages"));
+    view_->setAccessibleName(QStringLiteral("Vista previa del ticket"));
     view_->setDocument(document_);
     view_->setPageMode(QPdfView::PageMode::MultiPage);
     view_->setZoomMode(QPdfView::ZoomMode::FitToWidth);
