@@ -379,10 +379,10 @@ TEST_F(SettingsWindowTest, Screenshot) {
         settings.paper = pizzacore::Paper::mm80;
     });
     open();
-    window_->resize(760, 620);
     for (int tab = 0; tab < 4; ++tab) {
         child<QTabWidget>("settingsTabs").setCurrentIndex(tab);
-        QCoreApplication::processEvents();
+        // The pages of the preview are drawn in the background.
+        QTest::qWait(400);
         window_->grab().save(QString::fromLocal8Bit(folder) + QStringLiteral("/ajustes-%1.png").arg(tab));
     }
 }
