@@ -2,6 +2,7 @@
 // the saved / unsaved line, the printer and time-zone pickers, the logo, and backup and restore
 // from the window.
 
+#include <Velmora/App/VelmoraApp.hpp>
 #include <Velmora/Stores/AppStore.hpp>
 #include <Velmora/Views/SettingsWindow.hpp>
 #include <Velmora/Views/TicketPreview.hpp>
@@ -362,6 +363,24 @@ TEST_F(SettingsWindowTest, ThePreviewDrawsTheSampleOrderWithTheEditedSettings) {
     child<QCheckBox>("customer").click();
     EXPECT_TRUE(QTest::qWaitFor([&] { return document.pageCount() == 1; }, 3000));
     EXPECT_TRUE(window.preview().failure().isEmpty());
+}
+
+TEST(SettingsInTheApplication, WhatIsSavedReachesTheSidebarAtOnce) {
+    TemporaryDirectory temporary;
+    TestPlatformServices platform;
+    velmora::VelmoraApp app(platform, temporary.path(), Clock::fixed(friday));
+    app.openSettings();
+    ASSERT_TRUE(app.settingsWindow().isVisible());
+    auto* business = app.settingsWindow().findChild<QLineEdit*>(QStringLiteral("business"));
+    auto* save = app.settingsWindow().findChild<QPushButton*>(QStringLiteral("saveSettings"));
+    auto* sidebar = app.window().findChild<QLabel*>(QStringLiteral("businessName"));
+    ASSERT_TRUE(business && save && sidebar);
+    business->selectAll();
+    business->insert(QStringLiteral("Pizzería Sol"));
+    EXPECT_EQ(sidebar->text(), "Mi restaurante") << "not before saving";
+    QTest::mouseClick(save, Qt::LeftButton);
+    EXPECT_EQ(sidebar->text(), "Pizzería Sol");
+    app.settingsWindow().close();
 }
 
 // Not a check: writes what the window looks like for a person to look at, when asked to.
