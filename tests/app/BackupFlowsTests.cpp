@@ -607,7 +607,8 @@ TEST(DailyBackups, OnlyTheLastThirtyDaysAreKeptAndOtherFilesAreLeftAlone) {
 }
 
 TEST(DailyBackups, ACopyThatCannotBeWrittenNeitherBlocksNorUndoesTheClose) {
-    for (const bool asFile : {false, true}) {
+    // The folder that cannot be made read-only here comes last, so that its skip loses nothing.
+    for (const bool asFile : {true, false}) {
         SCOPED_TRACE(asFile ? "Copias is a file" : "Copias is read-only");
         Desk desk;
         const fs::path copies = desk.data / "Copias";
@@ -642,6 +643,25 @@ TEST(DailyBackups, ACopyThatCannotBeWrittenNeitherBlocksNorUndoesTheClose) {
             EXPECT_TRUE(namesIn(copies).empty());
         }
     }
+}
+
+TEST(DailyBackups, AFailedCopyAfterARestoreFollowsTheRestoreConfirmation) {
+    Desk desk;
+    const fs::path backup = desk.temporary.path() / "copia.velmorabackup";
+    desk.platform.answerNextSavePanel(backup);
+    desk.store.exportBackup();
+    desk.store.clearMessage();
+    writeFile(desk.data / "Copias", "no es una carpeta");
+    desk.at(Instant{saturdayClose.seconds + 60});
+    desk.platform.answerNextOpenPanel(backup);
+    desk.platform.answerNextAlert(QStringLiteral("Restaurar"));
+    ASSERT_TRUE(desk.store.restoreBackup());
+    ASSERT_TRUE(desk.store.message());
+    const QStringList parts = desk.store.message()->split(QStringLiteral("\n\n"));
+    ASSERT_EQ(parts.size(), 2) << desk.store.message()->toStdString();
+    EXPECT_EQ(parts[0], restored);
+    EXPECT_TRUE(parts[1].startsWith("El cierre está guardado, pero no se pudo hacer la copia automática"));
+    EXPECT_TRUE(desk.store.db().sessions[0].closed);
 }
 
 TEST(DailyBackups, ACloseFoundAtStartUpLeavesItsCopy) {
