@@ -563,7 +563,7 @@ TEST(DailyBackups, AManualCloseLeavesTheDaysCopyAndALaterCloseReplacesIt) {
     Desk desk;
     desk.at(Instant{friday.seconds + 3600});
     const pizzacore::Uuid first = desk.store.db().sessions.back().id;
-    ASSERT_TRUE(desk.store.transact([&](Database& db) { db.closeManually(first, *desk.now); }));
+    ASSERT_TRUE(desk.store.closeShift(first));
     const fs::path copy = desk.data / "Copias" / "Jornada-2025-03-07.velmorabackup";
     ASSERT_TRUE(fs::exists(copy));
     EXPECT_EQ(Repository::decode(readFile(copy)).sessions.size(), 2u);
