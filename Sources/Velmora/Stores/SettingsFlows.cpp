@@ -5,12 +5,10 @@
 #include <Velmora/Services/PlatformServices.hpp>
 #include <Velmora/Stores/ChosenFile.hpp>
 
+#include <PizzaCore/Documents/LogoImage.hpp>
 #include <PizzaCore/Foundation/PCError.hpp>
 
-#include <QBuffer>
-#include <QByteArray>
-#include <QImage>
-#include <QImageReader>
+#include <cstdint>
 
 namespace velmora {
 
@@ -21,16 +19,12 @@ constexpr std::size_t logoLimit = 2'000'000;
 
 const char* const logoMessage = "Elige una imagen PNG o JPEG de hasta 2 MB.";
 
-// Whether the bytes are a PNG or JPEG picture that decodes; the file's name plays no part.
+// Whether the bytes are a PNG or JPEG picture that the tickets can print: the decoder is the
+// ticket renderer's own, so a logo accepted here is never left out of a ticket. The file's name
+// plays no part.
 bool decodesAsPicture(const std::string& bytes) {
-    QByteArray data = QByteArray::fromRawData(bytes.data(), static_cast<qsizetype>(bytes.size()));
-    QBuffer buffer(&data);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer);
-    reader.setDecideFormatFromContent(true);
-    const QByteArray format = reader.format();
-    if (format != "png" && format != "jpeg") return false;
-    return !reader.read().isNull();
+    return pizzacore::documents::LogoImage::decode(
+               {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()}) != nullptr;
 }
 
 } // namespace
