@@ -2,9 +2,12 @@
 
 // The public API of the core library.
 
+#include <PizzaCore/Fiscal/CertificateDER.hpp>
 #include <PizzaCore/Fiscal/FiscalModels.hpp>
 #include <PizzaCore/Fiscal/FiscalMoney.hpp>
+#include <PizzaCore/Fiscal/FiscalRecords.hpp>
 #include <PizzaCore/Fiscal/FiscalRules.hpp>
+#include <PizzaCore/Fiscal/FiscalSignature.hpp>
 #include <PizzaCore/Foundation/Bytes.hpp>
 #include <PizzaCore/Foundation/Clock.hpp>
 #include <PizzaCore/Foundation/Folding.hpp>
