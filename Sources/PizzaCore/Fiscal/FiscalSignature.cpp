@@ -150,7 +150,7 @@ std::string signatureElement(std::string_view id, std::string_view recordDigest,
 xmlNode* signatureParent(xmlNode* root) {
     if (xml::localName(root) != "RegistroEvento") return root;
     for (xmlNode* child = root->children; child; child = child->next)
-        if (child->type == XML_ELEMENT_NODE) return xml::localName(child) == "Evento" ? child : root;
+        if (child->type == XML_ELEMENT_NODE && xml::localName(child) == "Evento") return child;
     return root;
 }
 
@@ -191,6 +191,13 @@ std::optional<std::string> spliced(std::string_view original, xmlDoc* document, 
     result.reserve(original.size() + signature.size());
     result.append(original.substr(0, *at)).append(signature).append(original.substr(*at));
     return result;
+}
+
+// Nothing but white space: a document with no root element at all.
+bool isBlank(std::span<const std::uint8_t> bytes) {
+    for (const std::uint8_t byte : bytes)
+        if (byte != ' ' && byte != '\t' && byte != '\n' && byte != '\r') return false;
+    return true;
 }
 
 bool isReferenceIdentifier(std::string_view identifier) {
@@ -257,6 +264,7 @@ Bytes sign(std::span<const std::uint8_t> xmlBytes, const PrivateKey& key,
     const PrivateKey::Handle* handle = key.handle();
     if (!handle || !isRSA(handle->key)) fail(keyMessage);
 
+    if (isBlank(xmlBytes)) fail(recordMessage);
     xml::Document document = xml::parse(xmlBytes);
     xmlNode* root = xmlDocGetRootElement(document.get());
     if (!root || !xml::find(root, anySignature).empty()) fail(recordMessage);
@@ -332,6 +340,7 @@ Bytes sign(std::span<const std::uint8_t> xmlBytes, const PrivateKey& key,
 }
 
 void verify(std::span<const std::uint8_t> xmlBytes) {
+    if (isBlank(xmlBytes)) fail(emptyMessage);
     xml::Document document = xml::parse(xmlBytes);
     xmlNode* root = xmlDocGetRootElement(document.get());
     if (!root) fail(emptyMessage);
