@@ -36,9 +36,14 @@ CertificateDER::Details openSSLDetails(const Bytes& der) {
     OPENSSL_free(decimal);
     BN_free(number);
 
-    static const std::map<std::string, std::string> names = {
-        {"2.5.4.3", "CN"}, {"2.5.4.6", "C"},   {"2.5.4.7", "L"},  {"2.5.4.8", "ST"}, {"2.5.4.10", "O"},
-        {"2.5.4.11", "OU"}, {"2.5.4.5", "serialNumber"}, {"1.2.840.113549.1.9.1", "emailAddress"}};
+    static const std::map<std::string, std::string> names = {{"2.5.4.3", "CN"},
+                                                             {"2.5.4.6", "C"},
+                                                             {"2.5.4.7", "L"},
+                                                             {"2.5.4.8", "ST"},
+                                                             {"2.5.4.10", "O"},
+                                                             {"2.5.4.11", "OU"},
+                                                             {"2.5.4.5", "serialNumber"},
+                                                             {"1.2.840.113549.1.9.1", "emailAddress"}};
     const X509_NAME* issuer = X509_get_issuer_name(certificate);
     std::vector<std::string> components;
     int currentSet = -1;
@@ -116,7 +121,8 @@ TEST(CertificateDER, AgreesWithOpenSSLOnRealCertificates) {
         std::string name, subject, serial, options, issuer, decimal;
     };
     const std::vector<Case> cases = {
-        {"ordered", "/C=ES/O=Example Org/CN=Example CA", "0x00FF", "", "CN=Example CA,O=Example Org,C=ES", "255"},
+        {"ordered", "/C=ES/O=Example Org/CN=Example CA", "0x00FF", "", "CN=Example CA,O=Example Org,C=ES",
+         "255"},
         {"comma", "/C=ES/O=Pizzas Luigi, S.L./CN=Firma", "18446744073709551616", "",
          "CN=Firma,O=Pizzas Luigi\\, S.L.,C=ES", "18446744073709551616"},
         {"mail", "/CN=Firma/emailAddress=firma@example.es/organizationIdentifier=VATES-B12345678", "1", "",
@@ -135,11 +141,12 @@ TEST(CertificateDER, AgreesWithOpenSSLOnRealCertificates) {
     // A version 1 certificate has no version field: the serial is the first field.
     const auto directory = credentials.directory();
     std::string log;
-    ASSERT_EQ(pizzacore::testing::run("cd '" + directory.string() +
-                               "' && openssl req -new -key key.pem -subj /CN=Antigua -out v1.csr && "
-                               "openssl x509 -req -in v1.csr -signkey key.pem -set_serial 77 -days 2 "
-                               "-outform DER -out v1.der && openssl x509 -inform DER -in v1.der -noout -text",
-                           &log),
+    ASSERT_EQ(pizzacore::testing::run(
+                  "cd '" + directory.string() +
+                      "' && openssl req -new -key key.pem -subj /CN=Antigua -out v1.csr && "
+                      "openssl x509 -req -in v1.csr -signkey key.pem -set_serial 77 -days 2 "
+                      "-outform DER -out v1.der && openssl x509 -inform DER -in v1.der -noout -text",
+                  &log),
               0)
         << log;
     EXPECT_NE(log.find("Version: 1 (0x0)"), std::string::npos);
@@ -150,7 +157,8 @@ TEST(CertificateDER, AgreesWithOpenSSLOnRealCertificates) {
 
 TEST(CertificateDER, ReadsSerialsAndIdentifiersAsX690Says) {
     const Bytes issuer = item(0x30, attribute({0x55, 0x04, 0x03}, "CA"));
-    EXPECT_EQ(CertificateDER::details(skeleton({0x01, 0, 0, 0, 0, 0, 0, 0, 0}, issuer)).serial, "18446744073709551616");
+    EXPECT_EQ(CertificateDER::details(skeleton({0x01, 0, 0, 0, 0, 0, 0, 0, 0}, issuer)).serial,
+              "18446744073709551616");
     EXPECT_EQ(CertificateDER::details(skeleton({0x00, 0xFF}, issuer)).serial, "255");
     EXPECT_EQ(CertificateDER::details(skeleton({}, issuer)).serial, "0");
     EXPECT_EQ(CertificateDER::details(skeleton({0xFF}, issuer)).serial, "255"); // negative read unsigned
@@ -172,11 +180,15 @@ TEST(CertificateDER, ReadsSerialsAndIdentifiersAsX690Says) {
               "Identificador de atributo del certificado no admitido.");
     // An attribute without a value or with an empty identifier is skipped.
     const Bytes lone = item(0x31, item(0x30, item(0x06, {0x55, 0x04, 0x0A})));
-    EXPECT_EQ(CertificateDER::details(skeleton({1}, item(0x30, joined({lone, attribute({0x55, 0x04, 0x06}, "ES")}))))
+    EXPECT_EQ(CertificateDER::details(
+                  skeleton({1}, item(0x30, joined({lone, attribute({0x55, 0x04, 0x06}, "ES")}))))
                   .issuer,
               "C=ES,");
-    EXPECT_EQ(failure([&] { CertificateDER::details(skeleton({1}, item(0x30, attribute({0x55, 0x04, 0x03}, "\xC3\x28")))); }),
-              "Nombre del emisor de certificado no admitido.");
+    EXPECT_EQ(
+        failure([&] {
+            CertificateDER::details(skeleton({1}, item(0x30, attribute({0x55, 0x04, 0x03}, "\xC3\x28"))));
+        }),
+        "Nombre del emisor de certificado no admitido.");
 }
 
 TEST(CertificateDER, RefusesBrokenStructureWithItsMessage) {

@@ -22,11 +22,13 @@ using pizzacore::testing::textOf;
 namespace {
 
 const std::string timestamp = "2025-02-23T13:45:10+01:00";
-const std::string profileMessage =
-    "Este constructor de registros está limitado al perfil español en EUR y requiere los datos del productor.";
-const std::string foreignMessage = "Identificación de destinatarios extranjeros pendiente de validación del perfil.";
-const std::string textMessage = "Los datos del registro contienen caracteres de control o texto no válido, que un "
-                                "registro fiscal no puede llevar.";
+const std::string profileMessage = "Este constructor de registros está limitado al perfil español en EUR y "
+                                   "requiere los datos del productor.";
+const std::string foreignMessage =
+    "Identificación de destinatarios extranjeros pendiente de validación del perfil.";
+const std::string textMessage =
+    "Los datos del registro contienen caracteres de control o texto no válido, que un "
+    "registro fiscal no puede llevar.";
 
 std::string between(const std::string& text, const std::string& open, const std::string& close) {
     const std::size_t start = text.find(open);
@@ -57,11 +59,12 @@ FiscalInvoice issued(const FiscalRecords::Record& record, const std::string& num
 TEST(FiscalHash, IsUpperCaseSHA256AndChainsThePreviousFingerprint) {
     EXPECT_EQ(FiscalRules::hash("abc"), "BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD");
     // The first record: "&Huella=" directly followed by the generation time.
-    EXPECT_EQ(FiscalRules::altaHash("B12345678", "F1", "01-03-2025", "F1", "1.00", "11.00", "", timestamp),
-              FiscalRules::hash("IDEmisorFactura=B12345678&NumSerieFactura=F1&FechaExpedicionFactura=01-03-2025"
-                                "&TipoFactura=F1&CuotaTotal=1.00&ImporteTotal=11.00&Huella="
-                                "&FechaHoraHusoGenRegistro=" +
-                                timestamp));
+    EXPECT_EQ(
+        FiscalRules::altaHash("B12345678", "F1", "01-03-2025", "F1", "1.00", "11.00", "", timestamp),
+        FiscalRules::hash("IDEmisorFactura=B12345678&NumSerieFactura=F1&FechaExpedicionFactura=01-03-2025"
+                          "&TipoFactura=F1&CuotaTotal=1.00&ImporteTotal=11.00&Huella="
+                          "&FechaHoraHusoGenRegistro=" +
+                          timestamp));
 }
 
 TEST(FiscalRecords, RegistrationRecordIsTheExactTextWithItsFingerprint) {
@@ -71,8 +74,8 @@ TEST(FiscalRecords, RegistrationRecordIsTheExactTextWithItsFingerprint) {
     const std::string xml = textOf(record.xml);
 
     // 2 × 12.50 at 10 % and 3 × 2.50 at 21 %: nets 22.73 and 6.20, taxes 2.27 and 1.30.
-    EXPECT_EQ(record.hash, FiscalRules::altaHash("B12345678", "F-2025/1", "23-02-2025", "F1", "3.57", "32.50", "",
-                                                 timestamp));
+    EXPECT_EQ(record.hash, FiscalRules::altaHash("B12345678", "F-2025/1", "23-02-2025", "F1", "3.57", "32.50",
+                                                 "", timestamp));
     const std::string expected =
         "<sf:RegistroAlta xmlns:sf=\"" + std::string(FiscalRecords::namespaceURI) +
         "\"><sf:IDVersion>1.0</sf:IDVersion><sf:IDFactura><sf:IDEmisorFactura>B12345678</sf:IDEmisorFactura>"
@@ -80,17 +83,21 @@ TEST(FiscalRecords, RegistrationRecordIsTheExactTextWithItsFingerprint) {
         "</sf:FechaExpedicionFactura></sf:IDFactura><sf:RefExterna>0E4D2C3B-1A2B-4C3D-8E4F-5A6B7C8D9E0F"
         "</sf:RefExterna><sf:NombreRazonEmisor>Pizzería Ñandú, S.L.</sf:NombreRazonEmisor><sf:TipoFactura>F1"
         "</sf:TipoFactura><sf:FechaOperacion>23-02-2025</sf:FechaOperacion><sf:DescripcionOperacion>"
-        "Pizza margarita; Refresco</sf:DescripcionOperacion><sf:Destinatarios><sf:IDDestinatario><sf:NombreRazon>"
-        "Eventos García S.L.</sf:NombreRazon><sf:NIF>B87654321</sf:NIF></sf:IDDestinatario></sf:Destinatarios>"
+        "Pizza margarita; "
+        "Refresco</sf:DescripcionOperacion><sf:Destinatarios><sf:IDDestinatario><sf:NombreRazon>"
+        "Eventos García "
+        "S.L.</sf:NombreRazon><sf:NIF>B87654321</sf:NIF></sf:IDDestinatario></sf:Destinatarios>"
         "<sf:Desglose><sf:DetalleDesglose><sf:Impuesto>01</sf:Impuesto><sf:ClaveRegimen>01</sf:ClaveRegimen>"
         "<sf:CalificacionOperacion>S1</sf:CalificacionOperacion><sf:TipoImpositivo>10.00</sf:TipoImpositivo>"
         "<sf:BaseImponibleOimporteNoSujeto>22.73</sf:BaseImponibleOimporteNoSujeto><sf:CuotaRepercutida>2.27"
         "</sf:CuotaRepercutida></sf:DetalleDesglose><sf:DetalleDesglose><sf:Impuesto>01</sf:Impuesto>"
         "<sf:ClaveRegimen>01</sf:ClaveRegimen><sf:CalificacionOperacion>S1</sf:CalificacionOperacion>"
         "<sf:TipoImpositivo>21.00</sf:TipoImpositivo><sf:BaseImponibleOimporteNoSujeto>6.20"
-        "</sf:BaseImponibleOimporteNoSujeto><sf:CuotaRepercutida>1.30</sf:CuotaRepercutida></sf:DetalleDesglose>"
+        "</sf:BaseImponibleOimporteNoSujeto><sf:CuotaRepercutida>1.30</sf:CuotaRepercutida></"
+        "sf:DetalleDesglose>"
         "</sf:Desglose><sf:CuotaTotal>3.57</sf:CuotaTotal><sf:ImporteTotal>32.50</sf:ImporteTotal>"
-        "<sf:Encadenamiento><sf:PrimerRegistro>S</sf:PrimerRegistro></sf:Encadenamiento><sf:SistemaInformatico>"
+        "<sf:Encadenamiento><sf:PrimerRegistro>S</sf:PrimerRegistro></"
+        "sf:Encadenamiento><sf:SistemaInformatico>"
         "<sf:NombreRazon>Velmora Software S.L.</sf:NombreRazon><sf:NIF>A87654321</sf:NIF>"
         "<sf:NombreSistemaInformatico>Velmora</sf:NombreSistemaInformatico><sf:IdSistemaInformatico>VM"
         "</sf:IdSistemaInformatico><sf:Version>1.1.0</sf:Version><sf:NumeroInstalacion>"
@@ -98,24 +105,26 @@ TEST(FiscalRecords, RegistrationRecordIsTheExactTextWithItsFingerprint) {
         "</sf:TipoUsoPosibleSoloVerifactu><sf:TipoUsoPosibleMultiOT>N</sf:TipoUsoPosibleMultiOT>"
         "<sf:IndicadorMultiplesOT>N</sf:IndicadorMultiplesOT></sf:SistemaInformatico>"
         "<sf:FechaHoraHusoGenRegistro>" +
-        timestamp + "</sf:FechaHoraHusoGenRegistro><sf:TipoHuella>01</sf:TipoHuella><sf:Huella>" + record.hash +
-        "</sf:Huella></sf:RegistroAlta>";
+        timestamp + "</sf:FechaHoraHusoGenRegistro><sf:TipoHuella>01</sf:TipoHuella><sf:Huella>" +
+        record.hash + "</sf:Huella></sf:RegistroAlta>";
     EXPECT_EQ(xml, expected);
     EXPECT_EQ(schemaErrors(record.xml, Schema::registration), std::vector<std::string>{});
 }
 
 TEST(FiscalRecords, ChainedRecordNamesThePreviousOneAndHashesItsFingerprint) {
     const FiscalSettings settings = pizzacore::testing::sampleSettings();
-    const auto first = FiscalRecords::alta(pizzacore::testing::sampleProposal(), settings, "F-2025/1", "23-02-2025", timestamp, {}, {});
+    const auto first = FiscalRecords::alta(pizzacore::testing::sampleProposal(), settings, "F-2025/1",
+                                           "23-02-2025", timestamp, {}, {});
     const FiscalInvoice previous = issued(first, "F-2025/1", Instant{762000000});
-    const auto second =
-        FiscalRecords::alta(pizzacore::testing::sampleProposal(), settings, "F-2025/2", "23-02-2025", timestamp, previous, {});
+    const auto second = FiscalRecords::alta(pizzacore::testing::sampleProposal(), settings, "F-2025/2",
+                                            "23-02-2025", timestamp, previous, {});
     const std::string xml = textOf(second.xml);
     EXPECT_EQ(count(xml, "PrimerRegistro"), 0u);
-    EXPECT_EQ(between(xml, "<sf:RegistroAnterior>", "</sf:RegistroAnterior>"),
-              "<sf:IDEmisorFactura>B12345678</sf:IDEmisorFactura><sf:NumSerieFactura>F-2025/1</sf:NumSerieFactura>"
-              "<sf:FechaExpedicionFactura>23-02-2025</sf:FechaExpedicionFactura><sf:Huella>" +
-                  first.hash + "</sf:Huella>");
+    EXPECT_EQ(
+        between(xml, "<sf:RegistroAnterior>", "</sf:RegistroAnterior>"),
+        "<sf:IDEmisorFactura>B12345678</sf:IDEmisorFactura><sf:NumSerieFactura>F-2025/1</sf:NumSerieFactura>"
+        "<sf:FechaExpedicionFactura>23-02-2025</sf:FechaExpedicionFactura><sf:Huella>" +
+            first.hash + "</sf:Huella>");
     EXPECT_EQ(second.hash, FiscalRules::altaHash("B12345678", "F-2025/2", "23-02-2025", "F1", "3.57", "32.50",
                                                  first.hash, timestamp));
     EXPECT_EQ(schemaErrors(second.xml, Schema::registration), std::vector<std::string>{});
@@ -125,7 +134,8 @@ TEST(FiscalRecords, EscapesValuesAmpersandFirstAndGroupsRatesInAscendingOrder) {
     FiscalSettings settings = pizzacore::testing::sampleSettings();
     settings.issuerName = "Pizza & <Pasta> \"Luigi's\" &amp;";
     InvoiceProposal proposal = pizzacore::testing::sampleProposal(InvoiceKind::simplified);
-    proposal.lines = {FiscalLine{Uuid::random(), "A", 1, 1000, 2100}, FiscalLine{Uuid::random(), "B", 1, 1000, 1000},
+    proposal.lines = {FiscalLine{Uuid::random(), "A", 1, 1000, 2100},
+                      FiscalLine{Uuid::random(), "B", 1, 1000, 1000},
                       FiscalLine{Uuid::random(), "C", 1, 1000, 2100}};
     const std::string xml =
         textOf(FiscalRecords::alta(proposal, settings, "S-1", "23-02-2025", timestamp, {}, {}).xml);
@@ -142,14 +152,18 @@ TEST(FiscalRecords, EscapesValuesAmpersandFirstAndGroupsRatesInAscendingOrder) {
 
 TEST(FiscalRecords, CorrectionNamesTheOriginalInvoice) {
     const FiscalSettings settings = pizzacore::testing::sampleSettings();
-    const auto first = FiscalRecords::alta(pizzacore::testing::sampleProposal(), settings, "F-2025/1", "23-02-2025", timestamp, {}, {});
+    const auto first = FiscalRecords::alta(pizzacore::testing::sampleProposal(), settings, "F-2025/1",
+                                           "23-02-2025", timestamp, {}, {});
     FiscalInvoice original = issued(first, "F-2025/1", Instant{762000000});
     InvoiceProposal correction = pizzacore::testing::sampleProposal(InvoiceKind::correction);
     correction.lines[0].quantity = -1;
-    EXPECT_EQ(failure([&] { FiscalRecords::alta(correction, settings, "R-1", "24-02-2025", timestamp, original, {}); }),
+    EXPECT_EQ(failure([&] {
+                  FiscalRecords::alta(correction, settings, "R-1", "24-02-2025", timestamp, original, {});
+              }),
               "Falta la factura original para rectificar.");
     correction.correctionOf = original.id;
-    const auto record = FiscalRecords::alta(correction, settings, "R-1", "24-02-2025", timestamp, original, original);
+    const auto record =
+        FiscalRecords::alta(correction, settings, "R-1", "24-02-2025", timestamp, original, original);
     const std::string xml = textOf(record.xml);
     EXPECT_NE(xml.find("<sf:TipoFactura>R4</sf:TipoFactura><sf:TipoRectificativa>I</sf:TipoRectificativa>"
                        "<sf:FacturasRectificadas><sf:IDFacturaRectificada><sf:IDEmisorFactura>B12345678"),
@@ -162,14 +176,16 @@ TEST(FiscalRecords, CorrectionNamesTheOriginalInvoice) {
 TEST(FiscalRecords, RefusesWhatTheProfileOrTheSchemaCannotTake) {
     struct Case {
         const char* what;
-        std::function<void(FiscalSettings&, InvoiceProposal&, std::string&, std::string&, std::string&)> change;
+        std::function<void(FiscalSettings&, InvoiceProposal&, std::string&, std::string&, std::string&)>
+            change;
         std::string message;
     };
     const std::vector<Case> cases = {
         {"país", [](auto& s, auto&, auto&, auto&, auto&) { s.country = "PT"; }, profileMessage},
         {"moneda", [](auto& s, auto&, auto&, auto&, auto&) { s.currency = "USD"; }, profileMessage},
         {"productor", [](auto& s, auto&, auto&, auto&, auto&) { s.producerTaxID.clear(); }, profileMessage},
-        {"extranjero", [](auto&, auto& p, auto&, auto&, auto&) { p.recipientCountry = "FR"; }, foreignMessage},
+        {"extranjero", [](auto&, auto& p, auto&, auto&, auto&) { p.recipientCountry = "FR"; },
+         foreignMessage},
         {"emisor incompleto", [](auto& s, auto&, auto&, auto&, auto&) { s.issuerAddress.clear(); },
          "Completa los datos fiscales del emisor."},
         {"control", [](auto& s, auto&, auto&, auto&, auto&) { s.issuerName = "Pizza\x01"; }, textMessage},
@@ -205,7 +221,8 @@ TEST(FiscalRecords, RefusesWhatTheProfileOrTheSchemaCannotTake) {
         InvoiceProposal proposal = pizzacore::testing::sampleProposal();
         std::string number = "F-1", date = "23-02-2025", time = timestamp;
         c.change(settings, proposal, number, date, time);
-        EXPECT_EQ(failure([&] { FiscalRecords::alta(proposal, settings, number, date, time, {}, {}); }), c.message)
+        EXPECT_EQ(failure([&] { FiscalRecords::alta(proposal, settings, number, date, time, {}, {}); }),
+                  c.message)
             << c.what;
     }
 }
@@ -215,14 +232,16 @@ TEST(FiscalRecords, LongTextsAreCutAtCharacterBoundariesWithinTheSchemaLimit) {
     // proposal rules accept them) but 501 code points. The cut keeps whole characters only.
     InvoiceProposal proposal = pizzacore::testing::sampleProposal(InvoiceKind::simplified);
     proposal.lines = {FiscalLine{Uuid::random(), std::string(499, 'a') + "e\xCC\x81", 1, 100, 1000}};
-    auto record = FiscalRecords::alta(proposal, pizzacore::testing::sampleSettings(), "S-1", "23-02-2025", timestamp, {}, {});
+    auto record = FiscalRecords::alta(proposal, pizzacore::testing::sampleSettings(), "S-1", "23-02-2025",
+                                      timestamp, {}, {});
     EXPECT_EQ(between(textOf(record.xml), "<sf:DescripcionOperacion>", "<"), std::string(499, 'a'));
     EXPECT_EQ(schemaErrors(record.xml, Schema::registration), std::vector<std::string>{});
 
     // Descriptions joined past 500 characters: cut to exactly 500 code points.
     proposal.lines = {FiscalLine{Uuid::random(), std::string(300, 'b'), 1, 100, 1000},
                       FiscalLine{Uuid::random(), std::string(300, 'c'), 1, 100, 1000}};
-    record = FiscalRecords::alta(proposal, pizzacore::testing::sampleSettings(), "S-1", "23-02-2025", timestamp, {}, {});
+    record = FiscalRecords::alta(proposal, pizzacore::testing::sampleSettings(), "S-1", "23-02-2025",
+                                 timestamp, {}, {});
     EXPECT_EQ(between(textOf(record.xml), "<sf:DescripcionOperacion>", "<"),
               std::string(300, 'b') + "; " + std::string(198, 'c'));
 
@@ -231,12 +250,16 @@ TEST(FiscalRecords, LongTextsAreCutAtCharacterBoundariesWithinTheSchemaLimit) {
     std::string detail;
     for (int i = 0; i < 20; ++i)
         detail += family;
-    const auto event = FiscalRecords::event(pizzacore::testing::sampleSettings(), "90", timestamp, detail, {}, "");
+    const auto event =
+        FiscalRecords::event(pizzacore::testing::sampleSettings(), "90", timestamp, detail, {}, "");
     std::string expected;
     for (int i = 0; i < 20; ++i)
         if ((i + 1) * 5 <= 100) expected += family;
     EXPECT_EQ(between(textOf(event.xml), "<ev:OtrosDatosEvento>", "<"), expected);
-    EXPECT_EQ(failure([&] { FiscalRecords::event(pizzacore::testing::sampleSettings(), "90", timestamp, std::string(200, 'x'), {}, ""); }),
+    EXPECT_EQ(failure([&] {
+                  FiscalRecords::event(pizzacore::testing::sampleSettings(), "90", timestamp,
+                                       std::string(200, 'x'), {}, "");
+              }),
               std::nullopt);
 }
 
@@ -245,17 +268,21 @@ TEST(FiscalRecords, EventRecordAndItsChain) {
     EXPECT_EQ(failure([&] { FiscalRecords::event(settings, "03", timestamp, "", {}, ""); }),
               "Este tipo de evento requiere un bloque específico todavía pendiente de validación.");
     const auto first = FiscalRecords::event(settings, "01", timestamp, "Inicio & arranque", {}, "");
-    EXPECT_EQ(first.hash, FiscalRules::hash("NIF=A87654321&ID=&IdSistemaInformatico=VM&Version=1.1.0"
-                                            "&NumeroInstalacion=6F1C2A4E-8B3D-4C5E-9F60-718293A4B5C6&NIF=B12345678"
-                                            "&TipoEvento=01&HuellaEvento=&FechaHoraHusoGenEvento=" +
-                                            timestamp));
+    EXPECT_EQ(first.hash,
+              FiscalRules::hash("NIF=A87654321&ID=&IdSistemaInformatico=VM&Version=1.1.0"
+                                "&NumeroInstalacion=6F1C2A4E-8B3D-4C5E-9F60-718293A4B5C6&NIF=B12345678"
+                                "&TipoEvento=01&HuellaEvento=&FechaHoraHusoGenEvento=" +
+                                timestamp));
     const std::string xml = textOf(first.xml);
     EXPECT_EQ(xml.substr(0, 40), "<ev:RegistroEvento xmlns:ev=\"https://www");
-    EXPECT_NE(xml.find("\"><ev:IDVersion>1.0</ev:IDVersion><ev:Evento><ev:SistemaInformatico><ev:NombreRazon>"),
-              std::string::npos);
-    EXPECT_NE(xml.find("</ev:SistemaInformatico><ev:ObligadoEmision><ev:NombreRazon>Pizzería Ñandú, S.L."
-                       "</ev:NombreRazon><ev:NIF>B12345678</ev:NIF></ev:ObligadoEmision><ev:FechaHoraHusoGenEvento>"),
-              std::string::npos);
+    EXPECT_NE(
+        xml.find("\"><ev:IDVersion>1.0</ev:IDVersion><ev:Evento><ev:SistemaInformatico><ev:NombreRazon>"),
+        std::string::npos);
+    EXPECT_NE(
+        xml.find(
+            "</ev:SistemaInformatico><ev:ObligadoEmision><ev:NombreRazon>Pizzería Ñandú, S.L."
+            "</ev:NombreRazon><ev:NIF>B12345678</ev:NIF></ev:ObligadoEmision><ev:FechaHoraHusoGenEvento>"),
+        std::string::npos);
     EXPECT_NE(xml.find("<ev:TipoEvento>01</ev:TipoEvento><ev:OtrosDatosEvento>Inicio &amp; arranque"
                        "</ev:OtrosDatosEvento><ev:Encadenamiento><ev:PrimerEvento>S</ev:PrimerEvento>"
                        "</ev:Encadenamiento><ev:TipoHuella>01</ev:TipoHuella><ev:HuellaEvento>" +
@@ -266,13 +293,15 @@ TEST(FiscalRecords, EventRecordAndItsChain) {
     previous.kind = "01";
     previous.hash = first.hash;
     const auto second = FiscalRecords::event(settings, "90", "2025-02-24T09:00:00Z", "", previous, timestamp);
-    EXPECT_NE(textOf(second.xml).find("<ev:EventoAnterior><ev:TipoEvento>01</ev:TipoEvento><ev:FechaHoraHusoGenEvento>" +
-                                      timestamp + "</ev:FechaHoraHusoGenEvento><ev:HuellaEvento>" + first.hash +
-                                      "</ev:HuellaEvento></ev:EventoAnterior>"),
+    EXPECT_NE(textOf(second.xml)
+                  .find("<ev:EventoAnterior><ev:TipoEvento>01</ev:TipoEvento><ev:FechaHoraHusoGenEvento>" +
+                        timestamp + "</ev:FechaHoraHusoGenEvento><ev:HuellaEvento>" + first.hash +
+                        "</ev:HuellaEvento></ev:EventoAnterior>"),
               std::string::npos);
     EXPECT_NE(second.hash, first.hash);
-    EXPECT_EQ(failure([&] { FiscalRecords::event(settings, "90", "2025-02-24T09:00:00Z", "", previous, "ayer"); }),
-              "Los datos del registro anterior de la cadena no son válidos.");
+    EXPECT_EQ(
+        failure([&] { FiscalRecords::event(settings, "90", "2025-02-24T09:00:00Z", "", previous, "ayer"); }),
+        "Los datos del registro anterior de la cadena no son válidos.");
 }
 
 TEST(FiscalRecords, QRAddressPercentEncodesItsValues) {
@@ -292,16 +321,37 @@ TEST(FiscalRecords, DateTextIsTheDayInMadrid) {
     EXPECT_EQ(FiscalRecords::dateText(Instant::fromUnix(1735685999)), "31-12-2024"); // 22:59:59 UTC
     EXPECT_EQ(FiscalRecords::dateText(Instant::fromUnix(1735686000)), "01-01-2025"); // midnight in Madrid
     EXPECT_EQ(FiscalRecords::dateText(Instant::fromUnix(1719784800)), "01-07-2024"); // 22:00 UTC in summer
-    EXPECT_EQ(failure([] { FiscalRecords::dateText(Instant{1e300}); }), "La fecha queda fuera del intervalo admitido.");
+    EXPECT_EQ(failure([] { FiscalRecords::dateText(Instant{1e300}); }),
+              "La fecha queda fuera del intervalo admitido.");
 }
 
 // Generated proposals and events: every record the builders return passes the agency's schema,
 // and a refusal is always a PCError with a message.
 TEST(FiscalRecords, EveryRecordTheBuildersReturnPassesTheSchema) {
     std::mt19937 random(20240516);
-    const std::vector<std::string> pieces = {"Pizza", " ", "&", "<", ">", "\"", "'", "ñ", "é", "e\xCC\x81", "🍕",
-                                             "👨‍👩‍👧", "\t", "\n", "\r", "\x01", "\xEF\xBF\xBE", "; ", "漢字", "\xC3"};
-    const auto pick = [&](std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(random); };
+    const std::vector<std::string> pieces = {"Pizza",
+                                             " ",
+                                             "&",
+                                             "<",
+                                             ">",
+                                             "\"",
+                                             "'",
+                                             "ñ",
+                                             "é",
+                                             "e\xCC\x81",
+                                             "🍕",
+                                             "👨‍👩‍👧",
+                                             "\t",
+                                             "\n",
+                                             "\r",
+                                             "\x01",
+                                             "\xEF\xBF\xBE",
+                                             "; ",
+                                             "漢字",
+                                             "\xC3"};
+    const auto pick = [&](std::size_t n) {
+        return std::uniform_int_distribution<std::size_t>(0, n - 1)(random);
+    };
     const auto text = [&](std::size_t maximum, bool clean) {
         std::string out;
         const std::size_t length = pick(maximum + 1);
@@ -311,7 +361,9 @@ TEST(FiscalRecords, EveryRecordTheBuildersReturnPassesTheSchema) {
         }
         return out;
     };
-    const auto taxID = [&] { return pick(10) == 0 ? text(12, false) : "B" + std::to_string(10000000 + pick(89999999)); };
+    const auto taxID = [&] {
+        return pick(10) == 0 ? text(12, false) : "B" + std::to_string(10000000 + pick(89999999));
+    };
     std::size_t built = 0, refused = 0;
     std::optional<FiscalInvoice> previous;
     for (int round = 0; round < 300; ++round) {
@@ -322,7 +374,8 @@ TEST(FiscalRecords, EveryRecordTheBuildersReturnPassesTheSchema) {
         settings.producerName = "P" + text(10, clean);
         settings.producerTaxID = taxID();
         if (pick(6) == 0) settings.installation = text(110, clean);
-        InvoiceProposal proposal = pizzacore::testing::sampleProposal(pick(2) ? InvoiceKind::full : InvoiceKind::simplified);
+        InvoiceProposal proposal =
+            pizzacore::testing::sampleProposal(pick(2) ? InvoiceKind::full : InvoiceKind::simplified);
         proposal.recipientName = text(pick(5) == 0 ? 130 : 20, clean) + "x";
         proposal.recipientTaxID = taxID();
         proposal.lines.clear();
@@ -338,7 +391,8 @@ TEST(FiscalRecords, EveryRecordTheBuildersReturnPassesTheSchema) {
         try {
             const auto record = FiscalRecords::alta(proposal, settings, number, date, time, previous, {});
             ++built;
-            EXPECT_EQ(schemaErrors(record.xml, Schema::registration), std::vector<std::string>{}) << textOf(record.xml);
+            EXPECT_EQ(schemaErrors(record.xml, Schema::registration), std::vector<std::string>{})
+                << textOf(record.xml);
             previous = issued(record, number, proposal.operationDate);
             previous->settings = settings;
         } catch (const PCError& error) {
@@ -360,13 +414,16 @@ TEST(FiscalRecords, EveryRecordTheBuildersReturnPassesTheSchema) {
         FiscalSettings settings = pizzacore::testing::sampleSettings();
         settings.issuerName = text(20, clean);
         settings.issuerTaxID = taxID();
-        const std::string time = "2025-03-0" + std::to_string(1 + pick(9)) + "T10:00:0" + std::to_string(pick(10)) + "Z";
+        const std::string time =
+            "2025-03-0" + std::to_string(1 + pick(9)) + "T10:00:0" + std::to_string(pick(10)) + "Z";
         try {
-            const auto record = FiscalRecords::event(settings, kinds[pick(4)], time, text(150, clean), previousEvent,
-                                                     previousTime);
-            const Bytes signedRecord = FiscalSignature::sign(record.xml, credentials.key(), credentials.standard(), time);
+            const auto record = FiscalRecords::event(settings, kinds[pick(4)], time, text(150, clean),
+                                                     previousEvent, previousTime);
+            const Bytes signedRecord =
+                FiscalSignature::sign(record.xml, credentials.key(), credentials.standard(), time);
             ++events;
-            EXPECT_EQ(schemaErrors(signedRecord, Schema::event), std::vector<std::string>{}) << textOf(signedRecord);
+            EXPECT_EQ(schemaErrors(signedRecord, Schema::event), std::vector<std::string>{})
+                << textOf(signedRecord);
             previousEvent = FiscalEvent{};
             previousEvent->kind = between(textOf(record.xml), "<ev:TipoEvento>", "<");
             previousEvent->hash = record.hash;

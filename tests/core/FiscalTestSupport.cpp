@@ -39,14 +39,16 @@ public:
         xmlSchemaSetParserStructuredErrors(parser, collect, &errors);
         schema_ = xmlSchemaParse(parser);
         xmlSchemaFreeParserCtxt(parser);
-        if (!schema_) throw std::runtime_error("schema " + file.string() + ": " + (errors.empty() ? "" : errors[0]));
+        if (!schema_)
+            throw std::runtime_error("schema " + file.string() + ": " + (errors.empty() ? "" : errors[0]));
     }
     ~Validator() { xmlSchemaFree(schema_); }
 
     std::vector<std::string> errors(const Bytes& xml) const {
         std::vector<std::string> errors;
-        xmlDocPtr document = xmlReadMemory(reinterpret_cast<const char*>(xml.data()), static_cast<int>(xml.size()),
-                                           nullptr, nullptr, XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+        xmlDocPtr document =
+            xmlReadMemory(reinterpret_cast<const char*>(xml.data()), static_cast<int>(xml.size()), nullptr,
+                          nullptr, XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
         if (!document) return {"no es XML bien formado"};
         xmlSchemaValidCtxtPtr context = xmlSchemaNewValidCtxt(schema_);
         xmlSchemaSetValidStructuredErrors(context, collect, &errors);
@@ -117,13 +119,13 @@ Credentials& Credentials::shared() {
 
 Credentials::Credentials()
     : key_([this] {
-          std::string output;
-          if (run("openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:2048 -out " +
-                      shellQuoted(directory_.path() / "key.pem"),
-                  &output) != 0)
-              throw std::runtime_error("openssl genpkey: " + output);
-          return FiscalSignature::PrivateKey::fromPEM(readFile(directory_.path() / "key.pem"));
-      }()) {
+        std::string output;
+        if (run("openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:2048 -out " +
+                    shellQuoted(directory_.path() / "key.pem"),
+                &output) != 0)
+            throw std::runtime_error("openssl genpkey: " + output);
+        return FiscalSignature::PrivateKey::fromPEM(readFile(directory_.path() / "key.pem"));
+    }()) {
     standard_ = certificate("standard", "/C=ES/O=Example Org/CN=Example CA", "4660");
 }
 
@@ -133,9 +135,9 @@ Bytes Credentials::certificate(const std::string& name, const std::string& subje
     const std::filesystem::path der = directory() / (name + ".der");
     std::string output;
     const std::string command = "openssl req -x509 -new -utf8 -key " + shellQuoted(keyPEM()) + " -subj " +
-                                shellQuoted(subject) + " -set_serial " + serial + " -days 30 " + options + " -out " +
-                                shellQuoted(pem) + " && openssl x509 -in " + shellQuoted(pem) + " -outform DER -out " +
-                                shellQuoted(der);
+                                shellQuoted(subject) + " -set_serial " + serial + " -days 30 " + options +
+                                " -out " + shellQuoted(pem) + " && openssl x509 -in " + shellQuoted(pem) +
+                                " -outform DER -out " + shellQuoted(der);
     if (run(command, &output) != 0) throw std::runtime_error(command + ": " + output);
     return readBytes(der);
 }
@@ -172,14 +174,16 @@ InvoiceProposal sampleProposal(InvoiceKind kind) {
 }
 
 std::string resigned(const std::string& xml) {
-    xmlDocPtr document = xmlReadMemory(xml.data(), static_cast<int>(xml.size()), nullptr, nullptr, XML_PARSE_NONET);
+    xmlDocPtr document =
+        xmlReadMemory(xml.data(), static_cast<int>(xml.size()), nullptr, nullptr, XML_PARSE_NONET);
     if (!document) throw std::runtime_error("resigned: no es XML");
     xmlXPathContextPtr context = xmlXPathNewContext(document);
     xmlXPathRegisterNs(context, BAD_CAST "ds", BAD_CAST "http://www.w3.org/2000/09/xmldsig#");
     xmlXPathObjectPtr subset = xmlXPathEvalExpression(
         BAD_CAST "(//. | //@* | //namespace::*)[ancestor-or-self::ds:SignedInfo]", context);
     xmlChar* canonical = nullptr;
-    const int length = xmlC14NDocDumpMemory(document, subset->nodesetval, XML_C14N_1_0, nullptr, 0, &canonical);
+    const int length =
+        xmlC14NDocDumpMemory(document, subset->nodesetval, XML_C14N_1_0, nullptr, 0, &canonical);
     const std::string signedInfo(reinterpret_cast<const char*>(canonical), static_cast<std::size_t>(length));
     xmlFree(canonical);
     xmlXPathFreeObject(subset);
@@ -189,8 +193,8 @@ std::string resigned(const std::string& xml) {
     const std::filesystem::path output = credentials.directory() / "signature.bin";
     writeFile(input, signedInfo);
     std::string log;
-    if (run("openssl dgst -sha256 -sign " + shellQuoted(credentials.keyPEM()) + " -out " + shellQuoted(output) + " " +
-                shellQuoted(input),
+    if (run("openssl dgst -sha256 -sign " + shellQuoted(credentials.keyPEM()) + " -out " +
+                shellQuoted(output) + " " + shellQuoted(input),
             &log) != 0)
         throw std::runtime_error("openssl dgst: " + log);
     const std::string value = Base64::encode(readBytes(output));

@@ -91,7 +91,8 @@ std::string objectIdentifier(Span bytes) {
     std::vector<std::uint64_t> subidentifiers;
     std::uint64_t value = 0;
     for (const std::uint8_t byte : bytes) {
-        if (value > (std::numeric_limits<std::uint64_t>::max() >> 7)) throw PCError::invalid(identifierMessage);
+        if (value > (std::numeric_limits<std::uint64_t>::max() >> 7))
+            throw PCError::invalid(identifierMessage);
         value = (value << 7) | (byte & 0x7F);
         if (byte < 0x80) {
             subidentifiers.push_back(value);
@@ -109,9 +110,14 @@ std::string objectIdentifier(Span bytes) {
 
 std::string_view attributeName(std::string_view identifier) {
     static constexpr std::pair<std::string_view, std::string_view> table[] = {
-        {"2.5.4.3", "CN"},        {"2.5.4.6", "C"},  {"2.5.4.7", "L"},
-        {"2.5.4.8", "ST"},        {"2.5.4.10", "O"}, {"2.5.4.11", "OU"},
-        {"2.5.4.5", "serialNumber"}, {"1.2.840.113549.1.9.1", "emailAddress"},
+        {"2.5.4.3", "CN"},
+        {"2.5.4.6", "C"},
+        {"2.5.4.7", "L"},
+        {"2.5.4.8", "ST"},
+        {"2.5.4.10", "O"},
+        {"2.5.4.11", "OU"},
+        {"2.5.4.5", "serialNumber"},
+        {"1.2.840.113549.1.9.1", "emailAddress"},
     };
     for (const auto& [oid, name] : table)
         if (oid == identifier) return name;

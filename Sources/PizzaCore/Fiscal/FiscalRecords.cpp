@@ -20,10 +20,12 @@
 namespace pizzacore::FiscalRecords {
 namespace {
 
-constexpr const char* profileMessage = "Este constructor de registros está limitado al perfil español en EUR y "
-                                       "requiere los datos del productor.";
+constexpr const char* profileMessage =
+    "Este constructor de registros está limitado al perfil español en EUR y "
+    "requiere los datos del productor.";
 constexpr const char* originalMessage = "Falta la factura original para rectificar.";
-constexpr const char* foreignMessage = "Identificación de destinatarios extranjeros pendiente de validación del perfil.";
+constexpr const char* foreignMessage =
+    "Identificación de destinatarios extranjeros pendiente de validación del perfil.";
 constexpr const char* eventKindMessage =
     "Este tipo de evento requiere un bloque específico todavía pendiente de validación.";
 // Where a value the rules accept would give a record the tax agency's schema rejects.
@@ -99,7 +101,9 @@ public:
         out_ += FiscalSignature::escape(value);
         close(name);
     }
-    void open(std::string_view name) { out_.append("<").append(prefix_).append(":").append(name).append(">"); }
+    void open(std::string_view name) {
+        out_.append("<").append(prefix_).append(":").append(name).append(">");
+    }
     void close(std::string_view name) {
         out_.append("</").append(prefix_).append(":").append(name).append(">");
     }
@@ -146,9 +150,10 @@ std::string description(const InvoiceProposal& proposal) {
 
 // Every value of a registration record that the proposal rules let through but the agency's
 // schema would not. Checked after the record's own rules, before anything is written.
-void requireSchemaFit(const InvoiceProposal& proposal, const FiscalSettings& settings, std::string_view number,
-                      std::string_view date, std::string_view timestamp, const std::string& operation,
-                      const std::optional<FiscalInvoice>& previous, const std::optional<FiscalInvoice>& original) {
+void requireSchemaFit(const InvoiceProposal& proposal, const FiscalSettings& settings,
+                      std::string_view number, std::string_view date, std::string_view timestamp,
+                      const std::string& operation, const std::optional<FiscalInvoice>& previous,
+                      const std::optional<FiscalInvoice>& original) {
     const bool recipient = requiresRecipient(proposal.kind);
     requireText({settings.issuerTaxID, settings.issuerName, number, date, timestamp, operation});
     if (recipient) requireText({proposal.recipientName, proposal.recipientTaxID});
@@ -185,8 +190,8 @@ std::string dateText(Instant instant) {
     const double milliseconds = instant.unixSeconds() * 1000.0;
     if (!std::isfinite(milliseconds)) throw PCError::invalid(rangeMessage);
     UErrorCode status = U_ZERO_ERROR;
-    icu::GregorianCalendar calendar(icu::TimeZone::createTimeZone("Europe/Madrid"), icu::Locale("en_US_POSIX"),
-                                    status);
+    icu::GregorianCalendar calendar(icu::TimeZone::createTimeZone("Europe/Madrid"),
+                                    icu::Locale("en_US_POSIX"), status);
     calendar.setTime(milliseconds, status);
     const std::int32_t era = calendar.get(UCAL_ERA, status);
     const std::int32_t year = calendar.get(UCAL_YEAR, status);
@@ -208,7 +213,8 @@ Record alta(const InvoiceProposal& proposal, const FiscalSettings& settings, std
                 !settings.producerTaxID.empty(),
             profileMessage);
     const bool rectifying = rectifies(proposal.kind);
-    if (rectifying) require(original && proposal.correctionOf && original->id == *proposal.correctionOf, originalMessage);
+    if (rectifying)
+        require(original && proposal.correctionOf && original->id == *proposal.correctionOf, originalMessage);
     if (requiresRecipient(proposal.kind)) require(proposal.recipientCountry == "ES", foreignMessage);
 
     const std::string joined = description(proposal);
@@ -320,7 +326,8 @@ Record event(const FiscalSettings& settings, std::string_view kind, std::string_
     const std::string_view previousHash = previous ? std::string_view(previous->hash) : std::string_view();
     std::string input;
     input.append("NIF=").append(settings.producerTaxID);
-    input.append("&ID=&IdSistemaInformatico=VM&Version=1.1.0&NumeroInstalacion=").append(settings.installation);
+    input.append("&ID=&IdSistemaInformatico=VM&Version=1.1.0&NumeroInstalacion=")
+        .append(settings.installation);
     input.append("&NIF=").append(settings.issuerTaxID);
     input.append("&TipoEvento=").append(kind);
     input.append("&HuellaEvento=").append(previousHash);

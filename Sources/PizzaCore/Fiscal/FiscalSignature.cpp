@@ -39,7 +39,8 @@ constexpr const char* noURIMessage = "Referencia sin URI.";
 constexpr const char* externalMessage = "Referencia externa no admitida.";
 constexpr const char* identifierMessage = "Identificador de firma duplicado o ausente.";
 constexpr const char* modifiedMessage = "El contenido firmado ha sido modificado.";
-constexpr const char* timeMessage = "La hora de firma contiene caracteres que un registro XML no puede llevar.";
+constexpr const char* timeMessage =
+    "La hora de firma contiene caracteres que un registro XML no puede llevar.";
 constexpr const char* issuerMessage = "Nombre del emisor de certificado no admitido.";
 
 constexpr std::string_view xades = "http://uri.etsi.org/01903/v1.3.2#";
@@ -118,10 +119,12 @@ std::string signatureElement(std::string_view id, std::string_view recordDigest,
     s += "<ds:SignatureMethod Algorithm=\"" + std::string(rsaSHA256) + "\"/>";
     s += "<ds:Reference Id=\"" + reference + "\" URI=\"\"><ds:Transforms><ds:Transform Algorithm=\"" +
          std::string(ds) + "enveloped-signature\"/></ds:Transforms>";
-    s += digestMethod(sha256Method) + "<ds:DigestValue>" + std::string(recordDigest) + "</ds:DigestValue></ds:Reference>";
+    s += digestMethod(sha256Method) + "<ds:DigestValue>" + std::string(recordDigest) +
+         "</ds:DigestValue></ds:Reference>";
     s += "<ds:Reference Type=\"" + std::string(signedPropertiesType) + "\" URI=\"#" + properties + "\">";
     s += digestMethod(sha256Method) + "<ds:DigestValue/></ds:Reference>";
-    s += "<ds:Reference URI=\"#" + key + "\">" + digestMethod(sha256Method) + "<ds:DigestValue/></ds:Reference>";
+    s += "<ds:Reference URI=\"#" + key + "\">" + digestMethod(sha256Method) +
+         "<ds:DigestValue/></ds:Reference>";
     s += "</ds:SignedInfo>";
     s += "<ds:SignatureValue/>";
     s += "<ds:KeyInfo Id=\"" + key + "\"><ds:X509Data><ds:X509Certificate>" + std::string(certificate) +
@@ -135,13 +138,15 @@ std::string signatureElement(std::string_view id, std::string_view recordDigest,
     s += "<xades:IssuerSerial><ds:X509IssuerName>" + escape(details.issuer) +
          "</ds:X509IssuerName><ds:X509SerialNumber>" + serialText(details) +
          "</ds:X509SerialNumber></xades:IssuerSerial></xades:Cert></xades:SigningCertificate>";
-    s += "<xades:SignaturePolicyIdentifier><xades:SignaturePolicyId><xades:SigPolicyId><xades:Identifier>" +
-         std::string(policyIdentifier) + "</xades:Identifier></xades:SigPolicyId><xades:SigPolicyHash>" +
-         digestMethod(sha1Method) + "<ds:DigestValue>" + std::string(policyDigest) +
-         "</ds:DigestValue></xades:SigPolicyHash></xades:SignaturePolicyId></xades:SignaturePolicyIdentifier>";
+    s +=
+        "<xades:SignaturePolicyIdentifier><xades:SignaturePolicyId><xades:SigPolicyId><xades:Identifier>" +
+        std::string(policyIdentifier) + "</xades:Identifier></xades:SigPolicyId><xades:SigPolicyHash>" +
+        digestMethod(sha1Method) + "<ds:DigestValue>" + std::string(policyDigest) +
+        "</ds:DigestValue></xades:SigPolicyHash></xades:SignaturePolicyId></xades:SignaturePolicyIdentifier>";
     s += "</xades:SignedSignatureProperties>";
     s += "<xades:SignedDataObjectProperties><xades:DataObjectFormat ObjectReference=\"#" + reference +
-         "\"><xades:MimeType>text/xml</xades:MimeType></xades:DataObjectFormat></xades:SignedDataObjectProperties>";
+         "\"><xades:MimeType>text/xml</xades:MimeType></xades:DataObjectFormat></"
+         "xades:SignedDataObjectProperties>";
     s += "</xades:SignedProperties></xades:QualifyingProperties></ds:Object></ds:Signature>";
     return s;
 }
@@ -156,13 +161,15 @@ xmlNode* signatureParent(xmlNode* root) {
 
 std::string qualifiedName(const xmlNode* element) {
     std::string name;
-    if (element->ns && element->ns->prefix) name.append(reinterpret_cast<const char*>(element->ns->prefix)).append(":");
+    if (element->ns && element->ns->prefix)
+        name.append(reinterpret_cast<const char*>(element->ns->prefix)).append(":");
     return name.append(xml::localName(element));
 }
 
 // The position of the element's end tag when it closes the text (after trailing white space).
 std::optional<std::size_t> endTag(std::string_view text, const xmlNode* element) {
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\n' || text.back() == '\r' || text.back() == '\t'))
+    while (!text.empty() &&
+           (text.back() == ' ' || text.back() == '\n' || text.back() == '\r' || text.back() == '\t'))
         text.remove_suffix(1);
     const std::string tag = "</" + qualifiedName(element) + ">";
     if (text.size() < tag.size() || text.substr(text.size() - tag.size()) != tag) return std::nullopt;
@@ -215,7 +222,8 @@ std::string digestOfReference(xmlDoc* document, xmlNode* root, const std::string
     if (uri.empty()) {
         // The enveloped-signature transform: the whole record without its signature.
         xml::Document copy = xml::copy(document);
-        xmlNode* signature = required(reinterpret_cast<xmlNode*>(copy.get()), "//*[local-name()='Signature']");
+        xmlNode* signature =
+            required(reinterpret_cast<xmlNode*>(copy.get()), "//*[local-name()='Signature']");
         xmlUnlinkNode(signature);
         xmlFreeNode(signature);
         xmlNode* copyRoot = xmlDocGetRootElement(copy.get());
@@ -277,10 +285,10 @@ Bytes sign(std::span<const std::uint8_t> xmlBytes, const PrivateKey& key,
         digest(std::string_view(reinterpret_cast<const char*>(certificateDER.data()), certificateDER.size()));
     const std::string id = "sig-" + Uuid::random().text();
 
-    const std::string text = signatureElement(id, recordDigest, Base64::encode(certificateDER), certificateDigest,
-                                              details, timestamp);
-    xml::Document fragment =
-        xml::parse(std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+    const std::string text = signatureElement(id, recordDigest, Base64::encode(certificateDER),
+                                              certificateDigest, details, timestamp);
+    xml::Document fragment = xml::parse(
+        std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
     xmlNode* signature = xmlDocCopyNode(xmlDocGetRootElement(fragment.get()), document.get(), 1);
     if (!signature) fail(recordMessage);
     xmlNode* parent = signatureParent(root);
@@ -300,14 +308,15 @@ Bytes sign(std::span<const std::uint8_t> xmlBytes, const PrivateKey& key,
     MDContext context(EVP_MD_CTX_new());
     std::size_t length = 0;
     Bytes value;
-    bool signedOK = context &&
-                    EVP_DigestSignInit(context.get(), nullptr, EVP_sha256(), nullptr, handle->key) == 1 &&
-                    EVP_DigestSign(context.get(), nullptr, &length,
-                                   reinterpret_cast<const unsigned char*>(signedInfo.data()), signedInfo.size()) == 1;
+    bool signedOK =
+        context && EVP_DigestSignInit(context.get(), nullptr, EVP_sha256(), nullptr, handle->key) == 1 &&
+        EVP_DigestSign(context.get(), nullptr, &length,
+                       reinterpret_cast<const unsigned char*>(signedInfo.data()), signedInfo.size()) == 1;
     if (signedOK) {
         value.resize(length);
-        signedOK = EVP_DigestSign(context.get(), value.data(), &length,
-                                  reinterpret_cast<const unsigned char*>(signedInfo.data()), signedInfo.size()) == 1;
+        signedOK =
+            EVP_DigestSign(context.get(), value.data(), &length,
+                           reinterpret_cast<const unsigned char*>(signedInfo.data()), signedInfo.size()) == 1;
         value.resize(length);
     }
     if (!signedOK) {
@@ -327,7 +336,8 @@ Bytes sign(std::span<const std::uint8_t> xmlBytes, const PrivateKey& key,
     if (std::optional<std::string> result =
             spliced(original, document.get(), parent, xml::serialise(document.get(), signature))) {
         try {
-            verify(std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(result->data()), result->size()));
+            verify(std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(result->data()),
+                                                 result->size()));
             return Bytes(result->begin(), result->end());
         } catch (const PCError&) {
             // Written out whole below instead.
@@ -354,24 +364,27 @@ void verify(std::span<const std::uint8_t> xmlBytes) {
     std::string algorithm;
     if (!xml::attribute(method, "Algorithm", algorithm) || algorithm != rsaSHA256) fail(algorithmMessage);
 
-    const std::optional<Bytes> certificateBytes = Base64::decode(xml::stringValue(required(signature, certificatePath)));
+    const std::optional<Bytes> certificateBytes =
+        Base64::decode(xml::stringValue(required(signature, certificatePath)));
     const std::optional<Bytes> signatureValue =
         Base64::decode(xml::stringValue(required(signature, signatureValuePath)));
     if (!certificateBytes || !signatureValue || certificateBytes->empty()) fail(unreadableMessage);
     const unsigned char* cursor = certificateBytes->data();
     std::unique_ptr<X509, X509Free> certificate(
         d2i_X509(nullptr, &cursor, static_cast<long>(certificateBytes->size())));
-    if (!certificate || cursor != certificateBytes->data() + certificateBytes->size()) fail(unreadableMessage);
+    if (!certificate || cursor != certificateBytes->data() + certificateBytes->size())
+        fail(unreadableMessage);
     EVP_PKEY* publicKey = X509_get0_pubkey(certificate.get());
     if (!publicKey) fail(unreadableMessage);
 
     const std::string canonicalInfo = xml::canonical(signedInfo);
     MDContext context(EVP_MD_CTX_new());
-    const bool matches = isRSA(publicKey) && context &&
-                         EVP_DigestVerifyInit(context.get(), nullptr, EVP_sha256(), nullptr, publicKey) == 1 &&
-                         EVP_DigestVerify(context.get(), signatureValue->data(), signatureValue->size(),
-                                          reinterpret_cast<const unsigned char*>(canonicalInfo.data()),
-                                          canonicalInfo.size()) == 1;
+    const bool matches =
+        isRSA(publicKey) && context &&
+        EVP_DigestVerifyInit(context.get(), nullptr, EVP_sha256(), nullptr, publicKey) == 1 &&
+        EVP_DigestVerify(context.get(), signatureValue->data(), signatureValue->size(),
+                         reinterpret_cast<const unsigned char*>(canonicalInfo.data()),
+                         canonicalInfo.size()) == 1;
     if (!matches) fail(mismatchMessage);
 
     const std::vector<xmlNode*> references = xml::find(signedInfo, referencePath);

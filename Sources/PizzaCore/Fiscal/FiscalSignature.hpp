@@ -48,8 +48,8 @@ struct Identity {
 
 // The record with its signature: appended to the root of a RegistroAlta, to the Evento of a
 // RegistroEvento. `timestamp` is the signing time. Throws PCError.
-Bytes sign(std::span<const std::uint8_t> xml, const PrivateKey& key, std::span<const std::uint8_t> certificateDER,
-           std::string_view timestamp);
+Bytes sign(std::span<const std::uint8_t> xml, const PrivateKey& key,
+           std::span<const std::uint8_t> certificateDER, std::string_view timestamp);
 
 // Returns when the record's signature and its three references are intact; throws PCError with
 // the reason otherwise. Checks neither the certificate's validity nor the signing time.

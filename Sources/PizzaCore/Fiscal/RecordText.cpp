@@ -66,8 +66,8 @@ std::string_view cut(std::string_view text, std::size_t limit) {
         iterator->setText(utext, status);
         std::size_t previous = 0;
         std::size_t count = 0;
-        for (std::int32_t boundary = iterator->next(); U_SUCCESS(status) && boundary != icu::BreakIterator::DONE;
-             boundary = iterator->next()) {
+        for (std::int32_t boundary = iterator->next();
+             U_SUCCESS(status) && boundary != icu::BreakIterator::DONE; boundary = iterator->next()) {
             const auto next = static_cast<std::size_t>(boundary);
             count += codePoints(text.substr(previous, next - previous));
             if (count > limit) break;

@@ -17,8 +17,10 @@ namespace pizzacore::FiscalSignature {
 namespace {
 
 constexpr const char* pemMessage = "No se pudo leer la clave privada: revisa el archivo PEM y su contraseña.";
-constexpr const char* pkcs12Message = "No se pudo leer el archivo PKCS#12: revisa el archivo y su contraseña.";
-constexpr const char* pkcs12ContentMessage = "El archivo PKCS#12 no contiene una clave privada con su certificado.";
+constexpr const char* pkcs12Message =
+    "No se pudo leer el archivo PKCS#12: revisa el archivo y su contraseña.";
+constexpr const char* pkcs12ContentMessage =
+    "El archivo PKCS#12 no contiene una clave privada con su certificado.";
 
 struct BioFree {
     void operator()(BIO* bio) const { BIO_free(bio); }
@@ -37,7 +39,8 @@ struct KeyFree {
 int passwordCallback(char* buffer, int size, int, void* data) {
     const auto* password = static_cast<const std::string*>(data);
     if (password->empty() || size <= 0) return 0;
-    const int length = static_cast<int>(std::min<std::size_t>(password->size(), static_cast<std::size_t>(size)));
+    const int length =
+        static_cast<int>(std::min<std::size_t>(password->size(), static_cast<std::size_t>(size)));
     std::memcpy(buffer, password->data(), static_cast<std::size_t>(length));
     return length;
 }

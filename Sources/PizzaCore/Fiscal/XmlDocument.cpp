@@ -14,8 +14,9 @@
 namespace pizzacore::xml {
 namespace {
 
-constexpr const char* doctypeMessage = "El registro XML no puede llevar una declaración DOCTYPE: sus entidades "
-                                       "podrían cambiar lo que se firma o se lee.";
+constexpr const char* doctypeMessage =
+    "El registro XML no puede llevar una declaración DOCTYPE: sus entidades "
+    "podrían cambiar lo que se firma o se lee.";
 constexpr const char* unreadableMessage = "El registro XML no se puede leer: ";
 constexpr const char* internalMessage = "No se pudo procesar el registro XML.";
 
@@ -91,7 +92,8 @@ std::string take(xmlOutputBuffer* buffer) {
 
 Document parse(std::span<const std::uint8_t> bytes) {
     initialise();
-    if (bytes.size() > static_cast<std::size_t>(INT_MAX)) throw PCError::invalid(unreadableMessage + std::string("demasiado grande"));
+    if (bytes.size() > static_cast<std::size_t>(INT_MAX))
+        throw PCError::invalid(unreadableMessage + std::string("demasiado grande"));
     std::unique_ptr<xmlParserCtxt, ParserFree> context(xmlNewParserCtxt());
     if (!context || !context->sax) throw PCError::invalid(internalMessage);
     ParseState state;
@@ -106,7 +108,8 @@ Document parse(std::span<const std::uint8_t> bytes) {
                                         static_cast<int>(bytes.size()), nullptr, nullptr, options));
     if (state.doctype) throw PCError::invalid(doctypeMessage);
     if (!document || !context->wellFormed) {
-        throw PCError::invalid(unreadableMessage + (state.error.empty() ? std::string("XML mal formado") : state.error));
+        throw PCError::invalid(unreadableMessage +
+                               (state.error.empty() ? std::string("XML mal formado") : state.error));
     }
     if (document->intSubset || document->extSubset) throw PCError::invalid(doctypeMessage);
     return document;
@@ -185,7 +188,8 @@ void setStringValue(xmlNode* node, std::string_view value) {
     // xmlNodeSetContent would read entity references in the value; adding content keeps it as
     // plain text.
     xmlNodeSetContentLen(node, nullptr, 0);
-    xmlNodeAddContentLen(node, reinterpret_cast<const xmlChar*>(value.data()), static_cast<int>(value.size()));
+    xmlNodeAddContentLen(node, reinterpret_cast<const xmlChar*>(value.data()),
+                         static_cast<int>(value.size()));
 }
 
 std::string_view localName(const xmlNode* node) {
