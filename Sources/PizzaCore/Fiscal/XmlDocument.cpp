@@ -5,6 +5,7 @@
 #include <libxml/c14n.h>
 #include <libxml/parser.h>
 #include <libxml/parserInternals.h>
+#include <libxml/xmlerror.h>
 #include <libxml/xmlsave.h>
 #include <libxml/xpath.h>
 
@@ -59,6 +60,26 @@ void onError(void* context, xmlErrorPtr error) {
 
 void ignoreXPathError(void*, xmlErrorPtr) {}
 
+// libxml2 reports some errors (character encoding, canonicalisation) with no parser context, to
+// the calling thread's handler, which prints them by default. For the length of one of our calls
+// this thread's handler swallows them; the caller's own handler is put back afterwards, so
+// nothing outside the call sees a change. The failures themselves reach the caller as PCError.
+class QuietErrors {
+public:
+    QuietErrors()
+        : handler_(xmlStructuredError)
+        , context_(xmlStructuredErrorContext) {
+        xmlSetStructuredErrorFunc(nullptr, ignoreXPathError);
+    }
+    ~QuietErrors() { xmlSetStructuredErrorFunc(context_, handler_); }
+    QuietErrors(const QuietErrors&) = delete;
+    QuietErrors& operator=(const QuietErrors&) = delete;
+
+private:
+    xmlStructuredErrorFunc handler_;
+    void* context_;
+};
+
 struct ParserFree {
     void operator()(xmlParserCtxt* context) const { xmlFreeParserCtxt(context); }
 };
@@ -92,6 +113,7 @@ std::string take(xmlOutputBuffer* buffer) {
 
 Document parse(std::span<const std::uint8_t> bytes) {
     initialise();
+    const QuietErrors quiet;
     if (bytes.size() > static_cast<std::size_t>(INT_MAX))
         throw PCError::invalid(unreadableMessage + std::string("demasiado grande"));
     std::unique_ptr<xmlParserCtxt, ParserFree> context(xmlNewParserCtxt());
@@ -122,6 +144,7 @@ Document copy(const xmlDoc* document) {
 }
 
 std::vector<xmlNode*> find(xmlNode* context, const char* path) {
+    const QuietErrors quiet;
     std::unique_ptr<xmlXPathContext, XPathContextFree> xpath(xmlXPathNewContext(context->doc));
     if (!xpath) throw PCError::invalid(internalMessage);
     xpath->error = ignoreXPathError;
@@ -137,6 +160,7 @@ std::vector<xmlNode*> find(xmlNode* context, const char* path) {
 }
 
 std::string canonical(xmlNode* element) {
+    const QuietErrors quiet;
     xmlOutputBuffer* buffer = xmlAllocOutputBuffer(nullptr);
     if (!buffer) throw PCError::invalid(internalMessage);
     const int written = xmlC14NExecute(element->doc, inSubtree, element, XML_C14N_1_0, nullptr, 0, buffer);
@@ -147,6 +171,7 @@ std::string canonical(xmlNode* element) {
 }
 
 std::string serialise(xmlDoc* document) {
+    const QuietErrors quiet;
     xmlBuffer* buffer = xmlBufferCreate();
     if (!buffer) throw PCError::invalid(internalMessage);
     xmlSaveCtxt* save = xmlSaveToBuffer(buffer, "UTF-8", XML_SAVE_NO_DECL);
@@ -166,6 +191,7 @@ std::string serialise(xmlDoc* document) {
 }
 
 std::string serialise(xmlDoc* document, xmlNode* node) {
+    const QuietErrors quiet;
     xmlBuffer* buffer = xmlBufferCreate();
     if (!buffer) throw PCError::invalid(internalMessage);
     const int written = xmlNodeDump(buffer, document, node, 0, 0);
