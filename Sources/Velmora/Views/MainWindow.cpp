@@ -46,6 +46,34 @@ QWidget* makeScreen(const Screen& screen, QWidget* parent) {
 
 } // namespace
 
+// The screen of each section, in the sidebar's order; a section without its own screen shows only
+// its heading.
+QWidget* MainWindow::makeSection(std::size_t position, QWidget* parent) {
+    switch (position) {
+    case 0: // Caja
+        break;
+
+    case 1: // Pedidos
+        break;
+
+    case 2: // Clientes
+        break;
+
+    case 3: // Productos
+        break;
+
+    case 4: // Jornadas y caja
+        break;
+
+    case 5: // Facturación
+        break;
+
+    default:
+        break;
+    }
+    return makeScreen(screens[position], parent);
+}
+
 MainWindow::MainWindow(AppStore& store, QWidget* parent)
     : QMainWindow(parent)
     , store_(store)
@@ -95,8 +123,8 @@ void MainWindow::showContent() {
 
     detail_ = new QStackedWidget(content);
     detail_->setObjectName(QStringLiteral("detail"));
-    for (const Screen& screen : screens)
-        detail_->addWidget(makeScreen(screen, detail_));
+    for (std::size_t position = 0; position < screens.size(); ++position)
+        detail_->addWidget(makeSection(position, detail_));
 
     layout->addWidget(sidebar);
     layout->addWidget(detail_, 1);
