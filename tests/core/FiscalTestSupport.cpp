@@ -17,6 +17,8 @@
 #include <mutex>
 #include <stdexcept>
 
+#include <sys/wait.h>
+
 #ifndef VELMORA_FISCAL_SCHEMAS
 #error "VELMORA_FISCAL_SCHEMAS names the folder of the tax agency's schemas"
 #endif
