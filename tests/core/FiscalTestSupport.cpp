@@ -96,7 +96,7 @@ std::vector<std::string> schemaErrors(const Bytes& xml, Schema schema) {
 }
 
 int run(const std::string& command, std::string* output) {
-    std::FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+    std::FILE* pipe = ::popen(("{ " + command + "; } 2>&1").c_str(), "r");
     if (!pipe) return -1;
     std::array<char, 4096> buffer{};
     std::string text;
