@@ -1,5 +1,6 @@
 #include "AtomicFile.hpp"
 
+#include <PizzaCore/Foundation/PCError.hpp>
 #include <PizzaCore/Foundation/Uuid.hpp>
 
 #include <simdjson.h>
@@ -85,6 +86,17 @@ public:
 
     const fs::path& path() const { return path_; }
     void publish(const fs::path& target) {
+        // Renaming a file onto another name of the same file does nothing and reports success,
+        // which would leave the temporary name behind; the target already has the content then.
+        struct stat ours {
+        }, theirs{};
+        if (::lstat(path_.c_str(), &ours) == 0 && ::lstat(target.c_str(), &theirs) == 0 &&
+            ours.st_dev == theirs.st_dev && ours.st_ino == theirs.st_ino) {
+            if (::unlink(path_.c_str()) != 0) fail("No se pudo borrar el archivo temporal", path_, errno);
+            published_ = true;
+            syncDirectory(directoryOf(target));
+            return;
+        }
         if (::rename(path_.c_str(), target.c_str()) != 0)
             fail("No se pudo reemplazar el archivo", target, errno);
         published_ = true;
@@ -99,6 +111,7 @@ private:
 } // namespace
 
 void write(const fs::path& path, std::string_view bytes, std::optional<mode_t> mode) {
+    requireReplaceable(path);
     TemporaryFile temporary(temporaryFor(path));
     const int fd =
         ::open(temporary.path().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode ? *mode : 0666);
@@ -162,35 +175,70 @@ void removeLeftovers(const fs::path& directory) {
     }
 }
 
-std::optional<std::string> read(const fs::path& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+std::string notRegularMessage(const fs::path& path) {
+    return "«" + path.string() +
+           "» no es un archivo normal (es una carpeta, una tubería, un dispositivo o un socket). No se ha "
+           "leído ni sustituido nada.";
+}
+
+void requireReplaceable(const fs::path& path) {
+    struct stat status {};
+    if (::lstat(path.c_str(), &status) != 0) return;
+    if (!S_ISREG(status.st_mode) && !S_ISLNK(status.st_mode)) throw PCError::invalid(notRegularMessage(path));
+}
+
+int openRegular(const fs::path& path) {
+    // Non-blocking, so that opening a named pipe with no writer returns at once instead of
+    // waiting for one; for a regular file the flag changes nothing.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        if (errno == ENOENT) return std::nullopt;
+        if (errno == ENOENT) return -1;
         fail("No se pudo abrir el archivo", path, errno);
     }
+    struct stat status {};
+    if (::fstat(fd, &status) != 0) {
+        const int error = errno;
+        ::close(fd);
+        fail("No se pudo leer el archivo", path, error);
+    }
+    if (!S_ISREG(status.st_mode)) {
+        ::close(fd);
+        throw PCError::invalid(notRegularMessage(path));
+    }
+    return fd;
+}
+
+std::string readAll(int fd, const fs::path& path) {
+    struct stat status {};
+    if (::fstat(fd, &status) != 0) fail("No se pudo leer el archivo", path, errno);
+    // One more byte than the size, so that the end of the file is seen without growing.
+    std::string bytes;
+    const std::size_t capacity = static_cast<std::size_t>(status.st_size) + 1;
+    bytes.reserve(capacity + simdjson::SIMDJSON_PADDING);
+    bytes.resize(capacity);
+    std::size_t size = 0;
+    for (;;) {
+        if (size == bytes.size()) bytes.resize(bytes.size() * 2);
+        const ssize_t got = ::read(fd, bytes.data() + size, bytes.size() - size);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            fail("No se pudo leer el archivo", path, errno);
+        }
+        if (got == 0) break;
+        size += static_cast<std::size_t>(got);
+    }
+    bytes.resize(size);
+    if (bytes.capacity() - bytes.size() < simdjson::SIMDJSON_PADDING)
+        bytes.reserve(bytes.size() + simdjson::SIMDJSON_PADDING);
+    return bytes;
+}
+
+std::optional<std::string> read(const fs::path& path) {
+    const int fd = openRegular(path);
+    if (fd < 0) return std::nullopt;
     std::string bytes;
     try {
-        struct stat status {};
-        if (::fstat(fd, &status) != 0) fail("No se pudo leer el archivo", path, errno);
-        if (S_ISDIR(status.st_mode)) fail("No se pudo leer el archivo", path, EISDIR);
-        // One more byte than the size, so that the end of the file is seen without growing.
-        std::size_t capacity = static_cast<std::size_t>(status.st_size) + 1;
-        bytes.reserve(capacity + simdjson::SIMDJSON_PADDING);
-        bytes.resize(capacity);
-        std::size_t size = 0;
-        for (;;) {
-            if (size == bytes.size()) bytes.resize(bytes.size() * 2);
-            const ssize_t got = ::read(fd, bytes.data() + size, bytes.size() - size);
-            if (got < 0) {
-                if (errno == EINTR) continue;
-                fail("No se pudo leer el archivo", path, errno);
-            }
-            if (got == 0) break;
-            size += static_cast<std::size_t>(got);
-        }
-        bytes.resize(size);
-        if (bytes.capacity() - bytes.size() < simdjson::SIMDJSON_PADDING)
-            bytes.reserve(bytes.size() + simdjson::SIMDJSON_PADDING);
+        bytes = readAll(fd, path);
     } catch (...) {
         ::close(fd);
         throw;

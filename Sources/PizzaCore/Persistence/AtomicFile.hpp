@@ -29,7 +29,23 @@ void replaceWithCopy(const std::filesystem::path& source, const std::filesystem:
 void removeLeftovers(const std::filesystem::path& directory);
 
 // The whole content of a regular file, with spare capacity after its end for the JSON reader's
-// padding. Gives nothing when the file does not exist.
+// padding. Gives nothing when the file does not exist; anything that is not a regular file (after
+// following links) is refused, see openRegular.
 std::optional<std::string> read(const std::filesystem::path& path);
+
+// Opens an existing regular file for reading, following links. The open never blocks (a named
+// pipe is opened non-blocking) and anything that is not a regular file — a pipe, a device, a
+// socket, a folder — is refused at once with PCError "«path» no es un archivo normal…", before a
+// byte is read. Gives -1 when the file does not exist; other failures throw filesystem_error.
+int openRegular(const std::filesystem::path& path);
+// The whole content of the open file from its current position, with the reader's padding.
+std::string readAll(int fd, const std::filesystem::path& path);
+
+// Refuses `path` when something other than a regular file or a link has that name: a write there
+// would replace a pipe, a device or a folder.
+void requireReplaceable(const std::filesystem::path& path);
+
+// The text of the refusal for `path` when it is not a regular file.
+std::string notRegularMessage(const std::filesystem::path& path);
 
 } // namespace pizzacore::AtomicFile

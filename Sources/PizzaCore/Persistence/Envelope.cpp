@@ -4,6 +4,7 @@
 #include <PizzaCore/Foundation/PCError.hpp>
 #include <PizzaCore/Json/Json.hpp>
 #include <PizzaCore/Json/Reader.hpp>
+#include <PizzaCore/Persistence/AtomicFile.hpp>
 
 #include <openssl/evp.h>
 #include <simdjson.h>
@@ -175,7 +176,185 @@ std::string unwrapParsed(simdjson::simdjson_result<simdjson::dom::element> parse
     return std::move(*document);
 }
 
+// Follows a file, piece by piece, through the form wrap writes: the fixed beginning, the payload
+// as Base64 with escaped slashes (decoded and hashed as it goes, never kept), then the fixed text
+// around the digest. It is at least as strict as unwrapCanonical, so a file it takes for the
+// written form is one unwrapCanonical reads the same way.
+class WrittenForm {
+public:
+    WrittenForm()
+        : context_(EVP_MD_CTX_new(), EVP_MD_CTX_free) {
+        if (!context_ || EVP_DigestInit_ex(context_.get(), EVP_sha256(), nullptr) != 1)
+            throw std::runtime_error("No se pudo calcular el resumen SHA-256.");
+    }
+
+    void feed(std::string_view bytes) {
+        for (std::size_t i = 0; i < bytes.size() && phase_ != Phase::other; ++i)
+            step(static_cast<unsigned char>(bytes[i]));
+    }
+
+    // After the whole file: whether it was the written form, and then whether its digest matches.
+    enum class Verdict { other, matching, mismatching };
+    Verdict finish() {
+        if (phase_ != Phase::tail || tail_.size() != middle.size() + 64 + suffix.size() ||
+            !tail_.starts_with(middle) || !tail_.ends_with(suffix))
+            return Verdict::other;
+        const std::string_view digest = std::string_view(tail_).substr(middle.size(), 64);
+        if (!std::all_of(digest.begin(), digest.end(),
+                         [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); }))
+            return Verdict::other;
+        flush();
+        Digest computed{};
+        unsigned int length = 0;
+        if (EVP_DigestFinal_ex(context_.get(), computed.data(), &length) != 1 || length != computed.size())
+            throw std::runtime_error("No se pudo calcular el resumen SHA-256.");
+        return hex(computed) == digest ? Verdict::matching : Verdict::mismatching;
+    }
+
+private:
+    enum class Phase { prefix, payload, padded, tail, other };
+
+    void step(unsigned char c) {
+        switch (phase_) {
+        case Phase::prefix:
+            if (c != static_cast<unsigned char>(prefix[matched_])) return fail();
+            if (++matched_ == prefix.size()) phase_ = Phase::payload;
+            return;
+        case Phase::payload:
+            if (escape_) {
+                // The only escape Base64 text can hold is "\/".
+                if (c != '/') return fail();
+                escape_ = false;
+            } else if (c == '\\') {
+                escape_ = true;
+                return;
+            } else if (c == '"') {
+                if (count_ != 0) return fail();
+                return endPayload();
+            } else if (c == '=') {
+                // Padding completes the last group: one "=" after three characters, two after two.
+                if (count_ < 2) return fail();
+                padding_ = 1;
+                phase_ = Phase::padded;
+                if (count_ == 3) return completePadded();
+                return;
+            }
+            if (Base64::values[c] & 0x80) return fail();
+            group_[count_++] = Base64::values[c];
+            if (count_ == 4) {
+                const unsigned v = group_[0] << 18 | group_[1] << 12 | group_[2] << 6 | group_[3];
+                put(static_cast<char>(v >> 16));
+                put(static_cast<char>(v >> 8));
+                put(static_cast<char>(v));
+                count_ = 0;
+            }
+            return;
+        case Phase::padded:
+            if (padding_ == 1 && count_ == 2 && c == '=') {
+                padding_ = 2;
+                return completePadded();
+            }
+            if (c == '"' && count_ == 0) return endPayload();
+            return fail();
+        case Phase::tail:
+            if (tail_.size() == middle.size() + 64 + suffix.size()) return fail();
+            tail_.push_back(static_cast<char>(c));
+            return;
+        case Phase::other:
+            return;
+        }
+    }
+
+    // The quote that ends the payload is the first character of the text around the digest.
+    void endPayload() {
+        phase_ = Phase::tail;
+        tail_.push_back('"');
+    }
+
+    void completePadded() {
+        const unsigned c = padding_ == 1 ? group_[2] : 0;
+        const unsigned v = group_[0] << 18 | group_[1] << 12 | c << 6;
+        // The unused low bits must be zero, as unwrapCanonical requires.
+        if ((padding_ == 2 && (v & 0xFFFF)) || (padding_ == 1 && (v & 0xFF))) return fail();
+        put(static_cast<char>(v >> 16));
+        if (padding_ == 1) put(static_cast<char>(v >> 8));
+        count_ = 0;
+    }
+
+    void put(char byte) {
+        decoded_[used_++] = byte;
+        if (used_ == decoded_.size()) flush();
+    }
+    void flush() {
+        EVP_DigestUpdate(context_.get(), decoded_.data(), used_);
+        used_ = 0;
+    }
+    void fail() { phase_ = Phase::other; }
+
+    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context_;
+    Phase phase_ = Phase::prefix;
+    std::size_t matched_ = 0;
+    bool escape_ = false;
+    unsigned group_[4] = {};
+    std::size_t count_ = 0;
+    int padding_ = 0;
+    std::array<char, 1 << 16> decoded_{};
+    std::size_t used_ = 0;
+    std::string tail_;
+};
+
+// The length of the UTF-8 sequence a lead byte starts, 0 for a continuation byte.
+std::size_t sequenceLength(unsigned char c) {
+    if (c < 0x80) return 1;
+    if (c < 0xC0) return 0;
+    if (c < 0xE0) return 2;
+    if (c < 0xF0) return 3;
+    return 4;
+}
+
 } // namespace
+
+void screen(int fd, const std::filesystem::path& path) {
+    const auto refuse = [] { throw PCError::invalid(std::string(integrityMessage)); };
+    WrittenForm form;
+    // Room for the piece and for the start of a UTF-8 sequence cut at the end of the one before.
+    constexpr std::size_t piece = std::size_t(1) << 20;
+    std::vector<char> buffer(piece + 4);
+    std::size_t carried = 0;
+    bool started = false;
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer.data() + carried, piece);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            throw std::filesystem::filesystem_error("No se pudo leer el archivo", path,
+                                                    std::error_code(errno, std::generic_category()));
+        }
+        if (got == 0) break;
+        const std::string_view fresh(buffer.data() + carried, static_cast<std::size_t>(got));
+        if (!started) {
+            const std::size_t first = fresh.find_first_not_of(" \t\n\r");
+            if (first != std::string_view::npos) {
+                if (fresh[first] != '{') refuse();
+                started = true;
+            }
+        }
+        form.feed(fresh);
+        // A sequence cut at the end of the piece waits for the rest of its bytes.
+        std::size_t end = carried + static_cast<std::size_t>(got);
+        std::size_t cut = end;
+        for (std::size_t back = 1; back <= 3 && back <= end; ++back) {
+            const std::size_t length = sequenceLength(static_cast<unsigned char>(buffer[end - back]));
+            if (length == 0) continue;
+            if (length > back) cut = end - back;
+            break;
+        }
+        if (!simdjson::validate_utf8(buffer.data(), cut)) refuse();
+        carried = end - cut;
+        std::memmove(buffer.data(), buffer.data() + cut, carried);
+    }
+    if (!started || carried != 0) refuse();
+    if (form.finish() == WrittenForm::Verdict::mismatching) refuse();
+}
 
 Digest sha256(std::string_view bytes) {
     Digest digest{};
@@ -212,12 +391,8 @@ std::string wrap(std::string_view document) {
 }
 
 std::optional<Digest> fileSha256(const std::filesystem::path& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        if (errno == ENOENT) return std::nullopt;
-        throw std::filesystem::filesystem_error("No se pudo abrir el archivo", path,
-                                                std::error_code(errno, std::generic_category()));
-    }
+    const int fd = AtomicFile::openRegular(path);
+    if (fd < 0) return std::nullopt;
     std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(), EVP_MD_CTX_free);
     if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) {
         ::close(fd);

@@ -21,7 +21,8 @@ inline constexpr std::int64_t currentVersion = 1;
 
 Digest sha256(std::string_view bytes);
 // The digest of a file's content, read in pieces; nothing when the file does not exist. Read
-// failures throw std::filesystem::filesystem_error.
+// failures throw std::filesystem::filesystem_error; what is not a regular file is refused with
+// PCError before anything is read.
 std::optional<Digest> fileSha256(const std::filesystem::path& path);
 // 64 lower-case hexadecimal digits.
 std::string hex(const Digest& digest);
@@ -38,5 +39,12 @@ std::string wrap(std::string_view document);
 std::string unwrap(std::string_view envelope);
 // The same, always through the JSON reader.
 std::string unwrapJSON(std::string_view envelope);
+
+// Reads the open file from its current position to its end in pieces, holding little of it in
+// memory, and refuses with PCError (the integrity message) what cannot be an envelope: a file
+// whose first character outside white space is not "{", text that is not UTF-8, and the form wrap
+// writes with a digest that does not match its payload. Anything else passes; unwrap decides.
+// Read failures throw std::filesystem::filesystem_error.
+void screen(int fd, const std::filesystem::path& path);
 
 } // namespace pizzacore::Envelope

@@ -8,10 +8,13 @@
 #include <PizzaCore/Persistence/Envelope.hpp>
 
 #include <algorithm>
+#include <cerrno>
 #include <string>
+#include <system_error>
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace pizzacore {
@@ -25,6 +28,10 @@ constexpr std::string_view instanceMessage =
 constexpr std::string_view activeArchiveMessage = "No se puede reemplazar un archivo fiscal activo con una "
                                                   "copia. La recuperación fiscal requiere conservar "
                                                   "la cadena completa sin retroceder series ni registros.";
+
+constexpr std::string_view unwritableTextMessage =
+    "Un texto de los datos no es UTF-8 válido y no se puede guardar sin cambiarlo. No se ha guardado "
+    "nada.";
 
 // The data file, its previous copy and the pre-restore copies are readable by the user only.
 constexpr mode_t privateMode = 0600;
@@ -45,10 +52,14 @@ Repository::Repository(fs::path directory, bool lock)
     : directory_(std::move(directory)) {
     createPrivateDirectories(directory_);
     if (!lock) return;
-    // Close-on-exec, so that a program this process starts never inherits the lock.
-    const int fd = ::open((directory_ / ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    // Close-on-exec, so that a program this process starts never inherits the lock. A link where
+    // the lock should be is refused rather than followed: a dangling one would create a file
+    // wherever it points. Non-blocking, so that a named pipe there cannot hold the open.
+    const int fd =
+        ::open((directory_ / ".lock").c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
     if (fd < 0) throw PCError::invalid(std::string(instanceMessage));
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         ::close(fd);
         throw PCError::invalid(std::string(instanceMessage));
     }
@@ -78,7 +89,12 @@ Database Repository::decode(std::string_view bytes) {
 
 std::string Repository::encode(const Database& db) {
     validate(db);
-    return Envelope::wrap(toJSON(db));
+    // The stored document must read back as exactly the one validated: text the writer would
+    // have to repair could, for instance, turn two different identifiers into the same one and
+    // leave a file that no load accepts.
+    std::optional<std::string> document = toExactJSON(db);
+    if (!document) throw PCError::invalid(std::string(unwritableTextMessage));
+    return Envelope::wrap(*document);
 }
 
 Database Repository::load() const {
@@ -113,11 +129,28 @@ void Repository::exportTo(const Database& db, const fs::path& path) {
 }
 
 Database Repository::restore(const fs::path& path, const Database& current, Instant now) {
-    const std::optional<std::string> backup = AtomicFile::read(path);
-    if (!backup)
+    const int fd = AtomicFile::openRegular(path);
+    if (fd < 0)
         throw fs::filesystem_error("No se pudo abrir la copia", path,
                                    std::make_error_code(std::errc::no_such_file_or_directory));
-    Database restored = decodeChecked(Envelope::unwrap(*backup));
+    std::string backup;
+    try {
+        // Any file can be chosen: one that cannot be an envelope is refused after a pass that
+        // holds little of it in memory, before the whole of it is read.
+        Envelope::screen(fd, path);
+        if (::lseek(fd, 0, SEEK_SET) != 0)
+            throw fs::filesystem_error("No se pudo leer el archivo", path,
+                                       std::error_code(errno, std::generic_category()));
+        backup = AtomicFile::readAll(fd, path);
+    } catch (...) {
+        ::close(fd);
+        throw;
+    }
+    ::close(fd);
+    std::string document = Envelope::unwrap(backup);
+    // The file's bytes are not needed once the document bytes are out of them.
+    std::string().swap(backup);
+    Database restored = decodeChecked(std::move(document));
 
     const fs::path copy = directory_ / ("Antes-de-restaurar-" + Uuid::random().text() + ".velmorabackup");
     AtomicFile::write(copy, encode(current), privateMode);

@@ -45,20 +45,23 @@ public:
     // when only the final write failed, equal to the unchanged "Velmora.json".
     void save(const Database& db);
 
-    // Writes the envelope of the document to `path` atomically.
+    // Writes the envelope of the document to `path` atomically; a pipe, device or folder of that
+    // name is refused, never replaced.
     void exportTo(const Database& db, const std::filesystem::path& path);
 
     // Replaces the stored document with the backup at `path` after writing the current document
     // to a pre-restore copy "Antes-de-restaurar-<UUID>.velmorabackup" in the directory. The order
     // numbering never goes backwards; the restore is recorded in the restored document's audit.
-    // Returns the restored document, already saved.
+    // Returns the restored document, already saved. Only a regular file is read, and one that
+    // cannot be an envelope is refused after a first pass that holds little of it in memory.
     Database restore(const std::filesystem::path& path, const Database& current,
                      Instant now = Instant::now());
 
     // The document held by an envelope's bytes: format, version, digest, schemaVersion and the
     // integrity validation. Throws PCError or JSONError.
     static Database decode(std::string_view bytes);
-    // The envelope bytes for a valid document; validates first.
+    // The envelope bytes for a valid document; validates first. A document holding text that is
+    // not valid UTF-8 is refused (PCError): it could not be written without changing it.
     static std::string encode(const Database& db);
     // The integrity validation of a document. Throws PCError.
     static void validate(const Database& db);
