@@ -287,6 +287,50 @@ TEST_F(HostileStorage, ASaveAfterAFailedFinalWriteLeavesNoTemporaryFileBehind) {
     EXPECT_EQ(repository.load(), next);
 }
 
+// Changes one payload character of the file in place, keeping its size; optionally puts its
+// modification time back as it was.
+void changeInPlace(const fs::path& path, bool restoreTime) {
+    struct stat before {};
+    ASSERT_EQ(::stat(path.c_str(), &before), 0);
+    const std::string bytes = readFile(path);
+    const std::size_t at = bytes.find("payload\":\"") + 40;
+    const char replacement = bytes[at] == 'A' ? 'B' : 'A';
+    const int fd = ::open(path.c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::pwrite(fd, &replacement, 1, static_cast<off_t>(at)), 1);
+    if (restoreTime) {
+        const timespec times[2] = {before.st_atim, before.st_mtim};
+        ASSERT_EQ(::futimens(fd, times), 0);
+    }
+    ::close(fd);
+}
+
+TEST_F(HostileStorage, AStoredFileChangedBehindTheRepositorysBackIsCheckedEvenAtTheSameSize) {
+    for (const bool afterLoad : {false, true})
+        for (const bool restoreTime : {false, true}) {
+            SCOPED_TRACE(std::string(afterLoad ? "after a load" : "after a save") +
+                         (restoreTime ? ", time put back" : ""));
+            fs::remove_all(dir());
+            {
+                Repository writer(dir(), false);
+                writer.save(makeDocument(DocumentShape::tiny(), 11));
+                writer.save(makeDocument(DocumentShape::tiny(), 12));
+            }
+            Repository repository(dir(), true);
+            if (afterLoad)
+                repository.load();
+            else
+                repository.save(makeDocument(DocumentShape::tiny(), 13));
+            // At once, within the same tick of the system's clock if it can.
+            changeInPlace(json(), restoreTime);
+            const auto before = listing(dir());
+            EXPECT_EQ(refusedWith([&] { repository.save(makeDocument(DocumentShape::tiny(), 14)); },
+                                  integrityMessage),
+                      0);
+            EXPECT_EQ(listing(dir()), before);
+        }
+}
+
 TEST_F(HostileStorage, TextTheWriterWouldAlterIsRefusedSoNoUnreadableFileIsEverWritten) {
     // Two identifiers that differ only in bytes that are not UTF-8 would both be written as
     // U+FFFD: a file with a duplicate identifier, which no load accepts, and which the next save

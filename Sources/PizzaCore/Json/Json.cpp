@@ -87,11 +87,21 @@ T fromJSON(const std::string& text) {
     return json::decode(root, json::Tag<T>{});
 }
 
+template <class T>
+T fromJSON(std::string&& text) {
+    simdjson::dom::parser parser;
+    simdjson::dom::element root;
+    if (auto error = parser.parse(text).get(root)) json::failParse(error);
+    std::string().swap(text);
+    return json::decode(root, json::Tag<T>{});
+}
+
 #define PIZZACORE_JSON_FOR(T)                                                                                \
     template std::string toJSON<T>(const T&);                                                                \
     template std::optional<std::string> toExactJSON<T>(const T&);                                            \
     template T fromJSON<T>(std::string_view);                                                                \
-    template T fromJSON<T>(const std::string&);
+    template T fromJSON<T>(const std::string&);                                                              \
+    template T fromJSON<T>(std::string &&);
 
 PIZZACORE_JSON_FOR(Category)
 PIZZACORE_JSON_FOR(Product)

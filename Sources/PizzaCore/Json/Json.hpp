@@ -48,6 +48,10 @@ T fromJSON(std::string_view json);
 // after its end (at least 64 bytes of spare capacity), as every string from toJSON has.
 template <class T>
 T fromJSON(const std::string& json);
+// The same, releasing the text as soon as it is parsed, before the values are built: the parsed
+// form holds copies of everything, so the text and the finished value are never in memory at once.
+template <class T>
+T fromJSON(std::string&& json);
 template <class T>
 T fromJSON(const char* json) {
     return fromJSON<T>(std::string_view(json));

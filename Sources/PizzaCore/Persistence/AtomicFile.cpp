@@ -6,6 +6,7 @@
 #include <simdjson.h>
 
 #include <cerrno>
+#include <ctime>
 #include <string>
 #include <system_error>
 
@@ -38,11 +39,6 @@ fs::path temporaryFor(const fs::path& path) {
     name += Uuid::random().text();
     name += ".tmp";
     return directoryOf(path) / name;
-}
-
-void closeChecked(int fd, const fs::path& path) {
-    // On Linux the descriptor is released even when close reports an error, so it is never retried.
-    if (::close(fd) != 0 && errno != EINTR) fail("No se pudo cerrar el archivo", path, errno);
 }
 
 void writeAll(int fd, std::string_view bytes, const fs::path& path) {
@@ -111,23 +107,33 @@ private:
 } // namespace
 
 void write(const fs::path& path, std::string_view bytes, std::optional<mode_t> mode) {
+    writeWith(path, mode, [&](const Emit& emit) { emit(bytes); });
+}
+
+std::optional<FileIdentity> writeWith(const fs::path& path, std::optional<mode_t> mode,
+                                      const std::function<void(const Emit&)>& produce) {
     requireReplaceable(path);
     TemporaryFile temporary(temporaryFor(path));
     const int fd =
         ::open(temporary.path().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode ? *mode : 0666);
     if (fd < 0) fail("No se pudo crear el archivo", temporary.path(), errno);
+    std::optional<FileIdentity> written;
     try {
         // The creation mode passes through the umask; the bits asked for are set exactly. Not
         // getting them is no reason to refuse the write.
         if (mode) (void)::fchmod(fd, *mode);
-        writeAll(fd, bytes, temporary.path());
+        produce([&](std::string_view bytes) { writeAll(fd, bytes, temporary.path()); });
         if (::fsync(fd) != 0) fail("No se pudo guardar el archivo en el disco", temporary.path(), errno);
+        temporary.publish(path);
+        // The file as it stands under its name now; the rename changed its status-change time.
+        written = settledIdentity(fd);
     } catch (...) {
         ::close(fd);
         throw;
     }
-    closeChecked(fd, temporary.path());
-    temporary.publish(path);
+    // Flushed and in place: nothing the descriptor could still report changes that.
+    ::close(fd);
+    return written;
 }
 
 void replaceWithCopy(const fs::path& source, const fs::path& target, mode_t mode) {
@@ -173,6 +179,50 @@ void removeLeftovers(const fs::path& directory) {
         std::error_code ignored;
         if (entry->is_regular_file(ignored)) fs::remove(entry->path(), ignored);
     }
+}
+
+namespace {
+
+FileIdentity identityOf(const struct stat& status) {
+    return FileIdentity{
+        static_cast<std::uint64_t>(status.st_dev),         static_cast<std::uint64_t>(status.st_ino),
+        static_cast<std::int64_t>(status.st_size),         static_cast<std::int64_t>(status.st_mtim.tv_sec),
+        static_cast<std::int64_t>(status.st_mtim.tv_nsec), static_cast<std::int64_t>(status.st_ctim.tv_sec),
+        static_cast<std::int64_t>(status.st_ctim.tv_nsec)};
+}
+
+bool before(const timespec& a, const timespec& b) {
+    return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
+}
+
+} // namespace
+
+std::optional<FileIdentity> identity(int fd) {
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) return std::nullopt;
+    return identityOf(status);
+}
+
+std::optional<FileIdentity> identity(const fs::path& path) {
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return std::nullopt;
+    return identityOf(status);
+}
+
+std::optional<FileIdentity> settledIdentity(int fd) {
+    // The system stamps changes with a clock that advances in ticks of a few milliseconds; a
+    // change within the tick of the last one could carry the same times. Once the clock has
+    // passed the file's times, any later change carries later ones. A file system with coarser
+    // times (seconds) is not waited for: its files are simply never taken for unchanged.
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        struct stat status {};
+        if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) return std::nullopt;
+        timespec now{};
+        ::clock_gettime(CLOCK_REALTIME_COARSE, &now);
+        if (before(status.st_ctim, now) && before(status.st_mtim, now)) return identityOf(status);
+        ::usleep(1000);
+    }
+    return std::nullopt;
 }
 
 std::string notRegularMessage(const fs::path& path) {

@@ -5,7 +5,9 @@
 // flushed after the rename. A reader sees either the whole old or the whole new file, and a
 // failure leaves no temporary file behind. Failures throw std::system_error.
 
+#include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,10 +16,38 @@
 
 namespace pizzacore::AtomicFile {
 
+// What tells one state of a file from another without reading it: device, inode, size, and the
+// modification and status-change times in nanoseconds. Any write changes the times, and no
+// program can set the status-change time back.
+struct FileIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::int64_t size = 0;
+    std::int64_t modifiedSeconds = 0;
+    std::int64_t modifiedNanoseconds = 0;
+    std::int64_t changedSeconds = 0;
+    std::int64_t changedNanoseconds = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+
+// The identity of a regular file, following links; nothing for anything else or a missing file.
+std::optional<FileIdentity> identity(const std::filesystem::path& path);
+std::optional<FileIdentity> identity(int fd);
+// The identity of the open file once the system's clock has moved past its times, so that any
+// later change is sure to show; nothing when that does not happen within a few milliseconds.
+std::optional<FileIdentity> settledIdentity(int fd);
+
+using Emit = std::function<void(std::string_view)>;
+
 // Replaces `path` with `bytes`. With `mode`, the new file gets exactly those permission bits
 // before it takes the target's name; without, it keeps the bits the system gives new files.
 void write(const std::filesystem::path& path, std::string_view bytes,
            std::optional<mode_t> mode = std::nullopt);
+// The same with the content handed piece by piece to the `emit` that `produce` is given, so that
+// it need not be held whole. Gives the settled identity of the new file (see settledIdentity), or
+// nothing when it cannot be told.
+std::optional<FileIdentity> writeWith(const std::filesystem::path& path, std::optional<mode_t> mode,
+                                      const std::function<void(const Emit&)>& produce);
 
 // Replaces `target` with a copy of the file at `source`: by a hard link when the file system
 // allows one, so the bytes are not written a second time, otherwise by reading the file and

@@ -13,6 +13,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -177,20 +178,54 @@ std::string unwrapParsed(simdjson::simdjson_result<simdjson::dom::element> parse
 }
 
 // Follows a file, piece by piece, through the form wrap writes: the fixed beginning, the payload
-// as Base64 with escaped slashes (decoded and hashed as it goes, never kept), then the fixed text
-// around the digest. It is at least as strict as unwrapCanonical, so a file it takes for the
-// written form is one unwrapCanonical reads the same way.
+// as Base64 with escaped slashes (decoded and hashed as it goes), then the fixed text around the
+// digest. It is at least as strict as unwrapCanonical, so a file it takes for the written form is
+// one unwrapCanonical reads the same way. The decoded document is either kept, in a buffer as
+// large as the payload can be, or only hashed and dropped piece by piece.
 class WrittenForm {
 public:
-    WrittenForm()
-        : context_(EVP_MD_CTX_new(), EVP_MD_CTX_free) {
+    // With `keep`, the document is decoded into it; `capacity` is the most it can take (three
+    // quarters of the file's size will do).
+    explicit WrittenForm(std::string* keep = nullptr, std::size_t capacity = 0)
+        : context_(EVP_MD_CTX_new(), EVP_MD_CTX_free)
+        , keep_(keep) {
         if (!context_ || EVP_DigestInit_ex(context_.get(), EVP_sha256(), nullptr) != 1)
             throw std::runtime_error("No se pudo calcular el resumen SHA-256.");
+        if (keep_) {
+            keep_->clear();
+            keep_->reserve(capacity + simdjson::SIMDJSON_PADDING);
+            keep_->resize(capacity);
+            start_ = keep_->data();
+            end_ = start_ + capacity;
+        } else {
+            start_ = scratch_.data();
+            end_ = start_ + scratch_.size();
+        }
+        out_ = hashed_ = start_;
     }
 
     void feed(std::string_view bytes) {
-        for (std::size_t i = 0; i < bytes.size() && phase_ != Phase::other; ++i)
-            step(static_cast<unsigned char>(bytes[i]));
+        const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+        const auto* const end = p + bytes.size();
+        while (p < end && phase_ != Phase::other) {
+            // Whole groups of four plain Base64 characters, the bulk of the file, go the short way.
+            if (phase_ == Phase::payload && !escape_ && count_ == 0) {
+                for (; end - p >= 4 && end_ - out_ >= 3; p += 4) {
+                    const unsigned a = Base64::values[p[0]], b = Base64::values[p[1]],
+                                   c = Base64::values[p[2]], d = Base64::values[p[3]];
+                    if ((a | b | c | d) & 0x80) break;
+                    const unsigned v = a << 18 | b << 12 | c << 6 | d;
+                    out_[0] = static_cast<char>(v >> 16);
+                    out_[1] = static_cast<char>(v >> 8);
+                    out_[2] = static_cast<char>(v);
+                    out_ += 3;
+                }
+                if (!keep_ && end_ - out_ < 3) flush();
+                if (p == end) break;
+            }
+            step(*p++);
+        }
+        flush();
     }
 
     // After the whole file: whether it was the written form, and then whether its digest matches.
@@ -282,15 +317,28 @@ private:
     }
 
     void put(char byte) {
-        decoded_[used_++] = byte;
-        if (used_ == decoded_.size()) flush();
+        if (out_ == end_) {
+            // Only a kept document can run out of room: the file grew while it was read.
+            if (keep_) return fail();
+            flush();
+        }
+        *out_++ = byte;
     }
+    // Hashes what was decoded since the last time; without a kept document the room is reused.
     void flush() {
-        EVP_DigestUpdate(context_.get(), decoded_.data(), used_);
-        used_ = 0;
+        EVP_DigestUpdate(context_.get(), hashed_, static_cast<std::size_t>(out_ - hashed_));
+        hashed_ = out_;
+        if (!keep_) out_ = hashed_ = start_;
     }
     void fail() { phase_ = Phase::other; }
 
+public:
+    // The size of the kept document so far.
+    std::size_t decodedSize() const { return static_cast<std::size_t>(out_ - start_); }
+    // Whether the file already left the written form.
+    bool strayed() const { return phase_ == Phase::other; }
+
+private:
     std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context_;
     Phase phase_ = Phase::prefix;
     std::size_t matched_ = 0;
@@ -298,8 +346,12 @@ private:
     unsigned group_[4] = {};
     std::size_t count_ = 0;
     int padding_ = 0;
-    std::array<char, 1 << 16> decoded_{};
-    std::size_t used_ = 0;
+    std::string* keep_;
+    std::array<char, 1 << 16> scratch_{};
+    char* start_ = nullptr;
+    char* end_ = nullptr;
+    char* out_ = nullptr;
+    char* hashed_ = nullptr;
     std::string tail_;
 };
 
@@ -313,6 +365,33 @@ std::size_t sequenceLength(unsigned char c) {
 }
 
 } // namespace
+
+std::optional<std::string> readWrittenForm(int fd, const std::filesystem::path& path, std::size_t size) {
+    std::string document;
+    WrittenForm form(&document, size / 4 * 3 + 3);
+    // Pieces large enough for few system calls, small enough to be hashed while in the cache.
+    std::vector<char> buffer(std::size_t(4) << 20);
+    while (!form.strayed()) {
+        const ssize_t got = ::read(fd, buffer.data(), buffer.size());
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            throw std::filesystem::filesystem_error("No se pudo leer el archivo", path,
+                                                    std::error_code(errno, std::generic_category()));
+        }
+        if (got == 0) break;
+        form.feed(std::string_view(buffer.data(), static_cast<std::size_t>(got)));
+    }
+    switch (form.finish()) {
+    case WrittenForm::Verdict::matching:
+        document.resize(form.decodedSize());
+        return document;
+    case WrittenForm::Verdict::mismatching:
+        throw PCError::invalid(std::string(integrityMessage));
+    case WrittenForm::Verdict::other:
+        break;
+    }
+    return std::nullopt;
+}
 
 void screen(int fd, const std::filesystem::path& path) {
     const auto refuse = [] { throw PCError::invalid(std::string(integrityMessage)); };
@@ -388,6 +467,32 @@ std::string wrap(std::string_view document) {
     out.append(hex(digest));
     out.append(suffix);
     return out;
+}
+
+void wrapTo(std::string_view document, const std::function<void(std::string_view)>& emit) {
+    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+    if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1)
+        throw std::runtime_error("No se pudo calcular el resumen SHA-256.");
+    // Pieces of a multiple of three bytes encode exactly as the whole; each is hashed and encoded
+    // while it is in the cache, and the text is written before the next one is made.
+    constexpr std::size_t piece = 3 * (std::size_t(1) << 19);
+    std::string text(prefix);
+    text.reserve(piece / 3 * 8 + prefix.size());
+    for (std::size_t at = 0; at < document.size(); at += piece) {
+        const std::string_view part = document.substr(at, piece);
+        EVP_DigestUpdate(context.get(), part.data(), part.size());
+        Base64::append(text, {reinterpret_cast<const std::uint8_t*>(part.data()), part.size()}, true);
+        emit(text);
+        text.clear();
+    }
+    Digest digest{};
+    unsigned int length = 0;
+    if (EVP_DigestFinal_ex(context.get(), digest.data(), &length) != 1 || length != digest.size())
+        throw std::runtime_error("No se pudo calcular el resumen SHA-256.");
+    text.append(middle);
+    text.append(hex(digest));
+    text.append(suffix);
+    emit(text);
 }
 
 std::optional<Digest> fileSha256(const std::filesystem::path& path) {

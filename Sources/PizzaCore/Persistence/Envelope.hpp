@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -29,6 +30,9 @@ std::string hex(const Digest& digest);
 
 // The envelope bytes holding `document`.
 std::string wrap(std::string_view document);
+// The same bytes handed to `emit` in pieces of a few megabytes, so that the whole envelope text
+// is never held in memory.
+void wrapTo(std::string_view document, const std::function<void(std::string_view)>& emit);
 
 // The document bytes held by an envelope, once its format, version and digest are right. JSON
 // failures (including a payload that is not Base64) throw JSONError; a foreign format, another
@@ -39,6 +43,13 @@ std::string wrap(std::string_view document);
 std::string unwrap(std::string_view envelope);
 // The same, always through the JSON reader.
 std::string unwrapJSON(std::string_view envelope);
+
+// Reads the open file of `size` bytes from its current position when it holds the form wrap
+// writes, decoding the payload piece by piece as it is read, so the file is never held whole:
+// gives the document bytes (with the JSON reader's padding after them), or fails with the
+// integrity message when the digest does not match. Gives nothing when the file is in any other
+// form; the caller then reads it again from the start with unwrap.
+std::optional<std::string> readWrittenForm(int fd, const std::filesystem::path& path, std::size_t size);
 
 // Reads the open file from its current position to its end in pieces, holding little of it in
 // memory, and refuses with PCError (the integrity message) what cannot be an envelope: a file
