@@ -30,7 +30,6 @@
 #include <string>
 #include <string_view>
 #include <system_error>
-#include <utility>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -181,17 +180,23 @@ BENCHMARK_DEFINE_F(BusyYear, LoadFloor)(benchmark::State& state) {
     report(state);
 }
 
-// Runs PeakMemory with the command on the directory; gives its two figures (JSON size and peak
-// resident bytes), or nothing when it failed.
-std::optional<std::pair<double, double>> peakMemory(const char* command, const fs::path& directory) {
+// The two figures PeakMemory prints: the document's JSON size and the peak resident bytes.
+struct PeakFigures {
+    double json = 0;
+    double peak = 0;
+    bool measured = false;
+};
+
+// Runs PeakMemory with the command on the directory, in a process of its own.
+PeakFigures peakMemory(const char* command, const fs::path& directory) {
+    PeakFigures figures;
     const std::string line =
         std::string("'") + VELMORA_PEAK_MEMORY + "' " + command + " '" + directory.string() + "'";
     FILE* output = ::popen(line.c_str(), "r");
-    if (!output) return std::nullopt;
-    double json = 0, peak = 0;
-    const int read = std::fscanf(output, "%lf %lf", &json, &peak);
-    if (::pclose(output) != 0 || read != 2) return std::nullopt;
-    return std::pair{json, peak};
+    if (!output) return figures;
+    const int read = std::fscanf(output, "%lf %lf", &figures.json, &figures.peak);
+    figures.measured = ::pclose(output) == 0 && read == 2;
+    return figures;
 }
 
 // Peak resident size of a load and of a save of the busy year, each in a process of its own
@@ -201,21 +206,21 @@ std::optional<std::pair<double, double>> peakMemory(const char* command, const f
 BENCHMARK_DEFINE_F(BusyYear, PeakMemory)(benchmark::State& state) {
     const fs::path path = directory->path();
     repository.reset();
-    std::optional<std::pair<double, double>> load, save;
+    PeakFigures load, save;
     for (auto _ : state) {
         load = peakMemory("load", path);
         save = peakMemory("save", path);
     }
     repository = std::make_unique<Repository>(path, true);
-    if (!load || !save) {
+    if (!load.measured || !save.measured) {
         state.SkipWithError("PeakMemory failed");
         return;
     }
-    state.counters["json_MB"] = load->first / 1e6;
-    state.counters["load_peak_MB"] = load->second / 1e6;
-    state.counters["load_peak_x_json"] = load->second / load->first;
-    state.counters["save_peak_MB"] = save->second / 1e6;
-    state.counters["save_peak_x_json"] = save->second / save->first;
+    state.counters["json_MB"] = load.json / 1e6;
+    state.counters["load_peak_MB"] = load.peak / 1e6;
+    state.counters["load_peak_x_json"] = load.peak / load.json;
+    state.counters["save_peak_MB"] = save.peak / 1e6;
+    state.counters["save_peak_x_json"] = save.peak / save.json;
 }
 
 BENCHMARK_REGISTER_F(BusyYear, Save)

@@ -89,9 +89,15 @@ T fromJSON(const std::string& text) {
 
 template <class T>
 T fromJSON(std::string&& text) {
-    simdjson::dom::parser parser;
+    // The parsed form goes into a document of its own, so that the parser's working memory (an
+    // index of every token, four bytes each) is released with the parser before the values are
+    // built.
+    simdjson::dom::document parsed;
     simdjson::dom::element root;
-    if (auto error = parser.parse(text).get(root)) json::failParse(error);
+    {
+        simdjson::dom::parser parser;
+        if (auto error = parser.parse_into_document(parsed, text).get(root)) json::failParse(error);
+    }
     std::string().swap(text);
     return json::decode(root, json::Tag<T>{});
 }
