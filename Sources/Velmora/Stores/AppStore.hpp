@@ -4,6 +4,7 @@
 #ifndef Q_MOC_RUN
 #include <PizzaCore/Foundation/Clock.hpp>
 #include <PizzaCore/Foundation/Uuid.hpp>
+#include <PizzaCore/Models/Customer.hpp>
 #include <PizzaCore/Models/Database.hpp>
 #include <PizzaCore/Models/Orders.hpp>
 #endif
@@ -114,6 +115,42 @@ public:
     // Closes the business day and cash session that are due, if any, and opens the next one; a
     // failure goes to `message`. Does nothing in the fatal state.
     void tick();
+
+    // Order-desk actions of the checkout, orders and customer screens.
+
+    // Looks the draft's telephone up among the cards by phone key: the first match is loaded into
+    // the draft; otherwise the draft's customer link, name, address and usual notes are cleared
+    // and `message` says that this is a new customer.
+    void findCustomer();
+    // Loads a card into the draft (lines, order notes and mode stay) and shows the checkout.
+    void selectCustomer(const pizzacore::Customer& customer);
+    // Saves the draft's customer data as a card (a new one when the draft has none) and links the
+    // draft to it; the outcome goes to `message`.
+    void saveDraftCustomer();
+    // Adds one unit of `product` to the first line with the same product, no notes and the same
+    // price, or starts a new line when there is none or it already holds 999.
+    void add(const pizzacore::Product& product);
+    // Confirms the draft as an order; on success selects it and shows the orders screen, on
+    // failure leaves everything as it was and puts the reason in `message`.
+    bool confirm();
+    // Loads an earlier order into the draft at current prices and shows the checkout, naming in
+    // `message` the products no longer available.
+    void repeatOrder(const pizzacore::Order& order);
+
+    // Flows of the customers, products and sessions screens (Stores/CatalogFlows.cpp).
+
+    // Applies `change` to a copy of the document, as transact would, and throws the copy away:
+    // the check an editor runs before saving, so that a refusal stays in its own error line.
+    Outcome check(const Change& change) const;
+    // Removes every card with the customer's id, with the audit entry "Eliminar cliente"; orders
+    // keep their own copy of the customer's data. A failure goes to `message`.
+    bool deleteCustomer(const pizzacore::Customer& customer);
+    // Removes every product with the product's id, with the audit entry "Eliminar producto";
+    // order lines keep their own copy. A failure goes to `message`.
+    bool deleteProduct(const pizzacore::Product& product);
+    // Closes the shift `session` by hand, unless it has closed meanwhile, and opens the next one.
+    // A failure goes to `message`.
+    bool closeShift(const pizzacore::Uuid& session);
 
 signals:
     void dbChanged();

@@ -34,6 +34,9 @@ constexpr std::array symbolIcons{
     SymbolIcon{"doc.text.fill", {"x-office-document", "text-x-generic", ""}, ":/icons/invoices.png"},
     SymbolIcon{"photo", {"image-x-generic", "", ""}, ":/icons/photo.png"},
     SymbolIcon{
+        "person.crop.circle.badge.plus", {"contact-new", "list-add-user", ""}, ":/icons/customers.png"},
+    SymbolIcon{"menucard", {"accessories-dictionary", "view-list-details", ""}, ":/icons/products.png"},
+    SymbolIcon{
         "externaldrive.badge.exclamationmark", {"drive-harddisk", "", ""}, ":/icons/storage-error.png"},
 };
 

@@ -3,7 +3,10 @@
 #include <Velmora/Services/PlatformServices.hpp>
 #include <Velmora/Stores/AppStore.hpp>
 #include <Velmora/Views/Components.hpp>
+#include <Velmora/Views/CustomersView.hpp>
 #include <Velmora/Views/FatalView.hpp>
+#include <Velmora/Views/ProductsView.hpp>
+#include <Velmora/Views/SessionsView.hpp>
 #include <Velmora/Views/Sidebar.hpp>
 
 #include <QGuiApplication>
@@ -45,6 +48,34 @@ QWidget* makeScreen(const Screen& screen, QWidget* parent) {
 }
 
 } // namespace
+
+// The screen of each section, in the sidebar's order; a section without its own screen shows only
+// its heading.
+QWidget* MainWindow::makeSection(std::size_t position, QWidget* parent) {
+    switch (position) {
+    case 0: // Caja
+        break;
+
+    case 1: // Pedidos
+        break;
+
+    case 2: // Clientes
+        return new CustomersView(store_, parent);
+
+    case 3: // Productos
+        return new ProductsView(store_, thumbnails_, parent);
+
+    case 4: // Jornadas y caja
+        return new SessionsView(store_, parent);
+
+    case 5: // Facturación
+        break;
+
+    default:
+        break;
+    }
+    return makeScreen(screens[position], parent);
+}
 
 MainWindow::MainWindow(AppStore& store, QWidget* parent)
     : QMainWindow(parent)
@@ -95,8 +126,8 @@ void MainWindow::showContent() {
 
     detail_ = new QStackedWidget(content);
     detail_->setObjectName(QStringLiteral("detail"));
-    for (const Screen& screen : screens)
-        detail_->addWidget(makeScreen(screen, detail_));
+    for (std::size_t position = 0; position < screens.size(); ++position)
+        detail_->addWidget(makeSection(position, detail_));
 
     layout->addWidget(sidebar);
     layout->addWidget(detail_, 1);

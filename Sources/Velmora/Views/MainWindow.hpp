@@ -1,6 +1,10 @@
 #pragma once
 
+#include <Velmora/Views/ThumbnailCache.hpp>
+
 #include <QMainWindow>
+
+#include <cstddef>
 
 class QStackedWidget;
 class QTimer;
@@ -29,6 +33,7 @@ signals:
     void settingsRequested();
 
 private:
+    QWidget* makeSection(std::size_t position, QWidget* parent);
     void showContent();
     void showFatal();
     void showSelectedTab();
@@ -37,6 +42,8 @@ private:
     void showAlerts();
 
     AppStore& store_;
+    // Decoded product pictures, shared by the screens that show products.
+    ThumbnailCache thumbnails_;
     QStackedWidget* detail_ = nullptr;
     QTimer* clock_;
     // Counts the changes of the controller's message, so that dismissing an alert clears only the

@@ -1,0 +1,118 @@
+// The controller's order-desk actions: the checkout screen's telephone look-up and card saving,
+// adding products to the draft, confirming it, and loading an earlier order again. Each combines
+// a change of the in-memory draft with one core operation and the message the operator reads.
+
+#include <Velmora/Stores/AppStore.hpp>
+
+#include <PizzaCore/Models/PhoneKey.hpp>
+
+#include <QStringList>
+
+namespace velmora {
+
+namespace {
+
+QString fromUtf8(const std::string& text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+} // namespace
+
+void AppStore::findCustomer() {
+    const std::string key = pizzacore::phoneKey(draft_.phone);
+    for (const pizzacore::Customer& customer : db_.customers) {
+        if (pizzacore::phoneKey(customer.phone) == key) {
+            selectCustomer(customer);
+            return;
+        }
+    }
+    pizzacore::Draft draft = draft_;
+    draft.customerID.reset();
+    draft.name.clear();
+    draft.address.clear();
+    draft.customerNotes.clear();
+    setDraft(draft);
+    setMessage(
+        QStringLiteral("Cliente nuevo. Completa su nombre y guarda la ficha para la próxima llamada."));
+}
+
+void AppStore::selectCustomer(const pizzacore::Customer& customer) {
+    pizzacore::Draft draft = draft_;
+    draft.customerID = customer.id;
+    draft.name = customer.name;
+    draft.phone = customer.phone;
+    draft.address = customer.address;
+    draft.customerNotes = customer.notes;
+    setDraft(draft);
+    setSelectedTab(QStringLiteral("Caja"));
+}
+
+void AppStore::saveDraftCustomer() {
+    pizzacore::Customer card;
+    card.id = draft_.customerID.value_or(pizzacore::Uuid::random());
+    card.name = draft_.name;
+    card.phone = draft_.phone;
+    card.address = draft_.address;
+    card.notes = draft_.customerNotes;
+    const pizzacore::Instant now = clock_.now();
+    if (const Outcome outcome =
+            transact([&card, now](pizzacore::Database& db) { db.saveCustomer(card, now); });
+        !outcome) {
+        setMessage(outcome.failure);
+        return;
+    }
+    pizzacore::Draft draft = draft_;
+    draft.customerID = card.id;
+    setDraft(draft);
+    saveDraft();
+    setMessage(QStringLiteral("Ficha guardada. Las indicaciones habituales quedan en el cliente."));
+}
+
+void AppStore::add(const pizzacore::Product& product) {
+    pizzacore::Draft draft = draft_;
+    for (pizzacore::Line& line : draft.lines) {
+        if (line.productID != product.id || !line.notes.empty() || line.cents != product.cents) continue;
+        // Only the first matching line counts: once it is full, a new line starts.
+        if (line.quantity <= 998) {
+            ++line.quantity;
+            setDraft(draft);
+            return;
+        }
+        break;
+    }
+    draft.lines.push_back(pizzacore::Line::make(product));
+    setDraft(draft);
+}
+
+bool AppStore::confirm() {
+    const pizzacore::Draft taken = draft_;
+    const pizzacore::Instant now = clock_.now();
+    pizzacore::Order order;
+    const Outcome outcome = transact([&](pizzacore::Database& db) { order = db.confirm(taken, now); });
+    if (!outcome) {
+        setMessage(outcome.failure);
+        return false;
+    }
+    // The transaction published the fresh draft the confirmation left in the document.
+    setSelectedOrder(order.id);
+    setSelectedTab(QStringLiteral("Pedidos"));
+    return true;
+}
+
+void AppStore::repeatOrder(const pizzacore::Order& order) {
+    auto [draft, unavailable] = db_.repeating(order);
+    setDraft(draft);
+    saveDraft();
+    setSelectedTab(QStringLiteral("Caja"));
+    QString text =
+        QStringLiteral("Pedido cargado con precios actuales. Revisa dirección y notas antes de confirmar.");
+    if (!unavailable.empty()) {
+        QStringList names;
+        for (const std::string& name : unavailable)
+            names << fromUtf8(name);
+        text += QStringLiteral("\nNo disponibles: ") + names.join(QStringLiteral(", "));
+    }
+    setMessage(text);
+}
+
+} // namespace velmora
