@@ -222,6 +222,11 @@ TEST_F(MainWindowTest, TextTheOperatorTypedIsShownAsWrittenNeverAsMarkup) {
     ASSERT_TRUE(store().transact([](pizzacore::Database& db) { db.settings.business = "<b>Casa</b> Pepe"; }));
     EXPECT_EQ(business->text(), "<b>Casa</b> Pepe");
     EXPECT_EQ(business->textFormat(), Qt::PlainText);
+    const char* directory = std::getenv("VELMORA_SCREENSHOT_DIR");
+    const fs::path shot = fs::path(directory && *directory ? directory : ".") / "Velmora-nombre-literal.png";
+    auto* sidebar = window().findChild<velmora::Sidebar*>();
+    ASSERT_NE(sidebar, nullptr);
+    EXPECT_TRUE(sidebar->grab().save(QString::fromStdString(shot.string()), "PNG")) << shot;
 
     // The alert of the real platform services, which can quote names and notes, too.
     velmora::QtPlatformServices services(&window());
