@@ -20,6 +20,7 @@
 #include <array>
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -179,6 +180,49 @@ BENCHMARK_DEFINE_F(BusyYear, LoadFloor)(benchmark::State& state) {
     report(state);
 }
 
+// The two figures PeakMemory prints: the document's JSON size and the peak resident bytes.
+struct PeakFigures {
+    double json = 0;
+    double peak = 0;
+    bool measured = false;
+};
+
+// Runs PeakMemory with the command on the directory, in a process of its own.
+PeakFigures peakMemory(const char* command, const fs::path& directory) {
+    PeakFigures figures;
+    const std::string line =
+        std::string("'") + VELMORA_PEAK_MEMORY + "' " + command + " '" + directory.string() + "'";
+    FILE* output = ::popen(line.c_str(), "r");
+    if (!output) return figures;
+    const int read = std::fscanf(output, "%lf %lf", &figures.json, &figures.peak);
+    figures.measured = ::pclose(output) == 0 && read == 2;
+    return figures;
+}
+
+// Peak resident size of a load and of a save of the busy year, each in a process of its own
+// (getrusage for the load; for the save the peak during the save itself, the document held).
+// The repository of the fixture is released for the time of the measurement, so that the child
+// can take the lock.
+BENCHMARK_DEFINE_F(BusyYear, PeakMemory)(benchmark::State& state) {
+    const fs::path path = directory->path();
+    repository.reset();
+    PeakFigures load, save;
+    for (auto _ : state) {
+        load = peakMemory("load", path);
+        save = peakMemory("save", path);
+    }
+    repository = std::make_unique<Repository>(path, true);
+    if (!load.measured || !save.measured) {
+        state.SkipWithError("PeakMemory failed");
+        return;
+    }
+    state.counters["json_MB"] = load.json / 1e6;
+    state.counters["load_peak_MB"] = load.peak / 1e6;
+    state.counters["load_peak_x_json"] = load.peak / load.json;
+    state.counters["save_peak_MB"] = save.peak / 1e6;
+    state.counters["save_peak_x_json"] = save.peak / save.json;
+}
+
 BENCHMARK_REGISTER_F(BusyYear, Save)
     ->Name("BM_SaveBusyYear")
     ->UseRealTime()
@@ -198,6 +242,12 @@ BENCHMARK_REGISTER_F(BusyYear, LoadFloor)
     ->Name("BM_LoadFloorBusyYear")
     ->UseRealTime()
     ->Iterations(5)
+    ->Unit(benchmark::kMillisecond);
+
+BENCHMARK_REGISTER_F(BusyYear, PeakMemory)
+    ->Name("BM_PeakMemoryBusyYear")
+    ->UseRealTime()
+    ->Iterations(1)
     ->Unit(benchmark::kMillisecond);
 
 } // namespace

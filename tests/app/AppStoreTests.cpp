@@ -422,6 +422,45 @@ TEST_F(AppStoreOpen, TickClosesTheSessionOnlyOnceItsScheduledEndHasPassed) {
     EXPECT_EQ(readFile(file()), after);
 }
 
+TEST(AppStoreTick, SavesNothingWhenTheOpenSessionIsNotTheLastListed) {
+    // A restored or hand-edited document may list a closed session after the open one; the
+    // integrity rules accept that.
+    TemporaryDirectory temporary;
+    auto now = std::make_shared<Instant>(friday);
+    Database db;
+    pizzacore::Session open;
+    open.businessDay = "2025-03-07";
+    open.opened = Instant{friday.seconds - 3600};
+    open.scheduledEnd = Instant{friday.seconds + 3600};
+    pizzacore::Session closed = open;
+    closed.id = pizzacore::Uuid::random();
+    closed.businessDay = "2025-03-06";
+    closed.opened = Instant{friday.seconds - 90000};
+    closed.scheduledEnd = Instant{friday.seconds - 80000};
+    closed.closed = closed.scheduledEnd;
+    db.sessions = {open, closed};
+    Repository(temporary.path(), false).save(db);
+
+    TestPlatformServices platform;
+    AppStore store(temporary.path(), Clock::manual(now), platform);
+    store.start();
+    ASSERT_FALSE(store.fatal());
+    const auto before = snapshot(temporary.path());
+    for (int minute = 1; minute <= 4; ++minute) {
+        *now = Instant{friday.seconds + 30.0 * minute};
+        store.tick();
+    }
+    EXPECT_EQ(snapshot(temporary.path()), before) << "nothing changed, nothing saved";
+    EXPECT_FALSE(store.message());
+
+    // Once the open session is due, the tick closes it.
+    *now = Instant{open.scheduledEnd.seconds + 1};
+    store.tick();
+    ASSERT_EQ(store.db().sessions.size(), 3u);
+    EXPECT_TRUE(store.db().sessions[0].closed);
+    EXPECT_NE(snapshot(temporary.path()), before);
+}
+
 TEST(Failures, AreDescribedInSpanish) {
     using velmora::describeFailure;
     EXPECT_EQ(describeFailure(std::make_exception_ptr(PCError::invalid("Nombre obligatorio."))),

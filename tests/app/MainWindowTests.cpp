@@ -4,6 +4,7 @@
 // guide, Qt's Spanish texts and the check for a display.
 
 #include <Velmora/App/VelmoraApp.hpp>
+#include <Velmora/Services/QtPlatformServices.hpp>
 #include <Velmora/Stores/AppStore.hpp>
 #include <Velmora/Views/Components.hpp>
 #include <Velmora/Views/FatalView.hpp>
@@ -15,6 +16,7 @@
 
 #include <PizzaCore/PizzaCore.hpp>
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QBuffer>
@@ -22,6 +24,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QTimer>
@@ -211,6 +214,37 @@ TEST_F(MainWindowTest, TheSidebarFollowsTheBusinessNameAndLogo) {
     EXPECT_FALSE(logo->showsRestaurantLogo());
     EXPECT_FALSE(logo->image().isNull());
     EXPECT_EQ(logo->accessibleName(), "Logotipo de Velmora");
+}
+
+TEST_F(MainWindowTest, TextTheOperatorTypedIsShownAsWrittenNeverAsMarkup) {
+    auto* business = window().findChild<QLabel*>(QStringLiteral("businessName"));
+    ASSERT_NE(business, nullptr);
+    ASSERT_TRUE(store().transact([](pizzacore::Database& db) { db.settings.business = "<b>Casa</b> Pepe"; }));
+    EXPECT_EQ(business->text(), "<b>Casa</b> Pepe");
+    EXPECT_EQ(business->textFormat(), Qt::PlainText);
+    const char* directory = std::getenv("VELMORA_SCREENSHOT_DIR");
+    const fs::path shot = fs::path(directory && *directory ? directory : ".") / "Velmora-nombre-literal.png";
+    auto* sidebar = window().findChild<velmora::Sidebar*>();
+    ASSERT_NE(sidebar, nullptr);
+    EXPECT_TRUE(sidebar->grab().save(QString::fromStdString(shot.string()), "PNG")) << shot;
+
+    // The alert of the real platform services, which can quote names and notes, too.
+    velmora::QtPlatformServices services(&window());
+    std::optional<Qt::TextFormat> text, informative;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box) return;
+        if (auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label")))
+            text = label->textFormat();
+        if (auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel")))
+            informative = label->textFormat();
+        box->buttons().front()->click();
+    });
+    services.confirm(velmora::Confirmation{QStringLiteral("No se pudo guardar «<i>Pepe</i>»."),
+                                           QStringLiteral("<b>nota</b>"),
+                                           {QStringLiteral("Aceptar")}});
+    EXPECT_EQ(text, Qt::PlainText);
+    EXPECT_EQ(informative, Qt::PlainText);
 }
 
 TEST_F(MainWindowTest, TheMessageAlertShowsTheTextAndDismissingItClearsTheMessage) {

@@ -39,8 +39,10 @@ void JSONError::compose() {
                              : "No se pudo leer el documento en «" + path_ + "»: " + reason_ + ".";
 }
 
+namespace {
+
 template <class T>
-std::string toJSON(const T& value) {
+std::string write(const T& value, bool& altered) {
     std::string out;
     out.reserve(json::sizeHint(value) + simdjson::SIMDJSON_PADDING);
     json::Writer writer(out);
@@ -48,6 +50,23 @@ std::string toJSON(const T& value) {
     // Room for the reader's padding, so that fromJSON reads the text where it is.
     if (out.capacity() - out.size() < simdjson::SIMDJSON_PADDING)
         out.reserve(out.size() + simdjson::SIMDJSON_PADDING);
+    altered = writer.altered();
+    return out;
+}
+
+} // namespace
+
+template <class T>
+std::string toJSON(const T& value) {
+    bool altered = false;
+    return write(value, altered);
+}
+
+template <class T>
+std::optional<std::string> toExactJSON(const T& value) {
+    bool altered = false;
+    std::string out = write(value, altered);
+    if (altered) return std::nullopt;
     return out;
 }
 
@@ -68,10 +87,27 @@ T fromJSON(const std::string& text) {
     return json::decode(root, json::Tag<T>{});
 }
 
+template <class T>
+T fromJSON(std::string&& text) {
+    // The parsed form goes into a document of its own, so that the parser's working memory (an
+    // index of every token, four bytes each) is released with the parser before the values are
+    // built.
+    simdjson::dom::document parsed;
+    simdjson::dom::element root;
+    {
+        simdjson::dom::parser parser;
+        if (auto error = parser.parse_into_document(parsed, text).get(root)) json::failParse(error);
+    }
+    std::string().swap(text);
+    return json::decode(root, json::Tag<T>{});
+}
+
 #define PIZZACORE_JSON_FOR(T)                                                                                \
     template std::string toJSON<T>(const T&);                                                                \
+    template std::optional<std::string> toExactJSON<T>(const T&);                                            \
     template T fromJSON<T>(std::string_view);                                                                \
-    template T fromJSON<T>(const std::string&);
+    template T fromJSON<T>(const std::string&);                                                              \
+    template T fromJSON<T>(std::string &&);
 
 PIZZACORE_JSON_FOR(Category)
 PIZZACORE_JSON_FOR(Product)

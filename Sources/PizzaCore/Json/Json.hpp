@@ -6,6 +6,7 @@
 // missing required key, a value of the wrong type and an unknown enumeration text.
 
 #include <exception>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -35,6 +36,10 @@ private:
 // Writes any record of the document (and the document itself).
 template <class T>
 std::string toJSON(const T& value);
+// The same only when the text reads back as exactly this value: nothing when some text was not
+// valid UTF-8 and would have been written repaired.
+template <class T>
+std::optional<std::string> toExactJSON(const T& value);
 
 // Reads any record of the document (and the document itself); throws JSONError.
 template <class T>
@@ -43,6 +48,10 @@ T fromJSON(std::string_view json);
 // after its end (at least 64 bytes of spare capacity), as every string from toJSON has.
 template <class T>
 T fromJSON(const std::string& json);
+// The same, releasing the text as soon as it is parsed, before the values are built: the parsed
+// form holds copies of everything, so the text and the finished value are never in memory at once.
+template <class T>
+T fromJSON(std::string&& json);
 template <class T>
 T fromJSON(const char* json) {
     return fromJSON<T>(std::string_view(json));

@@ -89,8 +89,10 @@ void Writer::string(std::string_view text) {
         out_.append(text);
     else if (simdjson::validate_utf8(text.data(), text.size()))
         escaped(text);
-    else
+    else {
+        altered_ = true;
         escaped(repairUTF8(text));
+    }
     out_.push_back('"');
 }
 

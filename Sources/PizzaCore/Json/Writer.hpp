@@ -21,8 +21,11 @@ public:
     void raw(std::string_view text) { out_.append(text); }
 
     // A string, escaping quotes, backslashes, "/" and control characters. Text that is not valid
-    // UTF-8 is written with U+FFFD in place of each bad sequence, so the document always reads back.
+    // UTF-8 is written with U+FFFD in place of each bad sequence, so the document always reads
+    // back, and the writer remembers that what it wrote is not exactly what it was given.
     void string(std::string_view text);
+    // Whether some text had to be repaired: the JSON then reads back as a different value.
+    bool altered() const { return altered_; }
     void integer(std::int64_t value);
     void boolean(bool value) { raw(value ? std::string_view("true") : std::string_view("false")); }
     // The shortest decimal text that reads back as the same double.
@@ -33,6 +36,7 @@ public:
 private:
     void escaped(std::string_view text);
     std::string& out_;
+    bool altered_ = false;
 };
 
 } // namespace pizzacore::json

@@ -4,6 +4,7 @@
 #include <PizzaCore/Foundation/PCError.hpp>
 #include <PizzaCore/Json/Json.hpp>
 #include <PizzaCore/Json/Reader.hpp>
+#include <PizzaCore/Persistence/AtomicFile.hpp>
 
 #include <openssl/evp.h>
 #include <simdjson.h>
@@ -12,6 +13,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -175,7 +177,263 @@ std::string unwrapParsed(simdjson::simdjson_result<simdjson::dom::element> parse
     return std::move(*document);
 }
 
+// Follows a file, piece by piece, through the form wrap writes: the fixed beginning, the payload
+// as Base64 with escaped slashes (decoded and hashed as it goes), then the fixed text around the
+// digest. It is at least as strict as unwrapCanonical, so a file it takes for the written form is
+// one unwrapCanonical reads the same way. The decoded document is either kept, in a buffer as
+// large as the payload can be, or only hashed and dropped piece by piece.
+class WrittenForm {
+public:
+    // With `keep`, the document is decoded into it; `capacity` is the most it can take (three
+    // quarters of the file's size will do).
+    explicit WrittenForm(std::string* keep = nullptr, std::size_t capacity = 0)
+        : context_(EVP_MD_CTX_new(), EVP_MD_CTX_free)
+        , keep_(keep) {
+        if (!context_ || EVP_DigestInit_ex(context_.get(), EVP_sha256(), nullptr) != 1)
+            throw std::runtime_error("No se pudo calcular el resumen SHA-256.");
+        if (keep_) {
+            keep_->clear();
+            keep_->reserve(capacity + simdjson::SIMDJSON_PADDING);
+            keep_->resize(capacity);
+            start_ = keep_->data();
+            end_ = start_ + capacity;
+        } else {
+            start_ = scratch_.data();
+            end_ = start_ + scratch_.size();
+        }
+        out_ = hashed_ = start_;
+    }
+
+    void feed(std::string_view bytes) {
+        const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+        const auto* const end = p + bytes.size();
+        while (p < end && phase_ != Phase::other) {
+            // Whole groups of four plain Base64 characters, the bulk of the file, go the short way.
+            if (phase_ == Phase::payload && !escape_ && count_ == 0) {
+                for (; end - p >= 4 && end_ - out_ >= 3; p += 4) {
+                    const unsigned a = Base64::values[p[0]], b = Base64::values[p[1]],
+                                   c = Base64::values[p[2]], d = Base64::values[p[3]];
+                    if ((a | b | c | d) & 0x80) break;
+                    const unsigned v = a << 18 | b << 12 | c << 6 | d;
+                    out_[0] = static_cast<char>(v >> 16);
+                    out_[1] = static_cast<char>(v >> 8);
+                    out_[2] = static_cast<char>(v);
+                    out_ += 3;
+                }
+                if (!keep_ && end_ - out_ < 3) flush();
+                if (p == end) break;
+            }
+            step(*p++);
+        }
+        flush();
+    }
+
+    // After the whole file: whether it was the written form, and then whether its digest matches.
+    enum class Verdict { other, matching, mismatching };
+    Verdict finish() {
+        if (phase_ != Phase::tail || tail_.size() != middle.size() + 64 + suffix.size() ||
+            !tail_.starts_with(middle) || !tail_.ends_with(suffix))
+            return Verdict::other;
+        const std::string_view digest = std::string_view(tail_).substr(middle.size(), 64);
+        if (!std::all_of(digest.begin(), digest.end(),
+                         [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); }))
+            return Verdict::other;
+        flush();
+        Digest computed{};
+        unsigned int length = 0;
+        if (EVP_DigestFinal_ex(context_.get(), computed.data(), &length) != 1 || length != computed.size())
+            throw std::runtime_error("No se pudo calcular el resumen SHA-256.");
+        return hex(computed) == digest ? Verdict::matching : Verdict::mismatching;
+    }
+
+private:
+    enum class Phase { prefix, payload, padded, tail, other };
+
+    void step(unsigned char c) {
+        switch (phase_) {
+        case Phase::prefix:
+            if (c != static_cast<unsigned char>(prefix[matched_])) return fail();
+            if (++matched_ == prefix.size()) phase_ = Phase::payload;
+            return;
+        case Phase::payload:
+            if (escape_) {
+                // The only escape Base64 text can hold is "\/".
+                if (c != '/') return fail();
+                escape_ = false;
+            } else if (c == '\\') {
+                escape_ = true;
+                return;
+            } else if (c == '"') {
+                if (count_ != 0) return fail();
+                return endPayload();
+            } else if (c == '=') {
+                // Padding completes the last group: one "=" after three characters, two after two.
+                if (count_ < 2) return fail();
+                padding_ = 1;
+                phase_ = Phase::padded;
+                if (count_ == 3) return completePadded();
+                return;
+            }
+            if (Base64::values[c] & 0x80) return fail();
+            group_[count_++] = Base64::values[c];
+            if (count_ == 4) {
+                const unsigned v = group_[0] << 18 | group_[1] << 12 | group_[2] << 6 | group_[3];
+                put(static_cast<char>(v >> 16));
+                put(static_cast<char>(v >> 8));
+                put(static_cast<char>(v));
+                count_ = 0;
+            }
+            return;
+        case Phase::padded:
+            if (padding_ == 1 && count_ == 2 && c == '=') {
+                padding_ = 2;
+                return completePadded();
+            }
+            if (c == '"' && count_ == 0) return endPayload();
+            return fail();
+        case Phase::tail:
+            if (tail_.size() == middle.size() + 64 + suffix.size()) return fail();
+            tail_.push_back(static_cast<char>(c));
+            return;
+        case Phase::other:
+            return;
+        }
+    }
+
+    // The quote that ends the payload is the first character of the text around the digest.
+    void endPayload() {
+        phase_ = Phase::tail;
+        tail_.push_back('"');
+    }
+
+    void completePadded() {
+        const unsigned c = padding_ == 1 ? group_[2] : 0;
+        const unsigned v = group_[0] << 18 | group_[1] << 12 | c << 6;
+        // The unused low bits must be zero, as unwrapCanonical requires.
+        if ((padding_ == 2 && (v & 0xFFFF)) || (padding_ == 1 && (v & 0xFF))) return fail();
+        put(static_cast<char>(v >> 16));
+        if (padding_ == 1) put(static_cast<char>(v >> 8));
+        count_ = 0;
+    }
+
+    void put(char byte) {
+        if (out_ == end_) {
+            // Only a kept document can run out of room: the file grew while it was read.
+            if (keep_) return fail();
+            flush();
+        }
+        *out_++ = byte;
+    }
+    // Hashes what was decoded since the last time; without a kept document the room is reused.
+    void flush() {
+        EVP_DigestUpdate(context_.get(), hashed_, static_cast<std::size_t>(out_ - hashed_));
+        hashed_ = out_;
+        if (!keep_) out_ = hashed_ = start_;
+    }
+    void fail() { phase_ = Phase::other; }
+
+public:
+    // The size of the kept document so far.
+    std::size_t decodedSize() const { return static_cast<std::size_t>(out_ - start_); }
+    // Whether the file already left the written form.
+    bool strayed() const { return phase_ == Phase::other; }
+
+private:
+    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context_;
+    Phase phase_ = Phase::prefix;
+    std::size_t matched_ = 0;
+    bool escape_ = false;
+    unsigned group_[4] = {};
+    std::size_t count_ = 0;
+    int padding_ = 0;
+    std::string* keep_;
+    std::array<char, 1 << 16> scratch_{};
+    char* start_ = nullptr;
+    char* end_ = nullptr;
+    char* out_ = nullptr;
+    char* hashed_ = nullptr;
+    std::string tail_;
+};
+
+// The length of the UTF-8 sequence a lead byte starts, 0 for a continuation byte.
+std::size_t sequenceLength(unsigned char c) {
+    if (c < 0x80) return 1;
+    if (c < 0xC0) return 0;
+    if (c < 0xE0) return 2;
+    if (c < 0xF0) return 3;
+    return 4;
+}
+
 } // namespace
+
+std::optional<std::string> readWrittenForm(int fd, const std::filesystem::path& path, std::size_t size) {
+    std::string document;
+    WrittenForm form(&document, size / 4 * 3 + 3);
+    // Pieces large enough for few system calls, small enough to be hashed while in the cache.
+    std::vector<char> buffer(std::size_t(4) << 20);
+    while (!form.strayed()) {
+        const ssize_t got = ::read(fd, buffer.data(), buffer.size());
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            throw std::filesystem::filesystem_error("No se pudo leer el archivo", path,
+                                                    std::error_code(errno, std::generic_category()));
+        }
+        if (got == 0) break;
+        form.feed(std::string_view(buffer.data(), static_cast<std::size_t>(got)));
+    }
+    switch (form.finish()) {
+    case WrittenForm::Verdict::matching:
+        document.resize(form.decodedSize());
+        return document;
+    case WrittenForm::Verdict::mismatching:
+        throw PCError::invalid(std::string(integrityMessage));
+    case WrittenForm::Verdict::other:
+        break;
+    }
+    return std::nullopt;
+}
+
+void screen(int fd, const std::filesystem::path& path) {
+    const auto refuse = [] { throw PCError::invalid(std::string(integrityMessage)); };
+    WrittenForm form;
+    // Room for the piece and for the start of a UTF-8 sequence cut at the end of the one before.
+    constexpr std::size_t piece = std::size_t(1) << 20;
+    std::vector<char> buffer(piece + 4);
+    std::size_t carried = 0;
+    bool started = false;
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer.data() + carried, piece);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            throw std::filesystem::filesystem_error("No se pudo leer el archivo", path,
+                                                    std::error_code(errno, std::generic_category()));
+        }
+        if (got == 0) break;
+        const std::string_view fresh(buffer.data() + carried, static_cast<std::size_t>(got));
+        if (!started) {
+            const std::size_t first = fresh.find_first_not_of(" \t\n\r");
+            if (first != std::string_view::npos) {
+                if (fresh[first] != '{') refuse();
+                started = true;
+            }
+        }
+        form.feed(fresh);
+        // A sequence cut at the end of the piece waits for the rest of its bytes.
+        std::size_t end = carried + static_cast<std::size_t>(got);
+        std::size_t cut = end;
+        for (std::size_t back = 1; back <= 3 && back <= end; ++back) {
+            const std::size_t length = sequenceLength(static_cast<unsigned char>(buffer[end - back]));
+            if (length == 0) continue;
+            if (length > back) cut = end - back;
+            break;
+        }
+        if (!simdjson::validate_utf8(buffer.data(), cut)) refuse();
+        carried = end - cut;
+        std::memmove(buffer.data(), buffer.data() + cut, carried);
+    }
+    if (!started || carried != 0) refuse();
+    if (form.finish() == WrittenForm::Verdict::mismatching) refuse();
+}
 
 Digest sha256(std::string_view bytes) {
     Digest digest{};
@@ -211,13 +469,35 @@ std::string wrap(std::string_view document) {
     return out;
 }
 
-std::optional<Digest> fileSha256(const std::filesystem::path& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        if (errno == ENOENT) return std::nullopt;
-        throw std::filesystem::filesystem_error("No se pudo abrir el archivo", path,
-                                                std::error_code(errno, std::generic_category()));
+void wrapTo(std::string_view document, const std::function<void(std::string_view)>& emit) {
+    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+    if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1)
+        throw std::runtime_error("No se pudo calcular el resumen SHA-256.");
+    // Pieces of a multiple of three bytes encode exactly as the whole; each is hashed and encoded
+    // while it is in the cache, and the text is written before the next one is made.
+    constexpr std::size_t piece = 3 * (std::size_t(1) << 19);
+    std::string text(prefix);
+    text.reserve(piece / 3 * 8 + prefix.size());
+    for (std::size_t at = 0; at < document.size(); at += piece) {
+        const std::string_view part = document.substr(at, piece);
+        EVP_DigestUpdate(context.get(), part.data(), part.size());
+        Base64::append(text, {reinterpret_cast<const std::uint8_t*>(part.data()), part.size()}, true);
+        emit(text);
+        text.clear();
     }
+    Digest digest{};
+    unsigned int length = 0;
+    if (EVP_DigestFinal_ex(context.get(), digest.data(), &length) != 1 || length != digest.size())
+        throw std::runtime_error("No se pudo calcular el resumen SHA-256.");
+    text.append(middle);
+    text.append(hex(digest));
+    text.append(suffix);
+    emit(text);
+}
+
+std::optional<Digest> fileSha256(const std::filesystem::path& path) {
+    const int fd = AtomicFile::openRegular(path);
+    if (fd < 0) return std::nullopt;
     std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(), EVP_MD_CTX_free);
     if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) {
         ::close(fd);

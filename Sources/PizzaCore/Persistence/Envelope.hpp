@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -21,13 +22,17 @@ inline constexpr std::int64_t currentVersion = 1;
 
 Digest sha256(std::string_view bytes);
 // The digest of a file's content, read in pieces; nothing when the file does not exist. Read
-// failures throw std::filesystem::filesystem_error.
+// failures throw std::filesystem::filesystem_error; what is not a regular file is refused with
+// PCError before anything is read.
 std::optional<Digest> fileSha256(const std::filesystem::path& path);
 // 64 lower-case hexadecimal digits.
 std::string hex(const Digest& digest);
 
 // The envelope bytes holding `document`.
 std::string wrap(std::string_view document);
+// The same bytes handed to `emit` in pieces of a few megabytes, so that the whole envelope text
+// is never held in memory.
+void wrapTo(std::string_view document, const std::function<void(std::string_view)>& emit);
 
 // The document bytes held by an envelope, once its format, version and digest are right. JSON
 // failures (including a payload that is not Base64) throw JSONError; a foreign format, another
@@ -38,5 +43,19 @@ std::string wrap(std::string_view document);
 std::string unwrap(std::string_view envelope);
 // The same, always through the JSON reader.
 std::string unwrapJSON(std::string_view envelope);
+
+// Reads the open file of `size` bytes from its current position when it holds the form wrap
+// writes, decoding the payload piece by piece as it is read, so the file is never held whole:
+// gives the document bytes (with the JSON reader's padding after them), or fails with the
+// integrity message when the digest does not match. Gives nothing when the file is in any other
+// form; the caller then reads it again from the start with unwrap.
+std::optional<std::string> readWrittenForm(int fd, const std::filesystem::path& path, std::size_t size);
+
+// Reads the open file from its current position to its end in pieces, holding little of it in
+// memory, and refuses with PCError (the integrity message) what cannot be an envelope: a file
+// whose first character outside white space is not "{", text that is not UTF-8, and the form wrap
+// writes with a digest that does not match its payload. Anything else passes; unwrap decides.
+// Read failures throw std::filesystem::filesystem_error.
+void screen(int fd, const std::filesystem::path& path);
 
 } // namespace pizzacore::Envelope

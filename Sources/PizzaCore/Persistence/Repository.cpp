@@ -8,10 +8,13 @@
 #include <PizzaCore/Persistence/Envelope.hpp>
 
 #include <algorithm>
+#include <cerrno>
 #include <string>
+#include <system_error>
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace pizzacore {
@@ -26,17 +29,47 @@ constexpr std::string_view activeArchiveMessage = "No se puede reemplazar un arc
                                                   "copia. La recuperación fiscal requiere conservar "
                                                   "la cadena completa sin retroceder series ni registros.";
 
+constexpr std::string_view unwritableTextMessage =
+    "Un texto de los datos no es UTF-8 válido y no se puede guardar sin cambiarlo. No se ha guardado "
+    "nada.";
+
 // The data file, its previous copy and the pre-restore copies are readable by the user only.
 constexpr mode_t privateMode = 0600;
 
 // The document held by envelope bytes that have the JSON reader's padding after their end.
 Database decodeChecked(std::string document) {
-    Database db = fromJSON<Database>(document);
+    Database db = fromJSON<Database>(std::move(document));
     if (db.schemaVersion != 1)
         throw PCError::invalid("Formato de datos no compatible (" + std::to_string(db.schemaVersion) +
                                "). Actualiza Velmora; los datos originales se conservan.");
     Repository::validate(db);
     return db;
+}
+
+// The JSON of a valid document, exactly as it will read back: text the writer would have to
+// repair could, for instance, turn two different identifiers into the same one and leave a file
+// that no load accepts.
+std::string documentBytes(const Database& db) {
+    Repository::validate(db);
+    std::optional<std::string> document = toExactJSON(db);
+    if (!document) throw PCError::invalid(std::string(unwritableTextMessage));
+    return std::move(*document);
+}
+
+// The document bytes of the open envelope file: decoded piece by piece when the file is in the
+// written form, so that its text is never held whole; otherwise read whole and unwrapped.
+std::string readDocument(int fd, const fs::path& path) {
+    struct stat status {};
+    if (::fstat(fd, &status) != 0)
+        throw fs::filesystem_error("No se pudo leer el archivo", path,
+                                   std::error_code(errno, std::generic_category()));
+    if (std::optional<std::string> document =
+            Envelope::readWrittenForm(fd, path, static_cast<std::size_t>(status.st_size)))
+        return std::move(*document);
+    if (::lseek(fd, 0, SEEK_SET) != 0)
+        throw fs::filesystem_error("No se pudo leer el archivo", path,
+                                   std::error_code(errno, std::generic_category()));
+    return Envelope::unwrap(AtomicFile::readAll(fd, path));
 }
 
 } // namespace
@@ -45,10 +78,14 @@ Repository::Repository(fs::path directory, bool lock)
     : directory_(std::move(directory)) {
     createPrivateDirectories(directory_);
     if (!lock) return;
-    // Close-on-exec, so that a program this process starts never inherits the lock.
-    const int fd = ::open((directory_ / ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    // Close-on-exec, so that a program this process starts never inherits the lock. A link where
+    // the lock should be is refused rather than followed: a dangling one would create a file
+    // wherever it points. Non-blocking, so that a named pipe there cannot hold the open.
+    const int fd =
+        ::open((directory_ / ".lock").c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
     if (fd < 0) throw PCError::invalid(std::string(instanceMessage));
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         ::close(fd);
         throw PCError::invalid(std::string(instanceMessage));
     }
@@ -77,47 +114,81 @@ Database Repository::decode(std::string_view bytes) {
 }
 
 std::string Repository::encode(const Database& db) {
-    validate(db);
-    return Envelope::wrap(toJSON(db));
+    return Envelope::wrap(documentBytes(db));
 }
 
 Database Repository::load() const {
-    std::optional<std::string> stored = AtomicFile::read(file());
-    if (!stored) return Database();
-    Database db = decodeChecked(Envelope::unwrap(*stored));
-    known_ = Envelope::sha256(*stored);
+    known_.reset();
+    const int fd = AtomicFile::openRegular(file());
+    if (fd < 0) return Database();
+    std::string document;
+    std::optional<AtomicFile::FileIdentity> identity;
+    try {
+        const std::optional<AtomicFile::FileIdentity> before = AtomicFile::settledIdentity(fd);
+        document = readDocument(fd, file());
+        // A file that changed while it was read is not known, whatever it now holds.
+        if (before && AtomicFile::identity(fd) == before) identity = before;
+    } catch (...) {
+        ::close(fd);
+        throw;
+    }
+    ::close(fd);
+    Database db = decodeChecked(std::move(document));
+    known_ = identity;
     return db;
 }
 
 void Repository::save(const Database& db) {
-    const std::string bytes = encode(db);
-    // The stored file must be one this system can read. When its digest is that of the bytes
-    // this repository last wrote or accepted, it is; anything else is read and checked in full.
-    if (const std::optional<Envelope::Digest> digest = Envelope::fileSha256(file())) {
-        if (!known_ || *digest != *known_) {
-            known_.reset();
-            if (const std::optional<std::string> stored = AtomicFile::read(file()))
-                decodeChecked(Envelope::unwrap(*stored));
+    const std::string document = documentBytes(db);
+    // The stored file must be one this system can read. When it is exactly the file this
+    // repository last wrote or checked, it is; anything else is read and checked in full.
+    if (!known_ || AtomicFile::identity(file()) != known_) {
+        known_.reset();
+        const int fd = AtomicFile::openRegular(file());
+        if (fd >= 0) {
+            try {
+                decodeChecked(readDocument(fd, file()));
+            } catch (...) {
+                ::close(fd);
+                throw;
+            }
+            ::close(fd);
         }
-        AtomicFile::replaceWithCopy(file(), previousFile(), privateMode);
     }
-    // Until the new bytes are in place the stored file is not known; a failure below leaves the
+    AtomicFile::replaceWithCopy(file(), previousFile(), privateMode);
+    // Until the new file is in place the stored file is not known; a failure below leaves the
     // next save to check it in full.
     known_.reset();
-    AtomicFile::write(file(), bytes, privateMode);
-    known_ = Envelope::sha256(bytes);
+    known_ = AtomicFile::writeWith(file(), privateMode,
+                                   [&](const AtomicFile::Emit& emit) { Envelope::wrapTo(document, emit); });
 }
 
 void Repository::exportTo(const Database& db, const fs::path& path) {
-    AtomicFile::write(path, encode(db));
+    const std::string document = documentBytes(db);
+    AtomicFile::writeWith(path, std::nullopt,
+                          [&](const AtomicFile::Emit& emit) { Envelope::wrapTo(document, emit); });
 }
 
 Database Repository::restore(const fs::path& path, const Database& current, Instant now) {
-    const std::optional<std::string> backup = AtomicFile::read(path);
-    if (!backup)
+    const int fd = AtomicFile::openRegular(path);
+    if (fd < 0)
         throw fs::filesystem_error("No se pudo abrir la copia", path,
                                    std::make_error_code(std::errc::no_such_file_or_directory));
-    Database restored = decodeChecked(Envelope::unwrap(*backup));
+    std::string document;
+    try {
+        // Any file can be chosen: one that cannot be an envelope is refused after a pass that
+        // holds little of it in memory, before the whole of it is read.
+        Envelope::screen(fd, path);
+        if (::lseek(fd, 0, SEEK_SET) != 0)
+            throw fs::filesystem_error("No se pudo leer el archivo", path,
+                                       std::error_code(errno, std::generic_category()));
+        document = readDocument(fd, path);
+    } catch (...) {
+        ::close(fd);
+        throw;
+    }
+    ::close(fd);
+    Database restored = decodeChecked(std::move(document));
 
     const fs::path copy = directory_ / ("Antes-de-restaurar-" + Uuid::random().text() + ".velmorabackup");
     AtomicFile::write(copy, encode(current), privateMode);

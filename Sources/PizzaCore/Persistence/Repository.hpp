@@ -6,10 +6,9 @@
 
 #include <PizzaCore/Foundation/Instant.hpp>
 #include <PizzaCore/Models/Database.hpp>
+#include <PizzaCore/Persistence/AtomicFile.hpp>
 #include <PizzaCore/Persistence/DataDirectory.hpp>
 
-#include <array>
-#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -39,37 +38,42 @@ public:
     // The stored document, checked by decode; a new Database() when there is no "Velmora.json".
     Database load() const;
 
-    // Encodes (and so validates) the document, checks the stored file (it must decode), keeps its
-    // exact bytes as "Velmora.previous.json", and replaces "Velmora.json" atomically (mode 0600).
+    // Encodes (and so validates) the document, checks the stored file (it must decode, unless it
+    // is exactly the file this repository last wrote or checked), keeps its exact bytes as
+    // "Velmora.previous.json", and replaces "Velmora.json" atomically (mode 0600), writing the
+    // envelope piece by piece.
     // A failure leaves "Velmora.json" as it was, and "Velmora.previous.json" either as it was or,
     // when only the final write failed, equal to the unchanged "Velmora.json".
     void save(const Database& db);
 
-    // Writes the envelope of the document to `path` atomically.
+    // Writes the envelope of the document to `path` atomically; a pipe, device or folder of that
+    // name is refused, never replaced.
     void exportTo(const Database& db, const std::filesystem::path& path);
 
     // Replaces the stored document with the backup at `path` after writing the current document
     // to a pre-restore copy "Antes-de-restaurar-<UUID>.velmorabackup" in the directory. The order
     // numbering never goes backwards; the restore is recorded in the restored document's audit.
-    // Returns the restored document, already saved.
+    // Returns the restored document, already saved. Only a regular file is read, and one that
+    // cannot be an envelope is refused after a first pass that holds little of it in memory.
     Database restore(const std::filesystem::path& path, const Database& current,
                      Instant now = Instant::now());
 
     // The document held by an envelope's bytes: format, version, digest, schemaVersion and the
     // integrity validation. Throws PCError or JSONError.
     static Database decode(std::string_view bytes);
-    // The envelope bytes for a valid document; validates first.
+    // The envelope bytes for a valid document; validates first. A document holding text that is
+    // not valid UTF-8 is refused (PCError): it could not be written without changing it.
     static std::string encode(const Database& db);
     // The integrity validation of a document. Throws PCError.
     static void validate(const Database& db);
 
 private:
-    using Digest = std::array<std::uint8_t, 32>;
-
     std::filesystem::path directory_;
     int lockFD_ = -1;
-    // The SHA-256 of the whole file content this repository last wrote or loaded and validated.
-    mutable std::optional<Digest> known_;
+    // The identity of "Velmora.json" as this repository last wrote it or read and checked it
+    // whole. A stored file with exactly this identity is known to decode and is not read again;
+    // any other is read and checked in full.
+    mutable std::optional<AtomicFile::FileIdentity> known_;
 };
 
 } // namespace pizzacore

@@ -5,6 +5,7 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPageSize>
 #include <QPrintDialog>
@@ -67,6 +68,10 @@ std::optional<int> QtPlatformServices::confirm(const Confirmation& confirmation)
     box.setWindowTitle(QStringLiteral("Velmora"));
     box.setText(confirmation.message);
     box.setInformativeText(confirmation.informative);
+    // Messages can quote what the operator typed (names, notes): shown as written, never as markup.
+    box.setTextFormat(Qt::PlainText);
+    if (auto* informative = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel")))
+        informative->setTextFormat(Qt::PlainText);
     std::vector<QPushButton*> buttons;
     for (qsizetype index = 0; index < confirmation.buttons.size(); ++index) {
         // The first button is the one the alert proposes; the others decline.

@@ -7,8 +7,8 @@
 #include <PizzaCore/Persistence/DataDirectory.hpp>
 #include <PizzaCore/Persistence/Repository.hpp>
 
+#include <algorithm>
 #include <cerrno>
-#include <limits>
 #include <new>
 #include <string>
 #include <string_view>
@@ -206,11 +206,14 @@ bool AppStore::saveDraft() {
 
 void AppStore::tick() {
     if (fatal_ || !repository_) return;
-    const pizzacore::Instant due = db_.sessions.empty()
-                                       ? pizzacore::Instant{std::numeric_limits<double>::lowest()}
-                                       : db_.sessions.back().scheduledEnd;
+    // Reconciling changes something only when no session is open or the open one has reached its
+    // scheduled end; any other tick would save an unchanged document. The open session need not
+    // be the last one listed (a restored or hand-edited document can order them otherwise).
+    const auto& sessions = db_.sessions;
+    const auto open = std::find_if(sessions.begin(), sessions.end(),
+                                   [](const pizzacore::Session& session) { return !session.closed; });
     const pizzacore::Instant now = clock_.now();
-    if (now < due) return;
+    if (open != sessions.end() && now < open->scheduledEnd) return;
     if (const Outcome outcome = transact([now](pizzacore::Database& db) { db.reconcile(now); }); !outcome)
         setMessage(outcome.failure);
 }

@@ -53,6 +53,8 @@ Sidebar::Sidebar(AppStore& store, QWidget* parent)
     scaleFont(*name, 1.35, true);
 
     business_->setObjectName(QStringLiteral("businessName"));
+    // Typed by the operator: shown as written, never read as markup.
+    business_->setTextFormat(Qt::PlainText);
     scaleFont(*business_, 0.93, false);
     makeSecondary(*business_);
     business_->setWordWrap(true);
