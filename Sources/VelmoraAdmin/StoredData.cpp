@@ -49,15 +49,21 @@ StoredFile locate(const fs::path& location) {
 }
 
 std::string readWhole(const fs::path& file) {
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so that a named pipe in the file's place is refused instead of waited on.
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
         const int code = errno;
         throw Refusal("No se pudo leer " + shown(file) + ": " + systemReason(code) + ".");
     }
     std::string bytes;
     struct stat status {};
-    if (::fstat(fd, &status) == 0 && status.st_size > 0)
-        bytes.reserve(static_cast<std::size_t>(status.st_size));
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(fd);
+        throw Refusal(shown(file) +
+                      " no es un archivo normal (es una tubería, un dispositivo o un socket). No se ha "
+                      "leído nada.");
+    }
+    if (status.st_size > 0) bytes.reserve(static_cast<std::size_t>(status.st_size));
     char buffer[1 << 16];
     for (;;) {
         const ssize_t count = ::read(fd, buffer, sizeof buffer);

@@ -324,6 +324,14 @@ TEST(AdminRefusals, DamagedAndMissingDataAreRefusedWordForWord) {
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "No existe " + missing.string() + ".\n");
     EXPECT_FALSE(fs::exists(missing.parent_path())) << "a mistyped path is never created";
+
+    // A named pipe in the data file's place is refused at once instead of waited on.
+    const fs::path piped = temporary.path() / "piped";
+    fs::create_directory(piped);
+    ASSERT_EQ(::mkfifo((piped / "Velmora.json").c_str(), 0600), 0);
+    const Outcome pipe = admin({"verificar", piped.string()});
+    EXPECT_EQ(pipe.status, 1);
+    EXPECT_NE(pipe.err.find("no es un archivo normal"), std::string::npos) << pipe.err;
 }
 
 TEST_F(AdminData, MisuseEndsWithStatusTwoAndASpanishExplanation) {
