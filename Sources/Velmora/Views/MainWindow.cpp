@@ -4,6 +4,7 @@
 #include <Velmora/Stores/AppStore.hpp>
 #include <Velmora/Views/Components.hpp>
 #include <Velmora/Views/FatalView.hpp>
+#include <Velmora/Views/FiscalView.hpp>
 #include <Velmora/Views/Sidebar.hpp>
 
 #include <QGuiApplication>
@@ -66,7 +67,7 @@ QWidget* MainWindow::makeSection(std::size_t position, QWidget* parent) {
         break;
 
     case 5: // Facturación
-        break;
+        return new FiscalView(store_, parent);
 
     default:
         break;
