@@ -153,15 +153,14 @@ InvoiceEditor::InvoiceEditor(AppStore& store, pizzacore::InvoiceProposal proposa
     layout->addLayout(linesHeading);
     lines_ = new QVBoxLayout;
     layout->addLayout(lines_);
-    for (const pizzacore::FiscalLine& line : proposal_.lines)
-        addRow(line);
-
     totals_ = new QLabel(body);
     totals_->setObjectName(QStringLiteral("totals"));
     totals_->setWordWrap(true);
     totals_->setAlignment(Qt::AlignRight);
     layout->addWidget(totals_);
     layout->addStretch();
+    for (const pizzacore::FiscalLine& line : proposal_.lines)
+        addRow(line);
 
     error_ = new QLabel(this);
     error_->setObjectName(QStringLiteral("error"));
@@ -350,6 +349,7 @@ void InvoiceEditor::kindChanged() {
 }
 
 void InvoiceEditor::refreshTotals() {
+    if (!totals_) return; // rows made while the sheet is being built
     for (const LineRow& row : rows_)
         if (const auto* shown = line(row.id)) row.gross->setText(money(shown->gross()));
     const bool everyRate = std::all_of(proposal_.lines.begin(), proposal_.lines.end(),

@@ -67,18 +67,18 @@ private:
     std::string currency_;
     std::vector<LineRow> rows_;
 
-    QComboBox* kind_;
-    QWidget* correction_;
-    QComboBox* correctionOf_;
-    QLineEdit* reason_;
-    QLineEdit* recipientName_;
-    QLineEdit* recipientTaxID_;
-    QLineEdit* recipientAddress_;
-    QLineEdit* recipientCountry_;
-    QDateEdit* operationDate_;
-    QVBoxLayout* lines_;
-    QLabel* totals_;
-    QLabel* error_;
+    QComboBox* kind_ = nullptr;
+    QWidget* correction_ = nullptr;
+    QComboBox* correctionOf_ = nullptr;
+    QLineEdit* reason_ = nullptr;
+    QLineEdit* recipientName_ = nullptr;
+    QLineEdit* recipientTaxID_ = nullptr;
+    QLineEdit* recipientAddress_ = nullptr;
+    QLineEdit* recipientCountry_ = nullptr;
+    QDateEdit* operationDate_ = nullptr;
+    QVBoxLayout* lines_ = nullptr;
+    QLabel* totals_ = nullptr;
+    QLabel* error_ = nullptr;
 };
 
 } // namespace velmora
