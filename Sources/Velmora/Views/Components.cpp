@@ -36,6 +36,9 @@ constexpr std::array symbolIcons{
     SymbolIcon{"doc.text", {"x-office-document", "text-x-generic", ""}, ":/icons/invoices.png"},
     SymbolIcon{"lock.shield", {"security-high", "channel-secure", ""}, ":/icons/lock-shield.png"},
     SymbolIcon{
+        "person.crop.circle.badge.plus", {"contact-new", "list-add-user", ""}, ":/icons/customers.png"},
+    SymbolIcon{"menucard", {"accessories-dictionary", "view-list-details", ""}, ":/icons/products.png"},
+    SymbolIcon{
         "externaldrive.badge.exclamationmark", {"drive-harddisk", "", ""}, ":/icons/storage-error.png"},
 };
 

@@ -3,8 +3,11 @@
 #include <Velmora/Services/PlatformServices.hpp>
 #include <Velmora/Stores/AppStore.hpp>
 #include <Velmora/Views/Components.hpp>
+#include <Velmora/Views/CustomersView.hpp>
 #include <Velmora/Views/FatalView.hpp>
 #include <Velmora/Views/FiscalView.hpp>
+#include <Velmora/Views/ProductsView.hpp>
+#include <Velmora/Views/SessionsView.hpp>
 #include <Velmora/Views/Sidebar.hpp>
 
 #include <QGuiApplication>
@@ -58,13 +61,13 @@ QWidget* MainWindow::makeSection(std::size_t position, QWidget* parent) {
         break;
 
     case 2: // Clientes
-        break;
+        return new CustomersView(store_, parent);
 
     case 3: // Productos
-        break;
+        return new ProductsView(store_, thumbnails_, parent);
 
     case 4: // Jornadas y caja
-        break;
+        return new SessionsView(store_, parent);
 
     case 5: // Facturación
         return new FiscalView(store_, parent);
