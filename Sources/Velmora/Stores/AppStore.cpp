@@ -113,6 +113,7 @@ AppStore::~AppStore() = default;
 void AppStore::start() {
     if (started_) return;
     started_ = true;
+    connect(this, &AppStore::dbChanged, this, &AppStore::keepDailyBackup);
     try {
         resolvedDirectory_ = requestedDirectory_ ? *requestedDirectory_ : pizzacore::dataDirectory();
         repository_ = std::make_unique<pizzacore::Repository>(*resolvedDirectory_, true);
