@@ -4,6 +4,7 @@
 
 #include <Velmora/Services/TicketService.hpp>
 #include <Velmora/Stores/AppStore.hpp>
+#include <Velmora/Views/InvoiceEditor.hpp>
 #include <Velmora/Views/OrderDetail.hpp>
 #include <Velmora/Views/OrdersModel.hpp>
 #include <Velmora/Views/OrdersView.hpp>
@@ -340,6 +341,30 @@ TEST_F(OrdersViewTest, PreparationPickerChangesTheStateAndCancelledOrdersShowThe
     EXPECT_TRUE(child<QWidget>("paidBlock").isHidden());
     EXPECT_TRUE(child<QPushButton>("cancelOrder").isHidden());
     EXPECT_EQ(view_->model().data(view_->model().index(0), OrdersModel::StatusRole).toString(), "Anulado");
+}
+
+TEST_F(OrdersViewTest, PrepareInvoiceOpensTheEditorOnANewProposalFromTheOrder) {
+    confirm({{"Ana", "600 000 001"}}, 2);
+    select(1);
+    child<QPushButton>("prepareInvoice").click();
+    auto* editor = view_->findChild<velmora::InvoiceEditor*>();
+    ASSERT_NE(editor, nullptr);
+    EXPECT_TRUE(editor->isVisible());
+    EXPECT_EQ(editor->proposal().orderID, order(1).id);
+    ASSERT_EQ(editor->proposal().lines.size(), 1u);
+    EXPECT_EQ(editor->proposal().lines[0].quantity, 2);
+    EXPECT_EQ(editor->proposal().lines[0].unitGross, 1250);
+    // Nothing is stored until the editor saves; each press prepares a new proposal.
+    EXPECT_TRUE(store_->db().fiscalState().proposals.empty());
+    auto* rate = editor->findChild<QComboBox*>(QStringLiteral("rate"));
+    ASSERT_NE(rate, nullptr);
+    rate->setCurrentIndex(rate->findData(qlonglong{1000}));
+    editor->findChild<QPushButton*>(QStringLiteral("saveProposal"))->click();
+    ASSERT_EQ(store_->db().fiscalState().proposals.size(), 1u);
+    child<QPushButton>("prepareInvoice").click();
+    const auto editors = view_->findChildren<velmora::InvoiceEditor*>();
+    ASSERT_FALSE(editors.empty());
+    EXPECT_NE(editors.back()->proposal().id, store_->db().fiscalState().proposals[0].id);
 }
 
 TEST_F(OrdersViewTest, CancellationSheetNeedsAReasonAndStaysOpenOnARefusal) {

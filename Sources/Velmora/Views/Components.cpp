@@ -33,6 +33,8 @@ constexpr std::array symbolIcons{
     SymbolIcon{"chart.bar.fill", {"office-chart-bar", "x-office-spreadsheet", ""}, ":/icons/sessions.png"},
     SymbolIcon{"doc.text.fill", {"x-office-document", "text-x-generic", ""}, ":/icons/invoices.png"},
     SymbolIcon{"photo", {"image-x-generic", "", ""}, ":/icons/photo.png"},
+    SymbolIcon{"doc.text", {"x-office-document", "text-x-generic", ""}, ":/icons/invoices.png"},
+    SymbolIcon{"lock.shield", {"security-high", "channel-secure", ""}, ":/icons/lock-shield.png"},
     SymbolIcon{
         "person.crop.circle.badge.plus", {"contact-new", "list-add-user", ""}, ":/icons/customers.png"},
     SymbolIcon{"menucard", {"accessories-dictionary", "view-list-details", ""}, ":/icons/products.png"},

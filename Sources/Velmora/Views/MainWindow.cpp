@@ -5,6 +5,7 @@
 #include <Velmora/Views/Components.hpp>
 #include <Velmora/Views/CustomersView.hpp>
 #include <Velmora/Views/FatalView.hpp>
+#include <Velmora/Views/FiscalView.hpp>
 #include <Velmora/Views/OrdersView.hpp>
 #include <Velmora/Views/ProductsView.hpp>
 #include <Velmora/Views/SessionsView.hpp>
@@ -70,7 +71,7 @@ QWidget* MainWindow::makeSection(std::size_t position, QWidget* parent) {
         return new SessionsView(store_, parent);
 
     case 5: // Facturación
-        break;
+        return new FiscalView(store_, parent);
 
     default:
         break;

@@ -6,6 +6,7 @@
 #include <Velmora/Views/CancelOrderDialog.hpp>
 #include <Velmora/Views/Components.hpp>
 #include <Velmora/Views/Formatting.hpp>
+#include <Velmora/Views/InvoiceEditor.hpp>
 
 #include <PizzaCore/Fiscal/FiscalMoney.hpp>
 #include <PizzaCore/Foundation/PCError.hpp>
@@ -575,10 +576,20 @@ void OrderDetail::openCancellation() {
     dialog->open();
 }
 
-// The invoice proposal of the fiscal section starts from the order; until the order detail opens
-// the proposal editor itself, the button takes the operator to that section.
+// A new proposal prepared from this order, never an earlier one of the same order, opened in the
+// invoice editor; nothing is saved until the editor saves it.
 void OrderDetail::prepareInvoice() {
-    store_.setSelectedTab(QStringLiteral("Facturación"));
+    if (!order_) return;
+    pizzacore::InvoiceProposal proposal;
+    try {
+        proposal = store_.db().invoiceProposalFor(*order_, store_.now());
+    } catch (...) {
+        store_.setMessage(describeFailure(std::current_exception()));
+        return;
+    }
+    auto* editor = new InvoiceEditor(store_, std::move(proposal), this);
+    editor->setAttribute(Qt::WA_DeleteOnClose);
+    editor->open();
 }
 
 } // namespace velmora

@@ -1,0 +1,40 @@
+#include <Velmora/Stores/InvoiceDocuments.hpp>
+
+#include <Velmora/Services/PlatformServices.hpp>
+#include <Velmora/Stores/AppStore.hpp>
+
+#include <PizzaCore/Persistence/AtomicFile.hpp>
+#include <PizzaCore/PizzaCore.hpp>
+
+#include <string_view>
+
+namespace velmora::InvoiceDocuments {
+
+QString proposedFileName(const pizzacore::InvoiceProposal& proposal) {
+    return QStringLiteral("Propuesta-sin-validez-fiscal-") +
+           QString::fromStdString(proposal.id.text().substr(0, 8)) + QStringLiteral(".pdf");
+}
+
+void saveProposal(const pizzacore::InvoiceProposal& proposal, const pizzacore::FiscalSettings& settings,
+                  AppStore& store) {
+    pizzacore::Bytes pdf;
+    try {
+        pdf = pizzacore::InvoiceRenderer::proposal(proposal, settings);
+    } catch (...) {
+        store.setMessage(describeFailure(std::current_exception()));
+        return;
+    }
+    const auto path = store.platform().chooseSaveLocation(QStringLiteral("Guardar propuesta en PDF"),
+                                                          proposedFileName(proposal), FileKind::pdf);
+    if (!path) return;
+    try {
+        pizzacore::AtomicFile::write(*path,
+                                     std::string_view(reinterpret_cast<const char*>(pdf.data()), pdf.size()));
+    } catch (...) {
+        store.setMessage(describeFailure(std::current_exception()));
+        return;
+    }
+    store.platform().openWithDefaultApplication(*path);
+}
+
+} // namespace velmora::InvoiceDocuments

@@ -1,0 +1,279 @@
+#include <Velmora/Views/FiscalSettingsView.hpp>
+
+#include <Velmora/Services/PlatformServices.hpp>
+#include <Velmora/Stores/AppStore.hpp>
+#include <Velmora/Views/Components.hpp>
+#include <Velmora/Views/LocalFiles.hpp>
+
+#include <PizzaCore/Fiscal/FiscalMoney.hpp>
+#include <PizzaCore/Foundation/PCError.hpp>
+#include <PizzaCore/Models/Money.hpp>
+
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QStringList>
+#include <QVBoxLayout>
+
+namespace velmora {
+
+namespace {
+
+constexpr std::size_t declarationLimit = 10'000'000;
+
+QString fromUtf8(const std::string& text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+std::string toUtf8(const QString& text) {
+    return text.toStdString();
+}
+
+QLabel* caption(const QString& text, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    label->setWordWrap(true);
+    makeSecondary(*label);
+    return label;
+}
+
+QLineEdit* field(QFormLayout& form, const QString& label, const char* name, QWidget* parent) {
+    auto* edit = new QLineEdit(parent);
+    edit->setObjectName(QString::fromLatin1(name));
+    edit->setAccessibleName(label);
+    form.addRow(label, edit);
+    return edit;
+}
+
+// Country and currency codes: upper case, without surrounding spaces or line breaks.
+QString code(const QString& text) {
+    return text.trimmed().toUpper();
+}
+
+} // namespace
+
+QString ratesText(const std::vector<std::int64_t>& rates) {
+    QStringList pieces;
+    for (const std::int64_t rate : rates)
+        pieces << fromUtf8(pizzacore::FiscalMoney::decimal(rate)).replace(QLatin1Char('.'), QLatin1Char(','));
+    return pieces.join(QStringLiteral("; "));
+}
+
+FiscalSettingsView::FiscalSettingsView(AppStore& store, QWidget* parent)
+    : QDialog(parent)
+    , store_(store) {
+    setObjectName(QStringLiteral("FiscalSettingsView"));
+    setWindowTitle(QStringLiteral("Configuración fiscal"));
+    setModal(true);
+    resize(620, 720);
+
+    auto* outer = new QVBoxLayout(this);
+    auto* title = new QLabel(QStringLiteral("Configuración fiscal"), this);
+    scaleFont(*title, 1.3, true);
+    outer->addWidget(title);
+
+    auto* scroll = new QScrollArea(this);
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    auto* body = new QWidget(scroll);
+    auto* layout = new QVBoxLayout(body);
+    scroll->setWidget(body);
+    outer->addWidget(scroll, 1);
+
+    auto* taxes = new QGroupBox(QStringLiteral("País e impuestos"), body);
+    auto* taxForm = new QFormLayout(taxes);
+    country_ = field(*taxForm, QStringLiteral("País (ISO, ej. ES)"), "country", taxes);
+    territory_ = field(*taxForm, QStringLiteral("Territorio y régimen fiscal"), "territory", taxes);
+    currency_ = field(*taxForm, QStringLiteral("Moneda (ISO, dos decimales)"), "currency", taxes);
+    taxName_ = field(*taxForm, QStringLiteral("Nombre del impuesto"), "taxName", taxes);
+    rates_ = field(*taxForm, QStringLiteral("Tipos en %, separados por ;"), "rates", taxes);
+    taxForm->addRow(
+        caption(QStringLiteral("Ejemplo: 4; 10; 21. Configurar otro país o moneda no acredita "
+                               "cumplimiento de su normativa. Los productos no reciben un impuesto "
+                               "automáticamente."),
+                taxes));
+    layout->addWidget(taxes);
+
+    auto* issuer = new QGroupBox(QStringLiteral("Emisor y series"), body);
+    auto* issuerForm = new QFormLayout(issuer);
+    issuerName_ = field(*issuerForm, QStringLiteral("Nombre / razón social"), "issuerName", issuer);
+    issuerTaxID_ = field(*issuerForm, QStringLiteral("NIF / identificación fiscal"), "issuerTaxID", issuer);
+    issuerAddress_ = field(*issuerForm, QStringLiteral("Domicilio fiscal"), "issuerAddress", issuer);
+    fullSeries_ = field(*issuerForm, QStringLiteral("Serie de facturas completas"), "fullSeries", issuer);
+    simpleSeries_ = field(*issuerForm, QStringLiteral("Serie de simplificadas"), "simpleSeries", issuer);
+    correctionSeries_ =
+        field(*issuerForm, QStringLiteral("Serie de rectificativas"), "correctionSeries", issuer);
+    issuerForm->addRow(
+        caption(QStringLiteral("Las propuestas no consumen numeración. No se puede retroceder la "
+                               "numeración de un archivo fiscal emitido."),
+                issuer));
+    layout->addWidget(issuer);
+
+    auto* producer = new QGroupBox(QStringLiteral("Firma y productor"), body);
+    auto* producerForm = new QFormLayout(producer);
+    auto* modality = new QLabel(QStringLiteral("Modalidad local NO VERI*FACTU"), producer);
+    scaleFont(*modality, 1.0, true);
+    producerForm->addRow(modality);
+    producerName_ =
+        field(*producerForm, QStringLiteral("Productor: nombre / razón social"), "producerName", producer);
+    producerTaxID_ = field(*producerForm, QStringLiteral("Productor: NIF"), "producerTaxID", producer);
+    auto* attach = new QPushButton(QStringLiteral("Adjuntar declaración responsable…"), producer);
+    attach->setObjectName(QStringLiteral("attachDeclaration"));
+    attach->setAccessibleName(attach->text());
+    attach->setAutoDefault(false);
+    connect(attach, &QPushButton::clicked, this, &FiscalSettingsView::attachDeclaration);
+    declaration_ = caption(QStringLiteral("Documento adjunto"), producer);
+    declaration_->setObjectName(QStringLiteral("declarationAttached"));
+    auto* attachRow = new QHBoxLayout;
+    attachRow->addWidget(attach);
+    attachRow->addWidget(declaration_);
+    attachRow->addStretch();
+    producerForm->addRow(attachRow);
+    auto* explanation = new QLabel(
+        QStringLiteral("Adjuntar un documento no valida el software ni activa la emisión. La declaración "
+                       "debe corresponder a Velmora 1.1.0 y ser emitida por su productor después de "
+                       "verificar los requisitos."),
+        producer);
+    explanation->setWordWrap(true);
+    producerForm->addRow(explanation);
+    producerForm->addRow(new QLabel(
+        QStringLiteral("Certificado cualificado: configuración y validación pendientes."), producer));
+    installation_ = new QLabel(producer);
+    installation_->setObjectName(QStringLiteral("installation"));
+    installation_->setTextFormat(Qt::PlainText);
+    installation_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    producerForm->addRow(installation_);
+    layout->addWidget(producer);
+    layout->addStretch();
+
+    error_ = new QLabel(this);
+    error_->setObjectName(QStringLiteral("error"));
+    error_->setTextFormat(Qt::PlainText);
+    error_->setWordWrap(true);
+    error_->setStyleSheet(QStringLiteral("color: #d70015;"));
+    error_->hide();
+    outer->addWidget(error_);
+
+    auto* buttons = new QDialogButtonBox(this);
+    auto* close = buttons->addButton(QStringLiteral("Cerrar"), QDialogButtonBox::RejectRole);
+    close->setObjectName(QStringLiteral("close"));
+    close->setAccessibleName(close->text());
+    auto* saveButton =
+        buttons->addButton(QStringLiteral("Guardar configuración"), QDialogButtonBox::AcceptRole);
+    saveButton->setObjectName(QStringLiteral("saveSettings"));
+    saveButton->setAccessibleName(saveButton->text());
+    saveButton->setDefault(true);
+    connect(close, &QPushButton::clicked, this, &QDialog::reject);
+    connect(saveButton, &QPushButton::clicked, this, &FiscalSettingsView::save);
+    outer->addWidget(buttons);
+
+    reload();
+}
+
+void FiscalSettingsView::reload() {
+    settings_ = store_.db().fiscalState().settings;
+    country_->setText(fromUtf8(settings_.country));
+    territory_->setText(fromUtf8(settings_.territory));
+    currency_->setText(fromUtf8(settings_.currency));
+    taxName_->setText(fromUtf8(settings_.taxName));
+    rates_->setText(ratesText(settings_.rates));
+    issuerName_->setText(fromUtf8(settings_.issuerName));
+    issuerTaxID_->setText(fromUtf8(settings_.issuerTaxID));
+    issuerAddress_->setText(fromUtf8(settings_.issuerAddress));
+    fullSeries_->setText(fromUtf8(settings_.fullSeries));
+    simpleSeries_->setText(fromUtf8(settings_.simpleSeries));
+    correctionSeries_->setText(fromUtf8(settings_.correctionSeries));
+    producerName_->setText(fromUtf8(settings_.producerName));
+    producerTaxID_->setText(fromUtf8(settings_.producerTaxID));
+    installation_->setText(QStringLiteral("Instalación: ") + fromUtf8(settings_.installation));
+    showDeclaration();
+    setError(QString());
+}
+
+pizzacore::FiscalSettings FiscalSettingsView::editedSettings() const {
+    pizzacore::FiscalSettings settings = settings_;
+    settings.country = toUtf8(code(country_->text()));
+    settings.territory = toUtf8(territory_->text());
+    settings.currency = toUtf8(code(currency_->text()));
+    settings.taxName = toUtf8(taxName_->text());
+    settings.issuerName = toUtf8(issuerName_->text());
+    settings.issuerTaxID = toUtf8(issuerTaxID_->text());
+    settings.issuerAddress = toUtf8(issuerAddress_->text());
+    settings.fullSeries = toUtf8(fullSeries_->text());
+    settings.simpleSeries = toUtf8(simpleSeries_->text());
+    settings.correctionSeries = toUtf8(correctionSeries_->text());
+    settings.producerName = toUtf8(producerName_->text());
+    settings.producerTaxID = toUtf8(producerTaxID_->text());
+    return settings;
+}
+
+QString FiscalSettingsView::error() const {
+    return error_->text();
+}
+
+void FiscalSettingsView::setError(const QString& text) {
+    error_->setText(text);
+    error_->setVisible(!text.isEmpty());
+}
+
+void FiscalSettingsView::showDeclaration() {
+    declaration_->setVisible(settings_.declaration.has_value());
+}
+
+void FiscalSettingsView::attachDeclaration() {
+    const auto path =
+        store_.platform().chooseFileToOpen(QStringLiteral("Adjuntar declaración responsable"), FileKind::pdf);
+    if (!path) return;
+    const QString refused = QStringLiteral("Elige un PDF de hasta 10 MB.");
+    try {
+        std::optional<pizzacore::Bytes> bytes = readLimitedFile(*path, declarationLimit);
+        static constexpr std::uint8_t magic[] = {'%', 'P', 'D', 'F'};
+        if (!bytes || bytes->size() < 4 || !std::equal(std::begin(magic), std::end(magic), bytes->begin())) {
+            setError(refused);
+            return;
+        }
+        settings_.declaration = std::move(*bytes);
+    } catch (...) {
+        setError(refused);
+        return;
+    }
+    showDeclaration();
+    setError(QString());
+}
+
+void FiscalSettingsView::save() {
+    pizzacore::FiscalSettings settings = editedSettings();
+    settings.rates.clear();
+    for (const QString& piece : rates_->text().split(QLatin1Char(';'))) {
+        if (piece.trimmed().isEmpty()) continue;
+        try {
+            settings.rates.push_back(pizzacore::Money::parse(toUtf8(piece)));
+        } catch (...) {
+            setError(describeFailure(std::current_exception()));
+            return;
+        }
+    }
+    const pizzacore::Instant now = store_.now();
+    // Checked on a copy first, so that a refusal shows in this sheet and not in the main alert.
+    try {
+        pizzacore::Database copy = store_.db();
+        copy.saveFiscalSettings(settings, now);
+    } catch (...) {
+        setError(describeFailure(std::current_exception()));
+        return;
+    }
+    const Outcome outcome =
+        store_.transact([&settings, now](pizzacore::Database& db) { db.saveFiscalSettings(settings, now); });
+    if (!outcome) {
+        store_.setMessage(outcome.failure);
+        return;
+    }
+    setError(QString());
+    accept();
+}
+
+} // namespace velmora

@@ -1,0 +1,324 @@
+#include <Velmora/Views/FiscalView.hpp>
+
+#include <Velmora/Stores/AppStore.hpp>
+#include <Velmora/Stores/InvoiceDocuments.hpp>
+#include <Velmora/Views/Components.hpp>
+#include <Velmora/Views/FiscalSettingsView.hpp>
+#include <Velmora/Views/InvoiceEditor.hpp>
+
+#include <PizzaCore/Fiscal/FiscalMoney.hpp>
+#include <PizzaCore/Fiscal/FiscalRules.hpp>
+
+#include <QApplication>
+#include <QDateTime>
+#include <QFontDatabase>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListView>
+#include <QLocale>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPointer>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace velmora {
+
+namespace {
+
+QString fromUtf8(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+const std::vector<pizzacore::InvoiceProposal>& storedProposals(const pizzacore::Database& db) {
+    static const std::vector<pizzacore::InvoiceProposal> none;
+    return db.fiscal ? db.fiscal->proposals : none;
+}
+
+// An abbreviated date with a short time in the operator's locale, as lists show instants.
+QString shortMoment(pizzacore::Instant instant) {
+    const QDateTime moment =
+        QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(instant.unixSeconds() * 1000.0));
+    return QLocale().toString(moment, QStringLiteral("d MMM yyyy, H:mm"));
+}
+
+constexpr int buttonHeight = 26;
+constexpr int rowPadding = 10;
+
+QRect buttonAt(const QRect& row, int right, int width) {
+    return QRect(right - width, row.center().y() - buttonHeight / 2, width, buttonHeight);
+}
+
+void drawButton(QPainter& painter, const QStyleOptionViewItem& option, const QRect& rect,
+                const QString& text) {
+    QStyleOptionButton button;
+    button.rect = rect;
+    button.text = text;
+    button.state = QStyle::State_Enabled | QStyle::State_Raised;
+    button.palette = option.palette;
+    const QWidget* widget = option.widget;
+    QStyle* style = widget ? widget->style() : QApplication::style();
+    style->drawControl(QStyle::CE_PushButton, &button, &painter, widget);
+}
+
+} // namespace
+
+ProposalsModel::ProposalsModel(AppStore& store, QObject* parent)
+    : QAbstractListModel(parent)
+    , store_(store) {
+    refresh();
+}
+
+int ProposalsModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(proposals_.size());
+}
+
+QVariant ProposalsModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= rowCount()) return {};
+    const pizzacore::InvoiceProposal& shown = proposal(index.row());
+    switch (role) {
+    case Qt::DisplayRole:
+    case Qt::AccessibleTextRole:
+        return data(index, TitleRole).toString() + QStringLiteral(", ") + data(index, TotalRole).toString();
+    case TitleRole:
+        return fromUtf8(pizzacore::title(shown.kind)) + QStringLiteral(" · ") +
+               (shown.recipientName.empty() ? QStringLiteral("Sin destinatario")
+                                            : fromUtf8(shown.recipientName));
+    case DetailRole:
+        return QStringLiteral("Propuesta · ") + shortMoment(shown.created);
+    case TotalRole:
+        return fromUtf8(pizzacore::FiscalMoney::text(shown.gross(), currency_));
+    default:
+        return {};
+    }
+}
+
+void ProposalsModel::refresh() {
+    const pizzacore::Database& db = store_.db();
+    const std::vector<pizzacore::InvoiceProposal>& stored = storedProposals(db);
+    const std::string currency = db.settings.currency.value_or("EUR");
+    if (currency == currency_ && stored.size() == proposals_.size() &&
+        std::is_permutation(stored.begin(), stored.end(), proposals_.begin()))
+        return;
+    beginResetModel();
+    currency_ = currency;
+    proposals_ = stored;
+    std::stable_sort(proposals_.begin(), proposals_.end(),
+                     [](const auto& left, const auto& right) { return left.created > right.created; });
+    endResetModel();
+}
+
+QRect ProposalDelegate::pdfButton(const QRect& row) {
+    return buttonAt(row, row.right() - rowPadding, 150);
+}
+
+QRect ProposalDelegate::editButton(const QRect& row) {
+    return buttonAt(row, pdfButton(row).left() - 8, 80);
+}
+
+QSize ProposalDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const {
+    return QSize(option.rect.width(), option.fontMetrics.height() * 2 + 2 * rowPadding + 4);
+}
+
+void ProposalDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
+                             const QModelIndex& index) const {
+    painter->save();
+    QStyleOptionViewItem background = option;
+    initStyleOption(&background, index);
+    background.text.clear();
+    const QWidget* widget = option.widget;
+    QStyle* style = widget ? widget->style() : QApplication::style();
+    style->drawControl(QStyle::CE_ItemViewItem, &background, painter, widget);
+
+    const bool selected = option.state & QStyle::State_Selected;
+    const QColor text = option.palette.color(selected ? QPalette::HighlightedText : QPalette::Text);
+    QColor secondary = option.palette.color(QPalette::PlaceholderText);
+    if (selected) secondary = text;
+
+    const QRect edit = editButton(option.rect);
+    const QRect total(option.rect.left(), option.rect.top(), edit.left() - 16 - option.rect.left(),
+                      option.rect.height());
+    QFont totalFont = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    totalFont.setPointSizeF(option.font.pointSizeF());
+    painter->setFont(totalFont);
+    painter->setPen(text);
+    painter->drawText(total, Qt::AlignRight | Qt::AlignVCenter,
+                      index.data(ProposalsModel::TotalRole).toString());
+    const int totalWidth =
+        QFontMetrics(totalFont).horizontalAdvance(index.data(ProposalsModel::TotalRole).toString());
+
+    const int left = option.rect.left() + rowPadding;
+    const int width = total.right() - totalWidth - 16 - left;
+    const int line = option.fontMetrics.height();
+    QFont titleFont = option.font;
+    painter->setFont(titleFont);
+    painter->drawText(QRect(left, option.rect.top() + rowPadding, width, line),
+                      Qt::AlignLeft | Qt::AlignVCenter,
+                      option.fontMetrics.elidedText(index.data(ProposalsModel::TitleRole).toString(),
+                                                    Qt::ElideRight, width));
+    painter->setPen(secondary);
+    painter->drawText(QRect(left, option.rect.top() + rowPadding + line + 4, width, line),
+                      Qt::AlignLeft | Qt::AlignVCenter, index.data(ProposalsModel::DetailRole).toString());
+
+    drawButton(*painter, option, edit, QStringLiteral("Editar"));
+    drawButton(*painter, option, pdfButton(option.rect), QStringLiteral("PDF de propuesta…"));
+    painter->restore();
+}
+
+bool ProposalDelegate::editorEvent(QEvent* event, QAbstractItemModel* model,
+                                   const QStyleOptionViewItem& option, const QModelIndex& index) {
+    if (event->type() == QEvent::MouseButtonRelease) {
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        if (mouse->button() == Qt::LeftButton) {
+            const QPoint at = mouse->position().toPoint();
+            if (editButton(option.rect).contains(at)) {
+                emit editRequested(index);
+                return true;
+            }
+            if (pdfButton(option.rect).contains(at)) {
+                emit pdfRequested(index);
+                return true;
+            }
+        }
+    }
+    return QStyledItemDelegate::editorEvent(event, model, option, index);
+}
+
+FiscalView::FiscalView(AppStore& store, QWidget* parent)
+    : QWidget(parent)
+    , store_(store)
+    , model_(store) {
+    setObjectName(QStringLiteral("FiscalView"));
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(28, 24, 28, 24);
+
+    auto* header = new QHBoxLayout;
+    header->addWidget(new PageHeader(QStringLiteral("Facturación"),
+                                     QStringLiteral("España · NO VERI*FACTU · Archivo local"), this),
+                      1);
+    auto* configure = new QPushButton(QStringLiteral("Configuración fiscal…"), this);
+    configure->setObjectName(QStringLiteral("configureFiscal"));
+    configure->setAccessibleName(configure->text());
+    auto* create = new QPushButton(QStringLiteral("Nueva propuesta"), this);
+    create->setObjectName(QStringLiteral("newProposal"));
+    create->setAccessibleName(create->text());
+    create->setDefault(true);
+    header->addWidget(configure, 0, Qt::AlignTop);
+    header->addWidget(create, 0, Qt::AlignTop);
+    layout->addLayout(header);
+
+    // The notice that emission is blocked.
+    auto* notice = new QFrame(this);
+    notice->setObjectName(QStringLiteral("pendingNotice"));
+    notice->setFrameShape(QFrame::StyledPanel);
+    auto* noticeLayout = new QHBoxLayout(notice);
+    auto* shield = new QLabel(notice);
+    shield->setPixmap(symbolIcon(QStringLiteral("lock.shield")).pixmap(28, 28));
+    noticeLayout->addWidget(shield, 0, Qt::AlignTop);
+    auto* noticeText = new QVBoxLayout;
+    auto* headline = new QLabel(QStringLiteral("Emisión fiscal pendiente de validación"), notice);
+    scaleFont(*headline, 1.1, true);
+    auto* pending = new QLabel(fromUtf8(pizzacore::FiscalRules::pendingValidation), notice);
+    pending->setObjectName(QStringLiteral("pendingValidation"));
+    pending->setWordWrap(true);
+    auto* numbering =
+        new QLabel(QStringLiteral("Las propuestas no consumen números de factura y sus PDF indican que "
+                                  "no tienen validez fiscal."),
+                   notice);
+    numbering->setWordWrap(true);
+    makeSecondary(*numbering);
+    noticeText->addWidget(headline);
+    noticeText->addWidget(pending);
+    noticeText->addWidget(numbering);
+    noticeLayout->addLayout(noticeText, 1);
+    layout->addWidget(notice);
+
+    content_ = new QStackedWidget(this);
+    content_->addWidget(
+        new EmptyMessage(QStringLiteral("Sin propuestas de factura"),
+                         QStringLiteral("Prepara una propuesta desde un pedido o añade conceptos "
+                                        "aquí. Configura primero tus impuestos y los datos del emisor."),
+                         QStringLiteral("doc.text"), content_));
+    list_ = new QListView(content_);
+    list_->setObjectName(QStringLiteral("proposals"));
+    list_->setAccessibleName(QStringLiteral("Propuestas de factura"));
+    list_->setModel(&model_);
+    list_->setUniformItemSizes(true);
+    list_->setMouseTracking(true);
+    auto* delegate = new ProposalDelegate(list_);
+    list_->setItemDelegate(delegate);
+    content_->addWidget(list_);
+    layout->addWidget(content_, 1);
+
+    auto* footer = new QHBoxLayout;
+    counters_ = new QLabel(this);
+    counters_->setObjectName(QStringLiteral("counters"));
+    makeSecondary(*counters_);
+    auto* requirements = new QPushButton(QStringLiteral("Requisitos pendientes…"), this);
+    requirements->setObjectName(QStringLiteral("requirements"));
+    requirements->setAccessibleName(requirements->text());
+    footer->addWidget(counters_, 1);
+    footer->addWidget(requirements);
+    layout->addLayout(footer);
+
+    connect(configure, &QPushButton::clicked, this, &FiscalView::configure);
+    connect(create, &QPushButton::clicked, this, &FiscalView::newProposal);
+    connect(requirements, &QPushButton::clicked, this, &FiscalView::showRequirements);
+    connect(delegate, &ProposalDelegate::editRequested, this,
+            [this](const QModelIndex& index) { edit(model_.proposal(index.row())); });
+    connect(delegate, &ProposalDelegate::pdfRequested, this,
+            [this](const QModelIndex& index) { savePDF(index.row()); });
+    // Return on a selected row edits it, like its "Editar" button.
+    connect(list_, &QListView::activated, this,
+            [this](const QModelIndex& index) { edit(model_.proposal(index.row())); });
+    connect(&store_, &AppStore::dbChanged, this, &FiscalView::refresh);
+    refresh();
+}
+
+void FiscalView::refresh() {
+    model_.refresh();
+    content_->setCurrentIndex(model_.rowCount() == 0 ? 0 : 1);
+    const auto* fiscal = store_.db().fiscal ? &*store_.db().fiscal : nullptr;
+    const std::size_t invoices = fiscal ? fiscal->invoices.size() : 0;
+    const std::size_t events = fiscal ? fiscal->events.size() : 0;
+    counters_->setText(QString::number(invoices) + QStringLiteral(" facturas emitidas · ") +
+                       QString::number(events) + QStringLiteral(" eventos fiscales"));
+}
+
+void FiscalView::edit(const pizzacore::InvoiceProposal& proposal) {
+    QPointer<InvoiceEditor> editor = new InvoiceEditor(store_, proposal, this);
+    editor->setAttribute(Qt::WA_DeleteOnClose);
+    editor->open();
+}
+
+void FiscalView::newProposal() {
+    pizzacore::InvoiceProposal proposal;
+    proposal.created = store_.now();
+    proposal.operationDate = proposal.created;
+    edit(proposal);
+}
+
+void FiscalView::configure() {
+    auto* sheet = new FiscalSettingsView(store_, this);
+    sheet->setAttribute(Qt::WA_DeleteOnClose);
+    sheet->open();
+}
+
+void FiscalView::savePDF(int row) {
+    if (row < 0 || row >= model_.rowCount()) return;
+    const pizzacore::InvoiceProposal proposal = model_.proposal(row);
+    InvoiceDocuments::saveProposal(proposal, store_.db().fiscalState().settings, store_);
+}
+
+void FiscalView::showRequirements() {
+    store_.setMessage(
+        fromUtf8(pizzacore::FiscalRules::pendingValidation) +
+        QStringLiteral("\n\nEl perfil español debe concretar territorio y régimen. Otros países "
+                       "requieren su propia adaptación normativa; cambiar impuestos o moneda no los "
+                       "activa como perfiles legales."));
+}
+
+} // namespace velmora

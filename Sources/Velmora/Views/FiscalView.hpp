@@ -1,0 +1,103 @@
+#pragma once
+
+#ifndef Q_MOC_RUN
+#include <PizzaCore/Fiscal/FiscalModels.hpp>
+#endif
+
+#include <QAbstractListModel>
+#include <QStyledItemDelegate>
+#include <QWidget>
+
+#include <vector>
+
+class QLabel;
+class QListView;
+class QStackedWidget;
+
+namespace velmora {
+
+class AppStore;
+
+// The saved invoice proposals, newest first, for the fiscal screen's list.
+class ProposalsModel : public QAbstractListModel {
+    Q_OBJECT
+public:
+    enum Role {
+        TitleRole = Qt::UserRole + 1, // kind · recipient
+        DetailRole,                   // "Propuesta · " + created
+        TotalRole,                    // gross total as an amount text
+    };
+
+    explicit ProposalsModel(AppStore& store, QObject* parent = nullptr);
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+
+    // The proposal of `row`.
+    const pizzacore::InvoiceProposal& proposal(int row) const {
+        return proposals_.at(static_cast<std::size_t>(row));
+    }
+
+    // Takes the proposals from the document again when they changed.
+    void refresh();
+
+private:
+    AppStore& store_;
+    std::vector<pizzacore::InvoiceProposal> proposals_;
+    std::string currency_;
+};
+
+// Draws a proposal row: title, detail in the secondary colour, the total with monospaced digits
+// and the row's two buttons "Editar" and "PDF de propuesta…", whose clicks it reports.
+class ProposalDelegate : public QStyledItemDelegate {
+    Q_OBJECT
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override;
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+    bool editorEvent(QEvent* event, QAbstractItemModel* model, const QStyleOptionViewItem& option,
+                     const QModelIndex& index) override;
+
+    // Where the row's buttons are drawn inside `row`.
+    static QRect editButton(const QRect& row);
+    static QRect pdfButton(const QRect& row);
+
+signals:
+    void editRequested(const QModelIndex& index);
+    void pdfRequested(const QModelIndex& index);
+};
+
+// The invoicing section: proposals without fiscal value, the archive's counters and the notice
+// that definitive emission is blocked. Nothing here issues an invoice or takes a number.
+class FiscalView : public QWidget {
+    Q_OBJECT
+public:
+    explicit FiscalView(AppStore& store, QWidget* parent = nullptr);
+
+    ProposalsModel& proposals() { return model_; }
+
+public slots:
+    // Opens the editor sheet on `proposal`.
+    void edit(const pizzacore::InvoiceProposal& proposal);
+    // Opens the editor on a new proposal.
+    void newProposal();
+    // Opens the fiscal settings sheet.
+    void configure();
+    // Saves the proposal of `row` as a PDF.
+    void savePDF(int row);
+    // Explains what is still missing before invoices can be issued.
+    void showRequirements();
+
+private:
+    void refresh();
+
+    AppStore& store_;
+    ProposalsModel model_;
+    QStackedWidget* content_;
+    QListView* list_;
+    QLabel* counters_;
+};
+
+} // namespace velmora
