@@ -15,6 +15,8 @@
 #include <PizzaCore/PizzaCore.hpp>
 
 #include <QApplication>
+#include <QBuffer>
+#include <QImage>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QLabel>
@@ -28,6 +30,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -326,6 +329,57 @@ TEST_F(Checkout, TheGridShowsActiveProductsInNaturalOrderByCategory) {
     EXPECT_EQ(widget<QLabel>("noProducts").text(), "Crea tus primeros productos para empezar.");
     button("goToProducts").click();
     EXPECT_EQ(store().selectedTab(), "Productos");
+}
+
+pizzacore::Bytes picture(QColor colour) {
+    QImage image(160, 120, QImage::Format_ARGB32);
+    image.fill(colour);
+    QByteArray data;
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return pizzacore::Bytes(data.begin(), data.end());
+}
+
+TEST_F(Checkout, ADozenProductsFillTheGridInColumnsAndTheScreenIsSaved) {
+    const std::vector<std::pair<std::string, pizzacore::Cents>> pizzas{
+        {"Barbacoa", 1250}, {"Cuatro quesos", 1190}, {"Diavola", 1150}, {"Hawaiana", 1100},
+        {"Pizza 10 ingredientes", 1490}, {"Pizza 9 ingredientes", 1390}, {"Prosciutto", 1090}, {"Vegetal", 1050}};
+    int shade = 0;
+    for (const auto& [name, cents] : pizzas) {
+        Product made = product(name, cents);
+        if (shade++ % 2 == 0) {
+            made.image = picture(QColor::fromHsv(shade * 40, 160, 220));
+            ASSERT_TRUE(store().transact([&](Database& db) { db.saveProduct(made, *now_); }));
+        }
+    }
+    product("Agua", 150, pizzacore::Category::drink());
+    product("Patatas gajo", 390, pizzacore::Category::side());
+    product("Cerveza", 250, pizzacore::Category::drink(), false);
+    for (int order = 1; order <= 2; ++order) {
+        Draft draft = store().draft();
+        draft.phone = "612 345 678";
+        draft.lines = {pizzacore::Line::make(margarita_)};
+        store().setDraft(draft);
+        ASSERT_TRUE(store().confirm());
+    }
+    store().setSelectedTab("Caja");
+    retype(field("phone"), "612 345 678");
+    type(field("name"), "Marta Soler");
+    button("modeDelivery").click();
+    type(field("address"), "Calle Mayor 3, 2º B");
+    clickTile("Barbacoa");
+    clickTile("Barbacoa");
+    clickTile("Agua");
+    settle();
+
+    EXPECT_EQ(grid().model()->rowCount(), 12);
+    EXPECT_GE(grid().columns(), 2) << "the grid's width is " << grid().viewport()->width();
+    EXPECT_EQ(view_->visibleLineCards(), 2);
+    EXPECT_EQ(widget<QLabel>("total").text(), "26,50 EUR");
+    const char* directory = std::getenv("VELMORA_SCREENSHOT_DIR");
+    const fs::path shot = fs::path(directory && *directory ? directory : ".") / "Velmora-caja.png";
+    EXPECT_TRUE(window_->grab().save(QString::fromStdString(shot.string()), "PNG")) << shot;
 }
 
 TEST_F(Checkout, EmptyingTheDraftAsksFirst) {

@@ -111,6 +111,9 @@ struct AppStore::Write {
     Work work;
     // The draft stored with the write, taken when its turn comes.
     pizzacore::Draft draft;
+    // Whether the result has other products, categories or settings than the document it
+    // replaces (compared on the writer: a catalogue with photos is large).
+    bool catalogueChanged = true;
 
     // Filled on the writer's thread.
     std::optional<pizzacore::Database> result;
@@ -176,6 +179,7 @@ void AppStore::start() {
     try {
         resolvedDirectory_ = requestedDirectory_ ? *requestedDirectory_ : pizzacore::dataDirectory();
         repository_ = std::make_unique<pizzacore::Repository>(*resolvedDirectory_, true);
+        ++catalogueRevision_;
         publish(repository_->load(), draft_);
     } catch (...) {
         enterFatal(describeFailure(std::current_exception()));
@@ -233,18 +237,20 @@ void AppStore::setSelectedOrder(const std::optional<pizzacore::Uuid>& order) {
 
 Outcome AppStore::transact(const Change& change) {
     return run([&change](pizzacore::Repository& repository, const pizzacore::Database& db,
-                         const pizzacore::Draft& draft) -> std::optional<pizzacore::Database> {
+                         const pizzacore::Draft& draft, bool& catalogueChanged) -> std::optional<pizzacore::Database> {
         pizzacore::Database copy = db;
         copy.draft = draft;
         change(copy);
         repository.save(copy);
+        catalogueChanged =
+            copy.products != db.products || copy.categories != db.categories || copy.settings != db.settings;
         return copy;
     });
 }
 
 Outcome AppStore::useRepository(const RepositoryJob& job) {
-    return run([&job](pizzacore::Repository& repository, const pizzacore::Database& db,
-                      const pizzacore::Draft&) { return job(repository, db); });
+    return run([&job](pizzacore::Repository& repository, const pizzacore::Database& db, const pizzacore::Draft&,
+                      bool&) { return job(repository, db); });
 }
 
 Outcome AppStore::run(Work work) {
@@ -288,8 +294,8 @@ void AppStore::startDraftSave() {
     if (fatal_ || !repository_ || draft_ == db_.draft) return;
     auto write = std::make_shared<Write>();
     write->draftOnly = true;
-    write->work = [](pizzacore::Repository& repository, const pizzacore::Database& db,
-                     const pizzacore::Draft& draft) -> std::optional<pizzacore::Database> {
+    write->work = [](pizzacore::Repository& repository, const pizzacore::Database& db, const pizzacore::Draft& draft,
+                     bool&) -> std::optional<pizzacore::Database> {
         pizzacore::Database copy = db;
         copy.draft = draft;
         repository.save(copy);
@@ -307,7 +313,7 @@ void AppStore::begin(const std::shared_ptr<Write>& write) {
     // read it while the screens do.
     writer_.post([this, write] {
         try {
-            write->result = write->work(*repository_, db_, write->draft);
+            write->result = write->work(*repository_, db_, write->draft, write->catalogueChanged);
         } catch (...) {
             write->error = std::current_exception();
         }
@@ -332,6 +338,7 @@ void AppStore::complete() {
     } else if (write->draftOnly) {
         db_.draft = write->draft;
     } else if (write->result) {
+        if (write->catalogueChanged) ++catalogueRevision_;
         publish(std::move(*write->result), write->draft);
         write->result.reset();
     }

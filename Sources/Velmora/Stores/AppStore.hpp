@@ -17,6 +17,7 @@
 #include <QTimer>
 
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <string_view>
 #include <vector>
@@ -154,6 +155,10 @@ public:
     // Waits until every write has finished, the draft asked for by saveDraftSoon() included.
     void flush();
 
+    // Changes whenever a published document brings other products, categories or settings, so
+    // that screens rebuild their product lists only then; it is worked out on the writer.
+    std::uint64_t catalogueRevision() const { return catalogueRevision_; }
+
     // Whether a write is in progress.
     bool saving() const { return inFlight_ != nullptr; }
 
@@ -198,9 +203,10 @@ signals:
 
 private:
     struct Write;
-    using Work = std::function<std::optional<pizzacore::Database>(pizzacore::Repository&,
-                                                                  const pizzacore::Database&,
-                                                                  const pizzacore::Draft&)>;
+    // The writer's part of a write: the document to publish, if any, from the published one and
+    // the draft; it says whether the catalogue changed.
+    using Work = std::function<std::optional<pizzacore::Database>(
+        pizzacore::Repository&, const pizzacore::Database&, const pizzacore::Draft&, bool& catalogueChanged)>;
 
     void publish(pizzacore::Database db, const pizzacore::Draft& base);
     void enterFatal(const QString& description);
@@ -230,6 +236,7 @@ private:
     std::optional<pizzacore::Uuid> selectedOrder_;
 
     OrderPhoneIndex phoneIndex_;
+    std::uint64_t catalogueRevision_ = 0;
 
     // Writes waiting their turn, and the one being written.
     std::deque<std::shared_ptr<Write>> queue_;

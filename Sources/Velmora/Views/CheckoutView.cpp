@@ -453,6 +453,11 @@ void CheckoutView::editDraft(const std::function<void(pizzacore::Draft&)>& edit)
 }
 
 void CheckoutView::showDocument() {
+    showRecentOrders();
+    showLines();
+    // A year of orders changes with every confirmation; the products only now and then.
+    if (store_.catalogueRevision() == catalogueShown_) return;
+    catalogueShown_ = store_.catalogueRevision();
     // The category picker: "Todos", then every category in stored order; the choice is kept by id.
     {
         const QSignalBlocker blocker(categories_);
@@ -467,8 +472,6 @@ void CheckoutView::showDocument() {
         categories_->setCurrentIndex(chosen);
     }
     showProducts();
-    showRecentOrders();
-    showLines();
 }
 
 void CheckoutView::showProducts() {

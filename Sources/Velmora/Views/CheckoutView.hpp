@@ -8,6 +8,7 @@
 #include <QFrame>
 #include <QWidget>
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -99,6 +100,8 @@ private:
     ProductGridModel* products_;
     // The category filter of the grid: its id, none for "Todos".
     std::optional<std::string> category_;
+    // The catalogue revision the grid and the category picker show.
+    std::uint64_t catalogueShown_ = UINT64_MAX;
     // A confirmation is being written: the lines stay as they are until it is done.
     bool confirming_ = false;
 

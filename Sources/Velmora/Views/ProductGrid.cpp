@@ -58,7 +58,8 @@ ProductTileDelegate::ProductTileDelegate(const ProductGridModel& model, Thumbnai
                                          QObject* parent)
     : QStyledItemDelegate(parent)
     , model_(model)
-    , thumbnails_(thumbnails) {}
+    , thumbnails_(thumbnails)
+    , placeholder_(symbolIcon(QStringLiteral("photo"))) {}
 
 QSize ProductTileDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const {
     // A tile fills its cell of the grid but for the spacing between cells.
@@ -103,7 +104,7 @@ void ProductTileDelegate::paint(QPainter* painter, const QStyleOptionViewItem& o
         painter->drawImage(target, picture);
         painter->setClipping(false);
     } else {
-        symbolIcon(QStringLiteral("photo")).paint(painter, square.adjusted(20, 20, -20, -20));
+        placeholder_.paint(painter, square.adjusted(20, 20, -20, -20));
     }
 
     // Name, category and price beside the picture.

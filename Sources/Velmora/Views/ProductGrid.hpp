@@ -5,6 +5,7 @@
 #endif
 
 #include <QAbstractListModel>
+#include <QIcon>
 #include <QListView>
 #include <QStyledItemDelegate>
 
@@ -51,6 +52,8 @@ public:
 private:
     const ProductGridModel& model_;
     ThumbnailCache& thumbnails_;
+    // Looked up once: finding a themed icon reads the icon theme from disk.
+    QIcon placeholder_;
 };
 
 // A grid of product tiles with as many columns of at least 220 points as fit, 10 points apart. It
