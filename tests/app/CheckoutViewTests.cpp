@@ -375,6 +375,11 @@ TEST_F(Checkout, ADozenProductsFillTheGridInColumnsAndTheScreenIsSaved) {
 
     EXPECT_EQ(grid().model()->rowCount(), 12);
     EXPECT_GE(grid().columns(), 2) << "the grid's width is " << grid().viewport()->width();
+    // The tiles really stand side by side.
+    const QRect first = grid().visualRect(grid().model()->index(0, 0));
+    const QRect second = grid().visualRect(grid().model()->index(1, 0));
+    EXPECT_EQ(first.top(), second.top());
+    EXPECT_GE(first.width(), velmora::ProductGrid::minimumTileWidth);
     EXPECT_EQ(view_->visibleLineCards(), 2);
     EXPECT_EQ(widget<QLabel>("total").text(), "26,50 EUR");
     const char* directory = std::getenv("VELMORA_SCREENSHOT_DIR");

@@ -501,6 +501,15 @@ void CheckoutView::showDraft() {
     showText(*orderNotes_, draft.notes);
     if (QAbstractButton* button = modes_->button(static_cast<int>(draft.mode)); button && !button->isChecked())
         button->setChecked(true);
+    // The chosen segment in the selection colours, as a segmented control shows it.
+    for (QPushButton* button : modeButtons_) {
+        QPalette colours = palette();
+        if (button->isChecked()) {
+            colours.setColor(QPalette::Button, colours.color(QPalette::Highlight));
+            colours.setColor(QPalette::ButtonText, colours.color(QPalette::HighlightedText));
+        }
+        button->setPalette(colours);
+    }
     address_->setPlaceholderText(draft.mode == pizzacore::Mode::delivery
                                      ? QStringLiteral("Dirección de entrega (obligatoria)")
                                      : QStringLiteral("Dirección (opcional)"));

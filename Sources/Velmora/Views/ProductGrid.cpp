@@ -171,8 +171,8 @@ ProductGrid::ProductGrid(ProductGridModel& model, ThumbnailCache& thumbnails, QW
 }
 
 int ProductGrid::columns() const {
-    const int width = viewport()->width();
-    return std::max(1, (width + spacing) / (minimumTileWidth + spacing));
+    const int width = viewport()->width() - 1;
+    return std::max(1, width / (minimumTileWidth + spacing));
 }
 
 void ProductGrid::resizeEvent(QResizeEvent* event) {
@@ -194,8 +194,9 @@ void ProductGrid::keyPressEvent(QKeyEvent* event) {
 void ProductGrid::fitToContent() {
     const int count = columns();
     const int width = viewport()->width();
-    const int tileWidth = std::max(minimumTileWidth, (width - (count - 1) * spacing) / count);
-    const QSize grid(tileWidth + spacing, ProductTileDelegate::tileHeight + spacing);
+    // Each cell holds a tile and the space after it; the cells of a row must fit the width.
+    const int cellWidth = std::max(minimumTileWidth + spacing, (width - 1) / count);
+    const QSize grid(cellWidth, ProductTileDelegate::tileHeight + spacing);
     if (gridSize() != grid) setGridSize(grid);
     const int rows = (model_.rowCount() + count - 1) / count;
     const int height = std::max(1, rows * grid.height()) + 2 * frameWidth();
