@@ -2,6 +2,8 @@
 
 // The public API of the core library.
 
+#include <PizzaCore/Documents/InvoiceRenderer.hpp>
+#include <PizzaCore/Documents/TicketRenderer.hpp>
 #include <PizzaCore/Fiscal/FiscalModels.hpp>
 #include <PizzaCore/Fiscal/FiscalMoney.hpp>
 #include <PizzaCore/Fiscal/FiscalRules.hpp>

@@ -1,0 +1,567 @@
+// velmora-admin run as a real program on real data folders: a valid one, damaged ones, one held
+// by a running Velmora, a backup file. Outputs are read back (CSV by an RFC 4180 reader, JSON by
+// simdjson) and compared with what the core says about the same document.
+
+#include <PizzaCore/Persistence/Envelope.hpp>
+#include <PizzaCore/PizzaCore.hpp>
+#include <gtest/gtest.h>
+#include <poppler-document.h>
+#include <poppler-page.h>
+#include <simdjson.h>
+#include <support/ScopedVariable.hpp>
+#include <support/SyntheticDocument.hpp>
+#include <support/TestFiles.hpp>
+
+#include <algorithm>
+#include <csignal>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <regex>
+#include <set>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace pizzacore;
+using pizzacore::testing::DocumentShape;
+using pizzacore::testing::makeDocument;
+using pizzacore::testing::readFile;
+using pizzacore::testing::ScopedVariable;
+using pizzacore::testing::TemporaryDirectory;
+using pizzacore::testing::writeFile;
+
+const std::string integrityMessage =
+    "La copia no es válida o su integridad no coincide. No se han sustituido los datos.";
+const std::string inconsistentMessage =
+    "Datos inconsistentes. Conserva el archivo y recupera una copia de seguridad válida.";
+
+struct Outcome {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+// Runs velmora-admin with the arguments; standard output goes to `stdoutPath` when given.
+Outcome admin(const std::vector<std::string>& arguments, const char* stdoutPath = nullptr) {
+    TemporaryDirectory streams("velmora-admin-run");
+    const fs::path out = stdoutPath ? fs::path(stdoutPath) : streams.path() / "out";
+    const fs::path err = streams.path() / "err";
+    std::vector<const char*> argv{VELMORA_ADMIN};
+    for (const std::string& argument : arguments)
+        argv.push_back(argument.c_str());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
+    pid_t pid = 0;
+    Outcome run;
+    if (::posix_spawn(&pid, VELMORA_ADMIN, &actions, nullptr, const_cast<char**>(argv.data()), environ) ==
+        0) {
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    if (!stdoutPath) run.out = readFile(out);
+    run.err = readFile(err);
+    return run;
+}
+
+// Every entry of the folder with its bytes, inode, mode and modification and change times: a read
+// that wrote, replaced, created or re-permissioned anything shows up as a difference.
+using Entry = std::tuple<std::string, ino_t, mode_t, long long, long long>;
+std::map<std::string, Entry> stamp(const fs::path& directory) {
+    std::map<std::string, Entry> entries;
+    for (const auto& entry : fs::directory_iterator(directory)) {
+        struct stat status {};
+        ::lstat(entry.path().c_str(), &status);
+        entries[entry.path().filename().string()] = {
+            readFile(entry.path()), status.st_ino, status.st_mode,
+            status.st_mtim.tv_sec * 1'000'000'000LL + status.st_mtim.tv_nsec,
+            status.st_ctim.tv_sec * 1'000'000'000LL + status.st_ctim.tv_nsec};
+    }
+    return entries;
+}
+
+// RFC 4180: records end in CRLF, a quoted field may hold commas, CR, LF and doubled quotes.
+// Anything else (a bare LF, text after a closing quote, an unterminated quote) fails the test.
+std::vector<std::vector<std::string>> readCsv(const std::string& text) {
+    std::vector<std::vector<std::string>> records;
+    std::vector<std::string> record;
+    std::string field;
+    std::size_t i = 0;
+    bool fieldStarted = false;
+    while (i < text.size()) {
+        const char c = text[i];
+        if (c == '"' && !fieldStarted) {
+            ++i;
+            for (;;) {
+                if (i >= text.size()) {
+                    ADD_FAILURE() << "unterminated quoted field";
+                    return records;
+                }
+                if (text[i] == '"') {
+                    if (i + 1 < text.size() && text[i + 1] == '"') {
+                        field += '"';
+                        i += 2;
+                        continue;
+                    }
+                    ++i;
+                    break;
+                }
+                field += text[i++];
+            }
+            fieldStarted = true;
+            if (i < text.size() && text[i] != ',' && text[i] != '\r') {
+                ADD_FAILURE() << "text after a closing quote at byte " << i;
+                return records;
+            }
+        } else if (c == ',') {
+            record.push_back(std::move(field));
+            field.clear();
+            fieldStarted = false;
+            ++i;
+        } else if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+            record.push_back(std::move(field));
+            field.clear();
+            fieldStarted = false;
+            records.push_back(std::move(record));
+            record.clear();
+            i += 2;
+        } else if (c == '"' || c == '\r' || c == '\n') {
+            ADD_FAILURE() << "bare quote, CR or LF in an unquoted field at byte " << i;
+            return records;
+        } else {
+            field += c;
+            fieldStarted = true;
+            ++i;
+        }
+    }
+    if (fieldStarted || !record.empty()) ADD_FAILURE() << "the last record does not end in CRLF";
+    return records;
+}
+
+std::string decimal(Cents cents) {
+    return FiscalMoney::decimal(cents);
+}
+
+// A spreadsheet would run a text beginning with these as a formula.
+std::string asSpreadsheetText(const std::string& text) {
+    return !text.empty() && std::string("=+-@\t\r").find(text.front()) != std::string::npos ? "'" + text
+                                                                                            : text;
+}
+
+// A small restaurant's data with awkward texts (quotes, commas, line breaks, emoji, control
+// characters); its last business day has two shifts, the first closed by hand.
+class AdminData : public ::testing::Test {
+protected:
+    void SetUp() override {
+        DocumentShape shape = DocumentShape::small();
+        shape.awkwardText = true;
+        db_ = makeDocument(shape, 18);
+        const Session last = db_.sessions.back();
+        db_.closeManually(last.id, Instant{last.opened.seconds + 3600});
+        Repository(folder(), true).save(db_);
+        ASSERT_TRUE(fs::exists(folder() / "Velmora.json"));
+    }
+
+    fs::path folder() const { return temporary_.path() / "Velmora"; }
+    const Database& db() const { return db_; }
+    const std::string& lastDay() const { return db_.sessions.back().businessDay; }
+
+    std::vector<const Session*> sessionsOf(const std::string& day) const {
+        std::vector<const Session*> found;
+        for (const Session& session : db_.sessions)
+            if (session.businessDay == day) found.push_back(&session);
+        return found;
+    }
+
+private:
+    TemporaryDirectory temporary_{"velmora-admin"};
+    Database db_;
+};
+
+TEST_F(AdminData, VerifyCountsWithoutTouchingTheFolderAlsoWhileVelmoraHoldsIt) {
+    const auto before = stamp(folder());
+    const Outcome run = admin({"verificar", folder().string()});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    const auto [first, last] =
+        std::minmax_element(db().sessions.begin(), db().sessions.end(),
+                            [](const Session& a, const Session& b) { return a.businessDay < b.businessDay; });
+    for (const std::string& line :
+         {"Pedidos: " + std::to_string(db().orders.size()),
+          "Clientes: " + std::to_string(db().customers.size()),
+          "Tramos de caja: " + std::to_string(db().sessions.size()), "Primera jornada: " + first->businessDay,
+          "Última jornada: " + last->businessDay,
+          "Tamaño: " + std::to_string(fs::file_size(folder() / "Velmora.json")) + " bytes",
+          std::string("Lectura sin bloqueo"), std::string("Resultado: correcto")})
+        EXPECT_NE(run.out.find(line), std::string::npos) << line << "\n" << run.out;
+    EXPECT_EQ(stamp(folder()), before);
+
+    // Velmora running on the folder: a second process holds the lock all along.
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, ready[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, ready[0]);
+    pid_t holder = 0;
+    const std::string directory = folder().string();
+    const char* argv[] = {VELMORA_LOCK_PROBE, "hold", directory.c_str(), nullptr};
+    ASSERT_EQ(
+        ::posix_spawn(&holder, VELMORA_LOCK_PROBE, &actions, nullptr, const_cast<char**>(argv), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(ready[1]);
+    char line[6] = {};
+    const ssize_t got = ::read(ready[0], line, sizeof line);
+    ::close(ready[0]);
+    ASSERT_EQ(std::string(line, got > 0 ? std::size_t(got) : 0), "ready\n");
+
+    const auto held = stamp(folder());
+    const Outcome whileHeld = admin({"verificar", folder().string()});
+    const Outcome reportWhileHeld = admin({"informe", lastDay(), "--datos", folder().string()});
+    ::kill(holder, SIGKILL);
+    int status = 0;
+    ::waitpid(holder, &status, 0);
+    EXPECT_EQ(whileHeld.status, 0) << whileHeld.err;
+    EXPECT_EQ(whileHeld.out, run.out);
+    EXPECT_EQ(reportWhileHeld.status, 0) << reportWhileHeld.err;
+    EXPECT_EQ(stamp(folder()), held);
+}
+
+TEST_F(AdminData, VerifyReadsBackupsAndTheDefaultFolder) {
+    const fs::path backup = folder().parent_path() / "Velmora-2026-03-09.velmorabackup";
+    Repository(folder(), false).exportTo(db(), backup);
+    const Outcome ofBackup = admin({"verificar", backup.string()});
+    EXPECT_EQ(ofBackup.status, 0) << ofBackup.err;
+    EXPECT_NE(ofBackup.out.find("(copia)"), std::string::npos) << ofBackup.out;
+
+    ScopedVariable dataDir("VELMORA_DATA_DIR", folder().string());
+    const Outcome ofDefault = admin({"verificar"});
+    EXPECT_EQ(ofDefault.status, 0) << ofDefault.err;
+    EXPECT_NE(ofDefault.out.find((folder() / "Velmora.json").string() + " (carpeta de datos)"),
+              std::string::npos)
+        << ofDefault.out;
+}
+
+// Each damaged or missing data is refused with exit status 1 and the core's exact words, and the
+// folder is left exactly as it was (no lock file, no folder created).
+TEST(AdminRefusals, DamagedAndMissingDataAreRefusedWordForWord) {
+    TemporaryDirectory temporary("velmora-admin");
+    Database valid = makeDocument(DocumentShape::tiny(), 4);
+    const std::string envelope = Repository::encode(valid);
+    std::string flipped = envelope;
+    flipped[flipped.find("\"payload\":\"") + 40] ^= 0x01;
+    std::string upperDigest = envelope;
+    const std::size_t digest = upperDigest.find("\"sha256\":\"") + 10;
+    std::transform(
+        upperDigest.begin() + std::ptrdiff_t(digest), upperDigest.begin() + std::ptrdiff_t(digest + 64),
+        upperDigest.begin() + std::ptrdiff_t(digest), [](char c) { return char(std::toupper(c)); });
+    Database future = valid;
+    future.schemaVersion = 2;
+    Database twoOpen = valid;
+    Session another;
+    another.businessDay = "2030-01-01";
+    twoOpen.sessions.push_back(another);
+
+    struct Case {
+        std::string name;
+        std::optional<std::string> file;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {"flipped-payload", flipped, integrityMessage},
+        {"upper-case-digest", upperDigest, integrityMessage},
+        {"schema-2", Envelope::wrap(toJSON(future)),
+         "Formato de datos no compatible (2). Actualiza Velmora; los datos originales se conservan."},
+        {"two-open-sessions", Envelope::wrap(toJSON(twoOpen)), inconsistentMessage},
+        {"not-json", std::string("no soy un sobre"), "No se pudo leer el documento"},
+        {"empty-folder", std::nullopt, "no tiene datos guardados (falta Velmora.json)."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path directory = temporary.path() / c.name;
+        fs::create_directory(directory);
+        if (c.file) writeFile(directory / "Velmora.json", *c.file);
+        const auto before = stamp(directory);
+        for (const std::vector<std::string>& arguments :
+             {std::vector<std::string>{"verificar", directory.string()},
+              std::vector<std::string>{"informe", "--datos", directory.string()},
+              std::vector<std::string>{"pedidos", "--csv", "--datos", directory.string()}}) {
+            const Outcome run = admin(arguments);
+            EXPECT_EQ(run.status, 1) << arguments.front();
+            EXPECT_NE(run.err.find(c.message), std::string::npos) << arguments.front() << ": " << run.err;
+        }
+        EXPECT_EQ(stamp(directory), before);
+        if (c.file) {
+            // The file alone, as a backup, gives the same refusal: the whole line, nothing else.
+            const Outcome asBackup = admin({"verificar", (directory / "Velmora.json").string()});
+            EXPECT_EQ(asBackup.status, 1);
+            if (c.message.back() == '.') {
+                EXPECT_EQ(asBackup.err, c.message + "\n");
+            }
+        }
+    }
+
+    const fs::path missing = temporary.path() / "no-such" / "Velmora";
+    const Outcome run = admin({"verificar", missing.string()});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "No existe " + missing.string() + ".\n");
+    EXPECT_FALSE(fs::exists(missing.parent_path())) << "a mistyped path is never created";
+}
+
+TEST_F(AdminData, MisuseEndsWithStatusTwoAndASpanishExplanation) {
+    const std::string data = folder().string();
+    struct Case {
+        std::vector<std::string> arguments;
+        std::string explanation;
+    };
+    const std::vector<Case> cases = {
+        {{}, "Uso: velmora-admin"},
+        {{"borrar"}, "Orden desconocida: borrar."},
+        {{"verificar", data, "otra"}, "Argumento no esperado: otra."},
+        {{"informe", "--todo"}, "Argumento no esperado: --todo."},
+        {{"informe", "2026-02-30"}, "«2026-02-30» no es una jornada"},
+        {{"informe", "mañana"}, "«mañana» no es una jornada"},
+        {{"informe", "--csv", "--json", "--datos", data}, "Elige solo uno de --csv y --json."},
+        {{"pedidos", "--desde"}, "Falta el valor de --desde."},
+        {{"pedidos", "--desde", "2026-03-10", "--hasta", "2026-03-09", "--datos", data},
+         "--hasta (2026-03-09) es anterior a --desde (2026-03-10)."},
+    };
+    for (const Case& c : cases) {
+        const Outcome run = admin(c.arguments);
+        EXPECT_EQ(run.status, 2) << c.explanation;
+        EXPECT_NE(run.err.find(c.explanation), std::string::npos) << run.err;
+        EXPECT_EQ(run.out, "");
+    }
+    for (const std::vector<std::string>& help :
+         {std::vector<std::string>{"--help"}, std::vector<std::string>{"informe", "--help"},
+          std::vector<std::string>{"pedidos", "-h"}}) {
+        const Outcome run = admin(help);
+        EXPECT_EQ(run.status, 0);
+        EXPECT_NE(run.out.find("Uso: velmora-admin"), std::string::npos) << run.out;
+        EXPECT_EQ(run.out.find("Usage"), std::string::npos) << run.out;
+    }
+}
+
+TEST_F(AdminData, DayReportAddsUpTheShiftsInEveryFormat) {
+    const std::string day = lastDay();
+    const std::vector<const Session*> shifts = sessionsOf(day);
+    ASSERT_EQ(shifts.size(), 2u);
+    Cents sales = 0, receipts = 0, cash = 0, card = 0;
+    for (const Session* session : shifts) {
+        sales += db().sales(*session);
+        receipts += db().receipts(std::nullopt, *session);
+        cash += db().receipts(PaymentMethod::cash, *session);
+        card += db().receipts(PaymentMethod::card, *session);
+    }
+    std::vector<const Order*> cancelled;
+    for (const Order& order : db().orders)
+        if (order.preparation == Preparation::cancelled &&
+            std::any_of(shifts.begin(), shifts.end(),
+                        [&](const Session* s) { return s->id == order.sessionID; }))
+            cancelled.push_back(&order);
+
+    const Outcome csv = admin({"informe", day, "--csv", "--datos", folder().string()});
+    ASSERT_EQ(csv.status, 0) << csv.err;
+    const auto records = readCsv(csv.out);
+    ASSERT_EQ(records.size(), 1 + shifts.size() + 1 + cancelled.size());
+    EXPECT_EQ(records[0],
+              (std::vector<std::string>{"tipo", "jornada", "tramo", "apertura", "cierre", "estado", "pedidos",
+                                        "ventas", "cobros", "efectivo", "tarjeta", "pendiente",
+                                        "pendiente_total", "pedido", "creado", "importe", "motivo"}));
+    const std::regex isoTime(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d\d:\d\d)");
+    EXPECT_EQ(records[1][5], "Manual");
+    EXPECT_EQ(records[1][11], decimal(*shifts[0]->unpaidAtClose));
+    EXPECT_EQ(records[2][5], "Abierto");
+    EXPECT_EQ(records[2][4], "") << "an open shift has no closing time";
+    EXPECT_TRUE(std::regex_match(records[1][3], isoTime)) << records[1][3];
+    const std::vector<std::string>& total = records[3];
+    EXPECT_EQ(total[0], "jornada");
+    EXPECT_EQ((std::vector<std::string>(total.begin() + 7, total.begin() + 11)),
+              (std::vector<std::string>{decimal(sales), decimal(receipts), decimal(cash), decimal(card)}));
+    EXPECT_EQ(total[12], decimal(db().unpaid()));
+    for (std::size_t k = 0; k < cancelled.size(); ++k) {
+        const std::vector<std::string>& row = records[4 + k];
+        EXPECT_EQ(row[0], "anulado");
+        EXPECT_EQ(row[13], std::to_string(cancelled[k]->number));
+        EXPECT_EQ(row[15], decimal(cancelled[k]->total()));
+        EXPECT_EQ(row[16], asSpreadsheetText(cancelled[k]->cancellationReason.value_or("")));
+    }
+
+    const Outcome json = admin({"informe", day, "--json", "--datos", folder().string()});
+    ASSERT_EQ(json.status, 0) << json.err;
+    simdjson::dom::parser parser;
+    simdjson::dom::element root;
+    ASSERT_EQ(parser.parse(json.out).get(root), simdjson::SUCCESS) << json.out;
+    EXPECT_EQ(std::string_view(root["businessDay"]), day);
+    EXPECT_EQ(int64_t(root["totals"]["sales"]), sales);
+    EXPECT_EQ(int64_t(root["totals"]["cash"]), cash);
+    EXPECT_EQ(int64_t(root["totals"]["card"]), card);
+    EXPECT_EQ(simdjson::dom::array(root["sessions"]).size(), shifts.size());
+    EXPECT_TRUE(root["sessions"].at(1)["closed"].is_null());
+    EXPECT_EQ(simdjson::dom::array(root["cancelled"]).size(), cancelled.size());
+
+    const Outcome text = admin({"informe", day, "--datos", folder().string()});
+    ASSERT_EQ(text.status, 0) << text.err;
+    const std::string currency = db().settings.currencyCode();
+    for (const std::string& line :
+         {"Jornada comercial " + day, std::string("Tramo 1 · Cerrado · Manual"),
+          std::string("Tramo 2 · Abierto"), "Ventas de la jornada: " + FiscalMoney::text(sales, currency),
+          "Efectivo cobrado: " + FiscalMoney::text(cash, currency),
+          "Pedidos anulados: " + std::to_string(cancelled.size())})
+        EXPECT_NE(text.out.find(line), std::string::npos) << line << "\n" << text.out;
+    // Typed text never reaches the terminal with its control characters.
+    EXPECT_EQ(std::count_if(text.out.begin(), text.out.end(),
+                            [](char c) { return static_cast<unsigned char>(c) < 0x20 && c != '\n'; }),
+              0);
+
+    // No day given: today's business day, which has no shift in this old data.
+    const std::string today = BusinessClock::day(Instant::now(), db().settings);
+    const Outcome now = admin({"informe", "--datos", folder().string()});
+    EXPECT_EQ(now.status, 0) << now.err;
+    EXPECT_NE(now.out.find("Jornada comercial " + today), std::string::npos) << now.out;
+    EXPECT_NE(now.out.find("No hay tramos de caja en esta jornada."), std::string::npos);
+}
+
+TEST_F(AdminData, OrderListReadsBackAsOneRowPerOrderWithItsTextIntact) {
+    // Every day but the first, so that the range has an edge on one side only.
+    const std::string from = db().sessions[1].businessDay;
+    const std::string to = lastDay();
+    std::map<Uuid, std::string> dayOf;
+    for (const Session& session : db().sessions)
+        dayOf[session.id] = session.businessDay;
+    std::vector<const Order*> expected;
+    for (const Order& order : db().orders)
+        if (dayOf[order.sessionID] >= from && dayOf[order.sessionID] <= to) expected.push_back(&order);
+    ASSERT_FALSE(expected.empty());
+
+    const Outcome run =
+        admin({"pedidos", "--desde", from, "--hasta", to, "--csv", "--datos", folder().string()});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const auto records = readCsv(run.out);
+    ASSERT_EQ(records.size(), expected.size() + 1);
+    EXPECT_EQ(records[0],
+              (std::vector<std::string>{"numero", "jornada", "creado", "cliente", "modo", "lineas", "total",
+                                        "forma_pago", "cobrado", "preparacion", "motivo_anulacion"}));
+    bool sawQuote = false, sawComma = false, sawLineBreak = false;
+    for (std::size_t k = 0; k < expected.size(); ++k) {
+        const Order& order = *expected[k];
+        const std::vector<std::string>& row = records[k + 1];
+        ASSERT_EQ(row.size(), 11u);
+        const std::optional<Payment> payment = db().paymentFor(order);
+        EXPECT_EQ(row[0], std::to_string(order.number));
+        EXPECT_EQ(row[1], dayOf[order.sessionID]);
+        EXPECT_EQ(row[3], asSpreadsheetText(order.draft.name));
+        EXPECT_EQ(row[4], rawValue(order.draft.mode));
+        EXPECT_EQ(row[5].substr(0, row[5].find(" × ")), std::to_string(order.draft.lines.front().quantity));
+        EXPECT_EQ(row[6], decimal(order.total()));
+        EXPECT_EQ(row[7], payment ? std::string(rawValue(payment->method)) : "");
+        EXPECT_EQ(row[8], payment ? decimal(payment->cents) : "");
+        EXPECT_EQ(row[9], rawValue(order.preparation));
+        EXPECT_EQ(row[10], asSpreadsheetText(order.cancellationReason.value_or("")));
+        sawQuote = sawQuote || order.draft.name.find('"') != std::string::npos;
+        sawComma = sawComma || row[5].find(',') != std::string::npos;
+        sawLineBreak = sawLineBreak || order.draft.name.find('\n') != std::string::npos;
+    }
+    // The awkward names put quoting to the test.
+    EXPECT_TRUE(sawQuote && sawComma && sawLineBreak) << sawQuote << sawComma << sawLineBreak;
+
+    const Outcome text = admin({"pedidos", "--desde", from, "--hasta", to, "--datos", folder().string()});
+    ASSERT_EQ(text.status, 0) << text.err;
+    EXPECT_NE(
+        text.out.find(std::to_string(expected.size()) + " pedidos en las jornadas " + from + " a " + to),
+        std::string::npos)
+        << text.out;
+}
+
+// The text of every page of a PDF, read by poppler.
+std::vector<std::string> pdfPages(const fs::path& file) {
+    std::vector<std::string> pages;
+    std::unique_ptr<poppler::document> document(poppler::document::load_from_file(file.string()));
+    if (!document) return pages;
+    for (int i = 0; i < document->pages(); ++i) {
+        std::unique_ptr<poppler::page> page(document->create_page(i));
+        const poppler::byte_array text = page->text().to_utf8();
+        pages.emplace_back(text.begin(), text.end());
+    }
+    return pages;
+}
+
+TEST_F(AdminData, TicketWritesTheOrdersTicketsWithoutTouchingTheData) {
+    // A paid order never printed, and one printed before, whose tickets carry the reprint mark.
+    const auto paidOnce = std::find_if(db().orders.begin(), db().orders.end(), [&](const Order& o) {
+        return db().paymentFor(o) && o.draft.lines.size() < 4;
+    });
+    ASSERT_NE(paidOnce, db().orders.end());
+    const auto reprinted = std::find_if(db().orders.begin(), db().orders.end(), [](const Order& o) {
+        return o.printAttempts > 0 && o.draft.lines.size() < 4;
+    });
+    ASSERT_NE(reprinted, db().orders.end());
+    const auto before = stamp(folder());
+    const std::string currency = db().settings.currencyCode();
+    // Fontconfig keeps its font caches until the process ends; in a sanitized build that is a
+    // leak report of the library's, not of ours.
+    const fs::path suppressions = folder().parent_path() / "lsan.supp";
+    writeFile(suppressions, "leak:libfontconfig.so\n");
+    ScopedVariable lsan("LSAN_OPTIONS", "suppressions=" + suppressions.string());
+
+    for (const Order* order : {&*paidOnce, &*reprinted}) {
+        SCOPED_TRACE(order->number);
+        const fs::path pdf = folder().parent_path() / ("Pedido-" + std::to_string(order->number) + ".pdf");
+        const Outcome run = admin({"ticket", std::to_string(order->number), "--salida", pdf.string(),
+                                   "--datos", folder().string()});
+        ASSERT_EQ(run.status, 0) << run.err;
+        const std::vector<std::string> pages = pdfPages(pdf);
+        ASSERT_EQ(pages.size(), db().settings.recipients().size());
+        const std::string& customer = pages.back();
+        EXPECT_NE(customer.find("CLIENTE / REPARTO · #" + std::to_string(order->number)), std::string::npos)
+            << customer;
+        EXPECT_NE(customer.find("TOTAL: " + FiscalMoney::text(order->total(), currency)), std::string::npos)
+            << customer;
+        const bool copy = order->printAttempts > 0;
+        for (const std::string& page : pages)
+            EXPECT_EQ(page.find("COPIA / REIMPRESIÓN") != std::string::npos, copy) << page;
+    }
+
+    const fs::path missing = folder().parent_path() / "no.pdf";
+    const Outcome unknown =
+        admin({"ticket", "999999", "--salida", missing.string(), "--datos", folder().string()});
+    EXPECT_EQ(unknown.status, 1);
+    EXPECT_EQ(unknown.err, "No hay ningún pedido con el número 999999.\n");
+    EXPECT_FALSE(fs::exists(missing));
+    // A slip of the output name never replaces the document with a PDF.
+    for (const fs::path& onData : {folder() / "Velmora.json", folder() / "Pedido.pdf"}) {
+        const Outcome refused = admin({"ticket", std::to_string(paidOnce->number), "--salida",
+                                       onData.string(), "--datos", folder().string()});
+        EXPECT_EQ(refused.status, 1) << onData;
+        EXPECT_NE(refused.err.find("no se guarda en la carpeta de datos"), std::string::npos) << refused.err;
+    }
+    EXPECT_EQ(stamp(folder()), before);
+}
+
+TEST_F(AdminData, AListingThatCannotBeWrittenIsAFailure) {
+    const Outcome run = admin({"pedidos", "--desde", db().sessions.front().businessDay, "--hasta", lastDay(),
+                               "--csv", "--datos", folder().string()},
+                              "/dev/full");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "No se pudo escribir la salida.\n");
+}
+
+} // namespace
