@@ -150,7 +150,8 @@ void runEvents(int milliseconds) {
 // The busy year opened by the application with its main window, made once for every benchmark.
 struct BusyDesk {
     BusyDesk() {
-        const pizzacore::Database document = pizzacore::testing::makeDocument(DocumentShape::busyYear(), 2025);
+        const pizzacore::Database document =
+            pizzacore::testing::makeDocument(DocumentShape::busyYear(), 2025);
         pizzacore::Repository(directory.path(), false).save(document);
         now = pizzacore::Instant{document.sessions.back().opened.seconds + 60};
         product = document.products.front();
@@ -260,8 +261,10 @@ void BM_ConfirmStallBusyYear(benchmark::State& state) {
         work.push_back(meter.worstWorkMilliseconds());
         confirms.push_back(confirmed);
         state.SetIterationTime(confirmed / 1000.0);
-        if (desk.store->db().orders.size() != before + 1 || desk.store->selectedTab() != QStringLiteral("Pedidos") ||
-            desk.store->selectedOrder() != desk.store->db().orders.back().id || desk.window->visibleSection() != 1) {
+        if (desk.store->db().orders.size() != before + 1 ||
+            desk.store->selectedTab() != QStringLiteral("Pedidos") ||
+            desk.store->selectedOrder() != desk.store->db().orders.back().id ||
+            desk.window->visibleSection() != 1) {
             state.SkipWithError("the order was not confirmed and shown");
             return;
         }

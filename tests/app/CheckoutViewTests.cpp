@@ -16,9 +16,9 @@
 
 #include <QApplication>
 #include <QBuffer>
-#include <QImage>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -30,9 +30,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -132,7 +132,8 @@ protected:
             if (character.unicode() < 128)
                 QTest::keyClick(&target, character.toLatin1());
             else
-                QTest::sendKeyEvent(QTest::Click, &target, Qt::Key_unknown, QString(character), Qt::NoModifier);
+                QTest::sendKeyEvent(QTest::Click, &target, Qt::Key_unknown, QString(character),
+                                    Qt::NoModifier);
         }
     }
     // Selects the field's text and types over it.
@@ -163,7 +164,8 @@ TEST_F(Checkout, FocusStartsInThePhoneAndTabFollowsTheSections) {
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     EXPECT_EQ(QApplication::focusWidget(), &field("name"));
     for (QWidget* widget : view_->findChildren<QWidget*>()) {
-        if (!widget->focusPolicy() || !widget->isVisibleTo(view_) || qobject_cast<QScrollBar*>(widget)) continue;
+        if (!widget->focusPolicy() || !widget->isVisibleTo(view_) || qobject_cast<QScrollBar*>(widget))
+            continue;
         if (widget->inherits("QAbstractScrollArea") && !widget->inherits("QListView")) continue;
         EXPECT_FALSE(widget->objectName().isEmpty()) << widget->metaObject()->className();
         EXPECT_FALSE(widget->accessibleName().isEmpty()) << widget->objectName().toStdString();
@@ -295,7 +297,8 @@ TEST_F(Checkout, RecentOrdersShowTheCallersLastThreeOldestFirst) {
     retype(field("phone"), "612345678");
     EXPECT_TRUE(caption.isVisibleTo(view_));
     EXPECT_EQ(caption.text(), "Últimos pedidos: #3 · 28,50 EUR   #4 · 38,00 EUR   #5 · 47,50 EUR");
-    EXPECT_TRUE(button("recentOrder0").text().startsWith("Ver #3 · ")) << button("recentOrder0").text().toStdString();
+    EXPECT_TRUE(button("recentOrder0").text().startsWith("Ver #3 · "))
+        << button("recentOrder0").text().toStdString();
     EXPECT_TRUE(button("recentOrder2").text().startsWith("Ver #5 · "));
     button("recentOrder1").click();
     EXPECT_EQ(store().selectedTab(), "Pedidos");
@@ -342,9 +345,14 @@ pizzacore::Bytes picture(QColor colour) {
 }
 
 TEST_F(Checkout, ADozenProductsFillTheGridInColumnsAndTheScreenIsSaved) {
-    const std::vector<std::pair<std::string, pizzacore::Cents>> pizzas{
-        {"Barbacoa", 1250}, {"Cuatro quesos", 1190}, {"Diavola", 1150}, {"Hawaiana", 1100},
-        {"Pizza 10 ingredientes", 1490}, {"Pizza 9 ingredientes", 1390}, {"Prosciutto", 1090}, {"Vegetal", 1050}};
+    const std::vector<std::pair<std::string, pizzacore::Cents>> pizzas{{"Barbacoa", 1250},
+                                                                       {"Cuatro quesos", 1190},
+                                                                       {"Diavola", 1150},
+                                                                       {"Hawaiana", 1100},
+                                                                       {"Pizza 10 ingredientes", 1490},
+                                                                       {"Pizza 9 ingredientes", 1390},
+                                                                       {"Prosciutto", 1090},
+                                                                       {"Vegetal", 1050}};
     int shade = 0;
     for (const auto& [name, cents] : pizzas) {
         Product made = product(name, cents);
@@ -449,7 +457,8 @@ TEST_F(Checkout, AnInvalidDraftLeavesEverythingAsItWasWithTheCoresMessage) {
     EXPECT_EQ(store().selectedTab(), "Caja");
     EXPECT_TRUE(store().db().orders.empty());
     ASSERT_FALSE(platform_.alerts().empty());
-    EXPECT_EQ(platform_.alerts().back().message, "Para domicilio indica nombre, teléfono y dirección de entrega.");
+    EXPECT_EQ(platform_.alerts().back().message,
+              "Para domicilio indica nombre, teléfono y dirección de entrega.");
     EXPECT_EQ(stored(), saved);
     EXPECT_TRUE(button("confirmOrder").isEnabled());
 }
@@ -469,7 +478,8 @@ public:
         for (std::string& argument : arguments)
             argv.push_back(argument.data());
         argv.push_back(nullptr);
-        if (::posix_spawn(&pid_, VELMORA_CHECKOUT_TYPER, &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+        if (::posix_spawn(&pid_, VELMORA_CHECKOUT_TYPER, &actions, nullptr, argv.data(), environ) != 0)
+            pid_ = -1;
         posix_spawn_file_actions_destroy(&actions);
         ::close(ends[1]);
         output_ = ::fdopen(ends[0], "r");

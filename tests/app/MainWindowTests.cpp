@@ -31,7 +31,6 @@
 
 #include <cerrno>
 #include <chrono>
-#include <thread>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -40,6 +39,7 @@
 #include <memory>
 #include <string>
 #include <system_error>
+#include <thread>
 #include <utility>
 #include <vector>
 

@@ -4,8 +4,8 @@
 
 #include <PizzaCore/Foundation/PCError.hpp>
 #include <PizzaCore/Json/Json.hpp>
-#include <PizzaCore/Persistence/DataDirectory.hpp>
 #include <PizzaCore/Models/PhoneKey.hpp>
+#include <PizzaCore/Persistence/DataDirectory.hpp>
 #include <PizzaCore/Persistence/Repository.hpp>
 
 #include <QCoreApplication>
@@ -237,7 +237,8 @@ void AppStore::setSelectedOrder(const std::optional<pizzacore::Uuid>& order) {
 
 Outcome AppStore::transact(const Change& change) {
     return run([&change](pizzacore::Repository& repository, const pizzacore::Database& db,
-                         const pizzacore::Draft& draft, bool& catalogueChanged) -> std::optional<pizzacore::Database> {
+                         const pizzacore::Draft& draft,
+                         bool& catalogueChanged) -> std::optional<pizzacore::Database> {
         pizzacore::Database copy = db;
         copy.draft = draft;
         change(copy);
@@ -249,8 +250,8 @@ Outcome AppStore::transact(const Change& change) {
 }
 
 Outcome AppStore::useRepository(const RepositoryJob& job) {
-    return run([&job](pizzacore::Repository& repository, const pizzacore::Database& db, const pizzacore::Draft&,
-                      bool&) { return job(repository, db); });
+    return run([&job](pizzacore::Repository& repository, const pizzacore::Database& db,
+                      const pizzacore::Draft&, bool&) { return job(repository, db); });
 }
 
 Outcome AppStore::run(Work work) {
@@ -294,8 +295,8 @@ void AppStore::startDraftSave() {
     if (fatal_ || !repository_ || draft_ == db_.draft) return;
     auto write = std::make_shared<Write>();
     write->draftOnly = true;
-    write->work = [](pizzacore::Repository& repository, const pizzacore::Database& db, const pizzacore::Draft& draft,
-                     bool&) -> std::optional<pizzacore::Database> {
+    write->work = [](pizzacore::Repository& repository, const pizzacore::Database& db,
+                     const pizzacore::Draft& draft, bool&) -> std::optional<pizzacore::Database> {
         pizzacore::Database copy = db;
         copy.draft = draft;
         repository.save(copy);
@@ -409,8 +410,9 @@ void AppStore::publish(pizzacore::Database db, const pizzacore::Draft& base) {
         if (draft_ != base) {
             std::apply(
                 [&](const auto&... field) {
-                    ((draft_.*field.member != base.*field.member ? void(merged.*field.member = draft_.*field.member)
-                                                                 : void()),
+                    ((draft_.*field.member != base.*field.member
+                          ? void(merged.*field.member = draft_.*field.member)
+                          : void()),
                      ...);
                 },
                 pizzacore::Draft::fields());

@@ -148,9 +148,11 @@ LineCard::LineCard(QWidget* parent)
     layout->addLayout(middle);
     layout->addWidget(notes_);
 
-    connect(quantity_, &QSpinBox::valueChanged, this, [this](int value) { emit quantityEdited(lineID_, value); });
+    connect(quantity_, &QSpinBox::valueChanged, this,
+            [this](int value) { emit quantityEdited(lineID_, value); });
     connect(remove_, &QToolButton::clicked, this, [this] { emit removeRequested(lineID_); });
-    connect(notes_, &QLineEdit::textEdited, this, [this](const QString& text) { emit notesEdited(lineID_, text); });
+    connect(notes_, &QLineEdit::textEdited, this,
+            [this](const QString& text) { emit notesEdited(lineID_, text); });
 }
 
 void LineCard::display(const pizzacore::Line& line, const std::string& currency) {
@@ -181,7 +183,8 @@ CheckoutView::CheckoutView(AppStore& store, ThumbnailCache& thumbnails, QWidget*
 
     auto* header = new QHBoxLayout;
     header->addWidget(
-        new PageHeader(QStringLiteral("Caja"), QStringLiteral("Una llamada. Un pedido. Todo a mano."), this), 1);
+        new PageHeader(QStringLiteral("Caja"), QStringLiteral("Una llamada. Un pedido. Todo a mano."), this),
+        1);
     empty_ = named(new QPushButton(QStringLiteral("Vaciar borrador"), this), "emptyDraft",
                    QStringLiteral("Vaciar borrador"));
     {
@@ -217,7 +220,8 @@ CheckoutView::CheckoutView(AppStore& store, ThumbnailCache& thumbnails, QWidget*
     layout->addLayout(header);
     layout->addLayout(panes, 1);
 
-    for (const QKeySequence& keys : {QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)}) {
+    for (const QKeySequence& keys :
+         {QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)}) {
         auto* shortcut = new QShortcut(keys, this);
         shortcut->setContext(Qt::WidgetWithChildrenShortcut);
         connect(shortcut, &QShortcut::activated, this, &CheckoutView::confirmOrder);
@@ -293,12 +297,14 @@ QWidget* CheckoutView::makeCustomerSection() {
     recentRow->addStretch();
     form->addRow(recentRow);
 
-    connect(phone_, &QLineEdit::textEdited, this,
-            [this](const QString& text) { editDraft([&](pizzacore::Draft& d) { d.phone = text.toStdString(); }); });
+    connect(phone_, &QLineEdit::textEdited, this, [this](const QString& text) {
+        editDraft([&](pizzacore::Draft& d) { d.phone = text.toStdString(); });
+    });
     connect(phone_, &QLineEdit::returnPressed, &store_, &AppStore::findCustomer);
     connect(find_, &QPushButton::clicked, &store_, &AppStore::findCustomer);
-    connect(name_, &QLineEdit::textEdited, this,
-            [this](const QString& text) { editDraft([&](pizzacore::Draft& d) { d.name = text.toStdString(); }); });
+    connect(name_, &QLineEdit::textEdited, this, [this](const QString& text) {
+        editDraft([&](pizzacore::Draft& d) { d.name = text.toStdString(); });
+    });
     connect(address_, &QLineEdit::textEdited, this, [this](const QString& text) {
         editDraft([&](pizzacore::Draft& d) { d.address = text.toStdString(); });
     });
@@ -430,8 +436,9 @@ QWidget* CheckoutView::makeOrderSection() {
     layout->addWidget(caption(QStringLiteral("Se guarda una vez. Después podrás cobrar e imprimir."),
                               "confirmCaption", pane));
 
-    connect(orderNotes_, &QLineEdit::textEdited, this,
-            [this](const QString& text) { editDraft([&](pizzacore::Draft& d) { d.notes = text.toStdString(); }); });
+    connect(orderNotes_, &QLineEdit::textEdited, this, [this](const QString& text) {
+        editDraft([&](pizzacore::Draft& d) { d.notes = text.toStdString(); });
+    });
     connect(confirm_, &QPushButton::clicked, this, &CheckoutView::confirmOrder);
     return pane;
 }
@@ -484,7 +491,8 @@ void CheckoutView::showProducts() {
     for (const pizzacore::Product& product : all)
         if (product.active && (!category_ || product.category.id == *category_))
             shown.emplace_back(order.key(product.name), &product);
-    std::stable_sort(shown.begin(), shown.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::stable_sort(shown.begin(), shown.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
     std::vector<pizzacore::Product> products;
     products.reserve(shown.size());
     for (const auto& [key, product] : shown)
@@ -499,7 +507,8 @@ void CheckoutView::showDraft() {
     showText(*address_, draft.address);
     showText(*customerNotes_, draft.customerNotes);
     showText(*orderNotes_, draft.notes);
-    if (QAbstractButton* button = modes_->button(static_cast<int>(draft.mode)); button && !button->isChecked())
+    if (QAbstractButton* button = modes_->button(static_cast<int>(draft.mode));
+        button && !button->isChecked())
         button->setChecked(true);
     // The chosen segment in the selection colours, as a segmented control shows it.
     for (QPushButton* button : modeButtons_) {
@@ -595,9 +604,8 @@ void CheckoutView::showLines() {
 }
 
 int CheckoutView::visibleLineCards() const {
-    return static_cast<int>(std::count_if(cards_.begin(), cards_.end(), [](const LineCard* card) {
-        return !card->isHidden();
-    }));
+    return static_cast<int>(
+        std::count_if(cards_.begin(), cards_.end(), [](const LineCard* card) { return !card->isHidden(); }));
 }
 
 // Tab follows the sections: the caller, the products, then the order and its confirmation.
@@ -629,9 +637,10 @@ void CheckoutView::confirmOrder() {
 
 void CheckoutView::askToEmptyDraft() {
     const QPointer<CheckoutView> alive(this);
-    const std::optional<int> choice = store_.platform().confirm(Confirmation{
-        QStringLiteral("¿Vaciar el borrador actual?"), QString(),
-        {QStringLiteral("Vaciar borrador"), QStringLiteral("Cancelar")}});
+    const std::optional<int> choice = store_.platform().confirm(
+        Confirmation{QStringLiteral("¿Vaciar el borrador actual?"),
+                     QString(),
+                     {QStringLiteral("Vaciar borrador"), QStringLiteral("Cancelar")}});
     if (!alive || choice != 0) return;
     store_.setDraft(pizzacore::Draft());
     phone_->setFocus(Qt::OtherFocusReason);

@@ -33,7 +33,8 @@ constexpr std::array symbolIcons{
     SymbolIcon{"chart.bar.fill", {"office-chart-bar", "x-office-spreadsheet", ""}, ":/icons/sessions.png"},
     SymbolIcon{"doc.text.fill", {"x-office-document", "text-x-generic", ""}, ":/icons/invoices.png"},
     SymbolIcon{"photo", {"image-x-generic", "", ""}, ":/icons/photo.png"},
-    SymbolIcon{"checkmark.circle.fill", {"emblem-ok", "dialog-ok-apply", "object-select"}, ":/icons/confirm.png"},
+    SymbolIcon{
+        "checkmark.circle.fill", {"emblem-ok", "dialog-ok-apply", "object-select"}, ":/icons/confirm.png"},
     SymbolIcon{"trash", {"user-trash", "edit-delete", ""}, ":/icons/trash.png"},
     SymbolIcon{"takeoutbag.and.cup.and.straw", {"package-x-generic", "", ""}, ":/icons/takeout.png"},
     SymbolIcon{

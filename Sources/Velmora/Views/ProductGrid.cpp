@@ -81,7 +81,7 @@ void ProductTileDelegate::paint(QPainter* painter, const QStyleOptionViewItem& o
     QColor face = palette.color(QPalette::Button);
     if (option.state & QStyle::State_MouseOver) face = face.lighter(104);
     painter->setPen(QPen((option.state & QStyle::State_HasFocus) ? palette.color(QPalette::Highlight)
-                                                                  : palette.color(QPalette::Mid),
+                                                                 : palette.color(QPalette::Mid),
                          (option.state & QStyle::State_HasFocus) ? 2.0 : 1.0));
     painter->setBrush(face);
     painter->drawRoundedRect(tile, 10, 10);
@@ -93,8 +93,8 @@ void ProductTileDelegate::paint(QPainter* painter, const QStyleOptionViewItem& o
     rounded.addRoundedRect(QRectF(square), 8, 8);
     painter->fillPath(rounded, palette.color(QPalette::Window).darker(106));
     const qreal ratio = widget ? widget->devicePixelRatioF() : 1.0;
-    const QImage picture = thumbnails_.thumbnail(model_.product(index.row()).image,
-                                                 static_cast<int>(side * ratio));
+    const QImage picture =
+        thumbnails_.thumbnail(model_.product(index.row()).image, static_cast<int>(side * ratio));
     if (!picture.isNull()) {
         QSizeF size = QSizeF(picture.size()) / ratio;
         size.scale(QSizeF(side, side), Qt::KeepAspectRatio);
@@ -139,8 +139,9 @@ void ProductTileDelegate::paint(QPainter* painter, const QStyleOptionViewItem& o
 
     painter->setFont(priceFont);
     painter->setPen(palette.color(QPalette::ButtonText));
-    painter->drawText(QRect(text.left(), text.bottom() - priceMetrics.height(), text.width(), priceMetrics.height()),
-                      Qt::AlignLeft, index.data(ProductGridModel::PriceRole).toString());
+    painter->drawText(
+        QRect(text.left(), text.bottom() - priceMetrics.height(), text.width(), priceMetrics.height()),
+        Qt::AlignLeft, index.data(ProductGridModel::PriceRole).toString());
     painter->restore();
 }
 
