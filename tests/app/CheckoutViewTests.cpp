@@ -463,6 +463,57 @@ TEST_F(Checkout, AnInvalidDraftLeavesEverythingAsItWasWithTheCoresMessage) {
     EXPECT_TRUE(button("confirmOrder").isEnabled());
 }
 
+TEST_F(Checkout, RepeatingAnOrderLoadsItAtTodaysPricesAndNamesWhatIsGone) {
+    const Product diavola = product("Diavola", 1150);
+    const Product calzone = product("Calzone", 1200);
+    Draft draft = store().draft();
+    draft.phone = "612 345 678";
+    draft.notes = "Portal 2";
+    draft.lines = {pizzacore::Line::make(calzone), pizzacore::Line::make(margarita_),
+                   pizzacore::Line::make(diavola)};
+    draft.lines[1].quantity = 3;
+    store().setDraft(draft);
+    ASSERT_TRUE(store().confirm());
+    const pizzacore::Order order = store().db().orders.back();
+
+    // Two products leave the menu and one changes its price.
+    Product dearer = margarita_;
+    dearer.cents = 1000;
+    ASSERT_TRUE(store().transact([&](Database& db) {
+        db.saveProduct(dearer, *now_);
+        for (Product& each : db.products)
+            if (each.id == calzone.id || each.id == diavola.id) each.active = false;
+    }));
+    store().repeatOrder(order);
+    settle();
+    EXPECT_EQ(store().selectedTab(), "Caja");
+    ASSERT_EQ(store().draft().lines.size(), 1u);
+    EXPECT_EQ(store().draft().lines[0].cents, 1000);
+    EXPECT_EQ(store().draft().lines[0].quantity, 3);
+    EXPECT_EQ(store().draft().notes, "Portal 2");
+    EXPECT_EQ(field("phone").text(), "612 345 678");
+    EXPECT_EQ(stored().draft, store().draft()) << "the loaded draft is saved at once";
+    ASSERT_FALSE(platform_.alerts().empty());
+    EXPECT_EQ(platform_.alerts().back().message,
+              "Pedido cargado con precios actuales. Revisa dirección y notas antes de confirmar."
+              "\nNo disponibles: Calzone, Diavola");
+}
+
+TEST_F(Checkout, ACardTheCoreRefusesIsNotSavedAndTheDraftStaysUnlinked) {
+    type(field("phone"), "12");
+    type(field("name"), "Sin número");
+    const Draft before = store().draft();
+    button("saveCustomer").click();
+    settle();
+    EXPECT_TRUE(store().db().customers.empty());
+    EXPECT_EQ(store().draft(), before);
+    EXPECT_EQ(button("saveCustomer").text(), "Guardar nuevo cliente");
+    ASSERT_FALSE(platform_.alerts().empty());
+    EXPECT_NE(platform_.alerts().back().message,
+              "Ficha guardada. Las indicaciones habituales quedan en el cliente.");
+    EXPECT_FALSE(platform_.alerts().back().message.isEmpty());
+}
+
 // The typer helper in another process, with its standard output read here line by line.
 class Typer {
 public:
