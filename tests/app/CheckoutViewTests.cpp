@@ -267,6 +267,17 @@ TEST_F(Checkout, TilesAddUnitsToTheMatchingLineOrStartANewOne) {
     EXPECT_EQ(view_->visibleLineCards(), 3);
 }
 
+TEST_F(Checkout, TheGridIsUsedFromTheKeyboardTypingAProductsFirstLetters) {
+    grid().setFocus();
+    QTest::keyClicks(&grid(), "mar");
+    ASSERT_TRUE(grid().currentIndex().isValid());
+    EXPECT_EQ(grid().currentIndex().data().toString(), "Margarita");
+    QTest::keyClick(&grid(), Qt::Key_Return);
+    QTest::keyClick(&grid(), Qt::Key_Space);
+    ASSERT_EQ(store().draft().lines.size(), 1u);
+    EXPECT_EQ(store().draft().lines[0].quantity, 2);
+}
+
 TEST_F(Checkout, TheModeChangesOnlyTheAddressPlaceholder) {
     type(field("name"), "Ana");
     const Draft before = store().draft();
