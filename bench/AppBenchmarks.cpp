@@ -1,4 +1,9 @@
-// The application's controller and checkout on real data directories.
+// The screens of the customers, products and sessions sections on the busy year's document: a
+// keystroke in each customer search (search, list reset and paint), showing the customers screen
+// (search of every card, the summary of 50,000 orders and the first paint), scrolling the products
+// list with real 150 KB photos, and counting the sessions screen.
+//
+// The controller and the checkout:
 //
 // SaveDraft: one saveDraft, with a small restaurant's document and with a busy year's (50,000
 // orders, 200 products with photos). Each iteration changes the draft and saves it: copy of the
@@ -13,7 +18,12 @@
 //   "confirm_ms" is the time from Ctrl+Return until the order is selected in "Pedidos".
 
 #include <Velmora/Stores/AppStore.hpp>
+#include <Velmora/Stores/CustomerSummaries.hpp>
+#include <Velmora/Views/CustomersView.hpp>
 #include <Velmora/Views/MainWindow.hpp>
+#include <Velmora/Views/ProductsView.hpp>
+#include <Velmora/Views/SessionsView.hpp>
+#include <Velmora/Views/ThumbnailCache.hpp>
 #include <support/TestFiles.hpp>
 
 #include <PizzaCore/PizzaCore.hpp>
@@ -22,8 +32,13 @@
 #include <support/SyntheticDocument.hpp>
 
 #include <QApplication>
+#include <QBuffer>
 #include <QElapsedTimer>
+#include <QImage>
 #include <QLineEdit>
+#include <QListView>
+#include <QRandomGenerator>
+#include <QScrollBar>
 #include <QTest>
 #include <QTimer>
 
@@ -82,6 +97,151 @@ void BM_SaveDraftSmall(benchmark::State& state) {
 void BM_SaveDraftBusyYear(benchmark::State& state) {
     saveDraft(state, DocumentShape::busyYear());
 }
+
+// The one application the widget benchmarks need, on the offscreen platform.
+void ensureApplication() {
+    static std::unique_ptr<QApplication> application;
+    if (application || QCoreApplication::instance()) return;
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    static int argc = 1;
+    static char name[] = "VelmoraBenchmarks";
+    static char* argv[] = {name, nullptr};
+    application = std::make_unique<QApplication>(argc, argv);
+}
+
+// Lets the list lay its rows out (Qt does it from the event loop) and paints what is on screen.
+void settle(QListView& list) {
+    QCoreApplication::processEvents();
+    list.viewport()->repaint();
+}
+
+// A busy year opened by a controller, inside its open session; made once and shared.
+struct BusyYear {
+    BusyYear() {
+        pizzacore::Database document = pizzacore::testing::makeDocument(DocumentShape::busyYear(), 2025);
+        // Real photos of about 150 KB (noise compresses badly), so that thumbnails really decode.
+        QRandomGenerator random(7);
+        for (pizzacore::Product& product : document.products) {
+            QImage photo(230, 170, QImage::Format_RGB32);
+            for (int y = 0; y < photo.height(); ++y)
+                for (int x = 0; x < photo.width(); ++x)
+                    photo.setPixel(x, y, random.generate());
+            QByteArray png;
+            QBuffer buffer(&png);
+            buffer.open(QIODevice::WriteOnly);
+            photo.save(&buffer, "PNG");
+            product.image = pizzacore::Bytes(png.begin(), png.end());
+        }
+        pizzacore::Repository(directory.path(), false).save(document);
+        const pizzacore::Instant now{document.sessions.back().opened.seconds + 60};
+        store = std::make_unique<velmora::AppStore>(directory.path(), pizzacore::Clock::fixed(now), platform);
+        store->start();
+    }
+
+    TemporaryDirectory directory;
+    velmora::testing::TestPlatformServices platform;
+    std::unique_ptr<velmora::AppStore> store;
+};
+
+BusyYear& busyYear() {
+    ensureApplication();
+    static BusyYear shared;
+    return shared;
+}
+
+// Typing in one search field: each iteration types one more character or takes one away, and the
+// list repaints what is on screen.
+void customerKeystrokes(benchmark::State& state, QLineEdit& (velmora::CustomersView::*field)() const,
+                        const std::vector<QString>& texts) {
+    BusyYear& year = busyYear();
+    velmora::CustomersView view(*year.store);
+    view.resize(1100, 760);
+    view.show();
+    settle(view.list());
+    std::size_t next = 0;
+    for (auto _ : state) {
+        (view.*field)().setText(texts[next++ % texts.size()]);
+        settle(view.list());
+    }
+    state.counters["shown"] = view.model().rowCount();
+}
+
+void BM_CustomersNameKeystroke(benchmark::State& state) {
+    customerKeystrokes(state, &velmora::CustomersView::nameField,
+                       {"g", "ga", "gar", "garc", "garci", "garcia"});
+}
+void BM_CustomersPhoneKeystroke(benchmark::State& state) {
+    customerKeystrokes(state, &velmora::CustomersView::phoneField, {"6", "61", "612", "6123", "61234"});
+}
+void BM_CustomersAddressKeystroke(benchmark::State& state) {
+    customerKeystrokes(state, &velmora::CustomersView::addressField, {"c", "ca", "cal", "call", "calle"});
+}
+
+// Showing the customers screen after the document changed: every card searched and sorted, the
+// order summary made again and the first rows painted.
+void BM_CustomersShowScreen(benchmark::State& state) {
+    BusyYear& year = busyYear();
+    for (auto _ : state) {
+        velmora::CustomersView view(*year.store);
+        view.resize(1100, 760);
+        view.show();
+        settle(view.list());
+        benchmark::DoNotOptimize(view.model().rowCount());
+    }
+}
+
+// The order summary alone: one pass over 50,000 orders and their payments.
+void BM_CustomerSummaries(benchmark::State& state) {
+    BusyYear& year = busyYear();
+    for (auto _ : state) {
+        velmora::CustomerSummaries summaries(year.store->db());
+        benchmark::DoNotOptimize(summaries.summary(year.store->db().customers.front()).orders);
+    }
+}
+
+// Scrolling the products list one step and repainting it, the thumbnails already decoded.
+void BM_ProductsScroll(benchmark::State& state) {
+    BusyYear& year = busyYear();
+    velmora::ThumbnailCache thumbnails;
+    velmora::ProductsView view(*year.store, thumbnails);
+    view.resize(1100, 760);
+    view.show();
+    settle(view.list());
+    QScrollBar* bar = view.list().verticalScrollBar();
+    for (int value = 0; value <= bar->maximum(); value += 120) { // every thumbnail decoded once
+        bar->setValue(value);
+        settle(view.list());
+    }
+    int value = 0;
+    for (auto _ : state) {
+        value = (value + 120) % (bar->maximum() + 1);
+        bar->setValue(value);
+        settle(view.list());
+    }
+    state.counters["scrollHeight"] = bar->maximum();
+}
+
+// The sessions screen counting the day's tiles and the history of 400 shifts.
+void BM_SessionsShowScreen(benchmark::State& state) {
+    BusyYear& year = busyYear();
+    for (auto _ : state) {
+        velmora::SessionsView view(*year.store);
+        view.resize(1100, 760);
+        view.show();
+        settle(view.history());
+    }
+}
+
+BENCHMARK(BM_CustomersNameKeystroke)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly();
+BENCHMARK(BM_CustomersPhoneKeystroke)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly();
+BENCHMARK(BM_CustomersAddressKeystroke)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly();
+BENCHMARK(BM_CustomersShowScreen)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly();
+BENCHMARK(BM_CustomerSummaries)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly();
+BENCHMARK(BM_ProductsScroll)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly();
+BENCHMARK(BM_SessionsShowScreen)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly();
 
 BENCHMARK(BM_SaveDraftTiny)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SaveDraftSmall)->Unit(benchmark::kMillisecond);

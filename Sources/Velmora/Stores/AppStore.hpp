@@ -191,6 +191,21 @@ public:
     // `message` the products no longer available.
     void repeatOrder(const pizzacore::Order& order);
 
+    // Flows of the customers, products and sessions screens (Stores/CatalogFlows.cpp).
+
+    // Applies `change` to a copy of the document, as transact would, and throws the copy away:
+    // the check an editor runs before saving, so that a refusal stays in its own error line.
+    Outcome check(const Change& change) const;
+    // Removes every card with the customer's id, with the audit entry "Eliminar cliente"; orders
+    // keep their own copy of the customer's data. A failure goes to `message`.
+    bool deleteCustomer(const pizzacore::Customer& customer);
+    // Removes every product with the product's id, with the audit entry "Eliminar producto";
+    // order lines keep their own copy. A failure goes to `message`.
+    bool deleteProduct(const pizzacore::Product& product);
+    // Closes the shift `session` by hand, unless it has closed meanwhile, and opens the next one.
+    // A failure goes to `message`.
+    bool closeShift(const pizzacore::Uuid& session);
+
 signals:
     void dbChanged();
     void draftChanged();

@@ -38,6 +38,9 @@ constexpr std::array symbolIcons{
     SymbolIcon{"trash", {"user-trash", "edit-delete", ""}, ":/icons/trash.png"},
     SymbolIcon{"takeoutbag.and.cup.and.straw", {"package-x-generic", "", ""}, ":/icons/takeout.png"},
     SymbolIcon{
+        "person.crop.circle.badge.plus", {"contact-new", "list-add-user", ""}, ":/icons/customers.png"},
+    SymbolIcon{"menucard", {"accessories-dictionary", "view-list-details", ""}, ":/icons/products.png"},
+    SymbolIcon{
         "externaldrive.badge.exclamationmark", {"drive-harddisk", "", ""}, ":/icons/storage-error.png"},
 };
 

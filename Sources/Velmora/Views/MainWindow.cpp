@@ -4,7 +4,10 @@
 #include <Velmora/Stores/AppStore.hpp>
 #include <Velmora/Views/CheckoutView.hpp>
 #include <Velmora/Views/Components.hpp>
+#include <Velmora/Views/CustomersView.hpp>
 #include <Velmora/Views/FatalView.hpp>
+#include <Velmora/Views/ProductsView.hpp>
+#include <Velmora/Views/SessionsView.hpp>
 #include <Velmora/Views/Sidebar.hpp>
 
 #include <QGuiApplication>
@@ -59,13 +62,13 @@ QWidget* MainWindow::makeSection(std::size_t position, QWidget* parent) {
         break;
 
     case 2: // Clientes
-        break;
+        return new CustomersView(store_, parent);
 
     case 3: // Productos
-        break;
+        return new ProductsView(store_, thumbnails_, parent);
 
     case 4: // Jornadas y caja
-        break;
+        return new SessionsView(store_, parent);
 
     case 5: // Facturación
         break;

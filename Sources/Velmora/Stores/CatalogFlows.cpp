@@ -1,0 +1,51 @@
+// The controller's flows for the customers, products and sessions screens: the editors' check on a
+// copy, the removal of a card or a product with its audit entry, and the manual close of a shift.
+
+#include <Velmora/Stores/AppStore.hpp>
+
+#include <algorithm>
+
+namespace velmora {
+
+Outcome AppStore::check(const Change& change) const {
+    pizzacore::Database copy = db_;
+    copy.draft = draft_;
+    try {
+        change(copy);
+    } catch (...) {
+        return Outcome::failed(describeFailure(std::current_exception()));
+    }
+    return Outcome::success();
+}
+
+bool AppStore::deleteCustomer(const pizzacore::Customer& customer) {
+    const pizzacore::Uuid id = customer.id;
+    const pizzacore::Instant now = clock_.now();
+    const Outcome outcome = transact([id, now](pizzacore::Database& db) {
+        std::erase_if(db.customers, [&](const pizzacore::Customer& card) { return card.id == id; });
+        db.record("Eliminar cliente", id.text(), now);
+    });
+    if (!outcome) setMessage(outcome.failure);
+    return outcome.ok;
+}
+
+bool AppStore::deleteProduct(const pizzacore::Product& product) {
+    const pizzacore::Uuid id = product.id;
+    const pizzacore::Instant now = clock_.now();
+    const Outcome outcome = transact([id, now](pizzacore::Database& db) {
+        std::erase_if(db.products, [&](const pizzacore::Product& stored) { return stored.id == id; });
+        db.record("Eliminar producto", id.text(), now);
+    });
+    if (!outcome) setMessage(outcome.failure);
+    return outcome.ok;
+}
+
+bool AppStore::closeShift(const pizzacore::Uuid& session) {
+    const pizzacore::Instant now = clock_.now();
+    const Outcome outcome =
+        transact([session, now](pizzacore::Database& db) { db.closeManually(session, now); });
+    if (!outcome) setMessage(outcome.failure);
+    return outcome.ok;
+}
+
+} // namespace velmora

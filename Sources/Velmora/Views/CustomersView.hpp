@@ -1,0 +1,115 @@
+#pragma once
+
+#include <Velmora/Stores/CustomerSummaries.hpp>
+
+#include <QAbstractListModel>
+#include <QDialog>
+#include <QWidget>
+
+#include <optional>
+#include <vector>
+
+class QLabel;
+class QLineEdit;
+class QListView;
+class QPushButton;
+class QStackedWidget;
+
+namespace velmora {
+
+class AppStore;
+class RowActionsDelegate;
+
+// The cards the search found, in the search's order, each with its order count and usual payment.
+// The two figures come from one summary of the whole history, made when a row first needs it
+// after the document changed, so that typing in a search field never walks the orders.
+class CustomersModel : public QAbstractListModel {
+    Q_OBJECT
+public:
+    enum Role {
+        ContactRole = Qt::UserRole + 1, // telephone · address
+        NotesRole,
+        OrdersRole,       // "12 pedidos"
+        UsualPaymentRole, // "Pago habitual: Efectivo"
+    };
+
+    explicit CustomersModel(const AppStore& store, QObject* parent = nullptr);
+
+    void setCards(std::vector<pizzacore::Customer> cards);
+    // The document changed: the figures are summed again when next shown.
+    void forgetSummaries();
+    const pizzacore::Customer& card(int row) const { return cards_.at(static_cast<std::size_t>(row)); }
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+
+private:
+    const CustomerSummaries& summaries() const;
+
+    const AppStore& store_;
+    std::vector<pizzacore::Customer> cards_;
+    mutable std::optional<CustomerSummaries> summaries_;
+};
+
+// The "Clientes" section: three searches and the matching cards, each with its history, its use
+// at the till, its editor and its removal.
+class CustomersView : public QWidget {
+    Q_OBJECT
+public:
+    // The buttons of each row, in order.
+    enum Action { history, useAtTill, edit, remove };
+
+    explicit CustomersView(AppStore& store, QWidget* parent = nullptr);
+
+    QLineEdit& nameField() const { return *nameQuery_; }
+    QLineEdit& phoneField() const { return *phoneQuery_; }
+    QLineEdit& addressField() const { return *addressQuery_; }
+    QListView& list() const { return *list_; }
+    CustomersModel& model() const { return *model_; }
+    RowActionsDelegate& rowActions() const { return *delegate_; }
+    // Whether the "Sin clientes" message is shown instead of the list.
+    bool showsEmptyMessage() const;
+
+    // Runs a row's button.
+    void run(int row, Action action);
+    void openEditor(const pizzacore::Customer& customer);
+    void openHistory(const pizzacore::Customer& customer);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void search();
+    void documentChanged();
+
+    AppStore& store_;
+    QLineEdit* nameQuery_;
+    QLineEdit* phoneQuery_;
+    QLineEdit* addressQuery_;
+    QStackedWidget* content_;
+    QListView* list_;
+    CustomersModel* model_;
+    RowActionsDelegate* delegate_;
+    bool stale_ = true;
+};
+
+// The sheet that creates or edits one card. A refusal stays in its red line with what was typed.
+class CustomerEditor : public QDialog {
+    Q_OBJECT
+public:
+    CustomerEditor(AppStore& store, pizzacore::Customer customer, QWidget* parent = nullptr);
+
+    QString error() const;
+    void save();
+
+private:
+    AppStore& store_;
+    pizzacore::Customer customer_;
+    QLineEdit* name_;
+    QLineEdit* phone_;
+    QLineEdit* address_;
+    QLineEdit* notes_;
+    QLabel* error_;
+};
+
+} // namespace velmora

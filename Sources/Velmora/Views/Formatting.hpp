@@ -1,0 +1,30 @@
+#pragma once
+
+#ifndef Q_MOC_RUN
+#include <PizzaCore/Foundation/Instant.hpp>
+#include <PizzaCore/Models/Money.hpp>
+#include <PizzaCore/Models/Settings.hpp>
+#endif
+
+#include <QString>
+
+#include <string>
+#include <string_view>
+
+namespace velmora {
+
+// Texts of the document as Qt strings, and the amounts, dates and times the screens show.
+QString qtext(std::string_view text);
+std::string utf8(const QString& text);
+
+// The amount with the document's currency code ("EUR" when none is set): "12,50 EUR".
+QString amountText(pizzacore::Cents cents, const pizzacore::Settings& settings);
+
+// "7 mar 2025, 13:05" in the user's locale and time zone.
+QString dateTimeText(pizzacore::Instant instant);
+// "7 mar 2025".
+QString dateText(pizzacore::Instant instant);
+// "13:05".
+QString timeText(pizzacore::Instant instant);
+
+} // namespace velmora

@@ -1,0 +1,87 @@
+#pragma once
+
+#ifndef Q_MOC_RUN
+#include <PizzaCore/Foundation/Uuid.hpp>
+#include <PizzaCore/Models/Session.hpp>
+#endif
+
+#include <QAbstractListModel>
+#include <QWidget>
+
+#include <optional>
+#include <vector>
+
+class QLabel;
+class QListView;
+class QPushButton;
+
+namespace velmora {
+
+class AppStore;
+
+// Every shift, newest first, with the figures stored at its close or, while open, the live ones.
+class SessionsModel : public QAbstractListModel {
+    Q_OBJECT
+public:
+    enum Role {
+        StateRole = Qt::UserRole + 1, // "Abierto" or "Cerrado · reason"
+        HoursRole,                    // "12:00 → 16:30" or "12:00 → ahora"
+        SalesRole,
+        ReceiptsRole,
+        UnpaidRole,
+    };
+
+    explicit SessionsModel(const AppStore& store, QObject* parent = nullptr);
+
+    void refresh();
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+
+private:
+    struct Row {
+        QString day, state, hours, sales, receipts, unpaid;
+    };
+
+    const AppStore& store_;
+    std::vector<Row> rows_;
+};
+
+// The "Jornadas" section: the business day of the open shift with its tiles, the next automatic
+// closing, the manual close of the shift, and the history of every shift.
+class SessionsView : public QWidget {
+    Q_OBJECT
+public:
+    explicit SessionsView(AppStore& store, QWidget* parent = nullptr);
+
+    // The tiles' amounts in order: sales, receipts, unpaid, cash, card.
+    QStringList tiles() const;
+    QString dayTitle() const;
+    QString nextClosing() const;
+    bool showsCurrentDay() const;
+    QListView& history() const { return *history_; }
+    SessionsModel& model() const { return *model_; }
+
+    // "Cerrar tramo de caja ahora": asks, then closes the shift that was open when pressed.
+    void closeShift();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void refresh();
+    void documentChanged();
+
+    AppStore& store_;
+    QWidget* currentDay_;
+    QLabel* dayTitle_;
+    std::vector<QLabel*> tiles_;
+    QLabel* nextClosing_;
+    QPushButton* close_;
+    QListView* history_;
+    SessionsModel* model_;
+    std::optional<pizzacore::Uuid> closing_;
+    bool stale_ = true;
+};
+
+} // namespace velmora

@@ -1,0 +1,164 @@
+// The product photo import on real files: reduction to a 512-pixel PNG, the camera's orientation,
+// the size limits and every refusal, a picture that would need gigabytes once decoded, and the
+// thumbnails decoded once and shared.
+
+#include <Velmora/Services/ProductImages.hpp>
+#include <Velmora/Stores/AppStore.hpp>
+#include <Velmora/Views/ThumbnailCache.hpp>
+#include <support/TestFiles.hpp>
+
+#include "TestImages.hpp"
+#include "TestPlatformServices.hpp"
+
+#include <QImage>
+
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace velmora::testing;
+using pizzacore::testing::TemporaryDirectory;
+using pizzacore::testing::writeFile;
+
+QImage decoded(const pizzacore::Bytes& bytes) {
+    return QImage::fromData(bytes.data(), static_cast<int>(bytes.size()), "PNG");
+}
+
+// The failure's description, or "" when the reduction succeeded.
+QString failureOf(const fs::path& path) {
+    try {
+        velmora::ProductImages::reduce(path);
+        return {};
+    } catch (...) {
+        return velmora::describeFailure(std::current_exception());
+    }
+}
+
+long peakMegabytes() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss / 1024;
+}
+
+class ProductImagesTest : public ::testing::Test {
+protected:
+    fs::path file(const std::string& name, const QByteArray& bytes) {
+        const fs::path path = directory_.path() / name;
+        writeFile(path, toString(bytes));
+        return path;
+    }
+
+    TemporaryDirectory directory_;
+    TestPlatformServices platform_;
+};
+
+TEST_F(ProductImagesTest, APhotoComesBackAsA512PixelPNG) {
+    platform_.answerNextOpenPanel(file("foto.png", encoded(twoColours(4000, 3000), "PNG")));
+    const auto png = velmora::ProductImages::choose(platform_);
+    ASSERT_EQ(platform_.openPanels().size(), 1u);
+    EXPECT_EQ(platform_.openPanels().back().title, "Imagen del producto");
+    EXPECT_EQ(platform_.openPanels().back().kind, velmora::FileKind::image);
+    ASSERT_TRUE(png);
+    ASSERT_GE(png->size(), 8u);
+    EXPECT_EQ(png->at(1), 'P');
+    const QImage image = decoded(*png);
+    EXPECT_EQ(image.size(), QSize(512, 384));
+    EXPECT_EQ(QColor(image.pixel(10, 190)), QColor(Qt::red));
+    EXPECT_EQ(QColor(image.pixel(500, 190)), QColor(Qt::blue));
+
+    // A small picture keeps its size; a cancelled panel gives nothing.
+    platform_.answerNextOpenPanel(file("icono.jpg", encoded(twoColours(120, 50), "JPEG", 95)));
+    const auto small = velmora::ProductImages::choose(platform_);
+    ASSERT_TRUE(small);
+    EXPECT_EQ(decoded(*small).size(), QSize(120, 50));
+    EXPECT_FALSE(velmora::ProductImages::choose(platform_));
+}
+
+TEST_F(ProductImagesTest, APhotoTakenWithTheCameraTurnedComesBackUpright) {
+    // Stored 400 × 200 with the left half red; turned a quarter clockwise, red is at the top.
+    const QByteArray jpeg = encoded(twoColours(400, 200), "JPEG", 95);
+    const QImage upright =
+        decoded(velmora::ProductImages::reduce(file("girada.jpg", withOrientation(jpeg, 6))));
+    ASSERT_EQ(upright.size(), QSize(200, 400));
+    EXPECT_GT(QColor(upright.pixel(100, 40)).red(), 200);
+    EXPECT_GT(QColor(upright.pixel(100, 360)).blue(), 200);
+
+    // Turned the other way, red is at the bottom; a camera photo of 4000 × 3000 comes back 384 × 512.
+    const QImage other = decoded(velmora::ProductImages::reduce(file("otra.jpg", withOrientation(jpeg, 8))));
+    ASSERT_EQ(other.size(), QSize(200, 400));
+    EXPECT_GT(QColor(other.pixel(100, 360)).red(), 200);
+    const QByteArray camera = withOrientation(encoded(twoColours(4000, 3000), "JPEG", 60), 6);
+    ASSERT_LE(camera.size(), 2'000'000);
+    EXPECT_EQ(decoded(velmora::ProductImages::reduce(file("camara.jpg", camera))).size(), QSize(384, 512));
+}
+
+TEST_F(ProductImagesTest, RefusalsGiveTheirMessages) {
+    const QByteArray png = encoded(twoColours(300, 200), "PNG");
+    QByteArray exactly = png;
+    exactly.append(QByteArray(2'000'000 - png.size(), '\0'));
+    QByteArray tooLarge = exactly;
+    tooLarge.append('\0');
+
+    struct Case {
+        const char* name;
+        QByteArray bytes;
+        QString failure;
+    };
+    const std::vector<Case> cases{
+        {"justo.png", exactly, ""},
+        {"grande.png", tooLarge, "Elige una imagen de hasta 2 MB."},
+        {"texto.png", "esto no es una imagen", "No se pudo abrir la imagen."},
+        {"vacia.png", "", "No se pudo abrir la imagen."},
+        {"cortada.png", png.left(png.size() / 2), "No se pudo preparar la imagen."},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(failureOf(file(c.name, c.bytes)), c.failure) << c.name;
+
+    // A missing file passes the file system's own error on.
+    const QString missing = failureOf(directory_.path() / "no-existe.png");
+    EXPECT_FALSE(missing.isEmpty());
+    EXPECT_FALSE(missing.startsWith("No se pudo")) << missing.toStdString();
+}
+
+TEST_F(ProductImagesTest, AHugePictureIsRefusedWithoutDecodingIt) {
+    // 20000 × 20000 pixels of one colour: a small file, 1.6 GB once decoded in colour.
+    fs::path path;
+    {
+        QImage huge(20000, 20000, QImage::Format_Mono);
+        huge.fill(0);
+        path = file("enorme.png", encoded(huge, "PNG"));
+    }
+    ASSERT_LT(fs::file_size(path), 2'000'000u);
+    const long before = peakMegabytes();
+    EXPECT_EQ(failureOf(path), "No se pudo preparar la imagen.");
+    velmora::ThumbnailCache cache;
+    const std::string bytes = pizzacore::testing::readFile(path);
+    EXPECT_TRUE(cache.thumbnail(pizzacore::Bytes(bytes.begin(), bytes.end()), 44).isNull());
+    EXPECT_LT(peakMegabytes() - before, 200) << "the picture was decoded";
+}
+
+TEST(ThumbnailCacheTest, DecodesEachPictureOnceAndNeverEnlargesIt) {
+    velmora::ThumbnailCache cache;
+    const QByteArray png = encoded(twoColours(400, 200), "PNG");
+    const pizzacore::Bytes bytes(png.begin(), png.end());
+    const QImage first = cache.thumbnail(bytes, 88);
+    EXPECT_EQ(first.size(), QSize(88, 44));
+    // The same picture, even from another copy of the document, is the image already decoded.
+    const pizzacore::Bytes copy = bytes;
+    EXPECT_EQ(cache.thumbnail(copy, 88).cacheKey(), first.cacheKey());
+    EXPECT_NE(cache.thumbnail(bytes, 44).cacheKey(), first.cacheKey());
+    EXPECT_EQ(cache.thumbnail(bytes, 1000).size(), QSize(400, 200));
+
+    // Turned by the camera, drawn upright; nothing, empty or broken bytes give no picture.
+    const QByteArray turned = withOrientation(encoded(twoColours(400, 200), "JPEG", 95), 6);
+    EXPECT_EQ(cache.thumbnail(pizzacore::Bytes(turned.begin(), turned.end()), 88).size(), QSize(44, 88));
+    EXPECT_TRUE(cache.thumbnail(std::nullopt, 88).isNull());
+    EXPECT_TRUE(cache.thumbnail(pizzacore::Bytes{}, 88).isNull());
+    EXPECT_TRUE(cache.thumbnail(pizzacore::Bytes{0x89, 'P', 'N', 'G'}, 88).isNull());
+    EXPECT_TRUE(cache.thumbnail(bytes, 0).isNull());
+}
+
+} // namespace

@@ -1,0 +1,159 @@
+#pragma once
+
+// What the screen tests share: a controller opened on a real data directory holding a document
+// the test prepared with the core's own operations, a clock the test moves, and clicks on the
+// buttons that list rows draw.
+
+#include <Velmora/Stores/AppStore.hpp>
+#include <Velmora/Views/RowActions.hpp>
+#include <support/TestFiles.hpp>
+
+#include "TestPlatformServices.hpp"
+
+#include <PizzaCore/PizzaCore.hpp>
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QDialog>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+// Failures show texts, not their UTF-16 code units.
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
+
+namespace velmora::testing {
+
+// 2025-03-07 12:00 UTC, a Friday afternoon.
+inline constexpr pizzacore::Instant friday = pizzacore::Instant::fromUnix(1741348800.0);
+
+inline void settle() {
+    for (int round = 0; round < 3; ++round)
+        QCoreApplication::processEvents();
+}
+
+// Clicks the button `action` that the delegate draws on `row`.
+inline void clickRowButton(QAbstractItemView& view, RowActionsDelegate& delegate, int row, int action) {
+    const QModelIndex index = view.model()->index(row, 0);
+    view.scrollTo(index);
+    const QRect button = delegate.buttonRect(view, index, action);
+    ASSERT_FALSE(button.isEmpty()) << "row " << row << " has no button " << action;
+    QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, button.center());
+}
+
+// Saves a picture of `widget` as `name` in $VELMORA_SCREENSHOT_DIR (the working directory when
+// unset), so that the screens can be looked at after a test run.
+inline void saveScreenshot(QWidget& widget, const char* name) {
+    const char* directory = std::getenv("VELMORA_SCREENSHOT_DIR");
+    const std::filesystem::path path =
+        std::filesystem::path(directory && *directory ? directory : ".") / name;
+    settle();
+    EXPECT_TRUE(widget.grab().save(QString::fromStdString(path.string()), "PNG")) << path;
+}
+
+// The open sheet of type T among the children of `parent`.
+template <class T>
+T* openSheet(QWidget& parent) {
+    for (T* sheet : parent.findChildren<T*>())
+        if (sheet->isVisible()) return sheet;
+    return nullptr;
+}
+
+// Pre-answered panels and alerts that can also run something just before the next alert opens,
+// as the clock tick can while an alert waits for the operator.
+class HookedPlatformServices : public TestPlatformServices {
+public:
+    std::function<void()> beforeNextAlert;
+
+    std::optional<int> confirm(const Confirmation& confirmation) override {
+        if (beforeNextAlert) {
+            const std::function<void()> hook = std::move(beforeNextAlert);
+            beforeNextAlert = nullptr;
+            hook();
+        }
+        return TestPlatformServices::confirm(confirmation);
+    }
+};
+
+class ScreenTest : public ::testing::Test {
+protected:
+    // Saves `document` in the data directory and opens the controller on it.
+    void open(const pizzacore::Database& document) {
+        pizzacore::Repository(directory_.path(), false).save(document);
+        store_ = std::make_unique<AppStore>(directory_.path(), pizzacore::Clock::manual(now_), platform_);
+        store_->start();
+        ASSERT_FALSE(store_->fatal()) << store_->fatal()->toStdString();
+    }
+
+    // A document with its first session open at `friday`.
+    static pizzacore::Database newDocument() {
+        pizzacore::Database db;
+        db.reconcile(friday);
+        return db;
+    }
+
+    static pizzacore::Product product(pizzacore::Database& db, const std::string& name,
+                                      pizzacore::Cents cents,
+                                      const pizzacore::Category& category = pizzacore::Category::pizza()) {
+        pizzacore::Product made;
+        made.name = name;
+        made.cents = cents;
+        made.category = category;
+        db.saveProduct(made, friday);
+        return made;
+    }
+
+    static pizzacore::Customer customer(pizzacore::Database& db, const std::string& name,
+                                        const std::string& phone, const std::string& address = {},
+                                        const std::string& notes = {}) {
+        pizzacore::Customer card;
+        card.name = name;
+        card.phone = phone;
+        card.address = address;
+        card.notes = notes;
+        db.saveCustomer(card, friday);
+        return card;
+    }
+
+    // Confirms an order of one unit of `product` for the card (linked) or for a telephone alone,
+    // at `at`, and pays it when `method` is given.
+    static pizzacore::Order order(pizzacore::Database& db, const pizzacore::Product& product,
+                                  const std::optional<pizzacore::Customer>& card, const std::string& phone,
+                                  std::optional<pizzacore::PaymentMethod> method,
+                                  pizzacore::Instant at = friday) {
+        pizzacore::Draft draft;
+        if (card) {
+            draft.customerID = card->id;
+            draft.name = card->name;
+            draft.phone = card->phone;
+            draft.address = card->address;
+        } else {
+            draft.phone = phone;
+        }
+        draft.lines.push_back(pizzacore::Line::make(product));
+        pizzacore::Order confirmed = db.confirm(draft, at);
+        if (method) db.pay(confirmed.id, *method, std::nullopt, at);
+        return confirmed;
+    }
+
+    AppStore& store() { return *store_; }
+    pizzacore::Database reloaded() const { return pizzacore::Repository(directory_.path(), false).load(); }
+
+    pizzacore::testing::TemporaryDirectory directory_;
+    std::shared_ptr<pizzacore::Instant> now_ = std::make_shared<pizzacore::Instant>(friday);
+    HookedPlatformServices platform_;
+    std::unique_ptr<AppStore> store_;
+};
+
+} // namespace velmora::testing

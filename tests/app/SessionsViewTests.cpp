@@ -1,0 +1,157 @@
+// The sessions screen on real data directories: the day's tiles over two shifts, the history with
+// frozen figures for closed shifts and live ones for the open shift, the manual close with its
+// question, and a manual close that comes after the automatic one.
+
+#include <Velmora/Views/SessionsView.hpp>
+
+#include "ScreenTesting.hpp"
+
+#include <QLabel>
+#include <QListView>
+#include <QPushButton>
+
+namespace {
+
+using namespace velmora::testing;
+using pizzacore::Database;
+using pizzacore::Instant;
+using pizzacore::PaymentMethod;
+using velmora::SessionsModel;
+using velmora::SessionsView;
+
+QString field(const SessionsView& view, int row, int role) {
+    return view.model().index(row).data(role).toString();
+}
+
+class SessionsViewTest : public ScreenTest {
+protected:
+    void SetUp() override {
+        Database db = newDocument();
+        margarita_ = product(db, "Margarita", 1000);
+        bebida_ = product(db, "Refresco", 500);
+        // First shift: 10,00 paid in cash and 5,00 still owed.
+        order(db, margarita_, std::nullopt, "600000001", PaymentMethod::cash, Instant{friday.seconds + 60});
+        owed_ = order(db, bebida_, std::nullopt, "600000002", std::nullopt, Instant{friday.seconds + 120});
+        *now_ = Instant{friday.seconds + 3600};
+        open(db);
+        view_ = std::make_unique<SessionsView>(store());
+        view_->resize(1000, 800);
+        view_->show();
+        settle();
+    }
+
+    void pressClose(const QString& answer) {
+        platform_.answerNextAlert(answer);
+        view_->findChild<QPushButton*>(QStringLiteral("closeShift"))->click();
+        settle();
+    }
+
+    pizzacore::Product margarita_;
+    pizzacore::Product bebida_;
+    pizzacore::Order owed_;
+    std::unique_ptr<SessionsView> view_;
+};
+
+TEST_F(SessionsViewTest, TheOpenShiftShowsItsDayTilesAndLiveFigures) {
+    EXPECT_TRUE(view_->showsCurrentDay());
+    EXPECT_EQ(view_->dayTitle(), "Jornada comercial 2025-03-07");
+    EXPECT_EQ(view_->tiles(), (QStringList{"15,00 EUR", "10,00 EUR", "5,00 EUR", "10,00 EUR", "0,00 EUR"}));
+    EXPECT_TRUE(view_->nextClosing().startsWith("Próximo cierre automático: "));
+    EXPECT_TRUE(view_->nextClosing().endsWith(" · Europe/Madrid"));
+    auto* close = view_->findChild<QPushButton*>(QStringLiteral("closeShift"));
+    ASSERT_NE(close, nullptr);
+    EXPECT_EQ(close->accessibleName(), "Cerrar tramo de caja ahora");
+
+    ASSERT_EQ(view_->model().rowCount(), 1);
+    EXPECT_EQ(field(*view_, 0, Qt::DisplayRole), "2025-03-07");
+    EXPECT_EQ(field(*view_, 0, SessionsModel::StateRole), "Abierto");
+    EXPECT_TRUE(field(*view_, 0, SessionsModel::HoursRole).endsWith(" → ahora"));
+    EXPECT_EQ(field(*view_, 0, SessionsModel::SalesRole), "Ventas: 15,00 EUR");
+    EXPECT_EQ(field(*view_, 0, SessionsModel::ReceiptsRole), "Cobros: 10,00 EUR");
+    EXPECT_EQ(field(*view_, 0, SessionsModel::UnpaidRole), "Pendiente global al cierre: —");
+}
+
+TEST_F(SessionsViewTest, AManualCloseAsksFirstAndTheDayAddsBothShifts) {
+    pressClose(QStringLiteral("Cancelar"));
+    ASSERT_EQ(platform_.alerts().size(), 1u);
+    EXPECT_EQ(platform_.alerts().back().message,
+              "¿Cerrar el tramo actual? Los pedidos pendientes se conservan.");
+    EXPECT_EQ(platform_.alerts().back().buttons, (QStringList{"Cerrar tramo", "Cancelar"}));
+    EXPECT_EQ(store().db().sessions.size(), 1u);
+
+    pressClose(QStringLiteral("Cerrar tramo"));
+    const Database saved = reloaded();
+    ASSERT_EQ(saved.sessions.size(), 2u);
+    EXPECT_EQ(saved.sessions[0].reason, "Manual");
+    EXPECT_EQ(saved.sessions[1].businessDay, "2025-03-07");
+    EXPECT_FALSE(store().message());
+
+    // The second shift sells 5,00 by card and takes the payment of the first shift's debt.
+    *now_ = Instant{friday.seconds + 7200};
+    ASSERT_TRUE(store().transact([this](Database& db) {
+        pizzacore::Draft draft;
+        draft.lines.push_back(pizzacore::Line::make(bebida_));
+        const pizzacore::Order sold = db.confirm(draft, *now_);
+        db.pay(sold.id, PaymentMethod::card, std::nullopt, *now_);
+        db.pay(owed_.id, PaymentMethod::card, std::nullopt, *now_);
+    }));
+    EXPECT_EQ(view_->tiles(), (QStringList{"20,00 EUR", "20,00 EUR", "0,00 EUR", "10,00 EUR", "10,00 EUR"}));
+    saveScreenshot(*view_, "Velmora-jornadas.png");
+
+    ASSERT_EQ(view_->model().rowCount(), 2);
+    EXPECT_EQ(field(*view_, 0, SessionsModel::StateRole), "Abierto");
+    EXPECT_EQ(field(*view_, 0, SessionsModel::SalesRole), "Ventas: 5,00 EUR");
+    EXPECT_EQ(field(*view_, 0, SessionsModel::ReceiptsRole), "Cobros: 10,00 EUR");
+    EXPECT_EQ(field(*view_, 1, SessionsModel::StateRole), "Cerrado · Manual");
+    EXPECT_FALSE(field(*view_, 1, SessionsModel::HoursRole).endsWith("ahora"));
+    EXPECT_EQ(field(*view_, 1, SessionsModel::SalesRole), "Ventas: 15,00 EUR");
+    EXPECT_EQ(field(*view_, 1, SessionsModel::ReceiptsRole), "Cobros: 10,00 EUR");
+    // What was owed at the close stays as it was, although it has been paid since.
+    EXPECT_EQ(field(*view_, 1, SessionsModel::UnpaidRole), "Pendiente global al cierre: 5,00 €");
+}
+
+TEST_F(SessionsViewTest, ClosedShiftsShowTheFiguresStoredAtTheirClose) {
+    pressClose(QStringLiteral("Cerrar tramo"));
+    ASSERT_TRUE(store().transact([](Database& db) {
+        db.sessions[0].salesAtClose = 12345;
+        db.sessions[0].receiptsAtClose = 678;
+    }));
+    EXPECT_EQ(field(*view_, 1, SessionsModel::SalesRole), "Ventas: 123,45 EUR");
+    EXPECT_EQ(field(*view_, 1, SessionsModel::ReceiptsRole), "Cobros: 6,78 EUR");
+}
+
+TEST_F(SessionsViewTest, AManualCloseAfterTheAutomaticOneChangesNothingAndSaysNothing) {
+    // The question stays open past the closing hour (04:00 in Madrid) and the clock ticks meanwhile.
+    platform_.beforeNextAlert = [this] {
+        *now_ = Instant::fromUnix(1741410000.0); // 2025-03-08 05:00 UTC
+        store().tick();
+    };
+    const pizzacore::Uuid first = store().db().sessions.front().id;
+    pressClose(QStringLiteral("Cerrar tramo"));
+    const Database saved = reloaded();
+    ASSERT_EQ(saved.sessions.size(), 2u);
+    EXPECT_EQ(saved.sessions[0].id, first);
+    EXPECT_EQ(saved.sessions[0].reason, "Automático");
+    EXPECT_FALSE(saved.sessions[1].closed);
+    EXPECT_FALSE(store().message());
+    EXPECT_EQ(view_->dayTitle(), "Jornada comercial 2025-03-08");
+    EXPECT_EQ(field(*view_, 1, SessionsModel::StateRole), "Cerrado · Automático");
+    // Sales of the new day start at nothing; the debt of the day before is still owed.
+    EXPECT_EQ(view_->tiles(), (QStringList{"0,00 EUR", "0,00 EUR", "5,00 EUR", "0,00 EUR", "0,00 EUR"}));
+}
+
+TEST_F(SessionsViewTest, WithoutAnOpenShiftOnlyTheHistoryIsShown) {
+    const velmora::Outcome outcome = store().transact([this](Database& db) {
+        db.sessions.back().closed = *now_;
+        db.sessions.back().reason = "Manual";
+        db.sessions.back().salesAtClose = 1500;
+        db.sessions.back().receiptsAtClose = 1000;
+        db.sessions.back().unpaidAtClose = 500;
+    });
+    if (!outcome)
+        GTEST_SKIP() << "a stored document always has an open shift: " << outcome.failure.toStdString();
+    EXPECT_FALSE(view_->showsCurrentDay());
+    EXPECT_EQ(view_->model().rowCount(), 1);
+}
+
+} // namespace
