@@ -194,8 +194,9 @@ public:
     // Flows of the customers, products and sessions screens (Stores/CatalogFlows.cpp).
 
     // Applies `change` to a copy of the document, as transact would, and throws the copy away:
-    // the check an editor runs before saving, so that a refusal stays in its own error line.
-    Outcome check(const Change& change) const;
+    // the check an editor runs before saving, so that a refusal stays in its own error line. Like
+    // transact, the copy is made on the writer while the window keeps working.
+    Outcome check(const Change& change);
     // Removes every card with the customer's id, with the audit entry "Eliminar cliente"; orders
     // keep their own copy of the customer's data. A failure goes to `message`.
     bool deleteCustomer(const pizzacore::Customer& customer);
