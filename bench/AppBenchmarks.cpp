@@ -16,14 +16,19 @@
 //   autosave writing in the background;
 // - ConfirmStall: Ctrl+Return on an order while a key is typed into the next draft every 60 ms;
 //   "confirm_ms" is the time from Ctrl+Return until the order is selected in "Pedidos".
+//
+// Also the daily copy kept at each close, on the busy year's document file, and the ticket the
+// settings window's preview draws for every pause in the typing.
 
 #include <Velmora/Stores/AppStore.hpp>
 #include <Velmora/Stores/CustomerSummaries.hpp>
+#include <Velmora/Stores/DailyBackups.hpp>
 #include <Velmora/Views/CustomersView.hpp>
 #include <Velmora/Views/MainWindow.hpp>
 #include <Velmora/Views/ProductsView.hpp>
 #include <Velmora/Views/SessionsView.hpp>
 #include <Velmora/Views/ThumbnailCache.hpp>
+#include <Velmora/Views/TicketPreview.hpp>
 #include <support/TestFiles.hpp>
 
 #include <PizzaCore/PizzaCore.hpp>
@@ -31,8 +36,11 @@
 #include <benchmark/benchmark.h>
 #include <support/SyntheticDocument.hpp>
 
+#include <PizzaCore/Documents/TicketRenderer.hpp>
+
 #include <QApplication>
 #include <QBuffer>
+#include <QByteArray>
 #include <QElapsedTimer>
 #include <QImage>
 #include <QLineEdit>
@@ -44,6 +52,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -97,6 +106,53 @@ void BM_SaveDraftSmall(benchmark::State& state) {
 void BM_SaveDraftBusyYear(benchmark::State& state) {
     saveDraft(state, DocumentShape::busyYear());
 }
+
+// The copy of a busy year's document file into the daily folder, a new business day each time so
+// that the rotation to 30 copies runs too.
+void BM_DailyBackupBusyYear(benchmark::State& state) {
+    TemporaryDirectory directory;
+    const pizzacore::Database document = pizzacore::testing::makeDocument(DocumentShape::busyYear(), 2025);
+    pizzacore::Repository repository(directory.path(), false);
+    repository.save(document);
+    const fs::path folder = velmora::DailyBackups::folder(directory.path());
+    int day = 0;
+    for (auto _ : state) {
+        char name[16];
+        std::snprintf(name, sizeof name, "2025-%02d-%02d", 1 + (day / 28) % 12, 1 + day % 28);
+        ++day;
+        velmora::DailyBackups::write(repository.file(), folder, name);
+    }
+    state.counters["bytes"] = static_cast<double>(fs::file_size(repository.file()));
+}
+
+// The preview's sample order with a logo, on A4 and on 80 mm roll paper (kitchen, bar and
+// customer tickets).
+void previewTicket(benchmark::State& state, pizzacore::Paper paper) {
+    pizzacore::Settings settings;
+    settings.paper = paper;
+    settings.bar = true;
+    QImage logo(300, 150, QImage::Format_RGB32);
+    logo.fill(QColor(0xC0, 0x40, 0x20));
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    logo.save(&buffer, "PNG");
+    settings.logo = pizzacore::Bytes(png.begin(), png.end());
+    const pizzacore::Order order = velmora::TicketPreview::sampleOrder(pizzacore::Instant{763041600});
+    const pizzacore::Payment payment = velmora::TicketPreview::samplePayment(order);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(pizzacore::TicketRenderer::render(order, settings, payment, false));
+}
+void BM_PreviewTicketA4(benchmark::State& state) {
+    previewTicket(state, pizzacore::Paper::a4);
+}
+void BM_PreviewTicketRoll80(benchmark::State& state) {
+    previewTicket(state, pizzacore::Paper::mm80);
+}
+
+BENCHMARK(BM_DailyBackupBusyYear)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PreviewTicketA4)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PreviewTicketRoll80)->Unit(benchmark::kMillisecond);
 
 // The one application the widget benchmarks need, on the offscreen platform.
 void ensureApplication() {

@@ -4,9 +4,12 @@
 
 #include <PizzaCore/Documents/InvoiceRenderer.hpp>
 #include <PizzaCore/Documents/TicketRenderer.hpp>
+#include <PizzaCore/Fiscal/CertificateDER.hpp>
 #include <PizzaCore/Fiscal/FiscalModels.hpp>
 #include <PizzaCore/Fiscal/FiscalMoney.hpp>
+#include <PizzaCore/Fiscal/FiscalRecords.hpp>
 #include <PizzaCore/Fiscal/FiscalRules.hpp>
+#include <PizzaCore/Fiscal/FiscalSignature.hpp>
 #include <PizzaCore/Foundation/Bytes.hpp>
 #include <PizzaCore/Foundation/Clock.hpp>
 #include <PizzaCore/Foundation/Folding.hpp>

@@ -22,9 +22,12 @@ void writeCsvRecord(std::ostream& out, const std::vector<std::string>& fields) {
 }
 
 std::string spreadsheetText(std::string_view text) {
+    std::string result;
+    result.reserve(text.size() + 1);
     if (!text.empty() && std::string_view("=+-@\t\r").find(text.front()) != std::string_view::npos)
-        return "'" + std::string(text);
-    return std::string(text);
+        result.push_back('\'');
+    result.append(text);
+    return result;
 }
 
 std::string printable(std::string_view text) {

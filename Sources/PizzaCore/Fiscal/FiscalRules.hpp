@@ -5,6 +5,7 @@
 
 #include <PizzaCore/Fiscal/FiscalModels.hpp>
 
+#include <string>
 #include <string_view>
 
 namespace pizzacore::FiscalRules {
@@ -31,5 +32,17 @@ void validate(const InvoiceProposal& proposal, const FiscalSettings& settings, b
 // proposal, unique proposal identifiers, and no invoices or events (this version never creates
 // them). Throws PCError with the message of the first failure.
 void validateArchive(const FiscalState& state);
+
+// SHA-256 of the text's UTF-8 bytes as 64 upper-case hexadecimal digits: the fingerprint of the
+// fiscal records.
+std::string hash(std::string_view text);
+
+// The fingerprint of a registration record, over its identifying values and the previous
+// record's fingerprint (empty for the first record of the chain):
+// "IDEmisorFactura=…&NumSerieFactura=…&FechaExpedicionFactura=…&TipoFactura=…&CuotaTotal=…
+// &ImporteTotal=…&Huella=…&FechaHoraHusoGenRegistro=…".
+std::string altaHash(std::string_view taxID, std::string_view number, std::string_view date,
+                     std::string_view kind, std::string_view tax, std::string_view total,
+                     std::string_view previous, std::string_view timestamp);
 
 } // namespace pizzacore::FiscalRules

@@ -176,6 +176,7 @@ AppStore::~AppStore() {
 void AppStore::start() {
     if (started_) return;
     started_ = true;
+    connect(this, &AppStore::dbChanged, this, &AppStore::keepDailyBackup);
     try {
         resolvedDirectory_ = requestedDirectory_ ? *requestedDirectory_ : pizzacore::dataDirectory();
         repository_ = std::make_unique<pizzacore::Repository>(*resolvedDirectory_, true);

@@ -7,6 +7,7 @@
 #include <PizzaCore/Models/Customer.hpp>
 #include <PizzaCore/Models/Database.hpp>
 #include <PizzaCore/Models/Orders.hpp>
+#include <PizzaCore/Models/Settings.hpp>
 #endif
 
 #include <Velmora/Stores/OrderPhoneIndex.hpp>
@@ -22,6 +23,7 @@
 #include <string_view>
 #include <vector>
 
+#include <cstddef>
 #include <exception>
 #include <filesystem>
 #include <functional>
@@ -191,6 +193,28 @@ public:
     // `message` the products no longer available.
     void repeatOrder(const pizzacore::Order& order);
 
+    // Settings and safekeeping (Stores/SettingsFlows.cpp, Stores/BackupFlows.cpp,
+    // Stores/DailyBackups.cpp): the settings transaction, the backup, restore and logo flows of the
+    // settings window, and the automatic copy kept at every close of a shift.
+
+    // Replaces the document's settings with `settings` and records "Guardar ajustes", in one
+    // transaction. A business name of only white space, or no ticket destination, is refused with
+    // its message in `message`; so is a failed save. True when saved.
+    bool saveSettings(const pizzacore::Settings& settings);
+    // Asks where to save a backup, saves the draft and writes the document there; the outcome
+    // goes to `message`.
+    void exportBackup();
+    // Asks for a backup, checks it, asks for confirmation and replaces the data with it (keeping
+    // a copy of the data it replaces); the outcome goes to `message`. True when restored.
+    bool restoreBackup();
+    // Asks for a PNG or JPEG image of at most 2,000,000 bytes and puts its bytes, unchanged, into
+    // `settings.logo`; nothing is saved. A refusal goes to `message` and leaves `settings` as it
+    // was. True when the logo was replaced.
+    bool importLogo(pizzacore::Settings& settings);
+    // "Copias" inside the data directory, where a copy of the document is kept for each of the
+    // last 30 business days.
+    std::filesystem::path dailyBackupFolder() const;
+
     // Flows of the customers, products and sessions screens (Stores/CatalogFlows.cpp).
 
     // Applies `change` to a copy of the document, as transact would, and throws the copy away:
@@ -225,6 +249,9 @@ private:
         pizzacore::Repository&, const pizzacore::Database&, const pizzacore::Draft&, bool& catalogueChanged)>;
 
     void publish(pizzacore::Database db, const pizzacore::Draft& base);
+    // After each publication: when the shift that was open has just closed, copies the saved
+    // document into the daily backup folder; a failure goes to `message` once.
+    void keepDailyBackup();
     void enterFatal(const QString& description);
     Outcome run(Work work);
     void pump();
@@ -263,6 +290,10 @@ private:
     bool announcedSaving_ = false;
     // Declared last, so that it is destroyed first: its thread stops before anything it used.
     Writer writer_;
+
+    // The shift open in the published document, and its position in the list, watched for its
+    // close by keepDailyBackup().
+    std::optional<std::pair<std::size_t, pizzacore::Uuid>> watchedShift_;
 };
 
 } // namespace velmora

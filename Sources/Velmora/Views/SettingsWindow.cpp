@@ -1,34 +1,445 @@
 #include <Velmora/Views/SettingsWindow.hpp>
 
+#include <Velmora/Services/PlatformServices.hpp>
 #include <Velmora/Stores/AppStore.hpp>
+#include <Velmora/Views/Components.hpp>
+#include <Velmora/Views/TicketPreview.hpp>
 
+#include <PizzaCore/Models/Enumerations.hpp>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFormLayout>
+#include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QShowEvent>
+#include <QSpinBox>
+#include <QTabWidget>
 #include <QVBoxLayout>
+
+#include <array>
+#include <utility>
 
 namespace velmora {
 
-SettingsWindow::SettingsWindow(AppStore& store, QWidget* parent)
-    : QWidget(parent, Qt::Window)
-    , store_(store) {
+namespace {
+
+struct TimeZoneChoice {
+    const char* label;
+    const char* identifier;
+};
+
+constexpr std::array<TimeZoneChoice, 2> timeZones{{
+    {"Península · Europe/Madrid", "Europe/Madrid"},
+    {"Canarias · Atlantic/Canary", "Atlantic/Canary"},
+}};
+
+QString text(const std::string& value) {
+    return QString::fromStdString(value);
+}
+
+// A label for fixed texts, never interpreted as rich text.
+QLabel* plainLabel(const QString& content, QWidget* parent, const char* name) {
+    auto* label = new QLabel(content, parent);
+    label->setObjectName(QString::fromLatin1(name));
+    label->setTextFormat(Qt::PlainText);
+    label->setWordWrap(true);
+    return label;
+}
+
+QLabel* secondaryLabel(const QString& content, QWidget* parent, const char* name) {
+    QLabel* label = plainLabel(content, parent, name);
+    makeSecondary(*label);
+    return label;
+}
+
+template <class W>
+W* named(W* widget, const char* name, const QString& accessible) {
+    widget->setObjectName(QString::fromLatin1(name));
+    widget->setAccessibleName(accessible);
+    return widget;
+}
+
+QPushButton* button(const QString& title, QWidget* parent, const char* name) {
+    auto* result = named(new QPushButton(title, parent), name, title);
+    // Return belongs to "Guardar ajustes", whichever button has the focus.
+    result->setAutoDefault(false);
+    return result;
+}
+
+QFormLayout* form(QWidget* page) {
+    auto* layout = new QFormLayout(page);
+    layout->setContentsMargins(18, 18, 18, 18);
+    layout->setHorizontalSpacing(14);
+    layout->setVerticalSpacing(10);
+    layout->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
+    return layout;
+}
+
+} // namespace
+
+SettingsWindow::SettingsWindow(AppStore& store, QWidget* parent, PrinterSource printers)
+    : QDialog(parent, Qt::Window)
+    , store_(store)
+    , printers_(std::move(printers)) {
     setObjectName(QStringLiteral("SettingsWindow"));
     setWindowTitle(QStringLiteral("Ajustes"));
-    auto* title = new QLabel(QStringLiteral("Ajustes de Velmora"), this);
-    title->setObjectName(QStringLiteral("settingsTitle"));
-    QFont font = title->font();
-    font.setPointSizeF(font.pointSizeF() * 1.35);
-    font.setBold(true);
-    title->setFont(font);
+    setModal(false);
+
+    auto* title = plainLabel(QStringLiteral("Ajustes de Velmora"), this, "settingsTitle");
+    title->setWordWrap(false);
+    scaleFont(*title, 1.35, true);
+
+    tabs_ = new QTabWidget(this);
+    tabs_->setObjectName(QStringLiteral("settingsTabs"));
+    tabs_->setAccessibleName(QStringLiteral("Ajustes de Velmora"));
+    tabs_->setDocumentMode(true);
+    tabs_->addTab(makeBusinessTab(), QStringLiteral("Negocio"));
+    tabs_->addTab(makeTicketsTab(), QStringLiteral("Tickets"));
+    tabs_->addTab(makeClosingTab(), QStringLiteral("Cierre"));
+    tabs_->addTab(makeDataTab(), QStringLiteral("Datos y alcance"));
+
+    preview_ = new TicketPreview(this);
+    preview_->setMinimumWidth(280);
+    auto* middle = new QHBoxLayout;
+    middle->setSpacing(18);
+    middle->addWidget(tabs_, 3);
+    middle->addWidget(preview_, 2);
+
     auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(24, 24, 24, 24);
+    layout->setContentsMargins(22, 20, 22, 16);
+    layout->setSpacing(12);
     layout->addWidget(title);
+    layout->addLayout(middle, 1);
+    layout->addWidget(makeBottomBar());
+    resize(1020, 640);
+    showSettings();
+}
+
+QWidget* SettingsWindow::makeBusinessTab() {
+    auto* page = new QWidget(this);
+    QFormLayout* layout = form(page);
+    const auto field = [&](QLineEdit*& line, const char* name, const QString& label,
+                           std::string pizzacore::Settings::*member) {
+        line = named(new QLineEdit(page), name, label);
+        connect(line, &QLineEdit::textEdited, this, [this, member](const QString& value) {
+            edit([&] { settings_.*member = value.toStdString(); });
+        });
+        layout->addRow(label, line);
+    };
+    field(business_, "business", QStringLiteral("Nombre del negocio"), &pizzacore::Settings::business);
+    field(taxID_, "taxID", QStringLiteral("NIF / CIF"), &pizzacore::Settings::taxID);
+    field(phone_, "phone", QStringLiteral("Teléfono"), &pizzacore::Settings::phone);
+    field(address_, "address", QStringLiteral("Dirección"), &pizzacore::Settings::address);
+    field(footer_, "footer", QStringLiteral("Nota al pie"), &pizzacore::Settings::footer);
+
+    auto* logoRow = new QWidget(page);
+    auto* row = new QHBoxLayout(logoRow);
+    row->setContentsMargins(0, 0, 0, 0);
+    logo_ = named(new QLabel(logoRow), "logoPreview", QStringLiteral("Logotipo del restaurante"));
+    logo_->setFixedSize(64, 48);
+    logo_->setAlignment(Qt::AlignCenter);
+    QPushButton* import = button(QStringLiteral("Importar logotipo…"), logoRow, "importLogo");
+    removeLogo_ = button(QStringLiteral("Quitar"), logoRow, "removeLogo");
+    connect(import, &QPushButton::clicked, this, &SettingsWindow::importLogo);
+    connect(removeLogo_, &QPushButton::clicked, this, [this] {
+        edit([this] { settings_.logo.reset(); });
+        showLogo();
+    });
+    row->addWidget(logo_);
+    row->addWidget(import);
+    row->addWidget(removeLogo_);
+    row->addStretch();
+    layout->addRow(QStringLiteral("Logotipo"), logoRow);
+    return page;
+}
+
+QWidget* SettingsWindow::makeTicketsTab() {
+    auto* page = new QWidget(this);
+    QFormLayout* layout = form(page);
+
+    paper_ = named(new QComboBox(page), "paper", QStringLiteral("Formato"));
+    for (const pizzacore::Paper paper : pizzacore::allCases<pizzacore::Paper>())
+        paper_->addItem(QString::fromUtf8(pizzacore::rawValue(paper).data(),
+                                          static_cast<qsizetype>(pizzacore::rawValue(paper).size())),
+                        static_cast<int>(paper));
+    connect(paper_, &QComboBox::currentIndexChanged, this, [this](int index) {
+        if (index < 0) return;
+        edit([&] { settings_.paper = static_cast<pizzacore::Paper>(paper_->itemData(index).toInt()); });
+    });
+    layout->addRow(QStringLiteral("Formato"), paper_);
+
+    printer_ = named(new QComboBox(page), "printer", QStringLiteral("Impresora preferida"));
+    connect(printer_, &QComboBox::currentIndexChanged, this, [this](int index) {
+        if (index < 0) return;
+        edit([&] { settings_.printer = printer_->itemData(index).toString().toStdString(); });
+    });
+    layout->addRow(QStringLiteral("Impresora preferida"), printer_);
+    systemPrinter_ = secondaryLabel(QString(), page, "systemPrinter");
+    layout->addRow(QString(), systemPrinter_);
+
+    const auto toggle = [&](QCheckBox*& box, const char* name, const QString& label,
+                            bool pizzacore::Settings::*member) {
+        box = named(new QCheckBox(label, page), name, label);
+        connect(box, &QCheckBox::toggled, this,
+                [this, member](bool on) { edit([&] { settings_.*member = on; }); });
+        layout->addRow(box);
+    };
+    toggle(kitchen_, "kitchen", QStringLiteral("Ticket de cocina (según categorías)"),
+           &pizzacore::Settings::kitchen);
+    toggle(bar_, "bar", QStringLiteral("Ticket de barra (según categorías)"), &pizzacore::Settings::bar);
+    toggle(customer_, "customer", QStringLiteral("Ticket de cliente / reparto (completo)"),
+           &pizzacore::Settings::customer);
+    toggle(fullCopies_, "fullCopies", QStringLiteral("Hacer completos todos los tickets seleccionados"),
+           &pizzacore::Settings::fullCopies);
+
+    layout->addRow(secondaryLabel(
+        QStringLiteral(
+            "Uno, dos o tres tickets por pedido, en la misma impresora. Cada destino empieza en una "
+            "página. Siempre se muestra el diálogo de impresión. Las térmicas requieren un "
+            "controlador compatible y papel personalizado de 58/80 mm; valida márgenes y longitud "
+            "con tu modelo."),
+        page, "ticketsCaption"));
+    return page;
+}
+
+QWidget* SettingsWindow::makeClosingTab() {
+    auto* page = new QWidget(this);
+    QFormLayout* layout = form(page);
+
+    timeZone_ = named(new QComboBox(page), "timeZone", QStringLiteral("Zona horaria"));
+    connect(timeZone_, &QComboBox::currentIndexChanged, this, [this](int index) {
+        if (index < 0) return;
+        edit([&] { settings_.timeZone = timeZone_->itemData(index).toString().toStdString(); });
+    });
+    layout->addRow(QStringLiteral("Zona horaria"), timeZone_);
+
+    const auto stepper = [&](QSpinBox*& box, const char* name, const QString& label, int maximum,
+                             std::int64_t pizzacore::Settings::*member) {
+        box = named(new QSpinBox(page), name, label);
+        box->setRange(0, maximum);
+        box->setSingleStep(1);
+        box->setPrefix(label + QStringLiteral(": "));
+        connect(box, &QSpinBox::valueChanged, this,
+                [this, member](int value) { edit([&] { settings_.*member = value; }); });
+    };
+    stepper(hour_, "closingHour", QStringLiteral("Hora"), 23, &pizzacore::Settings::closingHour);
+    stepper(minute_, "closingMinute", QStringLiteral("Minuto"), 59, &pizzacore::Settings::closingMinute);
+    auto* time = new QWidget(page);
+    auto* row = new QHBoxLayout(time);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->addWidget(hour_);
+    row->addWidget(minute_);
+    row->addStretch();
+    layout->addRow(QStringLiteral("Cierre diario"), time);
+
+    layout->addRow(secondaryLabel(
+        QStringLiteral(
+            "Cambiar la hora afecta a los tramos que se abran después de guardar. El tramo abierto "
+            "mantiene el corte ya previsto. El cierre automático se resuelve al abrir si el "
+            "ordenador estaba apagado. No borra pendientes ni pedidos."),
+        page, "closingCaption"));
+    return page;
+}
+
+QWidget* SettingsWindow::makeDataTab() {
+    auto* page = new QWidget(this);
+    auto* layout = new QVBoxLayout(page);
+    layout->setContentsMargins(18, 18, 18, 18);
+    layout->setSpacing(12);
+
+    QLabel* heading = plainLabel(QStringLiteral("Copias completas y restaurables"), page, "dataHeading");
+    scaleFont(*heading, 1.1, true);
+
+    auto* buttons = new QHBoxLayout;
+    QPushButton* exportBackup = button(QStringLiteral("Guardar copia…"), page, "exportBackup");
+    QPushButton* restoreBackup = button(QStringLiteral("Restaurar copia…"), page, "restoreBackup");
+    QPushButton* openFolder = button(QStringLiteral("Abrir carpeta de datos"), page, "openDataFolder");
+    // The controller outlives the window; a panel's nested event loop never deletes either.
+    connect(exportBackup, &QPushButton::clicked, &store_, &AppStore::exportBackup);
+    connect(restoreBackup, &QPushButton::clicked, this, &SettingsWindow::restore);
+    connect(openFolder, &QPushButton::clicked, this, &SettingsWindow::openDataFolder);
+    buttons->addWidget(exportBackup);
+    buttons->addWidget(restoreBackup);
+    buttons->addWidget(openFolder);
+    buttons->addStretch();
+
+    layout->addWidget(heading);
+    layout->addLayout(buttons);
+    layout->addWidget(secondaryLabel(
+        QStringLiteral(
+            "Las copias incluyen teléfonos, direcciones y notas. Guárdalas en un lugar protegido. "
+            "Antes de restaurar se conserva otra copia local. La restauración sustituye el conjunto "
+            "de datos y no combina pedidos."),
+        page, "dataNotice"));
+    layout->addWidget(secondaryLabel(
+        QStringLiteral("Al cerrar cada jornada se guarda además una copia automática en la carpeta Copias, "
+                       "dentro de la carpeta de datos; se conservan las de las 30 últimas jornadas."),
+        page, "dailyBackupsNotice"));
+    QLabel* scope = secondaryLabel(
+        QStringLiteral("Velmora 1.1.0 registra pedidos y cobros locales. Facturación permite configurar "
+                       "impuestos y preparar propuestas; la emisión fiscal definitiva está bloqueada hasta "
+                       "completar la validación NO VERI*FACTU. No integra una pasarela de pagos."),
+        page, "scopeCaption");
+    scaleFont(*scope, 0.9, false);
+    layout->addWidget(scope);
     layout->addStretch();
-    resize(620, 480);
+    return page;
+}
+
+QWidget* SettingsWindow::makeBottomBar() {
+    auto* bar = new QWidget(this);
+    auto* row = new QHBoxLayout(bar);
+    row->setContentsMargins(0, 0, 0, 0);
+    status_ = plainLabel(QString(), bar, "saveStatus");
+    status_->setWordWrap(false);
+    save_ = named(new QPushButton(QStringLiteral("Guardar ajustes"), bar), "saveSettings",
+                  QStringLiteral("Guardar ajustes"));
+    save_->setDefault(true);
+    save_->setAutoDefault(true);
+    connect(save_, &QPushButton::clicked, this, &SettingsWindow::save);
+    row->addWidget(status_, 1);
+    row->addWidget(save_);
+    return bar;
 }
 
 void SettingsWindow::present() {
     show();
     raise();
     activateWindow();
+}
+
+void SettingsWindow::showEvent(QShowEvent* event) {
+    // Un-minimising is a spontaneous show and keeps the edits; opening the window starts afresh.
+    if (!event->spontaneous()) load();
+    QDialog::showEvent(event);
+}
+
+void SettingsWindow::load() {
+    settings_ = store_.db().settings;
+    saved_ = false;
+    installed_ = printers_ ? printers_() : PrinterList{};
+    showSettings();
+    preview_->preview(settings_, store_.now(), true);
+}
+
+template <class F>
+void SettingsWindow::edit(F&& apply) {
+    if (filling_) return;
+    std::forward<F>(apply)();
+    saved_ = false;
+    showStatus();
+    preview_->preview(settings_, store_.now());
+}
+
+void SettingsWindow::showSettings() {
+    filling_ = true;
+    business_->setText(text(settings_.business));
+    taxID_->setText(text(settings_.taxID));
+    phone_->setText(text(settings_.phone));
+    address_->setText(text(settings_.address));
+    footer_->setText(text(settings_.footer));
+    paper_->setCurrentIndex(paper_->findData(static_cast<int>(settings_.paper)));
+    kitchen_->setChecked(settings_.kitchen);
+    bar_->setChecked(settings_.bar);
+    customer_->setChecked(settings_.customer);
+    fullCopies_->setChecked(settings_.fullCopies);
+    hour_->setValue(static_cast<int>(settings_.closingHour));
+    minute_->setValue(static_cast<int>(settings_.closingMinute));
+    showPrinters();
+    showTimeZones();
+    filling_ = false;
+    showLogo();
+    showStatus();
+}
+
+void SettingsWindow::showLogo() {
+    const QImage image = decodeImage(settings_.logo);
+    if (image.isNull())
+        logo_->clear();
+    else
+        logo_->setPixmap(QPixmap::fromImage(image.scaled(logo_->size() * logo_->devicePixelRatioF(),
+                                                         Qt::KeepAspectRatio, Qt::SmoothTransformation)));
+    logo_->setVisible(!image.isNull());
+    removeLogo_->setVisible(settings_.logo.has_value());
+}
+
+void SettingsWindow::showPrinters() {
+    const bool filling = std::exchange(filling_, true);
+    printer_->clear();
+    printer_->addItem(QStringLiteral("Predeterminada del sistema"), QString());
+    for (const QString& name : installed_.names)
+        printer_->addItem(name, name);
+    const QString stored = text(settings_.printer);
+    // A printer that is no longer installed stays chosen, marked, until another is chosen.
+    if (!stored.isEmpty() && !installed_.names.contains(stored))
+        printer_->addItem(stored + QStringLiteral(" (no disponible)"), stored);
+    printer_->setCurrentIndex(std::max(0, printer_->findData(stored)));
+    filling_ = filling;
+    if (installed_.names.isEmpty())
+        systemPrinter_->setText(QStringLiteral("No hay impresoras instaladas en el sistema."));
+    else if (installed_.defaultName.isEmpty())
+        systemPrinter_->setText(QStringLiteral("El sistema no tiene impresora predeterminada."));
+    else
+        systemPrinter_->setText(QStringLiteral("Predeterminada ahora: ") + installed_.defaultName);
+}
+
+void SettingsWindow::showTimeZones() {
+    const bool filling = std::exchange(filling_, true);
+    timeZone_->clear();
+    for (const TimeZoneChoice& choice : timeZones)
+        timeZone_->addItem(QString::fromUtf8(choice.label), QString::fromLatin1(choice.identifier));
+    const QString stored = text(settings_.timeZone);
+    // Another stored zone is offered as it is, so that saving keeps it.
+    if (timeZone_->findData(stored) < 0) timeZone_->addItem(stored, stored);
+    timeZone_->setCurrentIndex(timeZone_->findData(stored));
+    filling_ = filling;
+}
+
+void SettingsWindow::showStatus() {
+    if (saved_) {
+        status_->setText(QStringLiteral("Ajustes guardados"));
+        status_->setPalette(palette());
+    } else {
+        status_->setText(QStringLiteral("Los cambios se aplican al guardar."));
+        makeSecondary(*status_);
+    }
+}
+
+void SettingsWindow::save() {
+    const QPointer<SettingsWindow> alive(this);
+    const pizzacore::Settings settings = settings_;
+    const bool stored = store_.saveSettings(settings);
+    if (!alive) return;
+    // An edit made while the save was under way keeps the bar saying that changes are pending.
+    if (stored && settings_ == settings) saved_ = true;
+    showStatus();
+}
+
+void SettingsWindow::importLogo() {
+    const QPointer<SettingsWindow> alive(this);
+    pizzacore::Settings settings = settings_;
+    if (!store_.importLogo(settings) || !alive) return;
+    edit([&] { settings_.logo = std::move(settings.logo); });
+    showLogo();
+}
+
+void SettingsWindow::restore() {
+    const QPointer<SettingsWindow> alive(this);
+    // Without edits the window follows the restored settings; edits in progress are kept.
+    const bool edited = settings_ != store_.db().settings;
+    if (!store_.restoreBackup() || !alive) return;
+    if (!edited) load();
+}
+
+void SettingsWindow::openDataFolder() {
+    const std::filesystem::path folder = store_.location();
+    if (!store_.platform().openWithDefaultApplication(folder))
+        store_.setMessage(QStringLiteral("No se pudo abrir la carpeta de datos: ") +
+                          QString::fromStdString(folder.string()));
 }
 
 } // namespace velmora

@@ -1,24 +1,104 @@
 #pragma once
 
-#include <QWidget>
+#include <Velmora/Services/Printers.hpp>
+
+// moc cannot parse the C++20 concepts the core's headers pull in, and needs none of their types.
+#ifndef Q_MOC_RUN
+#include <PizzaCore/Models/Settings.hpp>
+#endif
+
+#include <QDialog>
+
+class QCheckBox;
+class QComboBox;
+class QFormLayout;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QSpinBox;
+class QTabWidget;
 
 namespace velmora {
 
 class AppStore;
+class TicketPreview;
 
 // The application's settings window: one for the whole run, opened from the menu, by the
-// standard shortcut or by "Ajustes…" in the sidebar.
-class SettingsWindow : public QWidget {
+// standard shortcut or by "Ajustes…" in the sidebar. It edits a private copy of the document's
+// settings, loaded each time the window is shown, and stores it only when "Guardar ajustes" is
+// pressed (Return); closing the window discards the edits. Backup and restore act at once.
+class SettingsWindow : public QDialog {
     Q_OBJECT
 public:
-    explicit SettingsWindow(AppStore& store, QWidget* parent = nullptr);
+    // `printers` lists the printers offered; the print system's by default.
+    explicit SettingsWindow(AppStore& store, QWidget* parent = nullptr,
+                            PrinterSource printers = &Printers::installed);
 
     // Shows the window, or brings it to the front when it is already open.
     void present();
 
+    // The copy being edited.
+    const pizzacore::Settings& edited() const { return settings_; }
+    // The ticket drawn with the edited copy.
+    TicketPreview& preview() const { return *preview_; }
+    // Whether the last save succeeded and nothing was edited since.
+    bool saved() const { return saved_; }
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
-    // The controller the settings are read from and saved through.
-    [[maybe_unused]] AppStore& store_;
+    QWidget* makeBusinessTab();
+    QWidget* makeTicketsTab();
+    QWidget* makeClosingTab();
+    QWidget* makeDataTab();
+    QWidget* makeBottomBar();
+
+    // Takes the document's settings as the copy to edit and shows them.
+    void load();
+    // Shows the edited copy in every field.
+    void showSettings();
+    void showLogo();
+    void showPrinters();
+    void showTimeZones();
+    void showStatus();
+    // Records an edit made through `apply`, unless the fields are being filled from the copy.
+    template <class F>
+    void edit(F&& apply);
+
+    void save();
+    void importLogo();
+    void restore();
+    void openDataFolder();
+
+    AppStore& store_;
+    PrinterSource printers_;
+    pizzacore::Settings settings_;
+    bool saved_ = false;
+    bool filling_ = false;
+    PrinterList installed_;
+
+    QTabWidget* tabs_ = nullptr;
+    QLineEdit* business_ = nullptr;
+    QLineEdit* taxID_ = nullptr;
+    QLineEdit* phone_ = nullptr;
+    QLineEdit* address_ = nullptr;
+    QLineEdit* footer_ = nullptr;
+    QLabel* logo_ = nullptr;
+    QPushButton* removeLogo_ = nullptr;
+    QComboBox* paper_ = nullptr;
+    QComboBox* printer_ = nullptr;
+    QLabel* systemPrinter_ = nullptr;
+    QCheckBox* kitchen_ = nullptr;
+    QCheckBox* bar_ = nullptr;
+    QCheckBox* customer_ = nullptr;
+    QCheckBox* fullCopies_ = nullptr;
+    QComboBox* timeZone_ = nullptr;
+    QSpinBox* hour_ = nullptr;
+    QSpinBox* minute_ = nullptr;
+    TicketPreview* preview_ = nullptr;
+    QLabel* status_ = nullptr;
+    QPushButton* save_ = nullptr;
 };
 
 } // namespace velmora

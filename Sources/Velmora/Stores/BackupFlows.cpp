@@ -1,0 +1,166 @@
+// The backup and restore flows of the settings window: the panels, the confirmation and the
+// messages around the repository's export and restore.
+
+#include <Velmora/Stores/AppStore.hpp>
+
+#include <Velmora/Services/PlatformServices.hpp>
+#include <Velmora/Stores/ChosenFile.hpp>
+
+#include <PizzaCore/Foundation/PCError.hpp>
+#include <PizzaCore/Persistence/Repository.hpp>
+
+#include <array>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <system_error>
+
+namespace velmora {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::string_view integrityMessage =
+    "La copia no es válida o su integridad no coincide. No se han sustituido los datos.";
+
+// How much of a chosen file is looked at before deciding whether it can be a backup at all.
+constexpr std::size_t beginning = std::size_t(1) << 16;
+
+// "yyyy-MM-dd" of the instant in UTC.
+QString utcDate(pizzacore::Instant instant) {
+    using namespace std::chrono;
+    const auto seconds =
+        sys_seconds(std::chrono::seconds(static_cast<long long>(std::floor(instant.unixSeconds()))));
+    const year_month_day date(floor<days>(seconds));
+    char text[16];
+    std::snprintf(text, sizeof text, "%04d-%02u-%02u", static_cast<int>(date.year()),
+                  static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()));
+    return QString::fromLatin1(text);
+}
+
+// Whether the beginning of a file can begin an envelope: a JSON object whose first key starts
+// (after an optional byte-order mark and white space). Empty files, pictures, archives, other
+// programs' binary files and runs of garbage fail here, before the rest of them is ever read.
+bool canBeginEnvelope(std::string_view text) {
+    if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+    const auto skipSpace = [&text] {
+        while (!text.empty() &&
+               (text.front() == ' ' || text.front() == '\t' || text.front() == '\n' || text.front() == '\r'))
+            text.remove_prefix(1);
+    };
+    skipSpace();
+    if (text.empty() || text.front() != '{') return false;
+    text.remove_prefix(1);
+    skipSpace();
+    // A beginning made only of white space after the brace may still go on with a key.
+    return text.empty() || text.front() == '"';
+}
+
+// The whole content of a file chosen as a backup. Folders, FIFOs, devices and files whose
+// beginning cannot be an envelope are refused without waiting on them or reading them whole.
+std::string readBackup(const fs::path& path) {
+    ChosenFile file(path);
+    if (file.isFolder())
+        throw fs::filesystem_error("No se pudo leer la copia", path,
+                                   std::make_error_code(std::errc::is_a_directory));
+    if (!file.isRegular()) throw pizzacore::PCError::invalid(std::string(integrityMessage));
+    file.readUpTo(beginning);
+    if (!canBeginEnvelope(file.bytes())) throw pizzacore::PCError::invalid(std::string(integrityMessage));
+    file.readAll();
+    return std::move(file.bytes());
+}
+
+// Whether `path` names one of the data directory's own files, which a backup must never replace
+// (a copy written over ".lock" would even let a second instance in).
+bool isDataFile(const fs::path& path, const fs::path& directory) {
+    std::error_code error;
+    const fs::path target = fs::weakly_canonical(path, error);
+    if (error) return false;
+    for (const char* name : {"Velmora.json", "Velmora.previous.json", ".lock"}) {
+        std::error_code other;
+        if (target == fs::weakly_canonical(directory / name, other) && !other) return true;
+        if (fs::equivalent(path, directory / name, other) && !other) return true;
+    }
+    return false;
+}
+
+} // namespace
+
+void AppStore::exportBackup() {
+    const std::optional<fs::path> path = platform_.chooseSaveLocation(
+        QStringLiteral("Guardar copia de seguridad"),
+        QStringLiteral("Velmora-") + utcDate(clock_.now()) + QStringLiteral(".velmorabackup"), FileKind::any);
+    if (!path || path->empty()) return;
+    // The copy includes the order being taken.
+    if (!saveDraft()) return;
+    if (!repository_) {
+        setMessage(QStringLiteral("El almacenamiento no está disponible."));
+        return;
+    }
+    if (isDataFile(*path, repository_->directory())) {
+        setMessage(QStringLiteral("Ese archivo forma parte de los datos de Velmora. Guarda la copia con otro "
+                                  "nombre o en otra carpeta."));
+        return;
+    }
+    // Written by the controller's writer, in turn with the saves, while the window keeps working.
+    const fs::path target = *path;
+    if (const Outcome written =
+            useRepository([&target](pizzacore::Repository& repository, const pizzacore::Database& current) {
+                repository.exportTo(current, target);
+                return std::optional<pizzacore::Database>();
+            });
+        !written) {
+        setMessage(written.failure);
+        return;
+    }
+    setMessage(QStringLiteral("Copia guardada. Contiene clientes, pedidos, cierres, borrador y ajustes."));
+}
+
+bool AppStore::restoreBackup() {
+    const std::optional<fs::path> path =
+        platform_.chooseFileToOpen(QStringLiteral("Elegir copia de Velmora"), FileKind::any);
+    if (!path || path->empty()) return false;
+    // Checked in full before the operator is asked anything; the document read is not kept.
+    try {
+        pizzacore::Repository::decode(readBackup(*path));
+    } catch (...) {
+        setMessage(describeFailure(std::current_exception()));
+        return false;
+    }
+    const std::optional<int> answer = platform_.confirm(Confirmation{
+        QStringLiteral("¿Restaurar esta copia?"),
+        QStringLiteral("Sustituirá los datos actuales por los de la copia elegida. Se conservará una copia "
+                       "previa completa en la carpeta de datos. No combina bases de datos."),
+        {QStringLiteral("Restaurar"), QStringLiteral("Cancelar")}});
+    if (answer != 0) return false;
+    if (fatal_ || !repository_) {
+        setMessage(QStringLiteral("El almacenamiento no está disponible."));
+        return false;
+    }
+    // The document is read only now: a clock tick may have changed it while the alert was open.
+    // Restored by the controller's writer, in turn with the saves, and published like a transaction.
+    const fs::path chosen = *path;
+    const pizzacore::Instant now = clock_.now();
+    if (const Outcome restored =
+            useRepository([&](pizzacore::Repository& repository, const pizzacore::Database& current) {
+                return std::optional<pizzacore::Database>(repository.restore(chosen, current, now));
+            });
+        !restored) {
+        setMessage(restored.failure);
+        return false;
+    }
+    setSelectedOrder(std::nullopt);
+    // Shifts that fell due in the restored data close now; whatever that reports follows the
+    // confirmation rather than being replaced by it.
+    const std::optional<QString> earlier = message_;
+    tick();
+    QString text = QStringLiteral("Copia restaurada. La versión anterior permanece en la carpeta de datos.");
+    if (message_ && message_ != earlier) text += QStringLiteral("\n\n") + *message_;
+    setMessage(text);
+    return true;
+}
+
+} // namespace velmora

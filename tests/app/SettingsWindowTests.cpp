@@ -1,0 +1,409 @@
+// The settings window on a real data directory: the edited copy and its saving, the refusals,
+// the saved / unsaved line, the printer and time-zone pickers, the logo, and backup and restore
+// from the window.
+
+#include <Velmora/App/VelmoraApp.hpp>
+#include <Velmora/Stores/AppStore.hpp>
+#include <Velmora/Views/SettingsWindow.hpp>
+#include <Velmora/Views/TicketPreview.hpp>
+#include <support/TestFiles.hpp>
+
+#include "TestPlatformServices.hpp"
+
+#include <PizzaCore/PizzaCore.hpp>
+
+#include <QBuffer>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPdfDocument>
+#include <QPdfSelection>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+namespace {
+
+namespace fs = std::filesystem;
+using pizzacore::Clock;
+using pizzacore::Database;
+using pizzacore::Instant;
+using pizzacore::Repository;
+using pizzacore::testing::snapshot;
+using pizzacore::testing::TemporaryDirectory;
+using pizzacore::testing::writeFile;
+using velmora::AppStore;
+using velmora::PrinterList;
+using velmora::SettingsWindow;
+using velmora::testing::TestPlatformServices;
+
+constexpr Instant friday = Instant::fromUnix(1741348800.0);
+const QString unsaved = QStringLiteral("Los cambios se aplican al guardar.");
+const QString refusal = QStringLiteral("Indica el nombre del negocio y activa al menos un destinatario.");
+
+std::string pngFile(int width, int height) {
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(QColor(0x20, 0x80, 0xC0));
+    QByteArray data;
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return std::string(data.constData(), static_cast<std::size_t>(data.size()));
+}
+
+class SettingsWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        store_.start();
+        ASSERT_FALSE(store_.fatal());
+    }
+
+    // Opens the window on the stored settings, as the menu does.
+    SettingsWindow& open() {
+        window_ = std::make_unique<SettingsWindow>(store_, nullptr, [this] { return printers_; });
+        window_->present();
+        return *window_;
+    }
+
+    template <class W>
+    W& child(const char* name) {
+        auto* widget = window_->findChild<W*>(QString::fromLatin1(name));
+        if (!widget) throw std::runtime_error(std::string("no widget ") + name);
+        return *widget;
+    }
+
+    // Types `text` into a field in place of what it held.
+    void type(const char* field, const QString& text) {
+        auto& edit = child<QLineEdit>(field);
+        edit.selectAll();
+        QTest::keyClick(&edit, Qt::Key_Delete);
+        // As typed: insert() edits like the keyboard does, accented letters included.
+        edit.insert(text);
+    }
+
+    QString status() { return child<QLabel>("saveStatus").text(); }
+    void save() { QTest::mouseClick(&child<QPushButton>("saveSettings"), Qt::LeftButton); }
+    void changeStored(const std::function<void(pizzacore::Settings&)>& change) {
+        ASSERT_TRUE(store_.transact([&](Database& db) { change(db.settings); }));
+    }
+
+    TemporaryDirectory temporary_;
+    TestPlatformServices platform_;
+    AppStore store_{temporary_.path() / "datos", Clock::fixed(friday), platform_};
+    PrinterList printers_{{"Cocina-80", "Oficina"}, "Oficina"};
+    std::unique_ptr<SettingsWindow> window_;
+};
+
+TEST_F(SettingsWindowTest, ShowsTheStoredSettingsInFourTabs) {
+    changeStored([](pizzacore::Settings& settings) {
+        settings.business = "Pizzería Sol";
+        settings.taxID = "B12345678";
+        settings.paper = pizzacore::Paper::mm80;
+        settings.bar = true;
+        settings.closingHour = 3;
+        settings.closingMinute = 30;
+        settings.timeZone = "Atlantic/Canary";
+        settings.printer = "Cocina-80";
+    });
+    SettingsWindow& window = open();
+    EXPECT_EQ(child<QLabel>("settingsTitle").text(), "Ajustes de Velmora");
+    auto& tabs = child<QTabWidget>("settingsTabs");
+    ASSERT_EQ(tabs.count(), 4);
+    EXPECT_EQ(tabs.tabText(0), "Negocio");
+    EXPECT_EQ(tabs.tabText(1), "Tickets");
+    EXPECT_EQ(tabs.tabText(2), "Cierre");
+    EXPECT_EQ(tabs.tabText(3), "Datos y alcance");
+
+    EXPECT_EQ(child<QLineEdit>("business").text(), "Pizzería Sol");
+    EXPECT_EQ(child<QLineEdit>("taxID").text(), "B12345678");
+    EXPECT_EQ(child<QLineEdit>("footer").text(), "Gracias por tu pedido");
+    EXPECT_EQ(child<QComboBox>("paper").currentText(), "80 mm");
+    EXPECT_EQ(child<QComboBox>("paper").count(), 3);
+    EXPECT_EQ(child<QComboBox>("printer").currentText(), "Cocina-80");
+    EXPECT_TRUE(child<QCheckBox>("kitchen").isChecked());
+    EXPECT_TRUE(child<QCheckBox>("bar").isChecked());
+    EXPECT_EQ(child<QComboBox>("timeZone").currentText(), "Canarias · Atlantic/Canary");
+    EXPECT_EQ(child<QComboBox>("timeZone").count(), 2);
+    EXPECT_EQ(child<QSpinBox>("closingHour").text(), "Hora: 3");
+    EXPECT_EQ(child<QSpinBox>("closingMinute").text(), "Minuto: 30");
+    EXPECT_EQ(status(), unsaved);
+    EXPECT_EQ(window.edited(), store_.db().settings);
+
+    // Every control can be found and is named after its label.
+    for (QWidget* widget : window.findChildren<QWidget*>()) {
+        if (!qobject_cast<QLineEdit*>(widget) && !qobject_cast<QAbstractButton*>(widget) &&
+            !qobject_cast<QComboBox*>(widget) && !qobject_cast<QSpinBox*>(widget))
+            continue;
+        if (widget->parentWidget() && qobject_cast<QSpinBox*>(widget->parentWidget())) continue;
+        if (qobject_cast<QComboBox*>(widget->parentWidget())) continue;
+        if (widget->objectName().startsWith("qt_")) continue;
+        EXPECT_FALSE(widget->objectName().isEmpty()) << widget->metaObject()->className();
+        EXPECT_FALSE(widget->accessibleName().isEmpty()) << widget->objectName().toStdString();
+    }
+}
+
+TEST_F(SettingsWindowTest, SavesTheEditedCopyInOneTransactionAndSaysSo) {
+    open();
+    const std::size_t audit = store_.db().audit.size();
+    type("business", "  Pizzería Sol  ");
+    type("phone", "928 000 111");
+    child<QComboBox>("paper").setCurrentIndex(1);
+    child<QCheckBox>("bar").click();
+    child<QSpinBox>("closingHour").setValue(2);
+    EXPECT_EQ(status(), unsaved);
+    EXPECT_EQ(store_.db().settings.business, "Mi restaurante") << "nothing is stored before saving";
+
+    save();
+    EXPECT_FALSE(store_.message());
+    EXPECT_EQ(status(), "Ajustes guardados");
+    const pizzacore::Settings stored = Repository(temporary_.path() / "datos", false).load().settings;
+    EXPECT_EQ(stored.business, "  Pizzería Sol  ") << "stored as typed";
+    EXPECT_EQ(stored.phone, "928 000 111");
+    EXPECT_EQ(stored.paper, pizzacore::Paper::mm58);
+    EXPECT_TRUE(stored.bar);
+    EXPECT_EQ(stored.closingHour, 2);
+    EXPECT_EQ(stored, store_.db().settings);
+    ASSERT_EQ(store_.db().audit.size(), audit + 1);
+    EXPECT_EQ(store_.db().audit.back().action, "Guardar ajustes");
+    EXPECT_EQ(store_.db().audit.back().reference, "");
+
+    // Any further edit brings the notice back.
+    QTest::keyClicks(&child<QLineEdit>("footer"), "!");
+    EXPECT_EQ(status(), unsaved);
+    // Return saves, wherever the focus is.
+    QTest::keyClick(&child<QLineEdit>("footer"), Qt::Key_Return);
+    EXPECT_EQ(status(), "Ajustes guardados");
+    EXPECT_EQ(store_.db().settings.footer, "Gracias por tu pedido!");
+}
+
+TEST_F(SettingsWindowTest, RefusesANameOfSpacesOrNoDestinationAndKeepsThePreviousSettings) {
+    open();
+    const pizzacore::Settings inForce = store_.db().settings;
+    const auto before = snapshot(temporary_.path() / "datos");
+
+    type("business", "   ");
+    save();
+    EXPECT_EQ(store_.message(), refusal);
+    EXPECT_EQ(status(), unsaved);
+    store_.clearMessage();
+
+    type("business", "Pizzería Sol");
+    child<QCheckBox>("kitchen").click();
+    child<QCheckBox>("customer").click();
+    ASSERT_FALSE(window_->edited().kitchen || window_->edited().bar || window_->edited().customer);
+    save();
+    EXPECT_EQ(store_.message(), refusal);
+    EXPECT_EQ(status(), unsaved);
+    EXPECT_EQ(store_.db().settings, inForce);
+    EXPECT_EQ(snapshot(temporary_.path() / "datos"), before);
+}
+
+TEST_F(SettingsWindowTest, AStoredPrinterThatIsGoneStaysChosenAndMarked) {
+    changeStored([](pizzacore::Settings& settings) { settings.printer = "Barra-58"; });
+    open();
+    auto& printer = child<QComboBox>("printer");
+    ASSERT_EQ(printer.count(), 4);
+    EXPECT_EQ(printer.itemText(0), "Predeterminada del sistema");
+    EXPECT_EQ(printer.itemText(1), "Cocina-80");
+    EXPECT_EQ(printer.itemText(2), "Oficina");
+    EXPECT_EQ(printer.itemText(3), "Barra-58 (no disponible)");
+    EXPECT_EQ(printer.currentIndex(), 3);
+    EXPECT_EQ(child<QLabel>("systemPrinter").text(), "Predeterminada ahora: Oficina");
+
+    save();
+    EXPECT_EQ(store_.db().settings.printer, "Barra-58") << "kept when saved untouched";
+    printer.setCurrentIndex(0);
+    save();
+    EXPECT_EQ(store_.db().settings.printer, "") << "the system's default is the empty name";
+    printer.setCurrentIndex(1);
+    save();
+    EXPECT_EQ(store_.db().settings.printer, "Cocina-80");
+
+    // Without any printer in the system only the default remains, and the window says so.
+    printers_ = {};
+    window_->close();
+    window_->present();
+    EXPECT_EQ(printer.count(), 2);
+    EXPECT_EQ(printer.currentText(), "Cocina-80 (no disponible)");
+    EXPECT_EQ(child<QLabel>("systemPrinter").text(), "No hay impresoras instaladas en el sistema.");
+}
+
+TEST_F(SettingsWindowTest, AnotherStoredTimeZoneIsOfferedAndKept) {
+    changeStored([](pizzacore::Settings& settings) { settings.timeZone = "Europe/Lisbon"; });
+    open();
+    auto& zone = child<QComboBox>("timeZone");
+    ASSERT_EQ(zone.count(), 3);
+    EXPECT_EQ(zone.itemText(0), "Península · Europe/Madrid");
+    EXPECT_EQ(zone.itemText(1), "Canarias · Atlantic/Canary");
+    EXPECT_EQ(zone.currentText(), "Europe/Lisbon");
+    type("footer", "Hasta pronto");
+    save();
+    EXPECT_EQ(store_.db().settings.timeZone, "Europe/Lisbon");
+    zone.setCurrentIndex(1);
+    save();
+    EXPECT_EQ(store_.db().settings.timeZone, "Atlantic/Canary");
+}
+
+TEST_F(SettingsWindowTest, TheLogoIsImportedIntoTheCopyAndRemovedWithQuitar) {
+    open();
+    auto& remove = child<QPushButton>("removeLogo");
+    EXPECT_TRUE(remove.isHidden()) << "no Quitar without a logo";
+    const fs::path picture = temporary_.path() / "logo.png";
+    writeFile(picture, pngFile(120, 60));
+
+    platform_.answerNextOpenPanel(picture);
+    QTest::mouseClick(&child<QPushButton>("importLogo"), Qt::LeftButton);
+    ASSERT_TRUE(window_->edited().logo);
+    EXPECT_FALSE(remove.isHidden());
+    EXPECT_FALSE(child<QLabel>("logoPreview").pixmap().isNull());
+    EXPECT_LE(child<QLabel>("logoPreview").pixmap().width(), 64);
+    EXPECT_FALSE(store_.db().settings.logo) << "nothing is stored before saving";
+    save();
+    EXPECT_EQ(store_.db().settings.logo, window_->edited().logo);
+
+    QTest::mouseClick(&remove, Qt::LeftButton);
+    EXPECT_FALSE(window_->edited().logo);
+    EXPECT_TRUE(remove.isHidden());
+    EXPECT_EQ(status(), unsaved);
+
+    // A refused picture leaves the copy as it was.
+    writeFile(temporary_.path() / "nota.png", "texto");
+    platform_.answerNextOpenPanel(temporary_.path() / "nota.png");
+    QTest::mouseClick(&child<QPushButton>("importLogo"), Qt::LeftButton);
+    EXPECT_EQ(store_.message(), "Elige una imagen PNG o JPEG de hasta 2 MB.");
+    EXPECT_FALSE(window_->edited().logo);
+}
+
+TEST_F(SettingsWindowTest, ReopeningDiscardsUnsavedEdits) {
+    open();
+    type("business", "Sin guardar");
+    window_->close();
+    window_->present();
+    EXPECT_EQ(child<QLineEdit>("business").text(), "Mi restaurante");
+    EXPECT_EQ(window_->edited(), store_.db().settings);
+    EXPECT_EQ(status(), unsaved);
+}
+
+TEST_F(SettingsWindowTest, BackupAndRestoreFromTheWindow) {
+    open();
+    type("business", "Pizzería Sol");
+    save();
+    const fs::path backup = temporary_.path() / "copia.velmorabackup";
+    platform_.answerNextSavePanel(backup);
+    QTest::mouseClick(&child<QPushButton>("exportBackup"), Qt::LeftButton);
+    ASSERT_TRUE(fs::exists(backup));
+    store_.clearMessage();
+
+    type("business", "Otro");
+    save();
+    // Without pending edits the window shows the restored settings.
+    platform_.answerNextOpenPanel(backup);
+    platform_.answerNextAlert(QStringLiteral("Restaurar"));
+    QTest::mouseClick(&child<QPushButton>("restoreBackup"), Qt::LeftButton);
+    EXPECT_EQ(store_.db().settings.business, "Pizzería Sol");
+    EXPECT_EQ(child<QLineEdit>("business").text(), "Pizzería Sol");
+
+    // Edits in progress are kept through a restore.
+    type("footer", "Editando");
+    platform_.answerNextOpenPanel(backup);
+    platform_.answerNextAlert(QStringLiteral("Restaurar"));
+    QTest::mouseClick(&child<QPushButton>("restoreBackup"), Qt::LeftButton);
+    EXPECT_EQ(child<QLineEdit>("footer").text(), "Editando");
+
+    QTest::mouseClick(&child<QPushButton>("openDataFolder"), Qt::LeftButton);
+    ASSERT_FALSE(platform_.opened().empty());
+    EXPECT_EQ(platform_.opened().back(), store_.location());
+}
+
+// The text of every page of the preview.
+QString previewText(SettingsWindow& window) {
+    QPdfDocument& document = window.preview().document();
+    QString text;
+    for (int page = 0; page < document.pageCount(); ++page)
+        text += document.getAllText(page).text() + QLatin1Char('\n');
+    return text;
+}
+
+TEST_F(SettingsWindowTest, ThePreviewDrawsTheSampleOrderWithTheEditedSettings) {
+    SettingsWindow& window = open();
+    QPdfDocument& document = window.preview().document();
+    // Shown at once: kitchen and customer tickets on A4.
+    ASSERT_EQ(document.status(), QPdfDocument::Status::Ready);
+    EXPECT_EQ(document.pageCount(), 2);
+    EXPECT_NEAR(document.pagePointSize(0).width(), 595.28, 0.5);
+    EXPECT_TRUE(previewText(window).contains("Gracias por tu pedido"));
+
+    // Edits show a moment later, without saving anything.
+    type("footer", "Vuelve pronto");
+    child<QComboBox>("paper").setCurrentIndex(2);
+    child<QCheckBox>("bar").click();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return document.pageCount() == 3; }, 3000));
+    EXPECT_NEAR(document.pagePointSize(0).width(), 226.77, 0.5) << "80 mm roll";
+    EXPECT_TRUE(previewText(window).contains("Vuelve pronto"));
+    EXPECT_TRUE(previewText(window).contains("BARRA"));
+    EXPECT_EQ(store_.db().settings.footer, "Gracias por tu pedido");
+
+    // Without destinations there is no ticket, and the preview says why.
+    child<QCheckBox>("kitchen").click();
+    child<QCheckBox>("bar").click();
+    child<QCheckBox>("customer").click();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !window.preview().failure().isEmpty(); }, 3000));
+    EXPECT_EQ(window.preview().failure(), "Activa al menos un destinatario en Ajustes → Tickets.");
+    EXPECT_EQ(document.pageCount(), 0);
+    child<QCheckBox>("customer").click();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return document.pageCount() == 1; }, 3000));
+    EXPECT_TRUE(window.preview().failure().isEmpty());
+}
+
+TEST(SettingsInTheApplication, WhatIsSavedReachesTheSidebarAtOnce) {
+    TemporaryDirectory temporary;
+    TestPlatformServices platform;
+    velmora::VelmoraApp app(platform, temporary.path(), Clock::fixed(friday));
+    app.openSettings();
+    ASSERT_TRUE(app.settingsWindow().isVisible());
+    auto* business = app.settingsWindow().findChild<QLineEdit*>(QStringLiteral("business"));
+    auto* save = app.settingsWindow().findChild<QPushButton*>(QStringLiteral("saveSettings"));
+    auto* sidebar = app.window().findChild<QLabel*>(QStringLiteral("businessName"));
+    ASSERT_TRUE(business && save && sidebar);
+    business->selectAll();
+    business->insert(QStringLiteral("Pizzería Sol"));
+    EXPECT_EQ(sidebar->text(), "Mi restaurante") << "not before saving";
+    QTest::mouseClick(save, Qt::LeftButton);
+    EXPECT_EQ(sidebar->text(), "Pizzería Sol");
+    app.settingsWindow().close();
+}
+
+// Not a check: writes what the window looks like for a person to look at, when asked to.
+TEST_F(SettingsWindowTest, Screenshot) {
+    const char* folder = std::getenv("VELMORA_SCREENSHOTS");
+    if (!folder) GTEST_SKIP() << "set VELMORA_SCREENSHOTS to a folder to get the pictures";
+    const std::string logo = pngFile(160, 80);
+    changeStored([&](pizzacore::Settings& settings) {
+        settings.business = "Pizzería Sol";
+        settings.taxID = "B12345678";
+        settings.phone = "928 000 111";
+        settings.address = "Calle Mayor 3, Las Palmas";
+        settings.logo = pizzacore::Bytes(logo.begin(), logo.end());
+        settings.printer = "Barra-58";
+        settings.paper = pizzacore::Paper::mm80;
+    });
+    open();
+    for (int tab = 0; tab < 4; ++tab) {
+        child<QTabWidget>("settingsTabs").setCurrentIndex(tab);
+        // The pages of the preview are drawn in the background.
+        QTest::qWait(400);
+        window_->grab().save(QString::fromLocal8Bit(folder) + QStringLiteral("/ajustes-%1.png").arg(tab));
+    }
+}
+
+} // namespace
