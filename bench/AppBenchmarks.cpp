@@ -3,6 +3,10 @@
 // (search of every card, the summary of 50,000 orders and the first paint), scrolling the products
 // list with real 150 KB photos, and counting the sessions screen.
 //
+// The orders screen's list on the same document: one keystroke in its search field (the filter
+// over every order, then the list's layout and paint), the "Sin cobrar" switch, a change of the
+// document (the list's records brought up to date) and the selection of an order.
+//
 // The controller and the checkout:
 //
 // SaveDraft: one saveDraft, with a small restaurant's document and with a busy year's (50,000
@@ -25,6 +29,7 @@
 #include <Velmora/Stores/DailyBackups.hpp>
 #include <Velmora/Views/CustomersView.hpp>
 #include <Velmora/Views/MainWindow.hpp>
+#include <Velmora/Views/OrdersModel.hpp>
 #include <Velmora/Views/ProductsView.hpp>
 #include <Velmora/Views/SessionsView.hpp>
 #include <Velmora/Views/ThumbnailCache.hpp>
@@ -287,6 +292,81 @@ void BM_SessionsShowScreen(benchmark::State& state) {
         settle(view.history());
     }
 }
+
+void BM_OrdersSearchKeystrokeBusyYear(benchmark::State& state) {
+    velmora::AppStore& store = *busyYear().store;
+    velmora::OrdersModel model(store);
+    QListView view;
+    view.setUniformItemSizes(true);
+    view.setModel(&model);
+    view.resize(320, 700);
+    view.show();
+    settle(view);
+    // Typing and deleting a number, a name and a telephone, one character at a time.
+    const std::vector<QString> typed = {"1", "12", "123", "1234", "123", "12", "1", "",
+                                        "m", "ma", "mar", "mari", "mar", "ma", "m", "",
+                                        "6", "60", "600", "60",   "6",   ""};
+    std::size_t next = 0;
+    for (auto _ : state) {
+        velmora::OrdersFilter filter = model.filter();
+        filter.query = typed[next++ % typed.size()];
+        model.setFilter(filter);
+        settle(view);
+    }
+    state.counters["orders"] = static_cast<double>(store.db().orders.size());
+}
+
+void BM_OrdersPendingToggleBusyYear(benchmark::State& state) {
+    velmora::AppStore& store = *busyYear().store;
+    velmora::OrdersModel model(store);
+    QListView view;
+    view.setUniformItemSizes(true);
+    view.setModel(&model);
+    view.resize(320, 700);
+    view.show();
+    settle(view);
+    bool pending = false;
+    for (auto _ : state) {
+        velmora::OrdersFilter filter = model.filter();
+        filter.pending = pending = !pending;
+        model.setFilter(filter);
+        settle(view);
+    }
+}
+
+// What the list does after every saved change of the document while it is on screen.
+void BM_OrdersRefreshAfterChangeBusyYear(benchmark::State& state) {
+    velmora::AppStore& store = *busyYear().store;
+    velmora::OrdersModel model(store);
+    for (auto _ : state)
+        model.refresh();
+}
+
+void BM_OrdersSelectBusyYear(benchmark::State& state) {
+    velmora::AppStore& store = *busyYear().store;
+    velmora::OrdersModel model(store);
+    const auto& orders = store.db().orders;
+    std::size_t next = 0;
+    for (auto _ : state) {
+        const pizzacore::Uuid& id = orders[(next += 7919) % orders.size()].id;
+        benchmark::DoNotOptimize(model.rowOf(id));
+        benchmark::DoNotOptimize(model.order(id));
+    }
+}
+
+BENCHMARK(BM_OrdersSearchKeystrokeBusyYear)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly();
+BENCHMARK(BM_OrdersPendingToggleBusyYear)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly();
+BENCHMARK(BM_OrdersRefreshAfterChangeBusyYear)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly();
+BENCHMARK(BM_OrdersSelectBusyYear)->Unit(benchmark::kMicrosecond)->Repetitions(5)->ReportAggregatesOnly();
 
 BENCHMARK(BM_CustomersNameKeystroke)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly();
 BENCHMARK(BM_CustomersPhoneKeystroke)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly();

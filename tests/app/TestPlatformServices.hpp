@@ -36,16 +36,24 @@ public:
     // The next alert is answered with the button titled `button`; an alert without such a button,
     // or nothing here, is dismissed without a choice.
     void answerNextAlert(std::optional<QString> button) { alertAnswers_.push_back(std::move(button)); }
+    // The next print dialog is answered with `choice`; nothing means the user cancels it.
+    void answerNextPrintDialog(std::optional<PrintChoice> choice) {
+        printAnswers_.push_back(std::move(choice));
+    }
+    // The next print dialog is confirmed as it opens: the printer it proposes, `copies` copies.
+    void confirmNextPrintDialog(int copies = 1) { printAnswers_.push_back(PrintChoice{QString(), copies}); }
     // What opening a file or folder with the default application reports from now on.
     void setOpenSucceeds(bool succeeds) { openSucceeds_ = succeeds; }
 
     const std::vector<SavePanel>& savePanels() const { return savePanels_; }
     const std::vector<OpenPanel>& openPanels() const { return openPanels_; }
     const std::vector<Confirmation>& alerts() const { return alerts_; }
+    const std::vector<PrintRequest>& printDialogs() const { return printDialogs_; }
     const std::vector<std::filesystem::path>& opened() const { return opened_; }
     // Answers queued that no panel or alert has taken yet.
     std::size_t unusedAnswers() const {
-        return savePanelAnswers_.size() + openPanelAnswers_.size() + alertAnswers_.size();
+        return savePanelAnswers_.size() + openPanelAnswers_.size() + alertAnswers_.size() +
+               printAnswers_.size();
     }
 
     std::optional<std::filesystem::path> chooseSaveLocation(const QString& title, const QString& proposedName,
@@ -68,6 +76,13 @@ public:
         return static_cast<int>(index);
     }
 
+    std::optional<PrintChoice> choosePrinter(const PrintRequest& request) override {
+        printDialogs_.push_back(request);
+        std::optional<PrintChoice> choice = take(printAnswers_).value_or(std::nullopt);
+        if (choice && choice->printer.isEmpty()) choice->printer = request.printer;
+        return choice;
+    }
+
     bool openWithDefaultApplication(const std::filesystem::path& path) override {
         opened_.push_back(path);
         return openSucceeds_;
@@ -85,11 +100,13 @@ private:
     std::deque<std::optional<std::filesystem::path>> savePanelAnswers_;
     std::deque<std::optional<std::filesystem::path>> openPanelAnswers_;
     std::deque<std::optional<QString>> alertAnswers_;
+    std::deque<std::optional<PrintChoice>> printAnswers_;
     bool openSucceeds_ = true;
 
     std::vector<SavePanel> savePanels_;
     std::vector<OpenPanel> openPanels_;
     std::vector<Confirmation> alerts_;
+    std::vector<PrintRequest> printDialogs_;
     std::vector<std::filesystem::path> opened_;
 };
 

@@ -95,6 +95,38 @@ TEST(InsensitiveMatcher, ContainsIgnoringCaseAndAccents) {
     }
 }
 
+// Order search: letter case is ignored, accents are not.
+TEST(CaseInsensitiveMatcher, IgnoresCaseButKeepsAccents) {
+    struct Case {
+        const char* locale;
+        const char* text;
+        const char* query;
+        bool found;
+    };
+    const std::vector<Case> cases = {
+        {"es_ES", "JOSE", "jose", true},
+        {"es_ES", "Jose Pérez", "JOSE", true},
+        {"es_ES", "José", "jose", false},
+        {"es_ES", "JOSÉ", "josé", true},
+        {"es_ES", "José", "josé", true},  // decomposed text, precomposed query
+        {"es_ES", "JOSÉ", "josé", true},  // and the other way round
+        {"es_ES", "José", "jose", false}, // the accent is not dropped by decomposition
+        {"es_ES", "NIÑO", "niño", true},
+        {"es_ES", "NIÑO", "nino", false},
+        {"es_ES", "Straße", "STRASSE", true},
+        {"es_ES", "ISPARTA", "isparta", true},
+        {"tr_TR", "ISPARTA", "isparta", false},
+        {"tr_TR", "İZMİR", "izmir", true},
+        {"es_ES", "texto \xFF roto", "\xFF roto", true},
+        {"es_ES", "Ana", "", true},
+        {"es_ES", "", "a", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.locale) + ": " + c.text + " / " + c.query);
+        EXPECT_EQ(CaseInsensitiveMatcher(c.locale).textContains(c.text, c.query), c.found);
+    }
+}
+
 // The matcher folds Latin letters one at a time; the result must be the whole-text folding of the
 // stored document's name check, letter by letter and inside words, each letter met twice.
 TEST(InsensitiveMatcher, LetterByLetterFoldingEqualsWholeTextFolding) {

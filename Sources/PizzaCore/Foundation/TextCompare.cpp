@@ -173,6 +173,58 @@ bool InsensitiveMatcher::textContains(std::string_view text, std::string_view qu
     return contains(folded(text), folded(query));
 }
 
+CaseInsensitiveMatcher::CaseInsensitiveMatcher(std::string_view locale)
+    : turkic_(isTurkic(locale)) {}
+
+std::string CaseInsensitiveMatcher::folded(std::string_view text) const {
+    if (!fitsICU(text)) return std::string(text);
+    if (!turkic_ && isAscii(text)) {
+        std::string out(text);
+        for (char& c : out)
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        return out;
+    }
+    icu::UnicodeString source = unicode(text);
+    UErrorCode status = U_ZERO_ERROR;
+    const icu::Normalizer2* nfc = icu::Normalizer2::getNFCInstance(status);
+    // Composing first lets a decomposed capital fold like its precomposed form.
+    if (U_SUCCESS(status)) source = nfc->normalize(source, status);
+    if (turkic_) {
+        source.toLower(icu::Locale("tr"));
+        source.foldCase(U_FOLD_CASE_EXCLUDE_SPECIAL_I);
+    } else {
+        source.foldCase(U_FOLD_CASE_DEFAULT);
+    }
+    // Full case folding can leave a base letter and a combining mark apart ("ǰ"); compose again.
+    if (U_SUCCESS(status)) {
+        icu::UnicodeString composed = nfc->normalize(source, status);
+        if (U_SUCCESS(status)) source = std::move(composed);
+    }
+    std::string out;
+    source.toUTF8String(out);
+    return out;
+}
+
+bool CaseInsensitiveMatcher::contains(std::string_view foldedText, std::string_view foldedQuery) {
+    for (std::size_t at = foldedText.find(foldedQuery); at != std::string_view::npos;
+         at = foldedText.find(foldedQuery, at + 1)) {
+        // A match that ends just before a combining mark would split a letter the composition
+        // could not join (a base letter with a rare mark); such a match does not count.
+        const std::size_t end = at + foldedQuery.size();
+        if (end >= foldedText.size() || static_cast<unsigned char>(foldedText[end]) < 0x80) return true;
+        UChar32 next = 0;
+        auto i = static_cast<int32_t>(end);
+        U8_NEXT(foldedText.data(), i,
+                static_cast<int32_t>(std::min<std::size_t>(foldedText.size(), INT32_MAX)), next);
+        if (u_getCombiningClass(next) == 0 && u_charType(next) != U_NON_SPACING_MARK) return true;
+    }
+    return false;
+}
+
+bool CaseInsensitiveMatcher::textContains(std::string_view text, std::string_view query) const {
+    return contains(folded(text), folded(query));
+}
+
 struct NaturalOrder::Rules {
     // Absent only when the collation data cannot be loaded; the order then falls back to the
     // folded texts' code point order, which still ignores letter case.

@@ -57,6 +57,30 @@ private:
     bool turkic_ = false;
 };
 
+// Case-insensitive containment in one locale with accents kept significant: "jose" finds "JOSE"
+// and "Jose" but not "José". Used where the operator looks for a name exactly as it was written
+// apart from letter case. Canonically equivalent texts (a precomposed "é" and "e" followed by a
+// combining accent) contain each other.
+class CaseInsensitiveMatcher {
+public:
+    explicit CaseInsensitiveMatcher(std::string_view locale);
+
+    // The text case-folded under the locale's rules (Turkish and Azerbaijani keep the dotted and
+    // the dotless i apart) and composed canonically (NFC). Meant for containment tests only, never
+    // for display. Bytes that are not valid UTF-8 become U+FFFD.
+    std::string folded(std::string_view text) const;
+
+    // Whether `foldedText` contains `foldedQuery`; both come from `folded`. A query never matches
+    // half of a composed letter: "e" is not found in the folded "é".
+    static bool contains(std::string_view foldedText, std::string_view foldedQuery);
+
+    // The two steps in one, for a single test.
+    bool textContains(std::string_view text, std::string_view query) const;
+
+private:
+    bool turkic_ = false;
+};
+
 // The order in which names are listed: case-insensitive, numbers inside the text compared by
 // value ("Pizza 9" before "Pizza 10"), letters in the locale's alphabetical order. Creating one
 // loads the locale's collation rules, which is costly: create one per sort, not per comparison.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QSizeF>
 #include <QString>
 #include <QStringList>
 
@@ -22,6 +23,21 @@ struct Confirmation {
     QStringList buttons;
 };
 
+// What the print dialog is opened with: the document's title, the printer to propose (empty for
+// the system's choice) and the paper size in PDF points.
+struct PrintRequest {
+    QString title;
+    QString printer;
+    QSizeF paperPoints;
+};
+
+// What the user chose in the print dialog: the printer (a CUPS destination name) and the number
+// of copies.
+struct PrintChoice {
+    QString printer;
+    int copies = 1;
+};
+
 // The desktop's modal panels and alerts and the launching of other applications, behind one small
 // interface so that the controller and the screens can be run by tests that answer every panel in
 // advance instead of blocking on a modal dialog. Every call runs on the user-interface thread.
@@ -41,6 +57,10 @@ public:
     // A modal confirmation alert; the index in `buttons` of the button chosen, or nothing when the
     // alert was dismissed without choosing one.
     virtual std::optional<int> confirm(const Confirmation& confirmation) = 0;
+
+    // The system print dialog, where the user picks the printer and the number of copies; nothing
+    // when the user cancels it.
+    virtual std::optional<PrintChoice> choosePrinter(const PrintRequest& request) = 0;
 
     // Opens a file or a folder with the desktop's default application for it; false when the
     // desktop refused.

@@ -6,10 +6,14 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPageSize>
+#include <QPrintDialog>
+#include <QPrinter>
 #include <QPushButton>
 #include <QUrl>
 #include <QWidget>
 
+#include <algorithm>
 #include <vector>
 
 namespace velmora {
@@ -75,6 +79,26 @@ std::optional<int> QtPlatformServices::confirm(const Confirmation& confirmation)
     for (std::size_t index = 0; index < buttons.size(); ++index)
         if (buttons[index] == clicked) return static_cast<int>(index);
     return std::nullopt;
+}
+
+std::optional<PrintChoice> QtPlatformServices::choosePrinter(const PrintRequest& request) {
+    QPrinter printer(QPrinter::HighResolution);
+    if (!request.printer.isEmpty()) printer.setPrinterName(request.printer);
+    printer.setDocName(request.title);
+    if (!request.paperPoints.isEmpty())
+        printer.setPageSize(
+            QPageSize(request.paperPoints, QPageSize::Point, QString(), QPageSize::ExactMatch));
+    printer.setFullPage(true);
+    printer.setPageMargins(QMarginsF(0, 0, 0, 0));
+    QPrintDialog dialog(&printer, parent());
+    dialog.setWindowTitle(QStringLiteral("Imprimir"));
+    // The tickets go to a CUPS queue as they are; printing to a file is what the preview does.
+    dialog.setOption(QAbstractPrintDialog::PrintToFile, false);
+    dialog.setOption(QAbstractPrintDialog::PrintSelection, false);
+    dialog.setOption(QAbstractPrintDialog::PrintPageRange, false);
+    dialog.setOption(QAbstractPrintDialog::PrintCurrentPage, false);
+    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+    return PrintChoice{printer.printerName(), std::max(1, printer.copyCount())};
 }
 
 bool QtPlatformServices::openWithDefaultApplication(const std::filesystem::path& path) {

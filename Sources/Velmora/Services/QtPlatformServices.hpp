@@ -20,6 +20,7 @@ public:
                                                             FileKind kind) override;
     std::optional<std::filesystem::path> chooseFileToOpen(const QString& title, FileKind kind) override;
     std::optional<int> confirm(const Confirmation& confirmation) override;
+    std::optional<PrintChoice> choosePrinter(const PrintRequest& request) override;
     bool openWithDefaultApplication(const std::filesystem::path& path) override;
 
 private:

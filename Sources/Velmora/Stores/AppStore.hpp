@@ -193,6 +193,19 @@ public:
     // `message` the products no longer available.
     void repeatOrder(const pizzacore::Order& order);
 
+    // Order follow-up of the orders screen (Stores/OrderFollowUp.cpp): payment, preparation and
+    // cancellation. Each runs one transaction with the core operation at the controller's current
+    // time, puts a refusal in `message` and gives whether the change was saved.
+
+    // Registers the payment: for cash, `received` is the amount handed over as typed (empty
+    // means the exact total; text that is not an amount is refused with the reading's message);
+    // for card the received amount is always the total.
+    bool payOrder(const pizzacore::Uuid& orderID, pizzacore::PaymentMethod method, const QString& received);
+    // Moves the order to another preparation state.
+    bool prepareOrder(const pizzacore::Uuid& orderID, pizzacore::Preparation state);
+    // Cancels the order with the reason as typed.
+    bool cancelOrder(const pizzacore::Uuid& orderID, const QString& reason);
+
     // Settings and safekeeping (Stores/SettingsFlows.cpp, Stores/BackupFlows.cpp,
     // Stores/DailyBackups.cpp): the settings transaction, the backup, restore and logo flows of the
     // settings window, and the automatic copy kept at every close of a shift.

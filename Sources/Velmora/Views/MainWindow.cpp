@@ -6,6 +6,7 @@
 #include <Velmora/Views/Components.hpp>
 #include <Velmora/Views/CustomersView.hpp>
 #include <Velmora/Views/FatalView.hpp>
+#include <Velmora/Views/OrdersView.hpp>
 #include <Velmora/Views/ProductsView.hpp>
 #include <Velmora/Views/SessionsView.hpp>
 #include <Velmora/Views/Sidebar.hpp>
@@ -59,7 +60,7 @@ QWidget* MainWindow::makeSection(std::size_t position, QWidget* parent) {
         return new CheckoutView(store_, thumbnails_, parent);
 
     case 1: // Pedidos
-        break;
+        return new OrdersView(store_, parent);
 
     case 2: // Clientes
         return new CustomersView(store_, parent);

@@ -1,0 +1,263 @@
+#include <Velmora/Views/OrdersView.hpp>
+
+#include <Velmora/Services/TicketService.hpp>
+#include <Velmora/Stores/AppStore.hpp>
+#include <Velmora/Views/Components.hpp>
+#include <Velmora/Views/OrderDetail.hpp>
+#include <Velmora/Views/OrdersModel.hpp>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QPainter>
+#include <QScrollArea>
+#include <QSignalBlocker>
+#include <QStackedWidget>
+#include <QStyledItemDelegate>
+#include <QVBoxLayout>
+
+namespace velmora {
+
+namespace {
+
+const QColor paidColour(0x2E, 0x9E, 0x4F);
+const QColor pendingColour(0xE0, 0x7A, 0x10);
+
+// One order in three lines: number, name and total; mode and preparation; payment state.
+class OrderRowDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    static constexpr int padding = 7;
+
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const override {
+        QFont caption = option.font;
+        caption.setPointSizeF(caption.pointSizeF() * 0.88);
+        return {280,
+                QFontMetrics(option.font).height() + 2 * QFontMetrics(caption).height() + 2 * padding + 4};
+    }
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& given,
+               const QModelIndex& index) const override {
+        QStyleOptionViewItem option = given;
+        initStyleOption(&option, index);
+        option.text.clear();
+        const QWidget* widget = option.widget;
+        QStyle* style = widget ? widget->style() : nullptr;
+        if (style) style->drawPrimitive(QStyle::PE_PanelItemViewItem, &option, painter, widget);
+
+        const bool selected = option.state & QStyle::State_Selected;
+        const QPalette& palette = option.palette;
+        const QColor text = palette.color(selected ? QPalette::HighlightedText : QPalette::Text);
+        QColor secondary = text;
+        secondary.setAlphaF(0.6);
+
+        QFont bold = option.font;
+        bold.setBold(true);
+        QFont caption = option.font;
+        caption.setPointSizeF(caption.pointSizeF() * 0.88);
+        const QRect area = option.rect.adjusted(10, padding, -10, -padding);
+        const int firstHeight = QFontMetrics(option.font).height();
+        const int captionHeight = QFontMetrics(caption).height();
+
+        painter->save();
+        painter->setPen(text);
+        painter->setFont(bold);
+        const QString number = index.data(OrdersModel::NumberRole).toString();
+        const QString total = index.data(OrdersModel::TotalRole).toString();
+        const QFontMetrics boldMetrics(bold);
+        QRect line(area.left(), area.top(), area.width(), firstHeight);
+        painter->drawText(line, Qt::AlignLeft | Qt::AlignVCenter, number);
+        painter->drawText(line, Qt::AlignRight | Qt::AlignVCenter, total);
+        const int nameLeft = line.left() + boldMetrics.horizontalAdvance(number) + 8;
+        const int nameRight = line.right() - boldMetrics.horizontalAdvance(total) - 8;
+        painter->setFont(option.font);
+        const QString name = QFontMetrics(option.font)
+                                 .elidedText(index.data(OrdersModel::NameRole).toString(), Qt::ElideRight,
+                                             std::max(0, nameRight - nameLeft));
+        painter->drawText(QRect(nameLeft, line.top(), std::max(0, nameRight - nameLeft), firstHeight),
+                          Qt::AlignLeft | Qt::AlignVCenter, name);
+
+        painter->setFont(caption);
+        painter->setPen(secondary);
+        line = QRect(area.left(), line.bottom() + 3, area.width(), captionHeight);
+        painter->drawText(line, Qt::AlignLeft | Qt::AlignVCenter,
+                          index.data(OrdersModel::DetailRole).toString());
+        line.translate(0, captionHeight);
+        const bool paid = index.data(OrdersModel::PaidRole).toBool();
+        painter->setPen(selected ? text : (paid ? paidColour : pendingColour));
+        painter->drawText(line, Qt::AlignLeft | Qt::AlignVCenter,
+                          index.data(OrdersModel::StatusRole).toString());
+        painter->restore();
+    }
+};
+
+} // namespace
+
+OrdersView::OrdersView(AppStore& store, QWidget* parent)
+    : OrdersView(store, *new TicketService(store, TicketService::standardRenderer()), parent) {
+    // The service is made before the view exists; the view takes it over.
+    detail_->tickets().setParent(this);
+}
+
+OrdersView::OrdersView(AppStore& store, TicketService& tickets, QWidget* parent)
+    : QWidget(parent)
+    , store_(store)
+    , model_(new OrdersModel(store, this))
+    , search_(new QLineEdit(this))
+    , day_(new QComboBox(this))
+    , pending_(new QCheckBox(QStringLiteral("Sin cobrar"), this))
+    , list_(new QListView(this))
+    , pane_(new QStackedWidget(this))
+    , detail_(new OrderDetail(store, tickets, this)) {
+    setObjectName(QStringLiteral("OrdersView"));
+
+    search_->setObjectName(QStringLiteral("orderSearch"));
+    search_->setPlaceholderText(QStringLiteral("Número, cliente o teléfono"));
+    search_->setAccessibleName(QStringLiteral("Número, cliente o teléfono"));
+    search_->setClearButtonEnabled(true);
+
+    auto* dayLabel = new QLabel(QStringLiteral("Jornada"), this);
+    day_->setObjectName(QStringLiteral("dayFilter"));
+    day_->setAccessibleName(QStringLiteral("Jornada"));
+    day_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    dayLabel->setBuddy(day_);
+    pending_->setObjectName(QStringLiteral("pendingFilter"));
+    pending_->setAccessibleName(QStringLiteral("Sin cobrar"));
+
+    list_->setObjectName(QStringLiteral("ordersList"));
+    list_->setAccessibleName(QStringLiteral("Pedidos"));
+    list_->setModel(model_);
+    list_->setItemDelegate(new OrderRowDelegate(list_));
+    // Every row has the same height, so the list never measures fifty thousand rows.
+    list_->setUniformItemSizes(true);
+    list_->setSelectionMode(QAbstractItemView::SingleSelection);
+    list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    list_->setMinimumWidth(285);
+    list_->setMaximumWidth(360);
+    list_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Expanding);
+
+    auto* scroll = new QScrollArea(pane_);
+    scroll->setObjectName(QStringLiteral("detailScroll"));
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidget(detail_);
+    pane_->addWidget(new EmptyMessage(QStringLiteral("Selecciona un pedido"),
+                                      QStringLiteral("Consulta el detalle, cobra o prepara sus tickets."),
+                                      QStringLiteral("list.bullet.rectangle"), pane_));
+    pane_->addWidget(scroll);
+
+    auto* filters = new QHBoxLayout;
+    filters->setSpacing(10);
+    filters->addWidget(search_, 1);
+    filters->addWidget(dayLabel);
+    filters->addWidget(day_);
+    filters->addWidget(pending_);
+
+    auto* columns = new QHBoxLayout;
+    columns->setSpacing(16);
+    columns->addWidget(list_);
+    columns->addWidget(pane_, 1);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(28, 24, 28, 24);
+    layout->setSpacing(14);
+    layout->addWidget(new PageHeader(
+        QStringLiteral("Pedidos"),
+        QStringLiteral("Preparación y cobro independientes. Todo el histórico permanece aquí."), this));
+    layout->addLayout(filters);
+    layout->addLayout(columns, 1);
+
+    connect(search_, &QLineEdit::textChanged, this, &OrdersView::applyFilter);
+    connect(day_, &QComboBox::currentIndexChanged, this, &OrdersView::applyFilter);
+    connect(pending_, &QCheckBox::toggled, this, &OrdersView::applyFilter);
+    connect(model_, &OrdersModel::dayChoicesChanged, this, &OrdersView::showDayChoices);
+    connect(list_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &OrdersView::listSelectionChanged);
+    connect(&store_, &AppStore::dbChanged, this, &OrdersView::showDocument);
+    connect(&store_, &AppStore::selectedOrderChanged, this, &OrdersView::showSelectedOrder);
+
+    showDayChoices();
+    showSelectedOrder();
+}
+
+void OrdersView::applyFilter() {
+    OrdersFilter filter;
+    filter.day = day_->currentIndex() > 0 ? day_->currentText() : QString();
+    filter.pending = pending_->isChecked();
+    filter.query = search_->text();
+    following_ = true;
+    model_->setFilter(filter);
+    following_ = false;
+    // The selected order comes back into the list when a filter shows it again.
+    showSelectedOrder();
+}
+
+void OrdersView::showDayChoices() {
+    const QString chosen = day_->currentIndex() > 0 ? day_->currentText() : QString();
+    {
+        const QSignalBlocker quiet(day_);
+        day_->clear();
+        day_->addItems(model_->dayChoices());
+        // A day that no longer exists falls back to every day.
+        const int index = chosen.isEmpty() ? 0 : day_->findText(chosen);
+        day_->setCurrentIndex(std::max(0, index));
+    }
+    applyFilter();
+}
+
+void OrdersView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (stale_) showDocument();
+}
+
+void OrdersView::showDocument() {
+    // While another section is on screen (the checkout saves the draft on every keystroke), the
+    // list waits until it is shown again instead of following every save of the history.
+    if (!isVisible()) {
+        stale_ = true;
+        return;
+    }
+    stale_ = false;
+    following_ = true;
+    model_->refresh();
+    following_ = false;
+    showSelectedOrder();
+}
+
+void OrdersView::showSelectedOrder() {
+    const std::optional<pizzacore::Uuid>& selected = store_.selectedOrder();
+    const pizzacore::Order* order = selected ? model_->order(*selected) : nullptr;
+    following_ = true;
+    const int row = selected ? model_->rowOf(*selected) : -1;
+    QItemSelectionModel& selection = *list_->selectionModel();
+    if (row >= 0) {
+        const QModelIndex index = model_->index(row);
+        if (!selection.isSelected(index)) {
+            selection.setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+            list_->scrollTo(index);
+        }
+    } else if (!order) {
+        selection.clearSelection();
+    }
+    following_ = false;
+    if (order) {
+        detail_->showOrder(*order);
+        pane_->setCurrentIndex(1);
+    } else {
+        pane_->setCurrentIndex(0);
+    }
+}
+
+void OrdersView::listSelectionChanged() {
+    if (following_) return;
+    const QModelIndexList rows = list_->selectionModel()->selectedRows();
+    // Only a choice of the operator selects; a row that a filter hides keeps its order selected.
+    if (rows.isEmpty()) return;
+    store_.setSelectedOrder(model_->orderAt(rows.front().row()));
+}
+
+} // namespace velmora

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QWidget>
+
+class QCheckBox;
+class QComboBox;
+class QLineEdit;
+class QListView;
+class QStackedWidget;
+
+namespace velmora {
+
+class AppStore;
+class OrderDetail;
+class OrdersModel;
+class TicketService;
+
+// The "Pedidos" section: every order ever confirmed, newest first, filtered by business day,
+// by "Sin cobrar" and by a search text, beside the detail of the selected order. The selection is
+// the controller's selected order, so a confirmation on the checkout arrives here selected.
+class OrdersView : public QWidget {
+    Q_OBJECT
+public:
+    // A view that prints through its own ticket service.
+    explicit OrdersView(AppStore& store, QWidget* parent = nullptr);
+    // A view that prints through `tickets`, which must outlive it.
+    OrdersView(AppStore& store, TicketService& tickets, QWidget* parent = nullptr);
+
+    OrdersModel& model() const { return *model_; }
+    OrderDetail& detail() const { return *detail_; }
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void applyFilter();
+    void showDayChoices();
+    void showDocument();
+    void showSelectedOrder();
+    void listSelectionChanged();
+
+    AppStore& store_;
+    OrdersModel* model_;
+    QLineEdit* search_;
+    QComboBox* day_;
+    QCheckBox* pending_;
+    QListView* list_;
+    QStackedWidget* pane_;
+    OrderDetail* detail_;
+    // Set while the list follows the controller, so that following never feeds back into it.
+    bool following_ = false;
+    // The document changed while the view was hidden.
+    bool stale_ = false;
+};
+
+} // namespace velmora

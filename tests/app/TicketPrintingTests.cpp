@@ -1,0 +1,334 @@
+// Printing and previewing tickets: the attempt counted before the dialog, the messages of each
+// failure, the paper size from the rendered pages, and real jobs on a CUPS scheduler of the
+// test's own whose queue writes what it receives to a file.
+
+#include <Velmora/Services/CupsJob.hpp>
+#include <Velmora/Services/PdfPages.hpp>
+#include <Velmora/Services/TicketService.hpp>
+#include <Velmora/Stores/AppStore.hpp>
+#include <support/TestFiles.hpp>
+
+#include "PrivateCups.hpp"
+#include "TestPdf.hpp"
+#include "TestPlatformServices.hpp"
+
+#include <PizzaCore/Documents/TicketRenderer.hpp>
+#include <PizzaCore/PizzaCore.hpp>
+
+#include <QSignalSpy>
+#include <QTest>
+
+#include <cups/cups.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+// Readable failures for Qt's strings.
+QT_BEGIN_NAMESPACE
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
+QT_END_NAMESPACE
+
+namespace {
+
+namespace fs = std::filesystem;
+using pizzacore::Bytes;
+using pizzacore::Clock;
+using pizzacore::Database;
+using pizzacore::Instant;
+using pizzacore::Order;
+using pizzacore::testing::readFile;
+using pizzacore::testing::TemporaryDirectory;
+using velmora::AppStore;
+using velmora::TicketService;
+using velmora::testing::minimalPdf;
+using velmora::testing::PrivateCups;
+using velmora::testing::TestPlatformServices;
+
+constexpr Instant friday = Instant::fromUnix(1741348800.0);
+const QString kept = QStringLiteral("El pedido sigue guardado. ");
+
+int attemptEntries(const Database& db) {
+    return static_cast<int>(std::count_if(db.audit.begin(), db.audit.end(), [](const pizzacore::Audit& a) {
+        return a.action == "Intento de impresión";
+    }));
+}
+
+// The number of copies CUPS holds for the job.
+int jobCopies(int job) {
+    cupsSetServer(nullptr);
+    http_t* http = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, HTTP_ENCRYPTION_IF_REQUESTED, 1,
+                                10000, nullptr);
+    if (!http) return -1;
+    ipp_t* request = ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
+    char uri[HTTP_MAX_URI];
+    httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", ippPort(), "/jobs/%d",
+                     job);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "job-uri", nullptr, uri);
+    ipp_t* response = cupsDoRequest(http, request, "/");
+    int copies = -1;
+    if (ipp_attribute_t* attribute =
+            response ? ippFindAttribute(response, "copies", IPP_TAG_INTEGER) : nullptr)
+        copies = ippGetInteger(attribute, 0);
+    ippDelete(response);
+    httpClose(http);
+    return copies;
+}
+
+class TicketPrintingTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        store_ = std::make_unique<AppStore>(directory_.path(), Clock::fixed(friday), platform_);
+        store_->start();
+        ASSERT_FALSE(store_->fatal());
+        ASSERT_TRUE(store_->transact([](Database& db) {
+            pizzacore::Product pizza;
+            pizza.name = "Margarita";
+            pizza.category = db.categories[0];
+            pizza.cents = 1250;
+            db.saveProduct(pizza);
+            db.nextNumber = 27;
+            pizzacore::Draft draft;
+            draft.name = "Ana";
+            draft.lines = {pizzacore::Line::make(pizza)};
+            db.confirm(draft, friday);
+        }));
+        service_ = std::make_unique<TicketService>(
+            *store_,
+            [this](const Order& order, const pizzacore::Settings& settings,
+                   const std::optional<pizzacore::Payment>& payment, bool copy) {
+                calls_.push_back({order.number, copy, settings.paper});
+                if (failure_) throw pizzacore::PCError::invalid(*failure_);
+                if (realTickets_) pdf_ = pizzacore::TicketRenderer::render(order, settings, payment, copy);
+                return pdf_;
+            },
+            nullptr, 50);
+    }
+
+    void TearDown() override {
+        service_.reset();
+        store_.reset();
+    }
+
+    const Order& order() const { return store_->db().orders.front(); }
+
+    struct Call {
+        std::int64_t number;
+        bool copy;
+        pizzacore::Paper paper;
+    };
+
+    TemporaryDirectory directory_;
+    TestPlatformServices platform_;
+    std::unique_ptr<AppStore> store_;
+    std::unique_ptr<TicketService> service_;
+    Bytes pdf_ = minimalPdf({{226.77, 310.5}, {226.77, 720}, {226.77, 96}});
+    std::optional<std::string> failure_;
+    // The application's own ticket layout instead of the fixed document.
+    bool realTickets_ = false;
+    std::vector<Call> calls_;
+};
+
+TEST_F(TicketPrintingTest, FailuresBeforeTheDialogCountNoAttempt) {
+    struct Case {
+        std::optional<std::string> renderFailure;
+        Bytes pdf;
+        QString message;
+    };
+    const std::vector<Case> cases = {
+        {"Activa al menos un destinatario en Ajustes → Tickets.",
+         {},
+         kept + "Activa al menos un destinatario en Ajustes → Tickets."},
+        {"No se pudo crear el PDF.", {}, kept + "No se pudo crear el PDF."},
+        {std::nullopt, Bytes{'%', 'P', 'D', 'F', '-', '1', '.', '4', '\n', 'x'},
+         kept + "No se pudo abrir el ticket para impresión."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.message.toStdString());
+        failure_ = c.renderFailure;
+        pdf_ = c.pdf;
+        store_->clearMessage();
+        service_->printOrder(order());
+        EXPECT_EQ(store_->message().value_or(QString()), c.message);
+        EXPECT_EQ(order().printAttempts, 0);
+        EXPECT_EQ(attemptEntries(store_->db()), 0);
+        EXPECT_TRUE(platform_.printDialogs().empty());
+    }
+}
+
+TEST_F(TicketPrintingTest, ACancelledDialogStillCountsAnAttemptAndTheNextRenderingIsACopy) {
+    QSignalSpy finished(service_.get(), &TicketService::printFinished);
+    service_->printOrder(order());
+    ASSERT_EQ(platform_.printDialogs().size(), 1u);
+    // The paper: the first page's width, the tallest page's height.
+    EXPECT_EQ(platform_.printDialogs()[0].paperPoints, QSizeF(226.77, 720));
+    EXPECT_EQ(platform_.printDialogs()[0].title, "Pedido 27");
+    EXPECT_EQ(order().printAttempts, 1);
+    ASSERT_EQ(attemptEntries(store_->db()), 1);
+    EXPECT_EQ(store_->db().audit.back().reference, "27");
+    EXPECT_EQ(store_->message().value_or(QString()), TicketService::notCompleted);
+    ASSERT_EQ(finished.size(), 1);
+    EXPECT_FALSE(finished[0][0].toBool());
+
+    service_->printOrder(order());
+    ASSERT_EQ(calls_.size(), 2u);
+    EXPECT_FALSE(calls_[0].copy);
+    EXPECT_TRUE(calls_[1].copy);
+    EXPECT_EQ(order().printAttempts, 2);
+    // The attempt is on disk, not only on screen.
+    EXPECT_EQ(pizzacore::Repository(directory_.path(), false).load().orders.front().printAttempts, 2);
+}
+
+TEST_F(TicketPrintingTest, PreviewSavesTheSameDocumentAndNeverCounts) {
+    ASSERT_TRUE(store_->transact([](Database& db) { db.settings.paper = pizzacore::Paper::mm80; }));
+    const fs::path file = directory_.path() / "vista.pdf";
+    platform_.answerNextSavePanel(file);
+    service_->preview(order());
+    ASSERT_EQ(platform_.savePanels().size(), 1u);
+    EXPECT_EQ(platform_.savePanels()[0].title, "Guardar PDF y abrir vista previa");
+    EXPECT_EQ(platform_.savePanels()[0].proposedName, "Pedido-27-80 mm.pdf");
+    EXPECT_EQ(platform_.savePanels()[0].kind, velmora::FileKind::pdf);
+    EXPECT_EQ(readFile(file), std::string(pdf_.begin(), pdf_.end()));
+    EXPECT_EQ(platform_.opened(), std::vector<fs::path>{file});
+    EXPECT_EQ(order().printAttempts, 0);
+    EXPECT_FALSE(store_->message());
+
+    // A cancelled panel stops silently; a render failure is shown without the prefix; a file that
+    // cannot be written says why.
+    service_->preview(order());
+    EXPECT_FALSE(store_->message());
+    failure_ = "No se pudo crear el PDF.";
+    service_->preview(order());
+    EXPECT_EQ(store_->message().value_or(QString()), "No se pudo crear el PDF.");
+    failure_.reset();
+    store_->clearMessage();
+    platform_.answerNextSavePanel(directory_.path() / "no-existe" / "vista.pdf");
+    service_->preview(order());
+    EXPECT_TRUE(store_->message().has_value());
+    EXPECT_EQ(platform_.opened().size(), 1u);
+    EXPECT_EQ(order().printAttempts, 0);
+    EXPECT_EQ(TicketService::suggestedName(order(), pizzacore::Paper::a4), "Pedido-27-A4.pdf");
+    EXPECT_EQ(TicketService::suggestedName(order(), pizzacore::Paper::mm58), "Pedido-27-58 mm.pdf");
+}
+
+TEST(CupsJobNames, CustomMediaIsWrittenInPointsWithAPoint) {
+    EXPECT_EQ(velmora::CupsJob::mediaName(226.77, 720), "Custom.226.77x720");
+    EXPECT_EQ(velmora::CupsJob::mediaName(595.28, 841.89), "Custom.595.28x841.89");
+    EXPECT_EQ(velmora::CupsJob::mediaName(164.4, 72.004), "Custom.164.4x72");
+}
+
+class RealPrintingTest : public TicketPrintingTest {
+protected:
+    void SetUp() override {
+        cups_ = std::make_unique<PrivateCups>();
+        if (!cups_->failure().empty()) GTEST_SKIP() << "no private CUPS scheduler: " << cups_->failure();
+        TicketPrintingTest::SetUp();
+    }
+    void TearDown() override {
+        TicketPrintingTest::TearDown();
+        cups_.reset();
+    }
+
+    std::unique_ptr<PrivateCups> cups_;
+};
+
+TEST_F(RealPrintingTest, TheQueueReceivesTheRenderedPdfWithItsCopiesAndPaper) {
+    // Three tickets on 80 mm roll paper, each page as tall as its content. The preferred printer
+    // names a queue that no longer exists: the system's default is proposed.
+    realTickets_ = true;
+    ASSERT_TRUE(store_->transact([](Database& db) {
+        db.settings.printer = "Desaparecida";
+        db.settings.paper = pizzacore::Paper::mm80;
+        db.settings.bar = true;
+    }));
+    QSignalSpy accepted(service_.get(), &TicketService::jobAccepted);
+    QSignalSpy finished(service_.get(), &TicketService::printFinished);
+    platform_.confirmNextPrintDialog(2);
+    service_->printOrder(order());
+    ASSERT_EQ(platform_.printDialogs().size(), 1u);
+    EXPECT_EQ(platform_.printDialogs()[0].printer, "Tickets");
+    const auto rendered = velmora::pdfPageSizes(pdf_);
+    ASSERT_TRUE(rendered);
+    ASSERT_EQ(rendered->size(), 3u);
+    double tallest = 0;
+    for (const velmora::PageSize& page : *rendered)
+        tallest = std::max(tallest, page.height);
+    EXPECT_LT(tallest, 720) << "roll paper pages are cut to their content";
+    EXPECT_EQ(platform_.printDialogs()[0].paperPoints, QSizeF((*rendered)[0].width, tallest));
+    EXPECT_EQ(order().printAttempts, 1);
+    EXPECT_EQ(attemptEntries(store_->db()), 1);
+    EXPECT_EQ(service_->jobsInProgress(), 1);
+
+    ASSERT_TRUE(finished.wait(30000)) << readFile(cups_->output("Tickets").parent_path() / "log/error_log");
+    ASSERT_EQ(accepted.size(), 1);
+    EXPECT_TRUE(finished[0][0].toBool());
+    EXPECT_FALSE(store_->message()) << store_->message()->toStdString();
+    EXPECT_EQ(service_->jobsInProgress(), 0);
+    EXPECT_EQ(jobCopies(accepted[0][0].toInt()), 2);
+
+    const std::string printed = readFile(cups_->output("Tickets"));
+    EXPECT_EQ(printed, std::string(pdf_.begin(), pdf_.end()));
+    const auto pages = velmora::pdfPageSizes(Bytes(printed.begin(), printed.end()));
+    ASSERT_TRUE(pages);
+    ASSERT_EQ(pages->size(), 3u);
+    EXPECT_NEAR((*pages)[0].width, 226.77, 0.01);
+    for (std::size_t i = 0; i < pages->size(); ++i)
+        EXPECT_NEAR((*pages)[i].height, (*rendered)[i].height, 0.01);
+}
+
+TEST_F(RealPrintingTest, APausedQueueKeepsTheJobWaitingUntilItIsCancelled) {
+    // The preferred printer, which exists, is proposed.
+    ASSERT_TRUE(store_->transact([](Database& db) { db.settings.printer = "Pausada"; }));
+    platform_.confirmNextPrintDialog();
+    QSignalSpy accepted(service_.get(), &TicketService::jobAccepted);
+    service_->printOrder(order());
+    ASSERT_EQ(platform_.printDialogs().size(), 1u);
+    EXPECT_EQ(platform_.printDialogs()[0].printer, "Pausada");
+    // A paused queue keeps the job waiting: no failure, and the window goes on working.
+    ASSERT_TRUE(accepted.wait(30000));
+    QTest::qWait(600);
+    EXPECT_FALSE(store_->message());
+    EXPECT_EQ(service_->jobsInProgress(), 1);
+    EXPECT_EQ(velmora::CupsJob::state(accepted[0][0].toInt()), velmora::CupsJob::State::waiting);
+
+    // Someone cancels it in the queue: the operator hears of it when CUPS says so.
+    QSignalSpy finished(service_.get(), &TicketService::printFinished);
+    cupsSetServer(nullptr);
+    ASSERT_EQ(cupsCancelJob2(CUPS_HTTP_DEFAULT, "Pausada", accepted[0][0].toInt(), 0), IPP_STATUS_OK)
+        << cupsLastErrorString();
+    ASSERT_TRUE(finished.wait(30000));
+    EXPECT_FALSE(finished[0][0].toBool());
+    EXPECT_EQ(store_->message().value_or(QString()), TicketService::notCompleted);
+    EXPECT_EQ(service_->jobsInProgress(), 0);
+}
+
+TEST_F(RealPrintingTest, RefusedAndFailedJobsAreReportedWhenCupsSaysSo) {
+    // Refused when submitted: the dialog named a queue the server does not have.
+    QSignalSpy finished(service_.get(), &TicketService::printFinished);
+    platform_.answerNextPrintDialog(velmora::PrintChoice{QStringLiteral("Inexistente"), 1});
+    service_->printOrder(order());
+    ASSERT_TRUE(finished.wait(30000));
+    EXPECT_FALSE(finished[0][0].toBool());
+    EXPECT_EQ(store_->message().value_or(QString()), TicketService::notCompleted);
+    EXPECT_EQ(order().printAttempts, 1);
+
+    // Accepted, then stopped by a failing filter: it will not print.
+    store_->clearMessage();
+    QSignalSpy accepted(service_.get(), &TicketService::jobAccepted);
+    platform_.answerNextPrintDialog(velmora::PrintChoice{QStringLiteral("Rota"), 1});
+    service_->printOrder(order());
+    ASSERT_TRUE(accepted.wait(30000));
+    EXPECT_FALSE(store_->message()) << "nothing is said before CUPS reports the end";
+    ASSERT_TRUE(finished.wait(30000)) << readFile(cups_->output("Rota").parent_path() / "log/error_log");
+    EXPECT_FALSE(finished.back()[0].toBool());
+    EXPECT_EQ(store_->message().value_or(QString()), TicketService::notCompleted);
+    EXPECT_EQ(velmora::CupsJob::state(accepted[0][0].toInt()), velmora::CupsJob::State::stopped);
+    EXPECT_EQ(order().printAttempts, 2);
+    EXPECT_FALSE(fs::exists(cups_->output("Rota")) && !readFile(cups_->output("Rota")).empty());
+}
+
+} // namespace
