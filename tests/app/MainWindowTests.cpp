@@ -33,6 +33,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -41,6 +42,7 @@
 #include <memory>
 #include <string>
 #include <system_error>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -300,9 +302,12 @@ TEST_F(MainWindowTest, EveryChangeOfTheDraftIsSavedAndASaveFailureIsShown) {
     draft.phone = "612 345 678";
     draft.notes = "Sin cebolla";
     store().setDraft(draft);
+    // Saved in the background, without being asked again.
+    store().flush();
     settle();
     EXPECT_FALSE(store().message());
-    EXPECT_EQ(store().db().draft, draft) << "saved at once";
+    EXPECT_EQ(store().db().draft, draft);
+    EXPECT_EQ(pizzacore::Repository(directory_.path(), false).load().draft, draft);
 
     // The stored file damaged behind the program's back: the save is refused and said so, and
     // the draft in memory stays.
@@ -310,11 +315,33 @@ TEST_F(MainWindowTest, EveryChangeOfTheDraftIsSavedAndASaveFailureIsShown) {
     pizzacore::Draft later = draft;
     later.notes = "Sin cebolla, con extra de queso";
     store().setDraft(later);
+    store().flush();
     settle();
     ASSERT_FALSE(platform_.alerts().empty());
     EXPECT_FALSE(platform_.alerts().back().message.isEmpty());
     EXPECT_EQ(store().draft(), later);
     EXPECT_EQ(store().db().draft, draft);
+}
+
+TEST_F(MainWindowTest, SaysItIsSavingOnlyWhileASaveTakesLongEnoughToNotice) {
+    auto* indicator = window().findChild<QLabel*>(QStringLiteral("savingIndicator"));
+    ASSERT_NE(indicator, nullptr);
+    window().show();
+    EXPECT_EQ(indicator->text(), "Guardando…");
+    bool shownDuring = false;
+    QTimer::singleShot(MainWindow::savingIndicatorDelay + 200, &window(),
+                       [&] { shownDuring = indicator->isVisible(); });
+    ASSERT_TRUE(store().transact([](pizzacore::Database& db) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(MainWindow::savingIndicatorDelay + 500));
+        db.record("Prueba", "", friday);
+    }));
+    EXPECT_TRUE(shownDuring);
+    EXPECT_FALSE(indicator->isVisible());
+
+    // A quick save is never announced.
+    ASSERT_TRUE(store().transact([](pizzacore::Database& db) { db.record("Prueba", "", friday); }));
+    settle();
+    EXPECT_FALSE(indicator->isVisible());
 }
 
 TEST_F(MainWindowTest, TheDraftSurvivesARestart) {

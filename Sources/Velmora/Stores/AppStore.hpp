@@ -10,8 +10,18 @@
 #include <PizzaCore/Models/Settings.hpp>
 #endif
 
+#include <Velmora/Stores/OrderPhoneIndex.hpp>
+#include <Velmora/Stores/Writer.hpp>
+
 #include <QObject>
 #include <QString>
+#include <QTimer>
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <string_view>
+#include <vector>
 
 #include <cstddef>
 #include <exception>
@@ -50,11 +60,28 @@ QString describeFailure(const std::exception_ptr& error);
 // enters a fatal state for the rest of the run in which nothing can change the data.
 //
 // Every change of the observable state (db, draft, message, fatal, selectedTab, selectedOrder)
-// emits its signal after the new value is in place. Everything runs on the user-interface thread.
+// emits its signal after the new value is in place, on the user-interface thread.
+//
+// Saving a year of orders takes a second or more, so the document is written by one background
+// thread (the writer), one write at a time, while the user-interface thread keeps painting and
+// taking typing. transact() still returns only once its change is saved and published (or has
+// failed): it waits in a nested event loop. A transaction started meanwhile (from that loop, the
+// clock tick or a click) waits its turn. The published document is replaced on the
+// user-interface thread only, and never while the writer reads it.
 class AppStore : public QObject {
     Q_OBJECT
 public:
+    // A change of the document. It runs on the writer's thread: it may use what it captured and
+    // the document it is given, and must not touch widgets or the controller's state.
     using Change = std::function<void(pizzacore::Database&)>;
+    // Work with the repository itself (export, restore), run on the writer's thread in turn with
+    // the saves. It receives the document as last saved; when it returns a document, that
+    // document (which the job has saved) is published as a transaction's would be.
+    using RepositoryJob =
+        std::function<std::optional<pizzacore::Database>(pizzacore::Repository&, const pizzacore::Database&)>;
+
+    // How long the draft autosave gathers keystrokes before it writes.
+    static constexpr int draftSaveDelay = 100;
 
     // A controller for the data directory of the standard rule ($VELMORA_DATA_DIR, otherwise
     // "Velmora" in the user's data home), resolved by start().
@@ -109,10 +136,37 @@ public:
     // `change`, saves the copy and only then publishes it (and the copy's draft when the change
     // replaced it). On any failure the published document, the draft and the files stay as they
     // were and the failure's description comes back; `message` is left to the caller.
+    //
+    // The copy, the change and the save run on the writer; meanwhile events keep being handled.
+    // Edits of the draft made while the change is written are kept: when the change replaced the
+    // draft (a confirmation leaves a fresh one), every field edited meanwhile keeps its new value
+    // in the draft that replaces it.
     Outcome transact(const Change& change);
 
-    // Saves the current draft inside the document; a failure goes to `message`.
+    // Runs `job` with the repository on the writer, in turn with the saves; see RepositoryJob.
+    Outcome useRepository(const RepositoryJob& job);
+
+    // Saves the current draft inside the document and waits for it; a failure goes to `message`.
     bool saveDraft();
+
+    // Saves the current draft soon, without waiting: changes made in quick succession are written
+    // together, the latest draft wins, and a failure goes to `message`. The main window calls it
+    // after every change of the draft.
+    void saveDraftSoon();
+
+    // Waits until every write has finished, the draft asked for by saveDraftSoon() included.
+    void flush();
+
+    // Changes whenever a published document brings other products, categories or settings, so
+    // that screens rebuild their product lists only then; it is worked out on the writer.
+    std::uint64_t catalogueRevision() const { return catalogueRevision_; }
+
+    // Whether a write is in progress.
+    bool saving() const { return inFlight_ != nullptr; }
+
+    // The last `count` orders, oldest first, whose telephone has the phone key of `phone`; none
+    // when that key is empty. Answered from an index, never by reading every order.
+    std::vector<pizzacore::Order> recentOrders(std::string_view phone, std::size_t count = 3) const;
 
     // Closes the business day and cash session that are due, if any, and opens the next one; a
     // failure goes to `message`. Does nothing in the fatal state.
@@ -177,8 +231,9 @@ public:
     // Flows of the customers, products and sessions screens (Stores/CatalogFlows.cpp).
 
     // Applies `change` to a copy of the document, as transact would, and throws the copy away:
-    // the check an editor runs before saving, so that a refusal stays in its own error line.
-    Outcome check(const Change& change) const;
+    // the check an editor runs before saving, so that a refusal stays in its own error line. Like
+    // transact, the copy is made on the writer while the window keeps working.
+    Outcome check(const Change& change);
     // Removes every card with the customer's id, with the audit entry "Eliminar cliente"; orders
     // keep their own copy of the customer's data. A failure goes to `message`.
     bool deleteCustomer(const pizzacore::Customer& customer);
@@ -196,13 +251,31 @@ signals:
     void fatalChanged();
     void selectedTabChanged();
     void selectedOrderChanged();
+    // saving() changed.
+    void savingChanged();
 
 private:
-    void publish(pizzacore::Database db);
+    struct Write;
+    // The writer's part of a write: the document to publish, if any, from the published one and
+    // the draft; it says whether the catalogue changed.
+    using Work = std::function<std::optional<pizzacore::Database>(
+        pizzacore::Repository&, const pizzacore::Database&, const pizzacore::Draft&, bool& catalogueChanged)>;
+
+    void publish(pizzacore::Database db, const pizzacore::Draft& base);
     // After each publication: when the shift that was open has just closed, copies the saved
     // document into the daily backup folder; a failure goes to `message` once.
     void keepDailyBackup();
     void enterFatal(const QString& description);
+    Outcome run(Work work);
+    void pump();
+    void startDraftSave();
+    void begin(const std::shared_ptr<Write>& write);
+    void writeFinished();
+    void complete();
+    void waitFor(Write& write);
+    void finishBlocking();
+    void dispose(pizzacore::Database&& db);
+    void announceSaving();
 
     pizzacore::Clock clock_;
     PlatformServices& platform_;
@@ -217,6 +290,20 @@ private:
     std::optional<QString> fatal_;
     QString selectedTab_ = QStringLiteral("Caja");
     std::optional<pizzacore::Uuid> selectedOrder_;
+
+    OrderPhoneIndex phoneIndex_;
+    std::uint64_t catalogueRevision_ = 0;
+
+    // Writes waiting their turn, and the one being written.
+    std::deque<std::shared_ptr<Write>> queue_;
+    std::shared_ptr<Write> inFlight_;
+    // The draft autosave: asked for and not yet written; the timer that gathers keystrokes.
+    bool draftWanted_ = false;
+    QTimer* draftTimer_;
+    bool announcedSaving_ = false;
+    // Declared last, so that it is destroyed first: its thread stops before anything it used.
+    Writer writer_;
+
     // The shift open in the published document, and its position in the list, watched for its
     // close by keepDailyBackup().
     std::optional<std::pair<std::size_t, pizzacore::Uuid>> watchedShift_;

@@ -105,10 +105,15 @@ void AppStore::exportBackup() {
                                   "nombre o en otra carpeta."));
         return;
     }
-    try {
-        repository_->exportTo(db_, *path);
-    } catch (...) {
-        setMessage(describeFailure(std::current_exception()));
+    // Written by the controller's writer, in turn with the saves, while the window keeps working.
+    const fs::path target = *path;
+    if (const Outcome written =
+            useRepository([&target](pizzacore::Repository& repository, const pizzacore::Database& current) {
+                repository.exportTo(current, target);
+                return std::optional<pizzacore::Database>();
+            });
+        !written) {
+        setMessage(written.failure);
         return;
     }
     setMessage(QStringLiteral("Copia guardada. Contiene clientes, pedidos, cierres, borrador y ajustes."));
@@ -136,14 +141,17 @@ bool AppStore::restoreBackup() {
         return false;
     }
     // The document is read only now: a clock tick may have changed it while the alert was open.
-    pizzacore::Database restored;
-    try {
-        restored = repository_->restore(*path, db_, clock_.now());
-    } catch (...) {
-        setMessage(describeFailure(std::current_exception()));
+    // Restored by the controller's writer, in turn with the saves, and published like a transaction.
+    const fs::path chosen = *path;
+    const pizzacore::Instant now = clock_.now();
+    if (const Outcome restored =
+            useRepository([&](pizzacore::Repository& repository, const pizzacore::Database& current) {
+                return std::optional<pizzacore::Database>(repository.restore(chosen, current, now));
+            });
+        !restored) {
+        setMessage(restored.failure);
         return false;
     }
-    publish(std::move(restored));
     setSelectedOrder(std::nullopt);
     // Shifts that fell due in the restored data close now; whatever that reports follows the
     // confirmation rather than being replaced by it.

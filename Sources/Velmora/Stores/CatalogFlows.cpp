@@ -7,15 +7,17 @@
 
 namespace velmora {
 
-Outcome AppStore::check(const Change& change) const {
-    pizzacore::Database copy = db_;
-    copy.draft = draft_;
-    try {
+Outcome AppStore::check(const Change& change) {
+    // Copying a year of orders would hold up the window; the writer does it, in turn with the
+    // saves, and nothing is saved or published.
+    return run([&change](pizzacore::Repository&, const pizzacore::Database& db, const pizzacore::Draft& draft,
+                         bool& catalogueChanged) -> std::optional<pizzacore::Database> {
+        catalogueChanged = false;
+        pizzacore::Database copy = db;
+        copy.draft = draft;
         change(copy);
-    } catch (...) {
-        return Outcome::failed(describeFailure(std::current_exception()));
-    }
-    return Outcome::success();
+        return std::nullopt;
+    });
 }
 
 bool AppStore::deleteCustomer(const pizzacore::Customer& customer) {

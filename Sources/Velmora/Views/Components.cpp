@@ -36,6 +36,10 @@ constexpr std::array symbolIcons{
     SymbolIcon{"doc.text", {"x-office-document", "text-x-generic", ""}, ":/icons/invoices.png"},
     SymbolIcon{"lock.shield", {"security-high", "channel-secure", ""}, ":/icons/lock-shield.png"},
     SymbolIcon{
+        "checkmark.circle.fill", {"emblem-ok", "dialog-ok-apply", "object-select"}, ":/icons/confirm.png"},
+    SymbolIcon{"trash", {"user-trash", "edit-delete", ""}, ":/icons/trash.png"},
+    SymbolIcon{"takeoutbag.and.cup.and.straw", {"package-x-generic", "", ""}, ":/icons/takeout.png"},
+    SymbolIcon{
         "person.crop.circle.badge.plus", {"contact-new", "list-add-user", ""}, ":/icons/customers.png"},
     SymbolIcon{"menucard", {"accessories-dictionary", "view-list-details", ""}, ":/icons/products.png"},
     SymbolIcon{

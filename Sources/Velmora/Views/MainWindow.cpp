@@ -2,6 +2,7 @@
 
 #include <Velmora/Services/PlatformServices.hpp>
 #include <Velmora/Stores/AppStore.hpp>
+#include <Velmora/Views/CheckoutView.hpp>
 #include <Velmora/Views/Components.hpp>
 #include <Velmora/Views/CustomersView.hpp>
 #include <Velmora/Views/FatalView.hpp>
@@ -13,6 +14,7 @@
 
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QPointer>
 #include <QStackedWidget>
 #include <QTimer>
@@ -56,7 +58,7 @@ QWidget* makeScreen(const Screen& screen, QWidget* parent) {
 QWidget* MainWindow::makeSection(std::size_t position, QWidget* parent) {
     switch (position) {
     case 0: // Caja
-        break;
+        return new CheckoutView(store_, thumbnails_, parent);
 
     case 1: // Pedidos
         return new OrdersView(store_, parent);
@@ -97,6 +99,24 @@ MainWindow::MainWindow(AppStore& store, QWidget* parent)
     });
 
     connect(&store_, &AppStore::draftChanged, this, &MainWindow::saveDraft);
+
+    // A discreet "Guardando…" in the bottom corner while a save takes long enough to notice.
+    savingShown_ = new QLabel(QStringLiteral("Guardando…"), this);
+    savingShown_->setObjectName(QStringLiteral("savingIndicator"));
+    savingShown_->setAccessibleName(QStringLiteral("Guardando…"));
+    savingShown_->setContentsMargins(10, 4, 10, 4);
+    savingShown_->setAutoFillBackground(true);
+    makeSecondary(*savingShown_);
+    savingShown_->hide();
+    savingDelay_ = new QTimer(this);
+    savingDelay_->setSingleShot(true);
+    savingDelay_->setInterval(savingIndicatorDelay);
+    connect(savingDelay_, &QTimer::timeout, this, [this] {
+        if (!store_.saving()) return;
+        placeSavingIndicator();
+        savingShown_->show();
+    });
+    connect(&store_, &AppStore::savingChanged, this, &MainWindow::showSaving);
     connect(&store_, &AppStore::messageChanged, this, [this] {
         ++messageGeneration_;
         scheduleAlert();
@@ -157,9 +177,31 @@ void MainWindow::showSelectedTab() {
 
 void MainWindow::saveDraft() {
     // A draft that the document already holds (loaded, or just stored by a transaction) has
-    // nothing left to save. In the fatal state nothing is saved at all.
+    // nothing left to save. In the fatal state nothing is saved at all. The save itself runs in
+    // the background, so typing never waits for the disk.
     if (store_.fatal() || store_.draft() == store_.db().draft) return;
-    store_.saveDraft();
+    store_.saveDraftSoon();
+}
+
+void MainWindow::showSaving() {
+    // Quick saves come and go unseen; only one the operator could notice is shown.
+    if (store_.saving()) {
+        if (!savingShown_->isVisible() && !savingDelay_->isActive()) savingDelay_->start();
+    } else {
+        savingDelay_->stop();
+        savingShown_->hide();
+    }
+}
+
+void MainWindow::placeSavingIndicator() {
+    savingShown_->adjustSize();
+    savingShown_->move(width() - savingShown_->width() - 14, height() - savingShown_->height() - 12);
+    savingShown_->raise();
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    if (savingShown_) placeSavingIndicator();
 }
 
 void MainWindow::scheduleAlert() {

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 
+class QLabel;
 class QStackedWidget;
 class QTimer;
 
@@ -16,12 +17,15 @@ class AppStore;
 // The application's main window. It shows the sidebar of sections and the screen of the selected
 // one, or only the fatal-state screen when the data could not be opened. It also shows the
 // controller's pending message as an alert, ticks the business clock every 30 seconds and
-// whenever the application becomes active, and saves the order draft after every change.
+// whenever the application becomes active, saves the order draft after every change (in the
+// background) and says so while a save takes long enough to notice.
 class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
     // Period of the business clock's tick.
     static constexpr int tickInterval = 30'000;
+    // How long a save runs before the window says it is saving.
+    static constexpr int savingIndicatorDelay = 250;
 
     explicit MainWindow(AppStore& store, QWidget* parent = nullptr);
 
@@ -32,7 +36,12 @@ signals:
     // "Ajustes…" was pressed.
     void settingsRequested();
 
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
 private:
+    void showSaving();
+    void placeSavingIndicator();
     QWidget* makeSection(std::size_t position, QWidget* parent);
     void showContent();
     void showFatal();
@@ -46,6 +55,8 @@ private:
     ThumbnailCache thumbnails_;
     QStackedWidget* detail_ = nullptr;
     QTimer* clock_;
+    QLabel* savingShown_ = nullptr;
+    QTimer* savingDelay_ = nullptr;
     // Counts the changes of the controller's message, so that dismissing an alert clears only the
     // message it showed and never one that arrived while it was open.
     quint64 messageGeneration_ = 0;

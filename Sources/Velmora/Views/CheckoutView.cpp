@@ -1,0 +1,649 @@
+#include <Velmora/Views/CheckoutView.hpp>
+
+#include <Velmora/Services/PlatformServices.hpp>
+#include <Velmora/Stores/AppStore.hpp>
+#include <Velmora/Views/Components.hpp>
+#include <Velmora/Views/ProductGrid.hpp>
+
+#include <PizzaCore/Fiscal/FiscalMoney.hpp>
+#include <PizzaCore/Foundation/PCError.hpp>
+#include <PizzaCore/Foundation/TextCompare.hpp>
+
+#include <QButtonGroup>
+#include <QComboBox>
+#include <QDateTime>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QKeySequence>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QPointer>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QShortcut>
+#include <QSignalBlocker>
+#include <QSpinBox>
+#include <QStackedWidget>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <array>
+#include <utility>
+
+namespace velmora {
+
+namespace {
+
+QString fromUtf8(const std::string& text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+QString amount(pizzacore::Cents cents, const std::string& currency) {
+    return fromUtf8(pizzacore::FiscalMoney::text(cents, currency));
+}
+
+// Gives the widget its object name and the name a screen reader says, its visible label.
+template <class W>
+W* named(W* widget, const char* objectName, const QString& label) {
+    widget->setObjectName(QString::fromLatin1(objectName));
+    widget->setAccessibleName(label);
+    return widget;
+}
+
+QLineEdit* textField(const char* objectName, const QString& label, QWidget* parent) {
+    auto* field = named(new QLineEdit(parent), objectName, label);
+    field->setPlaceholderText(label);
+    field->setClearButtonEnabled(true);
+    return field;
+}
+
+// Replaces the field's text only when it differs, so the cursor stays where the operator types.
+void showText(QLineEdit& field, const std::string& text) {
+    const QString value = fromUtf8(text);
+    if (field.text() != value) field.setText(value);
+}
+
+QLabel* heading(const QString& text, double scale, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    label->setTextFormat(Qt::PlainText);
+    scaleFont(*label, scale, true);
+    return label;
+}
+
+QLabel* caption(const QString& text, const char* objectName, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(QString::fromLatin1(objectName));
+    label->setTextFormat(Qt::PlainText);
+    label->setWordWrap(true);
+    scaleFont(*label, 0.88, false);
+    makeSecondary(*label);
+    return label;
+}
+
+// The abbreviated date and short time of an instant, as the operator's locale writes them.
+QString dateText(pizzacore::Instant instant) {
+    const QDateTime time =
+        QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(instant.unixSeconds() * 1000.0)).toLocalTime();
+    const QLocale locale;
+    return locale.toString(time.date(), QStringLiteral("d MMM yyyy")) + QStringLiteral(", ") +
+           locale.toString(time.time(), QLocale::ShortFormat);
+}
+
+struct ModeChoice {
+    pizzacore::Mode mode;
+    const char* objectName;
+    const char* label;
+};
+
+constexpr std::array modeChoices{
+    ModeChoice{pizzacore::Mode::pickup, "modePickup", "Recoger"},
+    ModeChoice{pizzacore::Mode::local, "modeLocal", "Comer en local"},
+    ModeChoice{pizzacore::Mode::delivery, "modeDelivery", "Domicilio"},
+};
+
+constexpr int recentCount = 3;
+
+} // namespace
+
+LineCard::LineCard(QWidget* parent)
+    : QFrame(parent)
+    , name_(new QLabel(this))
+    , amount_(new QLabel(this))
+    , stepLabel_(new QLabel(this))
+    , quantity_(new QSpinBox(this))
+    , remove_(new QToolButton(this))
+    , notes_(textField("lineNotes", QStringLiteral("Nota para este artículo"), this)) {
+    setObjectName(QStringLiteral("lineCard"));
+    setFrameShape(QFrame::StyledPanel);
+    name_->setObjectName(QStringLiteral("lineName"));
+    name_->setTextFormat(Qt::PlainText);
+    name_->setWordWrap(true);
+    scaleFont(*name_, 1.08, true);
+    amount_->setObjectName(QStringLiteral("lineAmount"));
+    scaleFont(*amount_, 1.0, true);
+    stepLabel_->setObjectName(QStringLiteral("lineStepLabel"));
+    named(quantity_, "lineQuantity", QStringLiteral("Cantidad"));
+    quantity_->setRange(1, 999);
+    quantity_->setSingleStep(1);
+    quantity_->setKeyboardTracking(false);
+    named(remove_, "removeLine", QStringLiteral("Quitar artículo"));
+    remove_->setToolTip(QStringLiteral("Quitar artículo"));
+    remove_->setIcon(symbolIcon(QStringLiteral("trash")));
+    if (remove_->icon().isNull()) remove_->setText(QStringLiteral("Quitar"));
+
+    auto* top = new QHBoxLayout;
+    top->addWidget(name_, 1);
+    top->addWidget(amount_, 0, Qt::AlignTop);
+    auto* middle = new QHBoxLayout;
+    middle->addWidget(stepLabel_, 1);
+    middle->addWidget(quantity_);
+    middle->addWidget(remove_);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(10, 8, 10, 8);
+    layout->setSpacing(6);
+    layout->addLayout(top);
+    layout->addLayout(middle);
+    layout->addWidget(notes_);
+
+    connect(quantity_, &QSpinBox::valueChanged, this,
+            [this](int value) { emit quantityEdited(lineID_, value); });
+    connect(remove_, &QToolButton::clicked, this, [this] { emit removeRequested(lineID_); });
+    connect(notes_, &QLineEdit::textEdited, this,
+            [this](const QString& text) { emit notesEdited(lineID_, text); });
+}
+
+void LineCard::display(const pizzacore::Line& line, const std::string& currency) {
+    lineID_ = line.id;
+    name_->setText(fromUtf8(line.name));
+    try {
+        amount_->setText(amount(line.total(), currency));
+    } catch (const pizzacore::PCError&) {
+        amount_->setText(QStringLiteral("—"));
+    }
+    const QString unit = amount(line.cents, currency);
+    stepLabel_->setText(QString::number(line.quantity) + QStringLiteral(" × ") + unit);
+    quantity_->setAccessibleName(QStringLiteral("Cantidad de ") + fromUtf8(line.name));
+    {
+        const QSignalBlocker blocker(quantity_);
+        quantity_->setValue(static_cast<int>(std::clamp<std::int64_t>(line.quantity, 1, 999)));
+    }
+    showText(*notes_, line.notes);
+    setVisible(true);
+}
+
+CheckoutView::CheckoutView(AppStore& store, ThumbnailCache& thumbnails, QWidget* parent)
+    : QWidget(parent)
+    , store_(store)
+    , thumbnails_(thumbnails)
+    , products_(new ProductGridModel(this)) {
+    setObjectName(QStringLiteral("CheckoutView"));
+
+    auto* header = new QHBoxLayout;
+    header->addWidget(
+        new PageHeader(QStringLiteral("Caja"), QStringLiteral("Una llamada. Un pedido. Todo a mano."), this),
+        1);
+    empty_ = named(new QPushButton(QStringLiteral("Vaciar borrador"), this), "emptyDraft",
+                   QStringLiteral("Vaciar borrador"));
+    {
+        QPalette destructive = empty_->palette();
+        destructive.setColor(QPalette::ButtonText, QColor(0xC6, 0x28, 0x28));
+        empty_->setPalette(destructive);
+    }
+    header->addWidget(empty_, 0, Qt::AlignTop);
+
+    // Left pane: the caller and the products, scrolling together.
+    auto* leftContent = new QWidget;
+    auto* leftLayout = new QVBoxLayout(leftContent);
+    leftLayout->setContentsMargins(0, 0, 8, 0);
+    leftLayout->setSpacing(18);
+    leftLayout->addWidget(makeCustomerSection());
+    leftLayout->addWidget(makeProductSection());
+    leftLayout->addStretch();
+    auto* left = new QScrollArea(this);
+    left->setObjectName(QStringLiteral("checkoutLeftPane"));
+    left->setWidgetResizable(true);
+    left->setFrameShape(QFrame::NoFrame);
+    left->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    left->setWidget(leftContent);
+
+    auto* panes = new QHBoxLayout;
+    panes->setSpacing(20);
+    panes->addWidget(left, 1);
+    panes->addWidget(makeOrderSection());
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(28, 24, 28, 24);
+    layout->setSpacing(16);
+    layout->addLayout(header);
+    layout->addLayout(panes, 1);
+
+    for (const QKeySequence& keys :
+         {QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)}) {
+        auto* shortcut = new QShortcut(keys, this);
+        shortcut->setContext(Qt::WidgetWithChildrenShortcut);
+        connect(shortcut, &QShortcut::activated, this, &CheckoutView::confirmOrder);
+    }
+    connect(empty_, &QPushButton::clicked, this, &CheckoutView::askToEmptyDraft);
+    connect(&store_, &AppStore::dbChanged, this, &CheckoutView::showDocument);
+    connect(&store_, &AppStore::draftChanged, this, &CheckoutView::showDraft);
+    showDocument();
+    showDraft();
+}
+
+CheckoutView::~CheckoutView() = default;
+
+QWidget* CheckoutView::makeCustomerSection() {
+    auto* box = new QGroupBox(QStringLiteral("1 · Cliente y entrega"));
+    box->setObjectName(QStringLiteral("customerSection"));
+    auto* form = new QFormLayout(box);
+    form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
+    form->setLabelAlignment(Qt::AlignLeft);
+
+    phone_ = textField("phone", QStringLiteral("Teléfono"), box);
+    phone_->setInputMethodHints(Qt::ImhDialableCharactersOnly);
+    find_ = named(new QPushButton(QStringLiteral("Buscar cliente"), box), "findCustomer",
+                  QStringLiteral("Buscar cliente"));
+    auto* phoneRow = new QHBoxLayout;
+    phoneRow->addWidget(phone_, 1);
+    phoneRow->addWidget(find_);
+    form->addRow(QStringLiteral("Teléfono"), phoneRow);
+
+    name_ = textField("name", QStringLiteral("Nombre"), box);
+    form->addRow(QStringLiteral("Nombre"), name_);
+
+    modes_ = new QButtonGroup(box);
+    modes_->setExclusive(true);
+    auto* modeRow = new QHBoxLayout;
+    modeRow->setSpacing(0);
+    for (const ModeChoice& choice : modeChoices) {
+        auto* button = named(new QPushButton(QString::fromUtf8(choice.label), box), choice.objectName,
+                             QString::fromUtf8(choice.label));
+        button->setCheckable(true);
+        modes_->addButton(button, static_cast<int>(choice.mode));
+        modeButtons_.push_back(button);
+        modeRow->addWidget(button);
+    }
+    modeRow->addStretch();
+    form->addRow(QStringLiteral("Modalidad"), modeRow);
+
+    address_ = textField("address", QStringLiteral("Dirección (opcional)"), box);
+    address_->setAccessibleName(QStringLiteral("Dirección"));
+    form->addRow(QStringLiteral("Dirección"), address_);
+    customerNotes_ = textField("customerNotes", QStringLiteral("Notas habituales del cliente"), box);
+    form->addRow(QStringLiteral("Notas habituales"), customerNotes_);
+
+    saveCustomer_ = named(new QPushButton(box), "saveCustomer", QString());
+    form->addRow(QString(), saveCustomer_);
+
+    recentCaption_ = caption(QString(), "recentOrders", box);
+    recentCaption_->setWordWrap(true);
+    form->addRow(recentCaption_);
+    auto* recentRow = new QHBoxLayout;
+    for (int index = 0; index < recentCount; ++index) {
+        auto* button = new QPushButton(box);
+        button->setObjectName(QStringLiteral("recentOrder%1").arg(index));
+        button->setVisible(false);
+        connect(button, &QPushButton::clicked, this, [this, index] {
+            if (static_cast<std::size_t>(index) >= recentIDs_.size()) return;
+            store_.setSelectedOrder(recentIDs_[static_cast<std::size_t>(index)]);
+            store_.setSelectedTab(QStringLiteral("Pedidos"));
+        });
+        recentButtons_.push_back(button);
+        recentRow->addWidget(button);
+    }
+    recentRow->addStretch();
+    form->addRow(recentRow);
+
+    connect(phone_, &QLineEdit::textEdited, this, [this](const QString& text) {
+        editDraft([&](pizzacore::Draft& d) { d.phone = text.toStdString(); });
+    });
+    connect(phone_, &QLineEdit::returnPressed, &store_, &AppStore::findCustomer);
+    connect(find_, &QPushButton::clicked, &store_, &AppStore::findCustomer);
+    connect(name_, &QLineEdit::textEdited, this, [this](const QString& text) {
+        editDraft([&](pizzacore::Draft& d) { d.name = text.toStdString(); });
+    });
+    connect(address_, &QLineEdit::textEdited, this, [this](const QString& text) {
+        editDraft([&](pizzacore::Draft& d) { d.address = text.toStdString(); });
+    });
+    connect(customerNotes_, &QLineEdit::textEdited, this, [this](const QString& text) {
+        editDraft([&](pizzacore::Draft& d) { d.customerNotes = text.toStdString(); });
+    });
+    connect(modes_, &QButtonGroup::idClicked, this, [this](int mode) {
+        editDraft([&](pizzacore::Draft& d) { d.mode = static_cast<pizzacore::Mode>(mode); });
+    });
+    connect(saveCustomer_, &QPushButton::clicked, &store_, &AppStore::saveDraftCustomer);
+    return box;
+}
+
+QWidget* CheckoutView::makeProductSection() {
+    auto* section = new QWidget;
+    section->setObjectName(QStringLiteral("productSection"));
+    auto* layout = new QVBoxLayout(section);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(10);
+
+    auto* top = new QHBoxLayout;
+    top->addWidget(heading(QStringLiteral("2 · Productos"), 1.2, section));
+    top->addStretch();
+    categories_ = named(new QComboBox(section), "categoryPicker", QStringLiteral("Categoría"));
+    categories_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    top->addWidget(categories_);
+    layout->addLayout(top);
+
+    catalogue_ = new QStackedWidget(section);
+    auto* prompt = new QWidget;
+    auto* promptLayout = new QVBoxLayout(prompt);
+    promptLayout->setContentsMargins(0, 12, 0, 12);
+    auto* promptText = new QLabel(QStringLiteral("Crea tus primeros productos para empezar."), prompt);
+    promptText->setObjectName(QStringLiteral("noProducts"));
+    goToProducts_ = named(new QPushButton(QStringLiteral("Ir a Productos"), prompt), "goToProducts",
+                          QStringLiteral("Ir a Productos"));
+    promptLayout->addWidget(promptText);
+    promptLayout->addWidget(goToProducts_, 0, Qt::AlignLeft);
+    promptLayout->addStretch();
+    grid_ = new ProductGrid(*products_, thumbnails_);
+    catalogue_->addWidget(prompt);
+    catalogue_->addWidget(grid_);
+    layout->addWidget(catalogue_);
+
+    connect(categories_, &QComboBox::currentIndexChanged, this, [this](int index) {
+        const QString id = categories_->itemData(index).toString();
+        category_ = id.isEmpty() ? std::nullopt : std::optional<std::string>(id.toStdString());
+        showProducts();
+    });
+    connect(goToProducts_, &QPushButton::clicked, this,
+            [this] { store_.setSelectedTab(QStringLiteral("Productos")); });
+    connect(grid_, &ProductGrid::productChosen, this, [this](int row) {
+        // While a confirmation is written the order on screen is the one being saved.
+        if (confirming_ || row < 0 || row >= products_->rowCount()) return;
+        store_.add(products_->product(row));
+    });
+    return section;
+}
+
+QWidget* CheckoutView::makeOrderSection() {
+    auto* pane = new QFrame(this);
+    pane->setObjectName(QStringLiteral("orderSection"));
+    pane->setFrameShape(QFrame::StyledPanel);
+    pane->setMinimumWidth(340);
+    pane->setMaximumWidth(420);
+    auto* layout = new QVBoxLayout(pane);
+    layout->setContentsMargins(16, 14, 16, 14);
+    layout->setSpacing(10);
+
+    auto* top = new QHBoxLayout;
+    top->addWidget(heading(QStringLiteral("3 · Pedido actual"), 1.35, pane));
+    top->addStretch();
+    top->addWidget(caption(QStringLiteral("Borrador guardado"), "draftSaved", pane));
+    layout->addLayout(top);
+
+    lines_ = new QStackedWidget(pane);
+    lines_->setObjectName(QStringLiteral("orderLines"));
+    lines_->addWidget(new EmptyMessage(QStringLiteral("Tu pedido empieza aquí"),
+                                       QStringLiteral("Pulsa un producto para añadirlo."),
+                                       QStringLiteral("takeoutbag.and.cup.and.straw"), pane));
+    auto* scroll = new QScrollArea(pane);
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    cardsHolder_ = new QWidget;
+    cardsLayout_ = new QVBoxLayout(cardsHolder_);
+    cardsLayout_->setContentsMargins(0, 0, 0, 0);
+    cardsLayout_->setSpacing(8);
+    cardsLayout_->addStretch();
+    scroll->setWidget(cardsHolder_);
+    lines_->addWidget(scroll);
+    layout->addWidget(lines_, 1);
+
+    orderNotes_ = textField("orderNotes", QStringLiteral("Notas solo para este pedido"), pane);
+    layout->addWidget(orderNotes_);
+
+    auto* divider = new QFrame(pane);
+    divider->setFrameShape(QFrame::HLine);
+    divider->setFrameShadow(QFrame::Sunken);
+    layout->addWidget(divider);
+
+    auto* totalRow = new QHBoxLayout;
+    totalRow->addWidget(heading(QStringLiteral("TOTAL"), 1.08, pane));
+    totalRow->addStretch();
+    total_ = new QLabel(pane);
+    total_->setObjectName(QStringLiteral("total"));
+    {
+        QFont font = total_->font();
+        font.setPointSizeF(24);
+        font.setBold(true);
+        total_->setFont(font);
+    }
+    totalRow->addWidget(total_);
+    layout->addLayout(totalRow);
+
+    confirm_ = named(new QPushButton(symbolIcon(QStringLiteral("checkmark.circle.fill")),
+                                     QStringLiteral("Confirmar pedido"), pane),
+                     "confirmOrder", QStringLiteral("Confirmar pedido"));
+    confirm_->setToolTip(QStringLiteral("Confirmar pedido (Ctrl+Intro)"));
+    confirm_->setMinimumHeight(44);
+    scaleFont(*confirm_, 1.1, true);
+    {
+        QPalette prominent = confirm_->palette();
+        prominent.setColor(QPalette::Button, prominent.color(QPalette::Highlight));
+        prominent.setColor(QPalette::ButtonText, prominent.color(QPalette::HighlightedText));
+        confirm_->setPalette(prominent);
+    }
+    layout->addWidget(confirm_);
+    layout->addWidget(caption(QStringLiteral("Se guarda una vez. Después podrás cobrar e imprimir."),
+                              "confirmCaption", pane));
+
+    connect(orderNotes_, &QLineEdit::textEdited, this, [this](const QString& text) {
+        editDraft([&](pizzacore::Draft& d) { d.notes = text.toStdString(); });
+    });
+    connect(confirm_, &QPushButton::clicked, this, &CheckoutView::confirmOrder);
+    return pane;
+}
+
+void CheckoutView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    // Each time the checkout comes up, the next call starts with the telephone.
+    phone_->setFocus(Qt::OtherFocusReason);
+}
+
+std::string CheckoutView::currency() const {
+    return store_.db().settings.currencyCode();
+}
+
+void CheckoutView::editDraft(const std::function<void(pizzacore::Draft&)>& edit) {
+    pizzacore::Draft draft = store_.draft();
+    edit(draft);
+    store_.setDraft(draft);
+}
+
+void CheckoutView::showDocument() {
+    showRecentOrders();
+    showLines();
+    // A year of orders changes with every confirmation; the products only now and then.
+    if (store_.catalogueRevision() == catalogueShown_) return;
+    catalogueShown_ = store_.catalogueRevision();
+    // The category picker: "Todos", then every category in stored order; the choice is kept by id.
+    {
+        const QSignalBlocker blocker(categories_);
+        categories_->clear();
+        categories_->addItem(QStringLiteral("Todos"), QString());
+        int chosen = 0;
+        for (const pizzacore::Category& category : store_.db().categories) {
+            categories_->addItem(fromUtf8(category.rawValue), fromUtf8(category.id));
+            if (category_ && *category_ == category.id) chosen = categories_->count() - 1;
+        }
+        if (chosen == 0) category_.reset();
+        categories_->setCurrentIndex(chosen);
+    }
+    showProducts();
+}
+
+void CheckoutView::showProducts() {
+    const std::vector<pizzacore::Product>& all = store_.db().products;
+    const bool anyActive = std::any_of(all.begin(), all.end(), [](const auto& p) { return p.active; });
+    catalogue_->setCurrentIndex(anyActive ? 1 : 0);
+
+    std::vector<std::pair<std::string, const pizzacore::Product*>> shown;
+    const pizzacore::NaturalOrder order(pizzacore::textLocale());
+    for (const pizzacore::Product& product : all)
+        if (product.active && (!category_ || product.category.id == *category_))
+            shown.emplace_back(order.key(product.name), &product);
+    std::stable_sort(shown.begin(), shown.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<pizzacore::Product> products;
+    products.reserve(shown.size());
+    for (const auto& [key, product] : shown)
+        products.push_back(*product);
+    products_->setProducts(std::move(products), currency());
+}
+
+void CheckoutView::showDraft() {
+    const pizzacore::Draft& draft = store_.draft();
+    showText(*phone_, draft.phone);
+    showText(*name_, draft.name);
+    showText(*address_, draft.address);
+    showText(*customerNotes_, draft.customerNotes);
+    showText(*orderNotes_, draft.notes);
+    if (QAbstractButton* button = modes_->button(static_cast<int>(draft.mode));
+        button && !button->isChecked())
+        button->setChecked(true);
+    // The chosen segment in the selection colours, as a segmented control shows it.
+    for (QPushButton* button : modeButtons_) {
+        QPalette colours = palette();
+        if (button->isChecked()) {
+            colours.setColor(QPalette::Button, colours.color(QPalette::Highlight));
+            colours.setColor(QPalette::ButtonText, colours.color(QPalette::HighlightedText));
+        }
+        button->setPalette(colours);
+    }
+    address_->setPlaceholderText(draft.mode == pizzacore::Mode::delivery
+                                     ? QStringLiteral("Dirección de entrega (obligatoria)")
+                                     : QStringLiteral("Dirección (opcional)"));
+    const QString save = draft.customerID ? QStringLiteral("Actualizar ficha del cliente")
+                                          : QStringLiteral("Guardar nuevo cliente");
+    saveCustomer_->setText(save);
+    saveCustomer_->setAccessibleName(save);
+    showRecentOrders();
+    showLines();
+}
+
+void CheckoutView::showRecentOrders() {
+    const std::vector<pizzacore::Order> orders = store_.recentOrders(store_.draft().phone, recentCount);
+    recentIDs_.clear();
+    QStringList entries;
+    const std::string code = currency();
+    for (std::size_t index = 0; index < recentButtons_.size(); ++index) {
+        QPushButton* button = recentButtons_[index];
+        if (index >= orders.size()) {
+            button->setVisible(false);
+            continue;
+        }
+        const pizzacore::Order& order = orders[index];
+        recentIDs_.push_back(order.id);
+        QString total;
+        try {
+            total = amount(order.total(), code);
+        } catch (const pizzacore::PCError&) {
+            total = QStringLiteral("—");
+        }
+        entries << QStringLiteral("#") + QString::number(order.number) + QStringLiteral(" · ") + total;
+        const QString text = QStringLiteral("Ver #") + QString::number(order.number) + QStringLiteral(" · ") +
+                             dateText(order.created);
+        button->setText(text);
+        button->setAccessibleName(text);
+        button->setVisible(true);
+    }
+    recentCaption_->setText(QStringLiteral("Últimos pedidos: ") + entries.join(QStringLiteral("   ")));
+    recentCaption_->setVisible(!orders.empty());
+}
+
+void CheckoutView::showLines() {
+    const pizzacore::Draft& draft = store_.draft();
+    const std::string code = currency();
+    lines_->setCurrentIndex(draft.lines.empty() ? 0 : 1);
+    while (cards_.size() < draft.lines.size()) {
+        auto* card = new LineCard(cardsHolder_);
+        connect(card, &LineCard::quantityEdited, this, [this](const pizzacore::Uuid& id, int quantity) {
+            editDraft([&](pizzacore::Draft& d) {
+                for (pizzacore::Line& line : d.lines)
+                    if (line.id == id) line.quantity = quantity;
+            });
+        });
+        connect(card, &LineCard::removeRequested, this, [this](const pizzacore::Uuid& id) {
+            editDraft([&](pizzacore::Draft& d) {
+                std::erase_if(d.lines, [&](const pizzacore::Line& line) { return line.id == id; });
+            });
+        });
+        connect(card, &LineCard::notesEdited, this, [this](const pizzacore::Uuid& id, const QString& notes) {
+            editDraft([&](pizzacore::Draft& d) {
+                for (pizzacore::Line& line : d.lines)
+                    if (line.id == id) line.notes = notes.toStdString();
+            });
+        });
+        cardsLayout_->insertWidget(static_cast<int>(cards_.size()), card);
+        cards_.push_back(card);
+    }
+    for (std::size_t index = 0; index < cards_.size(); ++index) {
+        if (index < draft.lines.size()) {
+            cards_[index]->display(draft.lines[index], code);
+            cards_[index]->setEnabled(!confirming_);
+        } else {
+            cards_[index]->setVisible(false);
+        }
+    }
+    try {
+        total_->setText(amount(draft.total(), code));
+    } catch (const pizzacore::PCError&) {
+        total_->setText(QStringLiteral("—"));
+    }
+    confirm_->setEnabled(!draft.lines.empty() && !confirming_);
+    updateTabOrder();
+}
+
+int CheckoutView::visibleLineCards() const {
+    return static_cast<int>(
+        std::count_if(cards_.begin(), cards_.end(), [](const LineCard* card) { return !card->isHidden(); }));
+}
+
+// Tab follows the sections: the caller, the products, then the order and its confirmation.
+void CheckoutView::updateTabOrder() {
+    std::vector<QWidget*> chain{phone_, find_, name_};
+    for (QPushButton* button : modeButtons_)
+        chain.push_back(button);
+    chain.insert(chain.end(), {address_, customerNotes_, saveCustomer_});
+    for (QPushButton* button : recentButtons_)
+        chain.push_back(button);
+    chain.insert(chain.end(), {categories_, goToProducts_, grid_});
+    for (LineCard* card : cards_)
+        chain.insert(chain.end(), {card->quantity(), card->remove(), card->notes()});
+    chain.insert(chain.end(), {orderNotes_, confirm_, empty_});
+    for (std::size_t index = 1; index < chain.size(); ++index)
+        QWidget::setTabOrder(chain[index - 1], chain[index]);
+}
+
+void CheckoutView::confirmOrder() {
+    if (confirming_ || store_.draft().lines.empty()) return;
+    confirming_ = true;
+    showLines();
+    const QPointer<CheckoutView> alive(this);
+    store_.confirm();
+    if (!alive) return;
+    confirming_ = false;
+    showLines();
+}
+
+void CheckoutView::askToEmptyDraft() {
+    const QPointer<CheckoutView> alive(this);
+    const std::optional<int> choice = store_.platform().confirm(
+        Confirmation{QStringLiteral("¿Vaciar el borrador actual?"),
+                     QString(),
+                     {QStringLiteral("Vaciar borrador"), QStringLiteral("Cancelar")}});
+    if (!alive || choice != 0) return;
+    store_.setDraft(pizzacore::Draft());
+    phone_->setFocus(Qt::OtherFocusReason);
+}
+
+} // namespace velmora

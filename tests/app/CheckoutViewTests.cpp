@@ -1,0 +1,628 @@
+// The checkout screen inside the main window, on real data directories in temporary folders:
+// looking the caller up, saving the card, adding products, the lines, the mode, the recent
+// orders, the grid's products, emptying the draft and confirming from the keyboard; and the draft
+// kept by a real second process across a restart and a kill while typing.
+
+#include <Velmora/Stores/AppStore.hpp>
+#include <Velmora/Views/CheckoutView.hpp>
+#include <Velmora/Views/MainWindow.hpp>
+#include <Velmora/Views/ProductGrid.hpp>
+#include <support/ScopedVariable.hpp>
+#include <support/TestFiles.hpp>
+
+#include "TestPlatformServices.hpp"
+
+#include <PizzaCore/PizzaCore.hpp>
+
+#include <QApplication>
+#include <QBuffer>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSpinBox>
+#include <QTest>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using pizzacore::Clock;
+using pizzacore::Database;
+using pizzacore::Draft;
+using pizzacore::Instant;
+using pizzacore::Product;
+using pizzacore::Repository;
+using pizzacore::testing::ScopedVariable;
+using pizzacore::testing::TemporaryDirectory;
+using velmora::AppStore;
+using velmora::CheckoutView;
+using velmora::MainWindow;
+using velmora::testing::TestPlatformServices;
+
+// 2025-03-07 12:00 UTC, a Friday afternoon.
+constexpr Instant friday = Instant::fromUnix(1741348800.0);
+
+const QString newCustomer =
+    QStringLiteral("Cliente nuevo. Completa su nombre y guarda la ficha para la próxima llamada.");
+
+void settle() {
+    for (int round = 0; round < 3; ++round)
+        QCoreApplication::processEvents();
+}
+
+class Checkout : public ::testing::Test {
+protected:
+    void SetUp() override {
+        store_ = std::make_unique<AppStore>(directory_.path(), Clock::manual(now_), platform_);
+        store_->start();
+        ASSERT_FALSE(store_->fatal());
+        margarita_ = product("Margarita", 950);
+        cola_ = product("Cola", 250, pizzacore::Category::drink());
+        window_ = std::make_unique<MainWindow>(*store_);
+        window_->show();
+        QApplication::setActiveWindow(window_.get());
+        settle();
+        view_ = window_->findChild<CheckoutView*>();
+        ASSERT_NE(view_, nullptr);
+    }
+    void TearDown() override { EXPECT_EQ(platform_.unusedAnswers(), 0u); }
+
+    Product product(const std::string& name, pizzacore::Cents cents,
+                    pizzacore::Category category = pizzacore::Category::pizza(), bool active = true) {
+        Product made;
+        made.name = name;
+        made.cents = cents;
+        made.category = std::move(category);
+        made.active = active;
+        EXPECT_TRUE(store().transact([&](Database& db) { db.saveProduct(made, *now_); }));
+        return made;
+    }
+
+    template <class W>
+    W& widget(const char* name) {
+        W* found = view_->findChild<W*>(QString::fromLatin1(name));
+        if (!found) throw std::runtime_error(std::string("no widget ") + name);
+        return *found;
+    }
+    QLineEdit& field(const char* name) { return widget<QLineEdit>(name); }
+    QPushButton& button(const char* name) { return widget<QPushButton>(name); }
+    velmora::ProductGrid& grid() { return widget<velmora::ProductGrid>("productGrid"); }
+
+    // The names in the grid, in the order shown.
+    std::vector<std::string> gridNames() {
+        std::vector<std::string> names;
+        for (int row = 0; row < grid().model()->rowCount(); ++row)
+            names.push_back(grid().model()->index(row, 0).data().toString().toStdString());
+        return names;
+    }
+    void clickTile(const std::string& name) {
+        for (int row = 0; row < grid().model()->rowCount(); ++row) {
+            const QModelIndex index = grid().model()->index(row, 0);
+            if (index.data().toString().toStdString() != name) continue;
+            QTest::mouseClick(grid().viewport(), Qt::LeftButton, {}, grid().visualRect(index).center());
+            return;
+        }
+        ADD_FAILURE() << "no tile " << name;
+    }
+    // Types as the operator does, letters beyond ASCII included.
+    void type(QLineEdit& target, const QString& text) {
+        target.setFocus();
+        for (const QChar character : text) {
+            if (character.unicode() < 128)
+                QTest::keyClick(&target, character.toLatin1());
+            else
+                QTest::sendKeyEvent(QTest::Click, &target, Qt::Key_unknown, QString(character),
+                                    Qt::NoModifier);
+        }
+    }
+    // Selects the field's text and types over it.
+    void retype(QLineEdit& target, const QString& text) {
+        target.setFocus();
+        target.selectAll();
+        QTest::keyClick(&target, Qt::Key_Backspace);
+        type(target, text);
+    }
+    Database stored() const { return Repository(directory_.path(), false).load(); }
+
+    AppStore& store() { return *store_; }
+
+    TemporaryDirectory directory_;
+    std::shared_ptr<Instant> now_ = std::make_shared<Instant>(friday);
+    TestPlatformServices platform_;
+    std::unique_ptr<AppStore> store_;
+    std::unique_ptr<MainWindow> window_;
+    CheckoutView* view_ = nullptr;
+    Product margarita_;
+    Product cola_;
+};
+
+TEST_F(Checkout, FocusStartsInThePhoneAndTabFollowsTheSections) {
+    EXPECT_EQ(QApplication::focusWidget(), &field("phone"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), &button("findCustomer"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), &field("name"));
+    for (QWidget* widget : view_->findChildren<QWidget*>()) {
+        if (!widget->focusPolicy() || !widget->isVisibleTo(view_) || qobject_cast<QScrollBar*>(widget))
+            continue;
+        if (widget->inherits("QAbstractScrollArea") && !widget->inherits("QListView")) continue;
+        EXPECT_FALSE(widget->objectName().isEmpty()) << widget->metaObject()->className();
+        EXPECT_FALSE(widget->accessibleName().isEmpty()) << widget->objectName().toStdString();
+    }
+}
+
+TEST_F(Checkout, ReturnInThePhoneLoadsTheCardWrittenDifferentlyAndAnUnknownOneClearsTheCustomer) {
+    pizzacore::Customer card;
+    card.name = "Marta Soler";
+    card.phone = "612 345 678";
+    card.address = "Calle Mayor 3, 2º B";
+    card.notes = "Timbre roto";
+    ASSERT_TRUE(store().transact([&](Database& db) { db.saveCustomer(card, *now_); }));
+
+    type(field("phone"), "+34612345678");
+    QTest::keyClick(&field("phone"), Qt::Key_Return);
+    EXPECT_EQ(store().draft().customerID, card.id);
+    EXPECT_EQ(field("name").text(), "Marta Soler");
+    EXPECT_EQ(field("phone").text(), "612 345 678");
+    EXPECT_EQ(field("address").text(), "Calle Mayor 3, 2º B");
+    EXPECT_EQ(field("customerNotes").text(), "Timbre roto");
+    EXPECT_EQ(button("saveCustomer").text(), "Actualizar ficha del cliente");
+    EXPECT_FALSE(store().message());
+
+    // An unknown number keeps the number, the order notes and the lines, and clears the rest.
+    clickTile("Margarita");
+    type(field("orderNotes"), "Sin prisa");
+    retype(field("phone"), "699 999 999");
+    button("findCustomer").click();
+    settle();
+    EXPECT_FALSE(store().draft().customerID);
+    EXPECT_EQ(field("phone").text(), "699 999 999");
+    EXPECT_TRUE(field("name").text().isEmpty());
+    EXPECT_TRUE(field("address").text().isEmpty());
+    EXPECT_TRUE(field("customerNotes").text().isEmpty());
+    EXPECT_EQ(store().draft().notes, "Sin prisa");
+    EXPECT_EQ(store().draft().lines.size(), 1u);
+    EXPECT_EQ(button("saveCustomer").text(), "Guardar nuevo cliente");
+    ASSERT_FALSE(platform_.alerts().empty());
+    EXPECT_EQ(platform_.alerts().back().message, newCustomer);
+
+    // Saving the card links the draft to it.
+    type(field("name"), "Pau Ferrer");
+    button("saveCustomer").click();
+    settle();
+    ASSERT_EQ(store().db().customers.size(), 2u);
+    EXPECT_EQ(store().db().customers.back().name, "Pau Ferrer");
+    EXPECT_EQ(store().draft().customerID, store().db().customers.back().id);
+    EXPECT_EQ(button("saveCustomer").text(), "Actualizar ficha del cliente");
+    EXPECT_EQ(platform_.alerts().back().message,
+              "Ficha guardada. Las indicaciones habituales quedan en el cliente.");
+    EXPECT_EQ(stored().customers.size(), 2u);
+}
+
+TEST_F(Checkout, TilesAddUnitsToTheMatchingLineOrStartANewOne) {
+    clickTile("Margarita");
+    clickTile("Margarita");
+    ASSERT_EQ(store().draft().lines.size(), 1u);
+    EXPECT_EQ(store().draft().lines[0].quantity, 2);
+    EXPECT_EQ(view_->visibleLineCards(), 1);
+    EXPECT_EQ(widget<QLabel>("total").text(), "19,00 EUR");
+
+    // A line with notes is never added to.
+    QLineEdit* note = view_->findChildren<QLineEdit*>(QStringLiteral("lineNotes")).front();
+    type(*note, "Bien hecha");
+    clickTile("Margarita");
+    ASSERT_EQ(store().draft().lines.size(), 2u);
+    EXPECT_EQ(store().draft().lines[0].notes, "Bien hecha");
+    EXPECT_EQ(store().draft().lines[1].quantity, 1);
+
+    // A new price starts a new line at that price.
+    Product dearer = margarita_;
+    dearer.cents = 1050;
+    ASSERT_TRUE(store().transact([&](Database& db) { db.saveProduct(dearer, *now_); }));
+    clickTile("Margarita");
+    ASSERT_EQ(store().draft().lines.size(), 3u);
+    EXPECT_EQ(store().draft().lines[2].cents, 1050);
+
+    // The stepper stays within 1…999; a full line makes the next tile start another.
+    QSpinBox* stepper = view_->findChildren<QSpinBox*>(QStringLiteral("lineQuantity"))[2];
+    EXPECT_EQ(stepper->minimum(), 1);
+    EXPECT_EQ(stepper->maximum(), 999);
+    stepper->setValue(999);
+    EXPECT_EQ(store().draft().lines[2].quantity, 999);
+    QTest::keyClick(stepper, Qt::Key_Up);
+    EXPECT_EQ(store().draft().lines[2].quantity, 999);
+    clickTile("Margarita");
+    ASSERT_EQ(store().draft().lines.size(), 4u);
+    EXPECT_EQ(store().draft().lines[3].quantity, 1);
+    stepper = view_->findChildren<QSpinBox*>(QStringLiteral("lineQuantity"))[3];
+    QTest::keyClick(stepper, Qt::Key_Down);
+    EXPECT_EQ(store().draft().lines[3].quantity, 1);
+
+    // The trash button removes its line only.
+    const pizzacore::Uuid kept = store().draft().lines[0].id;
+    view_->findChildren<QToolButton*>(QStringLiteral("removeLine"))[1]->click();
+    ASSERT_EQ(store().draft().lines.size(), 3u);
+    EXPECT_EQ(store().draft().lines[0].id, kept);
+    EXPECT_EQ(view_->visibleLineCards(), 3);
+}
+
+TEST_F(Checkout, TheGridIsUsedFromTheKeyboardTypingAProductsFirstLetters) {
+    grid().setFocus();
+    QTest::keyClicks(&grid(), "mar");
+    ASSERT_TRUE(grid().currentIndex().isValid());
+    EXPECT_EQ(grid().currentIndex().data().toString(), "Margarita");
+    QTest::keyClick(&grid(), Qt::Key_Return);
+    QTest::keyClick(&grid(), Qt::Key_Space);
+    ASSERT_EQ(store().draft().lines.size(), 1u);
+    EXPECT_EQ(store().draft().lines[0].quantity, 2);
+}
+
+TEST_F(Checkout, TheModeChangesOnlyTheAddressPlaceholder) {
+    type(field("name"), "Ana");
+    const Draft before = store().draft();
+    EXPECT_EQ(field("address").placeholderText(), "Dirección (opcional)");
+    button("modeDelivery").click();
+    EXPECT_EQ(field("address").placeholderText(), "Dirección de entrega (obligatoria)");
+    Draft expected = before;
+    expected.mode = pizzacore::Mode::delivery;
+    EXPECT_EQ(store().draft(), expected);
+    button("modeLocal").click();
+    EXPECT_EQ(store().draft().mode, pizzacore::Mode::local);
+    EXPECT_EQ(field("address").placeholderText(), "Dirección (opcional)");
+    EXPECT_FALSE(button("modeDelivery").isChecked());
+}
+
+TEST_F(Checkout, RecentOrdersShowTheCallersLastThreeOldestFirst) {
+    for (int order = 1; order <= 5; ++order) {
+        Draft draft = store().draft();
+        draft.phone = order % 2 ? "612 345 678" : "+34 612345678";
+        draft.lines = {pizzacore::Line::make(margarita_)};
+        draft.lines[0].quantity = order;
+        store().setDraft(draft);
+        *now_ = Instant{friday.seconds + order * 60};
+        ASSERT_TRUE(store().confirm());
+    }
+    store().setSelectedTab("Caja");
+    auto& caption = widget<QLabel>("recentOrders");
+    retype(field("phone"), "612345678");
+    EXPECT_TRUE(caption.isVisibleTo(view_));
+    EXPECT_EQ(caption.text(), "Últimos pedidos: #3 · 28,50 EUR   #4 · 38,00 EUR   #5 · 47,50 EUR");
+    EXPECT_TRUE(button("recentOrder0").text().startsWith("Ver #3 · "))
+        << button("recentOrder0").text().toStdString();
+    EXPECT_TRUE(button("recentOrder2").text().startsWith("Ver #5 · "));
+    button("recentOrder1").click();
+    EXPECT_EQ(store().selectedTab(), "Pedidos");
+    EXPECT_EQ(store().selectedOrder(), store().db().orders[3].id);
+
+    for (const QString& phone : {QString(), QStringLiteral("sin teléfono")}) {
+        retype(field("phone"), phone);
+        EXPECT_FALSE(caption.isVisibleTo(view_)) << phone.toStdString();
+        EXPECT_FALSE(button("recentOrder0").isVisibleTo(view_));
+    }
+}
+
+TEST_F(Checkout, TheGridShowsActiveProductsInNaturalOrderByCategory) {
+    product("Pizza 10", 1000);
+    product("pizza 9", 900);
+    product("Agua", 150, pizzacore::Category::drink(), false);
+    EXPECT_EQ(gridNames(), (std::vector<std::string>{"Cola", "Margarita", "pizza 9", "Pizza 10"}));
+    auto& categories = widget<QComboBox>("categoryPicker");
+    EXPECT_EQ(categories.itemText(0), "Todos");
+    ASSERT_EQ(categories.count(), 4);
+    categories.setCurrentIndex(categories.findText("Refrescos"));
+    EXPECT_EQ(gridNames(), (std::vector<std::string>{"Cola"}));
+    EXPECT_GE(grid().columns(), 1);
+
+    // Every product inactive: the prompt to create some, which leads to "Productos".
+    ASSERT_TRUE(store().transact([&](Database& db) {
+        for (Product& each : db.products)
+            each.active = false;
+    }));
+    EXPECT_TRUE(widget<QLabel>("noProducts").isVisibleTo(view_));
+    EXPECT_EQ(widget<QLabel>("noProducts").text(), "Crea tus primeros productos para empezar.");
+    button("goToProducts").click();
+    EXPECT_EQ(store().selectedTab(), "Productos");
+}
+
+pizzacore::Bytes picture(QColor colour) {
+    QImage image(160, 120, QImage::Format_ARGB32);
+    image.fill(colour);
+    QByteArray data;
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return pizzacore::Bytes(data.begin(), data.end());
+}
+
+TEST_F(Checkout, ADozenProductsFillTheGridInColumnsAndTheScreenIsSaved) {
+    const std::vector<std::pair<std::string, pizzacore::Cents>> pizzas{{"Barbacoa", 1250},
+                                                                       {"Cuatro quesos", 1190},
+                                                                       {"Diavola", 1150},
+                                                                       {"Hawaiana", 1100},
+                                                                       {"Pizza 10 ingredientes", 1490},
+                                                                       {"Pizza 9 ingredientes", 1390},
+                                                                       {"Prosciutto", 1090},
+                                                                       {"Vegetal", 1050}};
+    int shade = 0;
+    for (const auto& [name, cents] : pizzas) {
+        Product made = product(name, cents);
+        if (shade++ % 2 == 0) {
+            made.image = picture(QColor::fromHsv(shade * 40, 160, 220));
+            ASSERT_TRUE(store().transact([&](Database& db) { db.saveProduct(made, *now_); }));
+        }
+    }
+    product("Agua", 150, pizzacore::Category::drink());
+    product("Patatas gajo", 390, pizzacore::Category::side());
+    product("Cerveza", 250, pizzacore::Category::drink(), false);
+    for (int order = 1; order <= 2; ++order) {
+        Draft draft = store().draft();
+        draft.phone = "612 345 678";
+        draft.lines = {pizzacore::Line::make(margarita_)};
+        store().setDraft(draft);
+        ASSERT_TRUE(store().confirm());
+    }
+    store().setSelectedTab("Caja");
+    retype(field("phone"), "612 345 678");
+    type(field("name"), "Marta Soler");
+    button("modeDelivery").click();
+    type(field("address"), "Calle Mayor 3, 2º B");
+    clickTile("Barbacoa");
+    clickTile("Barbacoa");
+    clickTile("Agua");
+    settle();
+
+    EXPECT_EQ(grid().model()->rowCount(), 12);
+    EXPECT_GE(grid().columns(), 2) << "the grid's width is " << grid().viewport()->width();
+    // The tiles really stand side by side.
+    const QRect first = grid().visualRect(grid().model()->index(0, 0));
+    const QRect second = grid().visualRect(grid().model()->index(1, 0));
+    EXPECT_EQ(first.top(), second.top());
+    EXPECT_GE(first.width(), velmora::ProductGrid::minimumTileWidth);
+    EXPECT_EQ(view_->visibleLineCards(), 2);
+    EXPECT_EQ(widget<QLabel>("total").text(), "26,50 EUR");
+    const char* directory = std::getenv("VELMORA_SCREENSHOT_DIR");
+    const fs::path shot = fs::path(directory && *directory ? directory : ".") / "Velmora-caja.png";
+    EXPECT_TRUE(window_->grab().save(QString::fromStdString(shot.string()), "PNG")) << shot;
+}
+
+TEST_F(Checkout, EmptyingTheDraftAsksFirst) {
+    clickTile("Cola");
+    type(field("name"), "Lola");
+    platform_.answerNextAlert(QStringLiteral("Cancelar"));
+    button("emptyDraft").click();
+    EXPECT_EQ(store().draft().lines.size(), 1u);
+    ASSERT_EQ(platform_.alerts().size(), 1u);
+    EXPECT_EQ(platform_.alerts()[0].message, "¿Vaciar el borrador actual?");
+    EXPECT_EQ(platform_.alerts()[0].buttons, (QStringList{"Vaciar borrador", "Cancelar"}));
+
+    platform_.answerNextAlert(QStringLiteral("Vaciar borrador"));
+    button("emptyDraft").click();
+    EXPECT_TRUE(store().draft().lines.empty());
+    EXPECT_TRUE(field("name").text().isEmpty());
+    EXPECT_EQ(view_->visibleLineCards(), 0);
+    EXPECT_FALSE(button("confirmOrder").isEnabled());
+}
+
+TEST_F(Checkout, CtrlReturnConfirmsAndShowsTheOrderWithAFreshDraft) {
+    EXPECT_FALSE(button("confirmOrder").isEnabled());
+    type(field("phone"), "612 345 678");
+    clickTile("Margarita");
+    clickTile("Cola");
+    EXPECT_TRUE(button("confirmOrder").isEnabled());
+    const Draft taken = store().draft();
+    type(field("name"), "Iker");
+    QTest::keyClick(&field("name"), Qt::Key_Return, Qt::ControlModifier);
+
+    ASSERT_EQ(store().db().orders.size(), 1u) << store().message().value_or("").toStdString();
+    const pizzacore::Order& order = store().db().orders[0];
+    EXPECT_EQ(order.draft.id, taken.id);
+    EXPECT_EQ(order.draft.name, "Iker");
+    EXPECT_EQ(order.total(), 1200);
+    EXPECT_EQ(store().selectedTab(), "Pedidos");
+    EXPECT_EQ(store().selectedOrder(), order.id);
+    EXPECT_EQ(window_->visibleSection(), 1);
+    EXPECT_TRUE(store().draft().lines.empty());
+    EXPECT_NE(store().draft().id, taken.id);
+    EXPECT_TRUE(field("phone").text().isEmpty());
+    EXPECT_EQ(stored().orders.size(), 1u);
+    EXPECT_EQ(stored().draft, store().draft());
+
+    // Ctrl+Enter on the keypad as well.
+    store().setSelectedTab("Caja");
+    clickTile("Cola");
+    QTest::keyClick(&field("phone"), Qt::Key_Enter, Qt::ControlModifier | Qt::KeypadModifier);
+    EXPECT_EQ(store().db().orders.size(), 2u);
+}
+
+TEST_F(Checkout, AnInvalidDraftLeavesEverythingAsItWasWithTheCoresMessage) {
+    clickTile("Margarita");
+    button("modeDelivery").click();
+    type(field("name"), "Rosa");
+    const Draft before = store().draft();
+    store().flush();
+    const Database saved = stored();
+    button("confirmOrder").click();
+    settle();
+    EXPECT_EQ(store().draft(), before);
+    EXPECT_EQ(store().selectedTab(), "Caja");
+    EXPECT_TRUE(store().db().orders.empty());
+    ASSERT_FALSE(platform_.alerts().empty());
+    EXPECT_EQ(platform_.alerts().back().message,
+              "Para domicilio indica nombre, teléfono y dirección de entrega.");
+    EXPECT_EQ(stored(), saved);
+    EXPECT_TRUE(button("confirmOrder").isEnabled());
+}
+
+TEST_F(Checkout, RepeatingAnOrderLoadsItAtTodaysPricesAndNamesWhatIsGone) {
+    const Product diavola = product("Diavola", 1150);
+    const Product calzone = product("Calzone", 1200);
+    Draft draft = store().draft();
+    draft.phone = "612 345 678";
+    draft.notes = "Portal 2";
+    draft.lines = {pizzacore::Line::make(calzone), pizzacore::Line::make(margarita_),
+                   pizzacore::Line::make(diavola)};
+    draft.lines[1].quantity = 3;
+    store().setDraft(draft);
+    ASSERT_TRUE(store().confirm());
+    const pizzacore::Order order = store().db().orders.back();
+
+    // Two products leave the menu and one changes its price.
+    Product dearer = margarita_;
+    dearer.cents = 1000;
+    ASSERT_TRUE(store().transact([&](Database& db) {
+        db.saveProduct(dearer, *now_);
+        for (Product& each : db.products)
+            if (each.id == calzone.id || each.id == diavola.id) each.active = false;
+    }));
+    store().repeatOrder(order);
+    settle();
+    EXPECT_EQ(store().selectedTab(), "Caja");
+    ASSERT_EQ(store().draft().lines.size(), 1u);
+    EXPECT_EQ(store().draft().lines[0].cents, 1000);
+    EXPECT_EQ(store().draft().lines[0].quantity, 3);
+    EXPECT_EQ(store().draft().notes, "Portal 2");
+    EXPECT_EQ(field("phone").text(), "612 345 678");
+    EXPECT_EQ(stored().draft, store().draft()) << "the loaded draft is saved at once";
+    ASSERT_FALSE(platform_.alerts().empty());
+    EXPECT_EQ(platform_.alerts().back().message,
+              "Pedido cargado con precios actuales. Revisa dirección y notas antes de confirmar."
+              "\nNo disponibles: Calzone, Diavola");
+}
+
+TEST_F(Checkout, ACardTheCoreRefusesIsNotSavedAndTheDraftStaysUnlinked) {
+    type(field("phone"), "12");
+    type(field("name"), "Sin número");
+    const Draft before = store().draft();
+    button("saveCustomer").click();
+    settle();
+    EXPECT_TRUE(store().db().customers.empty());
+    EXPECT_EQ(store().draft(), before);
+    EXPECT_EQ(button("saveCustomer").text(), "Guardar nuevo cliente");
+    ASSERT_FALSE(platform_.alerts().empty());
+    EXPECT_NE(platform_.alerts().back().message,
+              "Ficha guardada. Las indicaciones habituales quedan en el cliente.");
+    EXPECT_FALSE(platform_.alerts().back().message.isEmpty());
+}
+
+// The typer helper in another process, with its standard output read here line by line.
+class Typer {
+public:
+    explicit Typer(std::vector<std::string> arguments) {
+        int ends[2];
+        if (::pipe(ends) != 0) return;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, ends[1], STDOUT_FILENO);
+        posix_spawn_file_actions_addclose(&actions, ends[0]);
+        arguments.insert(arguments.begin(), VELMORA_CHECKOUT_TYPER);
+        std::vector<char*> argv;
+        for (std::string& argument : arguments)
+            argv.push_back(argument.data());
+        argv.push_back(nullptr);
+        if (::posix_spawn(&pid_, VELMORA_CHECKOUT_TYPER, &actions, nullptr, argv.data(), environ) != 0)
+            pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(ends[1]);
+        output_ = ::fdopen(ends[0], "r");
+    }
+    ~Typer() {
+        kill();
+        if (output_) std::fclose(output_);
+    }
+    Typer(const Typer&) = delete;
+    Typer& operator=(const Typer&) = delete;
+
+    // The next line without its newline; nothing at the end of the output.
+    std::optional<std::string> line() {
+        char buffer[512];
+        if (!output_ || !std::fgets(buffer, sizeof buffer, output_)) return std::nullopt;
+        std::string text(buffer);
+        if (!text.empty() && text.back() == '\n') text.pop_back();
+        return text;
+    }
+    int wait() {
+        int status = 0;
+        if (pid_ > 0 && ::waitpid(pid_, &status, 0) == pid_) pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    void kill() {
+        if (pid_ <= 0) return;
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+    }
+
+private:
+    pid_t pid_ = -1;
+    FILE* output_ = nullptr;
+};
+
+TEST(CheckoutProcess, TheDraftTypedInOneRunIsThereAtTheNext) {
+    TemporaryDirectory directory;
+    ScopedVariable variable("VELMORA_DATA_DIR", directory.path().string());
+    {
+        Typer first({"type", "612 345 678", "Núria"});
+        EXPECT_EQ(first.wait(), 0);
+    }
+    Typer second({"show"});
+    EXPECT_EQ(second.line(), "612 345 678");
+    EXPECT_EQ(second.line(), "Núria");
+    EXPECT_EQ(second.wait(), 0);
+}
+
+TEST(CheckoutProcess, AKillWhileTypingLosesAtMostTheLastSecond) {
+    using Steady = std::chrono::steady_clock;
+    TemporaryDirectory directory;
+    ScopedVariable variable("VELMORA_DATA_DIR", directory.path().string());
+    const std::string text = "6123456789012345678901234567890";
+    std::vector<std::pair<std::string, Steady::time_point>> typed;
+    Steady::time_point killed;
+    {
+        Typer typer({"trickle", text, "60"});
+        while (const std::optional<std::string> line = typer.line()) {
+            if (!line->starts_with("typed ")) break;
+            typed.emplace_back(line->substr(6), Steady::now());
+            if (typed.size() == 22) break;
+        }
+        killed = Steady::now();
+        typer.kill();
+    }
+    ASSERT_EQ(typed.size(), 22u);
+    const std::string kept = Repository(directory.path(), false).load().draft.phone;
+    // The state on disk was still the current one at most a second before the kill.
+    std::size_t at = 0;
+    while (at < typed.size() && typed[at].first != kept)
+        ++at;
+    if (kept.empty()) {
+        EXPECT_GT(typed.front().second, killed - std::chrono::seconds(1)) << "nothing typed was saved";
+        return;
+    }
+    ASSERT_LT(at, typed.size()) << "the stored phone was never typed: " << kept;
+    if (at + 1 < typed.size()) {
+        EXPECT_GT(typed[at + 1].second, killed - std::chrono::seconds(1))
+            << "stored \"" << kept << "\", typed " << typed.size() << " keys";
+    }
+}
+
+} // namespace
