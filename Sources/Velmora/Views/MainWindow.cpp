@@ -20,41 +20,9 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include <array>
-
 namespace velmora {
 
-namespace {
-
-struct Screen {
-    const char* title;
-    const char* subtitle;
-};
-
-// The heading of each section's screen, in the sidebar's order.
-constexpr std::array<Screen, sections.size()> screens{{
-    {"Caja", "Una llamada. Un pedido. Todo a mano."},
-    {"Pedidos", "Preparación y cobro independientes. Todo el histórico permanece aquí."},
-    {"Clientes", "Teléfonos, direcciones e indicaciones habituales."},
-    {"Productos", "Tu carta, tus precios. Los pedidos antiguos mantienen sus importes."},
-    {"Jornadas y caja", "Ventas y cobros son distintos: un pedido anterior puede cobrarse hoy."},
-    {"Facturación", "España · NO VERI*FACTU · Archivo local"},
-}};
-
-QWidget* makeScreen(const Screen& screen, QWidget* parent) {
-    auto* page = new QWidget(parent);
-    auto* layout = new QVBoxLayout(page);
-    layout->setContentsMargins(28, 24, 28, 24);
-    layout->addWidget(
-        new PageHeader(QString::fromUtf8(screen.title), QString::fromUtf8(screen.subtitle), page));
-    layout->addStretch();
-    return page;
-}
-
-} // namespace
-
-// The screen of each section, in the sidebar's order; a section without its own screen shows only
-// its heading.
+// The screen of each section, in the sidebar's order; each shows its own heading.
 QWidget* MainWindow::makeSection(std::size_t position, QWidget* parent) {
     switch (position) {
     case 0: // Caja
@@ -78,7 +46,7 @@ QWidget* MainWindow::makeSection(std::size_t position, QWidget* parent) {
     default:
         break;
     }
-    return makeScreen(screens[position], parent);
+    return new QWidget(parent); // no section has this position
 }
 
 MainWindow::MainWindow(AppStore& store, QWidget* parent)
@@ -148,7 +116,7 @@ void MainWindow::showContent() {
 
     detail_ = new QStackedWidget(content);
     detail_->setObjectName(QStringLiteral("detail"));
-    for (std::size_t position = 0; position < screens.size(); ++position)
+    for (std::size_t position = 0; position < sections.size(); ++position)
         detail_->addWidget(makeSection(position, detail_));
 
     layout->addWidget(sidebar);
