@@ -40,11 +40,11 @@ bool isDaySpec(std::string_view text) {
     return text == "hoy" || text == "ayer" || parseDate(text).has_value();
 }
 
-std::string resolveDay(const std::optional<std::string>& spec, pizzacore::Instant now,
+std::string resolveDay(const std::optional<std::string>& typed, pizzacore::Instant now,
                        const pizzacore::Settings& settings) {
-    if (spec && *spec != "hoy" && *spec != "ayer") return *spec;
+    if (typed && *typed != "hoy" && *typed != "ayer") return *typed;
     const std::string today = pizzacore::BusinessClock::day(now, settings);
-    if (!spec || *spec == "hoy") return today;
+    if (!typed || *typed == "hoy") return today;
     // Business days are named by the local date on which they began, so the one before today
     // is the previous calendar date, however long the night of a clock change was.
     const std::optional<std::chrono::year_month_day> date = parseDate(today);

@@ -18,7 +18,7 @@ struct VerifyRequest {
 
 struct ReportRequest {
     std::optional<std::filesystem::path> data;
-    // A day spec (see BusinessDays.hpp); none means today.
+    // A business day as typed (see BusinessDays.hpp); none means today.
     std::optional<std::string> day;
     Format format = Format::text;
 };
