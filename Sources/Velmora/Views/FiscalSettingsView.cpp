@@ -4,6 +4,7 @@
 #include <Velmora/Stores/AppStore.hpp>
 #include <Velmora/Views/Components.hpp>
 #include <Velmora/Views/LocalFiles.hpp>
+#include <Velmora/Views/Sheet.hpp>
 
 #include <PizzaCore/Fiscal/FiscalMoney.hpp>
 #include <PizzaCore/Foundation/PCError.hpp>
@@ -150,12 +151,7 @@ FiscalSettingsView::FiscalSettingsView(AppStore& store, QWidget* parent)
     layout->addWidget(producer);
     layout->addStretch();
 
-    error_ = new QLabel(this);
-    error_->setObjectName(QStringLiteral("error"));
-    error_->setTextFormat(Qt::PlainText);
-    error_->setWordWrap(true);
-    error_->setStyleSheet(QStringLiteral("color: #d70015;"));
-    error_->hide();
+    error_ = makeErrorLine(this);
     outer->addWidget(error_);
 
     auto* buttons = new QDialogButtonBox(this);
@@ -216,8 +212,7 @@ QString FiscalSettingsView::error() const {
 }
 
 void FiscalSettingsView::setError(const QString& text) {
-    error_->setText(text);
-    error_->setVisible(!text.isEmpty());
+    showError(*error_, text);
 }
 
 void FiscalSettingsView::showDeclaration() {

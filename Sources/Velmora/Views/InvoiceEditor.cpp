@@ -2,6 +2,7 @@
 
 #include <Velmora/Stores/AppStore.hpp>
 #include <Velmora/Views/Components.hpp>
+#include <Velmora/Views/Sheet.hpp>
 
 #include <PizzaCore/Fiscal/FiscalMoney.hpp>
 #include <PizzaCore/Models/Money.hpp>
@@ -162,12 +163,7 @@ InvoiceEditor::InvoiceEditor(AppStore& store, pizzacore::InvoiceProposal proposa
     for (const pizzacore::FiscalLine& line : proposal_.lines)
         addRow(line);
 
-    error_ = new QLabel(this);
-    error_->setObjectName(QStringLiteral("error"));
-    error_->setTextFormat(Qt::PlainText);
-    error_->setWordWrap(true);
-    error_->setStyleSheet(QStringLiteral("color: #d70015;"));
-    error_->hide();
+    error_ = makeErrorLine(this);
     outer->addWidget(error_);
 
     auto* buttons = new QDialogButtonBox(this);
@@ -216,8 +212,7 @@ QString InvoiceEditor::error() const {
 }
 
 void InvoiceEditor::setError(const QString& text) {
-    error_->setText(text);
-    error_->setVisible(!text.isEmpty());
+    showError(*error_, text);
 }
 
 QString InvoiceEditor::money(std::int64_t cents) const {
