@@ -4,7 +4,6 @@
 #include <Velmora/Stores/AppStore.hpp>
 #include <Velmora/Views/Components.hpp>
 #include <Velmora/Views/LocalFiles.hpp>
-#include <Velmora/Views/Sheet.hpp>
 
 #include <PizzaCore/Fiscal/FiscalMoney.hpp>
 #include <PizzaCore/Foundation/PCError.hpp>
@@ -151,7 +150,12 @@ FiscalSettingsView::FiscalSettingsView(AppStore& store, QWidget* parent)
     layout->addWidget(producer);
     layout->addStretch();
 
-    error_ = makeErrorLine(this);
+    error_ = new QLabel(this);
+    error_->setObjectName(QStringLiteral("error"));
+    error_->setTextFormat(Qt::PlainText);
+    error_->setWordWrap(true);
+    error_->setStyleSheet(QStringLiteral("color: #d70015;"));
+    error_->hide();
     outer->addWidget(error_);
 
     auto* buttons = new QDialogButtonBox(this);
@@ -212,7 +216,8 @@ QString FiscalSettingsView::error() const {
 }
 
 void FiscalSettingsView::setError(const QString& text) {
-    showError(*error_, text);
+    error_->setText(text);
+    error_->setVisible(!text.isEmpty());
 }
 
 void FiscalSettingsView::showDeclaration() {

@@ -2,7 +2,6 @@
 
 #include <Velmora/Stores/AppStore.hpp>
 #include <Velmora/Views/Components.hpp>
-#include <Velmora/Views/Sheet.hpp>
 
 #include <PizzaCore/Fiscal/FiscalMoney.hpp>
 #include <PizzaCore/Models/Money.hpp>
@@ -163,7 +162,12 @@ InvoiceEditor::InvoiceEditor(AppStore& store, pizzacore::InvoiceProposal proposa
     for (const pizzacore::FiscalLine& line : proposal_.lines)
         addRow(line);
 
-    error_ = makeErrorLine(this);
+    error_ = new QLabel(this);
+    error_->setObjectName(QStringLiteral("error"));
+    error_->setTextFormat(Qt::PlainText);
+    error_->setWordWrap(true);
+    error_->setStyleSheet(QStringLiteral("color: #d70015;"));
+    error_->hide();
     outer->addWidget(error_);
 
     auto* buttons = new QDialogButtonBox(this);
@@ -212,7 +216,8 @@ QString InvoiceEditor::error() const {
 }
 
 void InvoiceEditor::setError(const QString& text) {
-    showError(*error_, text);
+    error_->setText(text);
+    error_->setVisible(!text.isEmpty());
 }
 
 QString InvoiceEditor::money(std::int64_t cents) const {
