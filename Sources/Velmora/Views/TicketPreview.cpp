@@ -108,6 +108,17 @@ TicketPreview::TicketPreview(QWidget* parent)
     layout->addWidget(pages_, 1);
 }
 
+TicketPreview::~TicketPreview() {
+    // Left to QObject, the children would go in the order they were made (the document before the
+    // view), and only after buffer_ and bytes_, with the view's render thread still reading them.
+    delete view_;
+    view_ = nullptr;
+    document_->close();
+    delete document_;
+    document_ = nullptr;
+    buffer_.close();
+}
+
 void TicketPreview::preview(const pizzacore::Settings& settings, pizzacore::Instant created, bool now) {
     if (pending_ == settings && created_ == created && !now) return;
     pending_ = settings;

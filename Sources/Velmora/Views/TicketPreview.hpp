@@ -28,6 +28,9 @@ class TicketPreview : public QWidget {
     Q_OBJECT
 public:
     explicit TicketPreview(QWidget* parent = nullptr);
+    // QPdfView draws pages on a thread of its own that reads the document, which reads buffer_
+    // and bytes_: the view goes first, then the document, then what it reads.
+    ~TicketPreview() override;
 
     // Renders the sample order with `settings` shortly (at once with `now`).
     void preview(const pizzacore::Settings& settings, pizzacore::Instant created, bool now = false);
@@ -47,6 +50,8 @@ private:
     std::optional<pizzacore::Settings> pending_;
     pizzacore::Instant created_{};
     QTimer* delay_;
+    // Declared in the order they must outlive one another: bytes_ outlives buffer_, which outlives
+    // the document (deleted in the destructor after the view).
     QByteArray bytes_;
     QBuffer buffer_;
     QPdfDocument* document_;
