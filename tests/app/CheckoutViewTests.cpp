@@ -14,6 +14,7 @@
 
 #include <PizzaCore/PizzaCore.hpp>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QBuffer>
 #include <QComboBox>
@@ -69,6 +70,16 @@ const QString newCustomer =
 void settle() {
     for (int round = 0; round < 3; ++round)
         QCoreApplication::processEvents();
+}
+
+// Replaces the editor's whole text as a screen reader, dictation or an on-screen keyboard does:
+// through the accessibility interface, without a key press.
+void setAccessibly(QWidget& editor, const QString& text) {
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(&editor);
+    ASSERT_NE(accessible, nullptr) << editor.objectName().toStdString();
+    ASSERT_NE(accessible->textInterface(), nullptr) << editor.objectName().toStdString();
+    ASSERT_NE(accessible->editableTextInterface(), nullptr) << editor.objectName().toStdString();
+    accessible->editableTextInterface()->replaceText(0, accessible->textInterface()->characterCount(), text);
 }
 
 class Checkout : public ::testing::Test {
@@ -453,6 +464,87 @@ TEST_F(Checkout, CtrlReturnConfirmsAndShowsTheOrderWithAFreshDraft) {
     clickTile("Cola");
     QTest::keyClick(&field("phone"), Qt::Key_Enter, Qt::ControlModifier | Qt::KeypadModifier);
     EXPECT_EQ(store().db().orders.size(), 2u);
+}
+
+TEST_F(Checkout, TheQuantityTypedIsTheOneConfirmedAndAutosavedWithoutLeavingItsBox) {
+    clickTile("Margarita");
+    QSpinBox* stepper = view_->findChildren<QSpinBox*>(QStringLiteral("lineQuantity")).front();
+    stepper->setFocus();
+    stepper->selectAll();
+    QTest::keyClick(stepper, '3');
+    EXPECT_EQ(store().draft().lines[0].quantity, 3);
+    store().flush();
+    EXPECT_EQ(stored().draft.lines[0].quantity, 3) << "the autosave writes what the box shows";
+
+    // Ctrl+Return while the focus is still in the box confirms the number on screen.
+    stepper->selectAll();
+    QTest::keyClicks(stepper, "12");
+    ASSERT_TRUE(stepper->hasFocus());
+    QTest::keyClick(stepper, Qt::Key_Return, Qt::ControlModifier);
+    ASSERT_EQ(store().db().orders.size(), 1u) << store().message().value_or("").toStdString();
+    EXPECT_EQ(store().db().orders[0].draft.lines[0].quantity, 12);
+    EXPECT_EQ(stored().orders[0].draft.lines[0].quantity, 12);
+
+    // A box left empty shows the quantity kept once the order is confirmed (refused here).
+    store().setSelectedTab("Caja");
+    clickTile("Cola");
+    button("modeDelivery").click();
+    stepper = view_->findChildren<QSpinBox*>(QStringLiteral("lineQuantity")).front();
+    stepper->setFocus();
+    stepper->selectAll();
+    QTest::keyClick(stepper, Qt::Key_Backspace);
+    EXPECT_EQ(stepper->text(), "");
+    QTest::keyClick(stepper, Qt::Key_Return, Qt::ControlModifier);
+    settle();
+    EXPECT_EQ(store().db().orders.size(), 1u);
+    EXPECT_EQ(store().draft().lines[0].quantity, 1);
+    EXPECT_EQ(stepper->text(), "1");
+}
+
+TEST_F(Checkout, EveryFieldSetThroughTheAccessibilityInterfaceIsStored) {
+    pizzacore::Customer card;
+    card.name = "Marta Soler";
+    card.phone = "612 345 678";
+    ASSERT_TRUE(store().transact([&](Database& db) { db.saveCustomer(card, *now_); }));
+
+    // The number a screen reader types is the one looked up.
+    setAccessibly(field("phone"), "612345678");
+    EXPECT_EQ(store().draft().phone, "612345678");
+    button("findCustomer").click();
+    settle();
+    EXPECT_EQ(store().draft().customerID, card.id);
+    EXPECT_EQ(field("name").text(), "Marta Soler");
+    EXPECT_TRUE(platform_.alerts().empty()) << platform_.alerts().back().message.toStdString();
+
+    clickTile("Margarita");
+    setAccessibly(field("name"), "Marta S.");
+    setAccessibly(field("address"), "Calle Mayor 3");
+    setAccessibly(field("customerNotes"), "Timbre roto");
+    setAccessibly(field("orderNotes"), "Sin prisa");
+    setAccessibly(*view_->findChildren<QLineEdit*>(QStringLiteral("lineNotes")).front(), "Bien hecha");
+    auto* stepper = view_->findChildren<QSpinBox*>(QStringLiteral("lineQuantity")).front();
+    setAccessibly(*stepper, "4");
+    const Draft& draft = store().draft();
+    EXPECT_EQ(draft.name, "Marta S.");
+    EXPECT_EQ(draft.address, "Calle Mayor 3");
+    EXPECT_EQ(draft.customerNotes, "Timbre roto");
+    EXPECT_EQ(draft.notes, "Sin prisa");
+    ASSERT_EQ(draft.lines.size(), 1u);
+    EXPECT_EQ(draft.lines[0].notes, "Bien hecha");
+    EXPECT_EQ(draft.lines[0].quantity, 4);
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(stepper);
+    ASSERT_NE(accessible->valueInterface(), nullptr);
+    accessible->valueInterface()->setCurrentValue(6);
+    EXPECT_EQ(store().draft().lines[0].quantity, 6);
+    store().flush();
+    EXPECT_EQ(stored().draft, store().draft());
+
+    // Saving the card takes the name as shown.
+    button("saveCustomer").click();
+    settle();
+    ASSERT_EQ(store().db().customers.size(), 1u);
+    EXPECT_EQ(store().db().customers[0].name, "Marta S.");
+    EXPECT_EQ(store().db().customers[0].address, "Calle Mayor 3");
 }
 
 TEST_F(Checkout, AnInvalidDraftLeavesEverythingAsItWasWithTheCoresMessage) {

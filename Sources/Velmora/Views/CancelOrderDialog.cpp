@@ -1,6 +1,7 @@
 #include <Velmora/Views/CancelOrderDialog.hpp>
 
 #include <Velmora/Stores/AppStore.hpp>
+#include <Velmora/Views/Sheet.hpp>
 
 #include <PizzaCore/Foundation/Text.hpp>
 
@@ -74,6 +75,7 @@ CancelOrderDialog::CancelOrderDialog(AppStore& store, const pizzacore::Order& or
 }
 
 void CancelOrderDialog::confirmCancellation() {
+    commitPendingEdits(*this);
     if (pizzacore::isBlank(reason_->text().toStdString())) return;
     const QPointer<CancelOrderDialog> alive(this);
     const bool cancelled = store_.cancelOrder(orderID_, reason_->text());

@@ -335,6 +335,7 @@ QString CategoryEditor::error() const {
 }
 
 void CategoryEditor::save() {
+    commitPendingEdits(*this);
     pizzacore::Category category = category_;
     category.rawValue = utf8(name_->text());
     category.bar = destination_->checkedId() == 1;

@@ -4,6 +4,7 @@
 #include <Velmora/Stores/AppStore.hpp>
 #include <Velmora/Views/Components.hpp>
 #include <Velmora/Views/ProductGrid.hpp>
+#include <Velmora/Views/Sheet.hpp>
 
 #include <PizzaCore/Fiscal/FiscalMoney.hpp>
 #include <PizzaCore/Foundation/PCError.hpp>
@@ -21,6 +22,7 @@
 #include <QLocale>
 #include <QPointer>
 #include <QPushButton>
+#include <QScopedValueRollback>
 #include <QScrollArea>
 #include <QShortcut>
 #include <QSignalBlocker>
@@ -128,7 +130,9 @@ LineCard::LineCard(QWidget* parent)
     named(quantity_, "lineQuantity", QStringLiteral("Cantidad"));
     quantity_->setRange(1, 999);
     quantity_->setSingleStep(1);
-    quantity_->setKeyboardTracking(false);
+    // Every number the box shows is the line's quantity at once: a shortcut that confirms, the
+    // autosave and a screen reader's edit all see what the operator sees.
+    quantity_->setKeyboardTracking(true);
     named(remove_, "removeLine", QStringLiteral("Quitar artículo"));
     remove_->setToolTip(QStringLiteral("Quitar artículo"));
     remove_->setIcon(symbolIcon(QStringLiteral("trash")));
@@ -148,11 +152,15 @@ LineCard::LineCard(QWidget* parent)
     layout->addLayout(middle);
     layout->addWidget(notes_);
 
-    connect(quantity_, &QSpinBox::valueChanged, this,
-            [this](int value) { emit quantityEdited(lineID_, value); });
+    connect(quantity_, &QSpinBox::valueChanged, this, [this](int value) {
+        if (!refilling_) emit quantityEdited(lineID_, value);
+    });
     connect(remove_, &QToolButton::clicked, this, [this] { emit removeRequested(lineID_); });
-    connect(notes_, &QLineEdit::textEdited, this,
-            [this](const QString& text) { emit notesEdited(lineID_, text); });
+    // Any change of the note counts, typed, dictated or set by a screen reader; only the card's
+    // own refill does not.
+    connect(notes_, &QLineEdit::textChanged, this, [this](const QString& text) {
+        if (!refilling_) emit notesEdited(lineID_, text);
+    });
 }
 
 void LineCard::display(const pizzacore::Line& line, const std::string& currency) {
@@ -166,10 +174,11 @@ void LineCard::display(const pizzacore::Line& line, const std::string& currency)
     const QString unit = amount(line.cents, currency);
     stepLabel_->setText(QString::number(line.quantity) + QStringLiteral(" × ") + unit);
     quantity_->setAccessibleName(QStringLiteral("Cantidad de ") + fromUtf8(line.name));
-    {
-        const QSignalBlocker blocker(quantity_);
-        quantity_->setValue(static_cast<int>(std::clamp<std::int64_t>(line.quantity, 1, 999)));
-    }
+    const QScopedValueRollback refill(refilling_, true);
+    // Setting the same value would rewrite a number the operator is half-way through typing.
+    if (const int quantity = static_cast<int>(std::clamp<std::int64_t>(line.quantity, 1, 999));
+        quantity_->value() != quantity)
+        quantity_->setValue(quantity);
     showText(*notes_, line.notes);
     setVisible(true);
 }
@@ -297,24 +306,33 @@ QWidget* CheckoutView::makeCustomerSection() {
     recentRow->addStretch();
     form->addRow(recentRow);
 
-    connect(phone_, &QLineEdit::textEdited, this, [this](const QString& text) {
-        editDraft([&](pizzacore::Draft& d) { d.phone = text.toStdString(); });
+    // Every change of a field's text goes into the draft, whether typed, pasted, dictated or set
+    // through the accessibility interface; only showDraft()'s refills are left out.
+    connect(phone_, &QLineEdit::textChanged, this, [this](const QString& text) {
+        editField([&](pizzacore::Draft& d) { d.phone = text.toStdString(); });
     });
-    connect(phone_, &QLineEdit::returnPressed, &store_, &AppStore::findCustomer);
-    connect(find_, &QPushButton::clicked, &store_, &AppStore::findCustomer);
-    connect(name_, &QLineEdit::textEdited, this, [this](const QString& text) {
-        editDraft([&](pizzacore::Draft& d) { d.name = text.toStdString(); });
+    const auto findCustomer = [this] {
+        commitPendingEdits(*this);
+        store_.findCustomer();
+    };
+    connect(phone_, &QLineEdit::returnPressed, this, findCustomer);
+    connect(find_, &QPushButton::clicked, this, findCustomer);
+    connect(name_, &QLineEdit::textChanged, this, [this](const QString& text) {
+        editField([&](pizzacore::Draft& d) { d.name = text.toStdString(); });
     });
-    connect(address_, &QLineEdit::textEdited, this, [this](const QString& text) {
-        editDraft([&](pizzacore::Draft& d) { d.address = text.toStdString(); });
+    connect(address_, &QLineEdit::textChanged, this, [this](const QString& text) {
+        editField([&](pizzacore::Draft& d) { d.address = text.toStdString(); });
     });
-    connect(customerNotes_, &QLineEdit::textEdited, this, [this](const QString& text) {
-        editDraft([&](pizzacore::Draft& d) { d.customerNotes = text.toStdString(); });
+    connect(customerNotes_, &QLineEdit::textChanged, this, [this](const QString& text) {
+        editField([&](pizzacore::Draft& d) { d.customerNotes = text.toStdString(); });
     });
     connect(modes_, &QButtonGroup::idClicked, this, [this](int mode) {
         editDraft([&](pizzacore::Draft& d) { d.mode = static_cast<pizzacore::Mode>(mode); });
     });
-    connect(saveCustomer_, &QPushButton::clicked, &store_, &AppStore::saveDraftCustomer);
+    connect(saveCustomer_, &QPushButton::clicked, this, [this] {
+        commitPendingEdits(*this);
+        store_.saveDraftCustomer();
+    });
     return box;
 }
 
@@ -436,8 +454,8 @@ QWidget* CheckoutView::makeOrderSection() {
     layout->addWidget(caption(QStringLiteral("Se guarda una vez. Después podrás cobrar e imprimir."),
                               "confirmCaption", pane));
 
-    connect(orderNotes_, &QLineEdit::textEdited, this, [this](const QString& text) {
-        editDraft([&](pizzacore::Draft& d) { d.notes = text.toStdString(); });
+    connect(orderNotes_, &QLineEdit::textChanged, this, [this](const QString& text) {
+        editField([&](pizzacore::Draft& d) { d.notes = text.toStdString(); });
     });
     connect(confirm_, &QPushButton::clicked, this, &CheckoutView::confirmOrder);
     return pane;
@@ -457,6 +475,10 @@ void CheckoutView::editDraft(const std::function<void(pizzacore::Draft&)>& edit)
     pizzacore::Draft draft = store_.draft();
     edit(draft);
     store_.setDraft(draft);
+}
+
+void CheckoutView::editField(const std::function<void(pizzacore::Draft&)>& edit) {
+    if (!refilling_) editDraft(edit);
 }
 
 void CheckoutView::showDocument() {
@@ -502,11 +524,14 @@ void CheckoutView::showProducts() {
 
 void CheckoutView::showDraft() {
     const pizzacore::Draft& draft = store_.draft();
-    showText(*phone_, draft.phone);
-    showText(*name_, draft.name);
-    showText(*address_, draft.address);
-    showText(*customerNotes_, draft.customerNotes);
-    showText(*orderNotes_, draft.notes);
+    {
+        const QScopedValueRollback refill(refilling_, true);
+        showText(*phone_, draft.phone);
+        showText(*name_, draft.name);
+        showText(*address_, draft.address);
+        showText(*customerNotes_, draft.customerNotes);
+        showText(*orderNotes_, draft.notes);
+    }
     if (QAbstractButton* button = modes_->button(static_cast<int>(draft.mode));
         button && !button->isChecked())
         button->setChecked(true);
@@ -625,6 +650,9 @@ void CheckoutView::updateTabOrder() {
 }
 
 void CheckoutView::confirmOrder() {
+    // Ctrl+Return reaches here while the focus is still in a field: what it shows goes into the
+    // draft before the draft is read.
+    if (!confirming_) commitPendingEdits(*this);
     if (confirming_ || store_.draft().lines.empty()) return;
     confirming_ = true;
     showLines();

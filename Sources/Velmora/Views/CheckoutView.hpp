@@ -59,6 +59,8 @@ private:
     QSpinBox* quantity_;
     QToolButton* remove_;
     QLineEdit* notes_;
+    // The card is showing its line again: the editors' signals are not the operator's edits.
+    bool refilling_ = false;
 };
 
 // The "Caja" section, where an order is taken: the caller and delivery, the product grid and the
@@ -93,6 +95,8 @@ private:
     void showLines();
     void updateTabOrder();
     void editDraft(const std::function<void(pizzacore::Draft&)>& edit);
+    // A field's change, left out while showDraft() writes the draft back into the fields.
+    void editField(const std::function<void(pizzacore::Draft&)>& edit);
     std::string currency() const;
 
     AppStore& store_;
@@ -104,6 +108,8 @@ private:
     std::uint64_t catalogueShown_ = UINT64_MAX;
     // A confirmation is being written: the lines stay as they are until it is done.
     bool confirming_ = false;
+    // showDraft() is writing the draft into the fields.
+    bool refilling_ = false;
 
     QLineEdit* phone_ = nullptr;
     QPushButton* find_ = nullptr;

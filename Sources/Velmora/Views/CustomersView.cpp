@@ -289,6 +289,7 @@ QString CustomerEditor::error() const {
 }
 
 void CustomerEditor::save() {
+    commitPendingEdits(*this);
     pizzacore::Customer customer = customer_;
     customer.name = utf8(name_->text());
     customer.phone = utf8(phone_->text());

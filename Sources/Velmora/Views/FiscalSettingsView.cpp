@@ -4,6 +4,7 @@
 #include <Velmora/Stores/AppStore.hpp>
 #include <Velmora/Views/Components.hpp>
 #include <Velmora/Views/LocalFiles.hpp>
+#include <Velmora/Views/Sheet.hpp>
 
 #include <PizzaCore/Fiscal/FiscalMoney.hpp>
 #include <PizzaCore/Foundation/PCError.hpp>
@@ -246,6 +247,7 @@ void FiscalSettingsView::attachDeclaration() {
 }
 
 void FiscalSettingsView::save() {
+    commitPendingEdits(*this);
     pizzacore::FiscalSettings settings = editedSettings();
     settings.rates.clear();
     for (const QString& piece : rates_->text().split(QLatin1Char(';'))) {

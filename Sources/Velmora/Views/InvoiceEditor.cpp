@@ -2,6 +2,7 @@
 
 #include <Velmora/Stores/AppStore.hpp>
 #include <Velmora/Views/Components.hpp>
+#include <Velmora/Views/Sheet.hpp>
 
 #include <PizzaCore/Fiscal/FiscalMoney.hpp>
 #include <PizzaCore/Models/Money.hpp>
@@ -367,6 +368,7 @@ void InvoiceEditor::refreshTotals() {
 }
 
 void InvoiceEditor::save() {
+    commitPendingEdits(*this);
     for (const LineRow& row : rows_) {
         try {
             const pizzacore::Cents cents = pizzacore::Money::parse(toUtf8(row.price->text()));

@@ -7,6 +7,7 @@
 #include <Velmora/Views/Components.hpp>
 #include <Velmora/Views/Formatting.hpp>
 #include <Velmora/Views/InvoiceEditor.hpp>
+#include <Velmora/Views/Sheet.hpp>
 
 #include <PizzaCore/Fiscal/FiscalMoney.hpp>
 #include <PizzaCore/Foundation/PCError.hpp>
@@ -550,6 +551,7 @@ void OrderDetail::choosePreparation(QAbstractButton* button) {
 
 void OrderDetail::pay() {
     if (!order_ || unpaid_->isHidden()) return;
+    commitPendingEdits(*this);
     const auto method =
         methods_->checkedId() == 1 ? pizzacore::PaymentMethod::card : pizzacore::PaymentMethod::cash;
     store_.payOrder(order_->id, method, received_->text());

@@ -143,6 +143,7 @@ void ProductEditor::removeImage() {
 }
 
 void ProductEditor::save() {
+    commitPendingEdits(*this);
     pizzacore::Product product = product_;
     try {
         product.cents = pizzacore::Money::parse(utf8(price_->text()));

@@ -2,6 +2,9 @@
 
 #include <Velmora/Views/Components.hpp>
 
+#include <QAbstractSpinBox>
+#include <QApplication>
+#include <QInputMethod>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -68,6 +71,13 @@ QLabel* makeErrorLine(QWidget* parent) {
 void showError(QLabel& line, const QString& text) {
     line.setText(text);
     line.setVisible(!text.isEmpty());
+}
+
+void commitPendingEdits(QWidget& root) {
+    if (QWidget* focus = QApplication::focusWidget(); focus && (focus == &root || root.isAncestorOf(focus)))
+        QGuiApplication::inputMethod()->commit();
+    for (QAbstractSpinBox* box : root.findChildren<QAbstractSpinBox*>())
+        if (box->isVisibleTo(&root)) box->interpretText();
 }
 
 } // namespace velmora

@@ -28,4 +28,10 @@ QLabel* makeCaption(const QString& text, const QString& objectName, QWidget* par
 QLabel* makeErrorLine(QWidget* parent);
 void showError(QLabel& line, const QString& text);
 
+// Makes every editor inside `root` hold what it shows, before an action reads them: text an input
+// method is still composing goes into its field, and a spin box's typed number is read (one left
+// half-typed shows its value again). A shortcut or a screen reader's press starts an action
+// without the focus ever leaving the editor, which is when Qt does this on its own.
+void commitPendingEdits(QWidget& root);
+
 } // namespace velmora
