@@ -3,6 +3,7 @@
 #include <Velmora/Services/PlatformServices.hpp>
 #include <Velmora/Stores/AppStore.hpp>
 #include <Velmora/Views/Components.hpp>
+#include <Velmora/Views/Formatting.hpp>
 #include <Velmora/Views/ProductGrid.hpp>
 
 #include <PizzaCore/Fiscal/FiscalMoney.hpp>
@@ -11,14 +12,12 @@
 
 #include <QButtonGroup>
 #include <QComboBox>
-#include <QDateTime>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
-#include <QLocale>
 #include <QPointer>
 #include <QPushButton>
 #include <QScrollArea>
@@ -81,15 +80,6 @@ QLabel* caption(const QString& text, const char* objectName, QWidget* parent) {
     scaleFont(*label, 0.88, false);
     makeSecondary(*label);
     return label;
-}
-
-// The abbreviated date and short time of an instant, as the operator's locale writes them.
-QString dateText(pizzacore::Instant instant) {
-    const QDateTime time =
-        QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(instant.unixSeconds() * 1000.0)).toLocalTime();
-    const QLocale locale;
-    return locale.toString(time.date(), QStringLiteral("d MMM yyyy")) + QStringLiteral(", ") +
-           locale.toString(time.time(), QLocale::ShortFormat);
 }
 
 struct ModeChoice {
@@ -551,7 +541,7 @@ void CheckoutView::showRecentOrders() {
         }
         entries << QStringLiteral("#") + QString::number(order.number) + QStringLiteral(" · ") + total;
         const QString text = QStringLiteral("Ver #") + QString::number(order.number) + QStringLiteral(" · ") +
-                             dateText(order.created);
+                             dateTimeText(order.created);
         button->setText(text);
         button->setAccessibleName(text);
         button->setVisible(true);
