@@ -218,6 +218,7 @@ TEST_F(Checkout, ReturnInThePhoneLoadsTheCardWrittenDifferentlyAndAnUnknownOneCl
     EXPECT_EQ(button("saveCustomer").text(), "Actualizar ficha del cliente");
     EXPECT_EQ(platform_.alerts().back().message,
               "Ficha guardada. Las indicaciones habituales quedan en el cliente.");
+    EXPECT_EQ(platform_.alerts().back().kind, velmora::AlertKind::information) << "a success, not a warning";
     EXPECT_EQ(stored().customers.size(), 2u);
 }
 

@@ -630,7 +630,8 @@ void CheckoutView::askToEmptyDraft() {
     const std::optional<int> choice = store_.platform().confirm(
         Confirmation{QStringLiteral("¿Vaciar el borrador actual?"),
                      QString(),
-                     {QStringLiteral("Vaciar borrador"), QStringLiteral("Cancelar")}});
+                     {QStringLiteral("Vaciar borrador"), QStringLiteral("Cancelar")}},
+        window());
     if (!alive || choice != 0) return;
     store_.setDraft(pizzacore::Draft());
     phone_->setFocus(Qt::OtherFocusReason);

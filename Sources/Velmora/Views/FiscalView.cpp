@@ -308,9 +308,10 @@ void FiscalView::savePDF(int row) {
 void FiscalView::showRequirements() {
     store_.setMessage(
         fromUtf8(pizzacore::FiscalRules::pendingValidation) +
-        QStringLiteral("\n\nEl perfil español debe concretar territorio y régimen. Otros países "
-                       "requieren su propia adaptación normativa; cambiar impuestos o moneda no los "
-                       "activa como perfiles legales."));
+            QStringLiteral("\n\nEl perfil español debe concretar territorio y régimen. Otros países "
+                           "requieren su propia adaptación normativa; cambiar impuestos o moneda no los "
+                           "activa como perfiles legales."),
+        AlertKind::information);
 }
 
 } // namespace velmora
