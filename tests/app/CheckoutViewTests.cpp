@@ -18,6 +18,7 @@
 #include <QApplication>
 #include <QBuffer>
 #include <QComboBox>
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QImage>
 #include <QLabel>
@@ -228,6 +229,7 @@ TEST_F(Checkout, ReturnInThePhoneLoadsTheCardWrittenDifferentlyAndAnUnknownOneCl
     EXPECT_EQ(button("saveCustomer").text(), "Actualizar ficha del cliente");
     EXPECT_EQ(platform_.alerts().back().message,
               "Ficha guardada. Las indicaciones habituales quedan en el cliente.");
+    EXPECT_EQ(platform_.alerts().back().kind, velmora::AlertKind::information) << "a success, not a warning";
     EXPECT_EQ(stored().customers.size(), 2u);
 }
 
@@ -331,6 +333,22 @@ TEST_F(Checkout, RecentOrdersShowTheCallersLastThreeOldestFirst) {
         EXPECT_FALSE(caption.isVisibleTo(view_)) << phone.toStdString();
         EXPECT_FALSE(button("recentOrder0").isVisibleTo(view_));
     }
+}
+
+TEST_F(Checkout, RecentOrdersShowTheirTimeWithTwoDigitHours) {
+    // 09:05 on this computer's clock, whatever its zone.
+    const QDateTime morning(QDate(2025, 3, 8), QTime(9, 5));
+    *now_ = Instant::fromUnix(static_cast<double>(morning.toSecsSinceEpoch()));
+    Draft draft = store().draft();
+    draft.phone = "612 345 678";
+    draft.lines = {pizzacore::Line::make(margarita_)};
+    store().setDraft(draft);
+    ASSERT_TRUE(store().confirm());
+    store().setSelectedTab("Caja");
+    retype(field("phone"), "612345678");
+    const QString text = button("recentOrder0").text();
+    EXPECT_TRUE(text.startsWith("Ver #1 · ")) << text.toStdString();
+    EXPECT_TRUE(text.endsWith(", 09:05")) << text.toStdString();
 }
 
 TEST_F(Checkout, TheGridShowsActiveProductsInNaturalOrderByCategory) {

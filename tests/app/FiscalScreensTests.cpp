@@ -15,6 +15,7 @@
 #include <PizzaCore/PizzaCore.hpp>
 
 #include <QComboBox>
+#include <QDateTime>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -134,6 +135,25 @@ TEST_F(FiscalScreensTest, AProposalFromAnOrderIsSavedAndListedNewestFirstWithIts
     view.grab().save(QStringLiteral("/tmp/velmora-fiscal-list.png"));
     velmora::InvoiceEditor reopened(*store_, storedProposals()[0]);
     reopened.grab().save(QStringLiteral("/tmp/velmora-invoice-editor.png"));
+}
+
+TEST_F(FiscalScreensTest, ProposalsShowTheirTimeWithTwoDigitHours) {
+    // 09:05 on this computer's clock, whatever its zone.
+    const QDateTime morning(QDate(2025, 3, 8), QTime(9, 5));
+    *now_ = Instant::fromUnix(static_cast<double>(morning.toSecsSinceEpoch()));
+    velmora::FiscalView view(*store_);
+    view.newProposal();
+    auto* editor = view.findChild<velmora::InvoiceEditor*>();
+    ASSERT_NE(editor, nullptr);
+    child<QPushButton>(*editor, "addLine").click();
+    child<QLineEdit>(*editor, "description").setText("Catering");
+    child<QLineEdit>(*editor, "price").setText("40");
+    auto& rate = child<QComboBox>(*editor, "rate");
+    rate.setCurrentIndex(rate.findData(qlonglong{1000}));
+    child<QPushButton>(*editor, "saveProposal").click();
+    ASSERT_EQ(view.proposals().rowCount(), 1);
+    const QString detail = view.proposals().index(0).data(velmora::ProposalsModel::DetailRole).toString();
+    EXPECT_TRUE(detail.endsWith(", 09:05")) << detail.toStdString();
 }
 
 TEST_F(FiscalScreensTest, RectifyingKindsAskForTheInvoiceAndReasonAndAllowNegativeQuantities) {

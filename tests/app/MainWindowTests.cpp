@@ -244,7 +244,8 @@ TEST_F(MainWindowTest, TextTheOperatorTypedIsShownAsWrittenNeverAsMarkup) {
     });
     services.confirm(velmora::Confirmation{QStringLiteral("No se pudo guardar «<i>Pepe</i>»."),
                                            QStringLiteral("<b>nota</b>"),
-                                           {QStringLiteral("Aceptar")}});
+                                           {QStringLiteral("Aceptar")}},
+                     nullptr);
     EXPECT_EQ(text, Qt::PlainText);
     EXPECT_EQ(informative, Qt::PlainText);
 }
@@ -275,9 +276,9 @@ class InterruptedPlatform : public TestPlatformServices {
 public:
     std::function<void()> duringNextAlert;
 
-    std::optional<int> confirm(const velmora::Confirmation& confirmation) override {
+    std::optional<int> confirm(const velmora::Confirmation& confirmation, QWidget* parent) override {
         if (auto during = std::exchange(duringNextAlert, nullptr)) during();
-        return TestPlatformServices::confirm(confirmation);
+        return TestPlatformServices::confirm(confirmation, parent);
     }
 };
 

@@ -76,13 +76,13 @@ class HookedPlatformServices : public TestPlatformServices {
 public:
     std::function<void()> beforeNextAlert;
 
-    std::optional<int> confirm(const Confirmation& confirmation) override {
+    std::optional<int> confirm(const Confirmation& confirmation, QWidget* parent) override {
         if (beforeNextAlert) {
             const std::function<void()> hook = std::move(beforeNextAlert);
             beforeNextAlert = nullptr;
             hook();
         }
-        return TestPlatformServices::confirm(confirmation);
+        return TestPlatformServices::confirm(confirmation, parent);
     }
 };
 

@@ -4,6 +4,7 @@
 
 #include <Velmora/App/VelmoraApp.hpp>
 #include <Velmora/Stores/AppStore.hpp>
+#include <Velmora/Views/Components.hpp>
 #include <Velmora/Views/SettingsWindow.hpp>
 #include <Velmora/Views/TicketPreview.hpp>
 #include <support/TestFiles.hpp>
@@ -12,6 +13,9 @@
 
 #include <PizzaCore/PizzaCore.hpp>
 
+#include <QAccessible>
+#include <QAccessibleEditableTextInterface>
+#include <QApplication>
 #include <QBuffer>
 #include <QCheckBox>
 #include <QComboBox>
@@ -24,6 +28,7 @@
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -42,7 +47,9 @@ using pizzacore::Repository;
 using pizzacore::testing::snapshot;
 using pizzacore::testing::TemporaryDirectory;
 using pizzacore::testing::writeFile;
+using velmora::AlertKind;
 using velmora::AppStore;
+using velmora::FileKind;
 using velmora::PrinterList;
 using velmora::SettingsWindow;
 using velmora::testing::TestPlatformServices;
@@ -50,6 +57,8 @@ using velmora::testing::TestPlatformServices;
 constexpr Instant friday = Instant::fromUnix(1741348800.0);
 const QString unsaved = QStringLiteral("Los cambios se aplican al guardar.");
 const QString refusal = QStringLiteral("Indica el nombre del negocio y activa al menos un destinatario.");
+const QString discardQuestion = QStringLiteral("¿Descartar los cambios de Ajustes?");
+const QString discard = QStringLiteral("Descartar cambios");
 
 std::string pngFile(int width, int height) {
     QImage image(width, height, QImage::Format_RGB32);
@@ -287,6 +296,7 @@ TEST_F(SettingsWindowTest, TheLogoIsImportedIntoTheCopyAndRemovedWithQuitar) {
 TEST_F(SettingsWindowTest, ReopeningDiscardsUnsavedEdits) {
     open();
     type("business", "Sin guardar");
+    platform_.answerNextAlert(discard);
     window_->close();
     window_->present();
     EXPECT_EQ(child<QLineEdit>("business").text(), "Mi restaurante");
@@ -381,6 +391,224 @@ TEST(SettingsInTheApplication, WhatIsSavedReachesTheSidebarAtOnce) {
     QTest::mouseClick(save, Qt::LeftButton);
     EXPECT_EQ(sidebar->text(), "Pizzería Sol");
     app.settingsWindow().close();
+}
+
+// Sets the text of a field as a screen reader, dictation or an on-screen keyboard does: through
+// the accessibility interface, without a single key press.
+void setAccessibly(QLineEdit& field, const QString& text) {
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(&field);
+    ASSERT_NE(accessible, nullptr);
+    accessible->setText(QAccessible::Value, text);
+}
+
+TEST_F(SettingsWindowTest, TextSetThroughAccessibilityIsWhatIsSaved) {
+    open();
+    auto& business = child<QLineEdit>("business");
+    setAccessibly(business, QString());
+    EXPECT_EQ(business.text(), "");
+    EXPECT_EQ(window_->edited().business, "");
+    save();
+    EXPECT_EQ(store_.message(), refusal) << "a blank name is refused, never saved with the old name";
+    EXPECT_EQ(store_.db().settings.business, "Mi restaurante");
+    store_.clearMessage();
+
+    setAccessibly(business, QStringLiteral("Pizzería Sol"));
+    QAccessibleInterface* taxID = QAccessible::queryAccessibleInterface(&child<QLineEdit>("taxID"));
+    ASSERT_TRUE(taxID && taxID->editableTextInterface());
+    taxID->editableTextInterface()->insertText(0, QStringLiteral("B12345678"));
+    EXPECT_EQ(status(), unsaved);
+    save();
+    EXPECT_FALSE(store_.message());
+    EXPECT_EQ(store_.db().settings.business, "Pizzería Sol");
+    EXPECT_EQ(store_.db().settings.taxID, "B12345678");
+
+    // Filling the fields from the settings in force is not an edit.
+    window_->close();
+    window_->present();
+    EXPECT_FALSE(window_->hasUnsavedEdits());
+    EXPECT_EQ(window_->edited(), store_.db().settings);
+}
+
+TEST_F(SettingsWindowTest, ItsPanelsAlertsAndMessagesBelongToIt) {
+    SettingsWindow& window = open();
+    writeFile(temporary_.path() / "nota.png", "texto");
+    platform_.answerNextOpenPanel(temporary_.path() / "nota.png");
+    QTest::mouseClick(&child<QPushButton>("importLogo"), Qt::LeftButton);
+    ASSERT_EQ(platform_.openPanels().size(), 1u);
+    EXPECT_EQ(platform_.openPanels().back().parent, &window);
+    EXPECT_EQ(store_.message(), "Elige una imagen PNG o JPEG de hasta 2 MB.");
+    EXPECT_EQ(store_.messageWindow(), &window);
+    EXPECT_EQ(store_.messageKind(), AlertKind::warning);
+    store_.clearMessage();
+
+    type("business", " ");
+    save();
+    EXPECT_EQ(store_.message(), refusal);
+    EXPECT_EQ(store_.messageWindow(), &window);
+    store_.clearMessage();
+
+    const fs::path backup = temporary_.path() / "copia.velmorabackup";
+    platform_.answerNextSavePanel(backup);
+    QTest::mouseClick(&child<QPushButton>("exportBackup"), Qt::LeftButton);
+    ASSERT_EQ(platform_.savePanels().size(), 1u);
+    EXPECT_EQ(platform_.savePanels().back().parent, &window);
+    EXPECT_EQ(platform_.savePanels().back().kind, FileKind::backup);
+    ASSERT_TRUE(store_.message());
+    EXPECT_TRUE(store_.message()->startsWith("Copia guardada.")) << store_.message()->toStdString();
+    EXPECT_EQ(store_.messageKind(), AlertKind::information);
+    EXPECT_EQ(store_.messageWindow(), &window);
+    store_.clearMessage();
+
+    platform_.answerNextOpenPanel(backup);
+    platform_.answerNextAlert(QStringLiteral("Restaurar"));
+    QTest::mouseClick(&child<QPushButton>("restoreBackup"), Qt::LeftButton);
+    EXPECT_EQ(platform_.openPanels().back().parent, &window);
+    ASSERT_FALSE(platform_.alerts().empty());
+    EXPECT_EQ(platform_.alerts().back().message, "¿Restaurar esta copia?");
+    EXPECT_EQ(platform_.alerts().back().parent, &window);
+    ASSERT_TRUE(store_.message());
+    EXPECT_TRUE(store_.message()->startsWith("Copia restaurada.")) << store_.message()->toStdString();
+    EXPECT_EQ(store_.messageKind(), AlertKind::information);
+    EXPECT_EQ(store_.messageWindow(), &window);
+    store_.clearMessage();
+
+    platform_.setOpenSucceeds(false);
+    QTest::mouseClick(&child<QPushButton>("openDataFolder"), Qt::LeftButton);
+    ASSERT_TRUE(store_.message());
+    EXPECT_EQ(store_.messageWindow(), &window);
+    EXPECT_EQ(store_.messageKind(), AlertKind::warning);
+    store_.clearMessage();
+
+    // What the rest of the application reports stays with the main window.
+    store_.setMessage(QStringLiteral("Aviso"));
+    EXPECT_EQ(store_.messageWindow(), nullptr);
+}
+
+TEST_F(SettingsWindowTest, ClosingWithEditsNotSavedAsksBeforeDiscardingThem) {
+    SettingsWindow& window = open();
+    window.close();
+    EXPECT_FALSE(window.isVisible()) << "nothing to lose, nothing asked";
+    EXPECT_TRUE(platform_.alerts().empty());
+
+    window.present();
+    type("footer", "Vuelve pronto");
+    // Escape asks, over the window; an alert dismissed without a choice keeps everything.
+    QTest::keyClick(&child<QLineEdit>("footer"), Qt::Key_Escape);
+    ASSERT_EQ(platform_.alerts().size(), 1u);
+    EXPECT_EQ(platform_.alerts()[0].message, discardQuestion);
+    EXPECT_EQ(platform_.alerts()[0].buttons, (QStringList{discard, QStringLiteral("Cancelar")}));
+    EXPECT_EQ(platform_.alerts()[0].parent, &window);
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_EQ(window.edited().footer, "Vuelve pronto");
+
+    platform_.answerNextAlert(QStringLiteral("Cancelar"));
+    EXPECT_FALSE(window.close());
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_EQ(platform_.alerts().size(), 2u);
+
+    platform_.answerNextAlert(discard);
+    EXPECT_TRUE(window.close());
+    EXPECT_FALSE(window.isVisible());
+    window.present();
+    EXPECT_EQ(child<QLineEdit>("footer").text(), "Gracias por tu pedido");
+
+    // Saved edits are not asked about.
+    type("footer", "Hasta pronto");
+    save();
+    const std::size_t asked = platform_.alerts().size();
+    EXPECT_TRUE(window.close());
+    EXPECT_EQ(platform_.alerts().size(), asked);
+}
+
+TEST_F(SettingsWindowTest, TheUnsavedNoticeKeepsItsGreyThroughEveryEdit) {
+    SettingsWindow& window = open();
+    auto& notice = child<QLabel>("saveStatus");
+    const QColor grey = notice.palette().color(QPalette::WindowText);
+    EXPECT_NE(grey, window.palette().color(QPalette::WindowText));
+    EXPECT_NE(grey, window.palette().color(QPalette::Window));
+    EXPECT_EQ(grey, velmora::secondaryTextColor(window));
+    QTest::keyClicks(&child<QLineEdit>("footer"), "abcdefghij");
+    EXPECT_EQ(notice.palette().color(QPalette::WindowText), grey);
+
+    save();
+    EXPECT_EQ(status(), "Ajustes guardados");
+    EXPECT_EQ(notice.palette().color(QPalette::WindowText), window.palette().color(QPalette::WindowText));
+    QTest::keyClicks(&child<QLineEdit>("footer"), "k");
+    EXPECT_EQ(status(), unsaved);
+    EXPECT_EQ(notice.palette().color(QPalette::WindowText), grey);
+}
+
+// Waits until the main window has shown `count` alerts.
+bool alertsShown(const TestPlatformServices& platform, std::size_t count) {
+    return QTest::qWaitFor([&] { return platform.alerts().size() >= count; }, 3000);
+}
+
+TEST(SettingsInTheApplication, ItsMessagesOpenOverItWhileItIsOpen) {
+    TemporaryDirectory temporary;
+    TestPlatformServices platform;
+    velmora::VelmoraApp app(platform, temporary.path(), Clock::fixed(friday));
+    app.show();
+    app.openSettings();
+    SettingsWindow& settings = app.settingsWindow();
+    auto* business = settings.findChild<QLineEdit*>(QStringLiteral("business"));
+    auto* save = settings.findChild<QPushButton*>(QStringLiteral("saveSettings"));
+    auto* exportBackup = settings.findChild<QPushButton*>(QStringLiteral("exportBackup"));
+    ASSERT_TRUE(business && save && exportBackup);
+
+    business->clear();
+    QTest::mouseClick(save, Qt::LeftButton);
+    ASSERT_TRUE(alertsShown(platform, 1));
+    EXPECT_EQ(platform.alerts().back().message, refusal);
+    EXPECT_EQ(platform.alerts().back().parent, &settings);
+    EXPECT_EQ(platform.alerts().back().kind, AlertKind::warning);
+
+    business->setText(QStringLiteral("Pizzería Sol"));
+    platform.answerNextSavePanel(temporary.path() / "copia.velmorabackup");
+    QTest::mouseClick(exportBackup, Qt::LeftButton);
+    ASSERT_TRUE(alertsShown(platform, 2));
+    EXPECT_TRUE(platform.alerts().back().message.startsWith("Copia guardada."));
+    EXPECT_EQ(platform.alerts().back().parent, &settings);
+    EXPECT_EQ(platform.alerts().back().kind, AlertKind::information);
+
+    // Closed (its edits discarded), the main window takes the alerts again.
+    platform.answerNextAlert(discard);
+    settings.close();
+    ASSERT_FALSE(settings.isVisible());
+    EXPECT_EQ(platform.alerts().back().message, discardQuestion);
+    app.store().setMessage(QStringLiteral("Aviso"));
+    ASSERT_TRUE(alertsShown(platform, 4));
+    EXPECT_EQ(platform.alerts().back().parent, &app.window());
+}
+
+TEST(SettingsInTheApplication, QuittingWithEditsNotSavedAsksAndCanStay) {
+    TemporaryDirectory temporary;
+    TestPlatformServices platform;
+    velmora::VelmoraApp app(platform, temporary.path(), Clock::fixed(friday));
+    app.show();
+    app.openSettings();
+    auto* business = app.settingsWindow().findChild<QLineEdit*>(QStringLiteral("business"));
+    ASSERT_TRUE(business);
+    business->setText(QStringLiteral("Sin guardar"));
+
+    platform.answerNextAlert(QStringLiteral("Cancelar"));
+    EXPECT_FALSE(app.window().close());
+    EXPECT_TRUE(app.window().isVisible());
+    EXPECT_TRUE(app.settingsWindow().isVisible());
+    ASSERT_EQ(platform.alerts().size(), 1u);
+    EXPECT_EQ(platform.alerts()[0].message, discardQuestion);
+    EXPECT_EQ(platform.alerts()[0].parent, &app.settingsWindow());
+    EXPECT_EQ(app.settingsWindow().edited().business, "Sin guardar");
+
+    // Discarding them closes both windows, and the application ends.
+    platform.answerNextAlert(discard);
+    QTimer::singleShot(0, &app.window(), &QWidget::close);
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(2); });
+    guard.start(10'000);
+    EXPECT_EQ(QApplication::exec(), 0);
+    EXPECT_FALSE(app.settingsWindow().isVisible());
+    EXPECT_EQ(app.store().db().settings.business, "Mi restaurante");
 }
 
 // Not a check: writes what the window looks like for a person to look at, when asked to.

@@ -1,8 +1,9 @@
 #pragma once
 
 // Panels and alerts answered in advance, so that app tests never wait on a modal dialog. Each
-// panel or alert takes the oldest answer queued for its kind and records what it was asked; one
-// that finds no answer queued is cancelled (and still recorded).
+// panel or alert takes the oldest answer queued for its kind and records what it was asked and
+// the widget it was opened from (its parent); one that finds no answer queued is cancelled (and
+// still recorded).
 
 #include <Velmora/Services/PlatformServices.hpp>
 
@@ -19,10 +20,18 @@ public:
         QString title;
         QString proposedName;
         FileKind kind;
+        const QWidget* parent = nullptr;
     };
     struct OpenPanel {
         QString title;
         FileKind kind;
+        const QWidget* parent = nullptr;
+    };
+    struct Alert : Confirmation {
+        const QWidget* parent = nullptr;
+    };
+    struct PrintDialog : PrintRequest {
+        const QWidget* parent = nullptr;
     };
 
     // The next save panel returns `path`; nothing means the user cancels it.
@@ -47,8 +56,8 @@ public:
 
     const std::vector<SavePanel>& savePanels() const { return savePanels_; }
     const std::vector<OpenPanel>& openPanels() const { return openPanels_; }
-    const std::vector<Confirmation>& alerts() const { return alerts_; }
-    const std::vector<PrintRequest>& printDialogs() const { return printDialogs_; }
+    const std::vector<Alert>& alerts() const { return alerts_; }
+    const std::vector<PrintDialog>& printDialogs() const { return printDialogs_; }
     const std::vector<std::filesystem::path>& opened() const { return opened_; }
     // Answers queued that no panel or alert has taken yet.
     std::size_t unusedAnswers() const {
@@ -57,18 +66,19 @@ public:
     }
 
     std::optional<std::filesystem::path> chooseSaveLocation(const QString& title, const QString& proposedName,
-                                                            FileKind kind) override {
-        savePanels_.push_back({title, proposedName, kind});
+                                                            FileKind kind, QWidget* parent) override {
+        savePanels_.push_back({title, proposedName, kind, parent});
         return take(savePanelAnswers_).value_or(std::nullopt);
     }
 
-    std::optional<std::filesystem::path> chooseFileToOpen(const QString& title, FileKind kind) override {
-        openPanels_.push_back({title, kind});
+    std::optional<std::filesystem::path> chooseFileToOpen(const QString& title, FileKind kind,
+                                                          QWidget* parent) override {
+        openPanels_.push_back({title, kind, parent});
         return take(openPanelAnswers_).value_or(std::nullopt);
     }
 
-    std::optional<int> confirm(const Confirmation& confirmation) override {
-        alerts_.push_back(confirmation);
+    std::optional<int> confirm(const Confirmation& confirmation, QWidget* parent) override {
+        alerts_.push_back({confirmation, parent});
         const std::optional<QString> button = take(alertAnswers_).value_or(std::nullopt);
         if (!button) return std::nullopt;
         const qsizetype index = confirmation.buttons.indexOf(*button);
@@ -76,8 +86,8 @@ public:
         return static_cast<int>(index);
     }
 
-    std::optional<PrintChoice> choosePrinter(const PrintRequest& request) override {
-        printDialogs_.push_back(request);
+    std::optional<PrintChoice> choosePrinter(const PrintRequest& request, QWidget* parent) override {
+        printDialogs_.push_back({request, parent});
         std::optional<PrintChoice> choice = take(printAnswers_).value_or(std::nullopt);
         if (choice && choice->printer.isEmpty()) choice->printer = request.printer;
         return choice;
@@ -105,8 +115,8 @@ private:
 
     std::vector<SavePanel> savePanels_;
     std::vector<OpenPanel> openPanels_;
-    std::vector<Confirmation> alerts_;
-    std::vector<PrintRequest> printDialogs_;
+    std::vector<Alert> alerts_;
+    std::vector<PrintDialog> printDialogs_;
     std::vector<std::filesystem::path> opened_;
 };
 

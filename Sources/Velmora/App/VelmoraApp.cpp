@@ -5,6 +5,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QEvent>
 #include <QIcon>
 #include <QKeySequence>
 #include <QLibraryInfo>
@@ -110,6 +111,7 @@ VelmoraApp::VelmoraApp(PlatformServices& platform, std::optional<std::filesystem
     settings_.setAttribute(Qt::WA_QuitOnClose, false);
     buildMenu();
     connect(&window_, &MainWindow::settingsRequested, this, &VelmoraApp::openSettings);
+    window_.installEventFilter(this);
 }
 
 VelmoraApp::~VelmoraApp() = default;
@@ -123,6 +125,17 @@ void VelmoraApp::show() {
 void VelmoraApp::openSettings() {
     if (store_->fatal()) return;
     settings_.present();
+}
+
+bool VelmoraApp::eventFilter(QObject* watched, QEvent* event) {
+    // Closing the main window ("Salir", its close button) closes the settings window first, which
+    // asks about edits not saved; if the operator keeps them, nothing closes.
+    if (watched == &window_ && event->type() == QEvent::Close && settings_.isVisible() &&
+        !settings_.close()) {
+        event->ignore();
+        return true;
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 void VelmoraApp::openGuide() {

@@ -46,7 +46,8 @@ void prepareApplication(QApplication& app);
 std::optional<std::filesystem::path> findGuide(const std::filesystem::path& programDirectory);
 
 // The application: the one controller for the whole run, the main window, the settings window and
-// the menu. Closing the main window quits.
+// the menu. Closing the main window quits, once the settings window has closed: with edits not
+// saved there, the operator is asked first and can stay.
 class VelmoraApp : public QObject {
     Q_OBJECT
 public:
@@ -65,6 +66,9 @@ public:
     void openSettings();
     // Opens the user guide with the desktop's default application; nothing when it is missing.
     void openGuide();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void buildMenu();

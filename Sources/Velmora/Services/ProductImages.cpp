@@ -92,9 +92,9 @@ pizzacore::Bytes reduce(const std::filesystem::path& path) {
     return encodePNG(reduced(decode(bytes)));
 }
 
-std::optional<pizzacore::Bytes> choose(PlatformServices& platform) {
+std::optional<pizzacore::Bytes> choose(PlatformServices& platform, QWidget* parent) {
     const std::optional<std::filesystem::path> path =
-        platform.chooseFileToOpen(QStringLiteral("Imagen del producto"), FileKind::image);
+        platform.chooseFileToOpen(QStringLiteral("Imagen del producto"), FileKind::image, parent);
     if (!path || path->empty()) return std::nullopt;
     return reduce(*path);
 }

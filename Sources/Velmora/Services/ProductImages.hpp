@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <optional>
 
+class QWidget;
+
 namespace velmora {
 
 class PlatformServices;
@@ -26,8 +28,8 @@ inline constexpr int longerSide = 512;
 inline constexpr std::int64_t maximumPixels = std::int64_t{64} * 1024 * 1024;
 
 // Opens the panel "Imagen del producto" for one PNG or JPEG file and reduces the chosen file;
-// nothing when the operator cancels.
-std::optional<pizzacore::Bytes> choose(PlatformServices& platform);
+// nothing when the operator cancels. The panel belongs to the window of `parent`.
+std::optional<pizzacore::Bytes> choose(PlatformServices& platform, QWidget* parent = nullptr);
 
 // The reduced PNG of the picture in the file at `path`.
 pizzacore::Bytes reduce(const std::filesystem::path& path);

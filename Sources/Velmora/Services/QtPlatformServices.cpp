@@ -15,6 +15,7 @@
 #include <QWidget>
 
 #include <algorithm>
+#include <system_error>
 #include <vector>
 
 namespace velmora {
@@ -27,6 +28,8 @@ QString nameFilter(FileKind kind) {
         return QStringLiteral("Imágenes PNG o JPEG (*.png *.PNG *.jpg *.JPG *.jpeg *.JPEG)");
     case FileKind::pdf:
         return QStringLiteral("Documentos PDF (*.pdf *.PDF)");
+    case FileKind::backup:
+        return QStringLiteral("Copias de Velmora (*.velmorabackup)");
     case FileKind::any:
         break;
     }
@@ -40,6 +43,28 @@ std::optional<std::filesystem::path> chosenPath(const QString& file) {
 
 } // namespace
 
+QString savedExtension(FileKind kind) {
+    switch (kind) {
+    case FileKind::pdf:
+        return QStringLiteral(".pdf");
+    case FileKind::backup:
+        return QStringLiteral(".velmorabackup");
+    case FileKind::image:
+    case FileKind::any:
+        break;
+    }
+    return {};
+}
+
+std::filesystem::path withSavedExtension(const std::filesystem::path& path, FileKind kind) {
+    const QString extension = savedExtension(kind);
+    const QString name = QString::fromStdString(path.filename().string());
+    if (extension.isEmpty() || name.isEmpty() || name.endsWith(extension, Qt::CaseInsensitive)) return path;
+    std::filesystem::path completed = path;
+    completed.replace_filename((name + extension).toStdString());
+    return completed;
+}
+
 QtPlatformServices::QtPlatformServices(QWidget* parentWindow)
     : parentWindow_(parentWindow) {}
 
@@ -47,24 +72,50 @@ void QtPlatformServices::setParentWindow(QWidget* parentWindow) {
     parentWindow_ = parentWindow;
 }
 
-QWidget* QtPlatformServices::parent() const {
+QWidget* QtPlatformServices::owner(QWidget* requested) const {
+    // A panel belongs to a window, never to a control inside it.
+    if (requested) return requested->window();
     return parentWindow_ ? parentWindow_ : QApplication::activeWindow();
 }
 
-std::optional<std::filesystem::path>
-QtPlatformServices::chooseSaveLocation(const QString& title, const QString& proposedName, FileKind kind) {
-    const QString proposed = QDir::home().filePath(proposedName);
-    return chosenPath(QFileDialog::getSaveFileName(parent(), title, proposed, nameFilter(kind)));
+std::optional<std::filesystem::path> QtPlatformServices::chooseSaveLocation(const QString& title,
+                                                                            const QString& proposedName,
+                                                                            FileKind kind, QWidget* parent) {
+    QFileDialog dialog(owner(parent), title, QDir::home().filePath(proposedName), nameFilter(kind));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    // A name typed without any extension gets it inside the panel, which then asks before
+    // replacing the file of that complete name.
+    const QString extension = savedExtension(kind);
+    if (!extension.isEmpty()) dialog.setDefaultSuffix(extension.mid(1));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+    const std::optional<std::filesystem::path> chosen = chosenPath(dialog.selectedFiles().front());
+    if (!chosen) return std::nullopt;
+    // A name with a dot of its own ("copia.2025") gets the extension only now; the panel asked
+    // about the name as typed, so replacing the completed one is asked here.
+    const std::filesystem::path completed = withSavedExtension(*chosen, kind);
+    std::error_code error;
+    if (completed != *chosen && std::filesystem::exists(completed, error)) {
+        const QString name = QString::fromStdString(completed.filename().string());
+        const std::optional<int> replace = confirm(
+            Confirmation{QStringLiteral("«") + name + QStringLiteral("» ya existe. ¿Quieres reemplazarlo?"),
+                         QStringLiteral("Se sustituirá el archivo que tiene ese nombre."),
+                         {QStringLiteral("Reemplazar"), QStringLiteral("Cancelar")}},
+            parent);
+        if (replace != 0) return std::nullopt;
+    }
+    return completed;
 }
 
-std::optional<std::filesystem::path> QtPlatformServices::chooseFileToOpen(const QString& title,
-                                                                          FileKind kind) {
-    return chosenPath(QFileDialog::getOpenFileName(parent(), title, QString(), nameFilter(kind)));
+std::optional<std::filesystem::path> QtPlatformServices::chooseFileToOpen(const QString& title, FileKind kind,
+                                                                          QWidget* parent) {
+    return chosenPath(QFileDialog::getOpenFileName(owner(parent), title, QString(), nameFilter(kind)));
 }
 
-std::optional<int> QtPlatformServices::confirm(const Confirmation& confirmation) {
-    QMessageBox box(parent());
-    box.setIcon(QMessageBox::Warning);
+std::optional<int> QtPlatformServices::confirm(const Confirmation& confirmation, QWidget* parent) {
+    QMessageBox box(owner(parent));
+    box.setIcon(confirmation.kind == AlertKind::information ? QMessageBox::Information
+                                                            : QMessageBox::Warning);
     box.setWindowTitle(QStringLiteral("Velmora"));
     box.setText(confirmation.message);
     box.setInformativeText(confirmation.informative);
@@ -86,7 +137,7 @@ std::optional<int> QtPlatformServices::confirm(const Confirmation& confirmation)
     return std::nullopt;
 }
 
-std::optional<PrintChoice> QtPlatformServices::choosePrinter(const PrintRequest& request) {
+std::optional<PrintChoice> QtPlatformServices::choosePrinter(const PrintRequest& request, QWidget* parent) {
     QPrinter printer(QPrinter::HighResolution);
     if (!request.printer.isEmpty()) printer.setPrinterName(request.printer);
     printer.setDocName(request.title);
@@ -95,7 +146,7 @@ std::optional<PrintChoice> QtPlatformServices::choosePrinter(const PrintRequest&
             QPageSize(request.paperPoints, QPageSize::Point, QString(), QPageSize::ExactMatch));
     printer.setFullPage(true);
     printer.setPageMargins(QMarginsF(0, 0, 0, 0));
-    QPrintDialog dialog(&printer, parent());
+    QPrintDialog dialog(&printer, owner(parent));
     dialog.setWindowTitle(QStringLiteral("Imprimir"));
     // The tickets go to a CUPS queue as they are; printing to a file is what the preview does.
     dialog.setOption(QAbstractPrintDialog::PrintToFile, false);

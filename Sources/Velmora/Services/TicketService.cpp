@@ -187,8 +187,8 @@ void TicketService::printOrder(const pizzacore::Order& given) {
 
     const QString title = QStringLiteral("Pedido ") + QString::number(order.number);
     const QPointer<TicketService> alive(this);
-    const std::optional<PrintChoice> choice =
-        store_.platform().choosePrinter({title, QString::fromStdString(printer), QSizeF(width, height)});
+    const std::optional<PrintChoice> choice = store_.platform().choosePrinter(
+        {title, QString::fromStdString(printer), QSizeF(width, height)}, nullptr);
     if (!alive) return;
     if (!choice || choice->printer.isEmpty()) {
         store_.setMessage(notCompleted);
@@ -233,7 +233,7 @@ void TicketService::preview(const pizzacore::Order& given) {
     const QPointer<TicketService> alive(this);
     const std::optional<std::filesystem::path> location =
         store_.platform().chooseSaveLocation(QStringLiteral("Guardar PDF y abrir vista previa"),
-                                             suggestedName(order, settings.paper), FileKind::pdf);
+                                             suggestedName(order, settings.paper), FileKind::pdf, nullptr);
     if (!alive || !location) return;
     try {
         pizzacore::AtomicFile::write(*location,

@@ -11,6 +11,7 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QThread>
+#include <QWidget>
 
 #include <algorithm>
 #include <atomic>
@@ -212,16 +213,34 @@ void AppStore::setDraft(const pizzacore::Draft& draft) {
     emit draftChanged();
 }
 
-void AppStore::setMessage(const QString& message) {
+QWidget* AppStore::messageWindow() const {
+    return messageWindow_.data();
+}
+
+void AppStore::setMessage(const QString& message, AlertKind kind, QWidget* window) {
     if (message_ == message) return;
     message_ = message;
+    messageKind_ = kind;
+    messageWindow_ = window ? window : flowWindow_.data();
     emit messageChanged();
 }
 
 void AppStore::clearMessage() {
     if (!message_) return;
     message_.reset();
+    messageKind_ = AlertKind::warning;
+    messageWindow_.clear();
     emit messageChanged();
+}
+
+AppStore::FlowWindow::FlowWindow(AppStore& store, QWidget* window)
+    : store_(store)
+    , previous_(store.flowWindow_) {
+    store_.flowWindow_ = window;
+}
+
+AppStore::FlowWindow::~FlowWindow() {
+    store_.flowWindow_ = previous_;
 }
 
 void AppStore::setSelectedTab(const QString& tab) {

@@ -10,10 +10,12 @@
 #include <PizzaCore/Models/Settings.hpp>
 #endif
 
+#include <Velmora/Services/PlatformServices.hpp>
 #include <Velmora/Stores/OrderPhoneIndex.hpp>
 #include <Velmora/Stores/Writer.hpp>
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QTimer>
 
@@ -35,9 +37,9 @@ namespace pizzacore {
 class Repository;
 }
 
-namespace velmora {
+class QWidget;
 
-class PlatformServices;
+namespace velmora {
 
 // The outcome of a transaction: success, or the failure's description for the operator.
 struct Outcome {
@@ -107,9 +109,14 @@ public:
     // Replaces the draft in memory; the main window saves it with saveDraft().
     void setDraft(const pizzacore::Draft& draft);
 
-    // The one pending message for the operator.
+    // The one pending message for the operator: its text, whether it reports a failure or what
+    // went well, and the window it belongs to (null for the main window), whose alert opens over
+    // that window. A message set during a flow of another window (the settings window's backup,
+    // restore, logo and save) belongs to that window unless `window` names one.
     const std::optional<QString>& message() const { return message_; }
-    void setMessage(const QString& message);
+    AlertKind messageKind() const { return messageKind_; }
+    QWidget* messageWindow() const;
+    void setMessage(const QString& message, AlertKind kind = AlertKind::warning, QWidget* window = nullptr);
     void clearMessage();
 
     // Why the data could not be opened; once set, it stays for the whole run.
@@ -210,20 +217,23 @@ public:
     // Stores/DailyBackups.cpp): the settings transaction, the backup, restore and logo flows of the
     // settings window, and the automatic copy kept at every close of a shift.
 
+    // Each of them runs for `window` (null for the main window): its panels, alerts and messages
+    // belong to that window.
+
     // Replaces the document's settings with `settings` and records "Guardar ajustes", in one
     // transaction. A business name of only white space, or no ticket destination, is refused with
     // its message in `message`; so is a failed save. True when saved.
-    bool saveSettings(const pizzacore::Settings& settings);
+    bool saveSettings(const pizzacore::Settings& settings, QWidget* window = nullptr);
     // Asks where to save a backup, saves the draft and writes the document there; the outcome
     // goes to `message`.
-    void exportBackup();
+    void exportBackup(QWidget* window = nullptr);
     // Asks for a backup, checks it, asks for confirmation and replaces the data with it (keeping
     // a copy of the data it replaces); the outcome goes to `message`. True when restored.
-    bool restoreBackup();
+    bool restoreBackup(QWidget* window = nullptr);
     // Asks for a PNG or JPEG image of at most 2,000,000 bytes and puts its bytes, unchanged, into
     // `settings.logo`; nothing is saved. A refusal goes to `message` and leaves `settings` as it
     // was. True when the logo was replaced.
-    bool importLogo(pizzacore::Settings& settings);
+    bool importLogo(pizzacore::Settings& settings, QWidget* window = nullptr);
     // "Copias" inside the data directory, where a copy of the document is kept for each of the
     // last 30 business days.
     std::filesystem::path dailyBackupFolder() const;
@@ -256,6 +266,19 @@ signals:
 
 private:
     struct Write;
+    // While it lives, messages without a window of their own belong to `window`; flows of a
+    // window other than the main one hold one from their start to their end.
+    class FlowWindow {
+    public:
+        FlowWindow(AppStore& store, QWidget* window);
+        ~FlowWindow();
+        FlowWindow(const FlowWindow&) = delete;
+        FlowWindow& operator=(const FlowWindow&) = delete;
+
+    private:
+        AppStore& store_;
+        QPointer<QWidget> previous_;
+    };
     // The writer's part of a write: the document to publish, if any, from the published one and
     // the draft; it says whether the catalogue changed.
     using Work = std::function<std::optional<pizzacore::Database>(
@@ -287,6 +310,10 @@ private:
     pizzacore::Database db_;
     pizzacore::Draft draft_;
     std::optional<QString> message_;
+    AlertKind messageKind_ = AlertKind::warning;
+    QPointer<QWidget> messageWindow_;
+    // The window whose flow is running; see FlowWindow.
+    QPointer<QWidget> flowWindow_;
     std::optional<QString> fatal_;
     QString selectedTab_ = QStringLiteral("Caja");
     std::optional<pizzacore::Uuid> selectedOrder_;

@@ -9,6 +9,9 @@
 #include <PizzaCore/Foundation/PCError.hpp>
 #include <PizzaCore/Persistence/Repository.hpp>
 
+#include <QPointer>
+#include <QWidget>
+
 #include <array>
 #include <chrono>
 #include <cmath>
@@ -89,10 +92,12 @@ bool isDataFile(const fs::path& path, const fs::path& directory) {
 
 } // namespace
 
-void AppStore::exportBackup() {
+void AppStore::exportBackup(QWidget* window) {
+    const FlowWindow flow(*this, window);
     const std::optional<fs::path> path = platform_.chooseSaveLocation(
         QStringLiteral("Guardar copia de seguridad"),
-        QStringLiteral("Velmora-") + utcDate(clock_.now()) + QStringLiteral(".velmorabackup"), FileKind::any);
+        QStringLiteral("Velmora-") + utcDate(clock_.now()) + QStringLiteral(".velmorabackup"),
+        FileKind::backup, window);
     if (!path || path->empty()) return;
     // The copy includes the order being taken.
     if (!saveDraft()) return;
@@ -116,12 +121,16 @@ void AppStore::exportBackup() {
         setMessage(written.failure);
         return;
     }
-    setMessage(QStringLiteral("Copia guardada. Contiene clientes, pedidos, cierres, borrador y ajustes."));
+    setMessage(QStringLiteral("Copia guardada. Contiene clientes, pedidos, cierres, borrador y ajustes."),
+               AlertKind::information);
 }
 
-bool AppStore::restoreBackup() {
+bool AppStore::restoreBackup(QWidget* window) {
+    const FlowWindow flow(*this, window);
+    // The window may close while the panel is open; the alert then belongs to the main window.
+    const QPointer<QWidget> owner(window);
     const std::optional<fs::path> path =
-        platform_.chooseFileToOpen(QStringLiteral("Elegir copia de Velmora"), FileKind::any);
+        platform_.chooseFileToOpen(QStringLiteral("Elegir copia de Velmora"), FileKind::any, window);
     if (!path || path->empty()) return false;
     // Checked in full before the operator is asked anything; the document read is not kept.
     try {
@@ -130,11 +139,13 @@ bool AppStore::restoreBackup() {
         setMessage(describeFailure(std::current_exception()));
         return false;
     }
-    const std::optional<int> answer = platform_.confirm(Confirmation{
-        QStringLiteral("¿Restaurar esta copia?"),
-        QStringLiteral("Sustituirá los datos actuales por los de la copia elegida. Se conservará una copia "
-                       "previa completa en la carpeta de datos. No combina bases de datos."),
-        {QStringLiteral("Restaurar"), QStringLiteral("Cancelar")}});
+    const std::optional<int> answer = platform_.confirm(
+        Confirmation{QStringLiteral("¿Restaurar esta copia?"),
+                     QStringLiteral(
+                         "Sustituirá los datos actuales por los de la copia elegida. Se conservará una copia "
+                         "previa completa en la carpeta de datos. No combina bases de datos."),
+                     {QStringLiteral("Restaurar"), QStringLiteral("Cancelar")}},
+        owner.data());
     if (answer != 0) return false;
     if (fatal_ || !repository_) {
         setMessage(QStringLiteral("El almacenamiento no está disponible."));
@@ -154,12 +165,16 @@ bool AppStore::restoreBackup() {
     }
     setSelectedOrder(std::nullopt);
     // Shifts that fell due in the restored data close now; whatever that reports follows the
-    // confirmation rather than being replaced by it.
+    // confirmation rather than being replaced by it, and keeps its own kind.
     const std::optional<QString> earlier = message_;
     tick();
     QString text = QStringLiteral("Copia restaurada. La versión anterior permanece en la carpeta de datos.");
-    if (message_ && message_ != earlier) text += QStringLiteral("\n\n") + *message_;
-    setMessage(text);
+    AlertKind kind = AlertKind::information;
+    if (message_ && message_ != earlier) {
+        text += QStringLiteral("\n\n") + *message_;
+        kind = messageKind_;
+    }
+    setMessage(text, kind);
     return true;
 }
 

@@ -25,7 +25,7 @@ void saveProposal(const pizzacore::InvoiceProposal& proposal, const pizzacore::F
         return;
     }
     const auto path = store.platform().chooseSaveLocation(QStringLiteral("Guardar propuesta en PDF"),
-                                                          proposedFileName(proposal), FileKind::pdf);
+                                                          proposedFileName(proposal), FileKind::pdf, nullptr);
     if (!path) return;
     try {
         pizzacore::AtomicFile::write(*path,

@@ -32,8 +32,8 @@ void AppStore::findCustomer() {
     draft.address.clear();
     draft.customerNotes.clear();
     setDraft(draft);
-    setMessage(
-        QStringLiteral("Cliente nuevo. Completa su nombre y guarda la ficha para la próxima llamada."));
+    setMessage(QStringLiteral("Cliente nuevo. Completa su nombre y guarda la ficha para la próxima llamada."),
+               AlertKind::information);
 }
 
 void AppStore::selectCustomer(const pizzacore::Customer& customer) {
@@ -65,7 +65,8 @@ void AppStore::saveDraftCustomer() {
     draft.customerID = card.id;
     setDraft(draft);
     saveDraft();
-    setMessage(QStringLiteral("Ficha guardada. Las indicaciones habituales quedan en el cliente."));
+    setMessage(QStringLiteral("Ficha guardada. Las indicaciones habituales quedan en el cliente."),
+               AlertKind::information);
 }
 
 void AppStore::add(const pizzacore::Product& product) {
@@ -112,7 +113,8 @@ void AppStore::repeatOrder(const pizzacore::Order& order) {
             names << fromUtf8(name);
         text += QStringLiteral("\nNo disponibles: ") + names.join(QStringLiteral(", "));
     }
-    setMessage(text);
+    // Products left out are a warning; otherwise the order simply loaded.
+    setMessage(text, unavailable.empty() ? AlertKind::information : AlertKind::warning);
 }
 
 } // namespace velmora

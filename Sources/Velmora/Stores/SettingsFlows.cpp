@@ -29,7 +29,8 @@ bool decodesAsPicture(const std::string& bytes) {
 
 } // namespace
 
-bool AppStore::saveSettings(const pizzacore::Settings& settings) {
+bool AppStore::saveSettings(const pizzacore::Settings& settings, QWidget* window) {
+    const FlowWindow flow(*this, window);
     const bool named = !QString::fromStdString(settings.business).trimmed().isEmpty();
     if (!named || settings.recipients().empty()) {
         setMessage(QStringLiteral("Indica el nombre del negocio y activa al menos un destinatario."));
@@ -45,9 +46,10 @@ bool AppStore::saveSettings(const pizzacore::Settings& settings) {
     return outcome.ok;
 }
 
-bool AppStore::importLogo(pizzacore::Settings& settings) {
+bool AppStore::importLogo(pizzacore::Settings& settings, QWidget* window) {
+    const FlowWindow flow(*this, window);
     const std::optional<std::filesystem::path> path =
-        platform_.chooseFileToOpen(QStringLiteral("Elegir logotipo"), FileKind::image);
+        platform_.chooseFileToOpen(QStringLiteral("Elegir logotipo"), FileKind::image, window);
     if (!path || path->empty()) return false;
     try {
         ChosenFile file(*path);

@@ -3,6 +3,7 @@
 #include <Velmora/Services/PlatformServices.hpp>
 #include <Velmora/Stores/AppStore.hpp>
 #include <Velmora/Views/Components.hpp>
+#include <Velmora/Views/Formatting.hpp>
 #include <Velmora/Views/ProductGrid.hpp>
 #include <Velmora/Views/Sheet.hpp>
 
@@ -12,14 +13,12 @@
 
 #include <QButtonGroup>
 #include <QComboBox>
-#include <QDateTime>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
-#include <QLocale>
 #include <QPointer>
 #include <QPushButton>
 #include <QScopedValueRollback>
@@ -83,15 +82,6 @@ QLabel* caption(const QString& text, const char* objectName, QWidget* parent) {
     scaleFont(*label, 0.88, false);
     makeSecondary(*label);
     return label;
-}
-
-// The abbreviated date and short time of an instant, as the operator's locale writes them.
-QString dateText(pizzacore::Instant instant) {
-    const QDateTime time =
-        QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(instant.unixSeconds() * 1000.0)).toLocalTime();
-    const QLocale locale;
-    return locale.toString(time.date(), QStringLiteral("d MMM yyyy")) + QStringLiteral(", ") +
-           locale.toString(time.time(), QLocale::ShortFormat);
 }
 
 struct ModeChoice {
@@ -576,7 +566,7 @@ void CheckoutView::showRecentOrders() {
         }
         entries << QStringLiteral("#") + QString::number(order.number) + QStringLiteral(" · ") + total;
         const QString text = QStringLiteral("Ver #") + QString::number(order.number) + QStringLiteral(" · ") +
-                             dateText(order.created);
+                             dateTimeText(order.created);
         button->setText(text);
         button->setAccessibleName(text);
         button->setVisible(true);
@@ -668,7 +658,8 @@ void CheckoutView::askToEmptyDraft() {
     const std::optional<int> choice = store_.platform().confirm(
         Confirmation{QStringLiteral("¿Vaciar el borrador actual?"),
                      QString(),
-                     {QStringLiteral("Vaciar borrador"), QStringLiteral("Cancelar")}});
+                     {QStringLiteral("Vaciar borrador"), QStringLiteral("Cancelar")}},
+        window());
     if (!alive || choice != 0) return;
     store_.setDraft(pizzacore::Draft());
     phone_->setFocus(Qt::OtherFocusReason);

@@ -1,5 +1,6 @@
 #include <Velmora/Views/Components.hpp>
 
+#include <QApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
@@ -94,17 +95,30 @@ QImage decodeImage(const std::optional<pizzacore::Bytes>& data) {
     return data ? toImage(*data) : QImage();
 }
 
-QColor secondaryTextColor(const QWidget& widget) {
-    const QColor text = widget.palette().color(QPalette::WindowText);
-    const QColor window = widget.palette().color(QPalette::Window);
+namespace {
+
+QColor secondaryTextColor(const QPalette& palette) {
+    const QColor text = palette.color(QPalette::WindowText);
+    const QColor window = palette.color(QPalette::Window);
     const auto mix = [](int a, int b) { return (a * 55 + b * 45) / 100; };
     return QColor(mix(text.red(), window.red()), mix(text.green(), window.green()),
                   mix(text.blue(), window.blue()));
 }
 
+} // namespace
+
+QColor secondaryTextColor(const QWidget& widget) {
+    return secondaryTextColor(widget.palette());
+}
+
 void makeSecondary(QLabel& label) {
+    // Faded from the colours the label inherits, never from its own: a label made secondary again
+    // (a status line refreshed at every edit) keeps its colour instead of fading a little more
+    // each time until it cannot be read.
+    const QWidget* parent = label.parentWidget();
+    const QPalette inherited = parent ? parent->palette() : QApplication::palette(&label);
     QPalette palette = label.palette();
-    palette.setColor(QPalette::WindowText, secondaryTextColor(label));
+    palette.setColor(QPalette::WindowText, secondaryTextColor(inherited));
     label.setPalette(palette);
 }
 

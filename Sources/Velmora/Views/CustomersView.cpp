@@ -217,7 +217,8 @@ void CustomersView::run(int row, Action action) {
         const std::optional<int> chosen = store.platform().confirm(
             Confirmation{QStringLiteral("¿Eliminar la ficha? Los pedidos anteriores conservan sus datos."),
                          QString(),
-                         {QStringLiteral("Eliminar ficha"), QStringLiteral("Cancelar")}});
+                         {QStringLiteral("Eliminar ficha"), QStringLiteral("Cancelar")}},
+            window());
         if (chosen == 0) store.deleteCustomer(customer);
         break;
     }

@@ -226,8 +226,8 @@ void FiscalSettingsView::showDeclaration() {
 }
 
 void FiscalSettingsView::attachDeclaration() {
-    const auto path =
-        store_.platform().chooseFileToOpen(QStringLiteral("Adjuntar declaración responsable"), FileKind::pdf);
+    const auto path = store_.platform().chooseFileToOpen(QStringLiteral("Adjuntar declaración responsable"),
+                                                         FileKind::pdf, this);
     if (!path) return;
     const QString refused = QStringLiteral("Elige un PDF de hasta 10 MB.");
     try {

@@ -4,18 +4,17 @@
 #include <Velmora/Stores/InvoiceDocuments.hpp>
 #include <Velmora/Views/Components.hpp>
 #include <Velmora/Views/FiscalSettingsView.hpp>
+#include <Velmora/Views/Formatting.hpp>
 #include <Velmora/Views/InvoiceEditor.hpp>
 
 #include <PizzaCore/Fiscal/FiscalMoney.hpp>
 #include <PizzaCore/Fiscal/FiscalRules.hpp>
 
 #include <QApplication>
-#include <QDateTime>
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListView>
-#include <QLocale>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPointer>
@@ -36,13 +35,6 @@ QString fromUtf8(std::string_view text) {
 const std::vector<pizzacore::InvoiceProposal>& storedProposals(const pizzacore::Database& db) {
     static const std::vector<pizzacore::InvoiceProposal> none;
     return db.fiscal ? db.fiscal->proposals : none;
-}
-
-// An abbreviated date with a short time in the operator's locale, as lists show instants.
-QString shortMoment(pizzacore::Instant instant) {
-    const QDateTime moment =
-        QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(instant.unixSeconds() * 1000.0));
-    return QLocale().toString(moment, QStringLiteral("d MMM yyyy, H:mm"));
 }
 
 constexpr int buttonHeight = 26;
@@ -88,7 +80,7 @@ QVariant ProposalsModel::data(const QModelIndex& index, int role) const {
                (shown.recipientName.empty() ? QStringLiteral("Sin destinatario")
                                             : fromUtf8(shown.recipientName));
     case DetailRole:
-        return QStringLiteral("Propuesta · ") + shortMoment(shown.created);
+        return QStringLiteral("Propuesta · ") + dateTimeText(shown.created);
     case TotalRole:
         return fromUtf8(pizzacore::FiscalMoney::text(shown.gross(), currency_));
     default:
@@ -316,9 +308,10 @@ void FiscalView::savePDF(int row) {
 void FiscalView::showRequirements() {
     store_.setMessage(
         fromUtf8(pizzacore::FiscalRules::pendingValidation) +
-        QStringLiteral("\n\nEl perfil español debe concretar territorio y régimen. Otros países "
-                       "requieren su propia adaptación normativa; cambiar impuestos o moneda no los "
-                       "activa como perfiles legales."));
+            QStringLiteral("\n\nEl perfil español debe concretar territorio y régimen. Otros países "
+                           "requieren su propia adaptación normativa; cambiar impuestos o moneda no los "
+                           "activa como perfiles legales."),
+        AlertKind::information);
 }
 
 } // namespace velmora

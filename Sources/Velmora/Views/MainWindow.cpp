@@ -185,7 +185,13 @@ void MainWindow::showAlerts() {
     const QPointer<MainWindow> alive(this);
     while (store_.message() && !store_.fatal()) {
         const quint64 shown = messageGeneration_;
-        store_.platform().confirm(Confirmation{*store_.message(), QString(), {QStringLiteral("Aceptar")}});
+        // A message of another window (the settings window's backup, a refused save) opens over
+        // that window, so that it stays in front; once that window is closed, over this one.
+        QWidget* owner = store_.messageWindow();
+        if (!owner || !owner->isVisible()) owner = this;
+        store_.platform().confirm(
+            Confirmation{*store_.message(), QString(), {QStringLiteral("Aceptar")}, store_.messageKind()},
+            owner);
         if (!alive) return;
         // Dismissing the alert clears its message; a message that arrived while it was open is
         // shown next instead of being lost.

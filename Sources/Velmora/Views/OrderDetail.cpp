@@ -565,7 +565,8 @@ void OrderDetail::repeat() {
         const std::optional<int> choice = store_.platform().confirm(
             Confirmation{QStringLiteral("¿Sustituir el borrador actual por este pedido?"),
                          QString(),
-                         {QStringLiteral("Sustituir borrador"), QStringLiteral("Cancelar")}});
+                         {QStringLiteral("Sustituir borrador"), QStringLiteral("Cancelar")}},
+            window());
         if (!alive || choice != 0) return;
     }
     store_.repeatOrder(order);

@@ -127,7 +127,7 @@ void ProductEditor::attachImage() {
     // The file panel is modal and lets the event loop run; the editor may be gone afterwards.
     const QPointer<ProductEditor> alive(this);
     try {
-        std::optional<pizzacore::Bytes> image = ProductImages::choose(store_.platform());
+        std::optional<pizzacore::Bytes> image = ProductImages::choose(store_.platform(), this);
         if (!alive || !image) return;
         product_.image = std::move(*image);
         showError(*error_, QString());

@@ -310,7 +310,8 @@ void ProductsView::run(int row, Action action) {
     const std::optional<int> chosen = store.platform().confirm(
         Confirmation{QStringLiteral("¿Eliminar el producto del catálogo? El histórico se conserva."),
                      QString(),
-                     {QStringLiteral("Eliminar"), QStringLiteral("Cancelar")}});
+                     {QStringLiteral("Eliminar"), QStringLiteral("Cancelar")}},
+        window());
     if (chosen == 0) store.deleteProduct(product);
 }
 

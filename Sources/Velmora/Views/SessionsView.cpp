@@ -326,7 +326,8 @@ void SessionsView::closeShift() {
     const std::optional<int> chosen = store.platform().confirm(
         Confirmation{QStringLiteral("¿Cerrar el tramo actual? Los pedidos pendientes se conservan."),
                      QString(),
-                     {QStringLiteral("Cerrar tramo"), QStringLiteral("Cancelar")}});
+                     {QStringLiteral("Cerrar tramo"), QStringLiteral("Cancelar")}},
+        window());
     if (alive) closing_.reset();
     if (chosen == 0) store.closeShift(expected);
 }

@@ -125,7 +125,9 @@ QWidget* SettingsWindow::makeBusinessTab() {
     const auto field = [&](QLineEdit*& line, const char* name, const QString& label,
                            std::string pizzacore::Settings::*member) {
         line = named(new QLineEdit(page), name, label);
-        connect(line, &QLineEdit::textEdited, this, [this, member](const QString& value) {
+        // Every change of the text is an edit, however it was made: typed, pasted, dictated or set
+        // by a screen reader. Only the window's own refills are not (edit() skips them).
+        connect(line, &QLineEdit::textChanged, this, [this, member](const QString& value) {
             edit([&] { settings_.*member = value.toStdString(); });
         });
         layout->addRow(label, line);
@@ -258,8 +260,11 @@ QWidget* SettingsWindow::makeDataTab() {
     QPushButton* exportBackup = button(QStringLiteral("Guardar copia…"), page, "exportBackup");
     QPushButton* restoreBackup = button(QStringLiteral("Restaurar copia…"), page, "restoreBackup");
     QPushButton* openFolder = button(QStringLiteral("Abrir carpeta de datos"), page, "openDataFolder");
-    // The controller outlives the window; a panel's nested event loop never deletes either.
-    connect(exportBackup, &QPushButton::clicked, &store_, &AppStore::exportBackup);
+    // The controller outlives the window; the panels and alerts of the copy belong to this window.
+    connect(exportBackup, &QPushButton::clicked, this, [this] {
+        AppStore& store = store_;
+        store.exportBackup(this);
+    });
     connect(restoreBackup, &QPushButton::clicked, this, &SettingsWindow::restore);
     connect(openFolder, &QPushButton::clicked, this, &SettingsWindow::openDataFolder);
     buttons->addWidget(exportBackup);
@@ -304,6 +309,25 @@ QWidget* SettingsWindow::makeBottomBar() {
     row->addWidget(status_, 1);
     row->addWidget(save_);
     return bar;
+}
+
+bool SettingsWindow::hasUnsavedEdits() const {
+    return settings_ != store_.db().settings;
+}
+
+void SettingsWindow::reject() {
+    // Escape, the window's close button and quitting all come here: edits are discarded only
+    // when the operator says so.
+    if (isVisible() && hasUnsavedEdits()) {
+        const QPointer<SettingsWindow> alive(this);
+        const std::optional<int> choice = store_.platform().confirm(
+            Confirmation{QStringLiteral("¿Descartar los cambios de Ajustes?"),
+                         QStringLiteral("Los cambios que no has guardado se perderán."),
+                         {QStringLiteral("Descartar cambios"), QStringLiteral("Cancelar")}},
+            this);
+        if (!alive || choice != 0) return;
+    }
+    QDialog::reject();
 }
 
 void SettingsWindow::present() {
@@ -412,7 +436,7 @@ void SettingsWindow::showStatus() {
 void SettingsWindow::save() {
     const QPointer<SettingsWindow> alive(this);
     const pizzacore::Settings settings = settings_;
-    const bool stored = store_.saveSettings(settings);
+    const bool stored = store_.saveSettings(settings, this);
     if (!alive) return;
     // An edit made while the save was under way keeps the bar saying that changes are pending.
     if (stored && settings_ == settings) saved_ = true;
@@ -422,7 +446,7 @@ void SettingsWindow::save() {
 void SettingsWindow::importLogo() {
     const QPointer<SettingsWindow> alive(this);
     pizzacore::Settings settings = settings_;
-    if (!store_.importLogo(settings) || !alive) return;
+    if (!store_.importLogo(settings, this) || !alive) return;
     edit([&] { settings_.logo = std::move(settings.logo); });
     showLogo();
 }
@@ -431,7 +455,7 @@ void SettingsWindow::restore() {
     const QPointer<SettingsWindow> alive(this);
     // Without edits the window follows the restored settings; edits in progress are kept.
     const bool edited = settings_ != store_.db().settings;
-    if (!store_.restoreBackup() || !alive) return;
+    if (!store_.restoreBackup(this) || !alive) return;
     if (!edited) load();
 }
 
@@ -439,7 +463,8 @@ void SettingsWindow::openDataFolder() {
     const std::filesystem::path folder = store_.location();
     if (!store_.platform().openWithDefaultApplication(folder))
         store_.setMessage(QStringLiteral("No se pudo abrir la carpeta de datos: ") +
-                          QString::fromStdString(folder.string()));
+                              QString::fromStdString(folder.string()),
+                          AlertKind::warning, this);
 }
 
 } // namespace velmora

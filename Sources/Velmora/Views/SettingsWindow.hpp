@@ -26,7 +26,8 @@ class TicketPreview;
 // The application's settings window: one for the whole run, opened from the menu, by the
 // standard shortcut or by "Ajustes…" in the sidebar. It edits a private copy of the document's
 // settings, loaded each time the window is shown, and stores it only when "Guardar ajustes" is
-// pressed (Return); closing the window discards the edits. Backup and restore act at once.
+// pressed (Return); closing the window with edits not saved (Escape, its close button, quitting)
+// asks before discarding them. Backup and restore act at once. Its panels and alerts open over it.
 class SettingsWindow : public QDialog {
     Q_OBJECT
 public:
@@ -43,6 +44,12 @@ public:
     TicketPreview& preview() const { return *preview_; }
     // Whether the last save succeeded and nothing was edited since.
     bool saved() const { return saved_; }
+    // Whether the edited copy differs from the settings in force.
+    bool hasUnsavedEdits() const;
+
+    // Closes the window, after asking whether to discard edits not saved; stays open when the
+    // operator does not confirm.
+    void reject() override;
 
 protected:
     void showEvent(QShowEvent* event) override;
