@@ -156,8 +156,7 @@ bool CustomerHistoryView::showsEmptyMessage() const {
 
 void CustomerHistoryView::showOrder(int row) {
     if (row < 0 || row >= model_->rowCount()) return;
-    store_.setSelectedOrder(model_->order(row).id);
-    store_.setSelectedTab(QStringLiteral("Pedidos"));
+    store_.showOrder(model_->order(row).id);
     accept();
 }
 
