@@ -323,3 +323,88 @@ TEST_F(CustomersViewTest, ReturnEditsAndDeleteRemovesTheCurrentCard) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(CustomersViewTest, EveryRowActionIsReachableByKeyboardMenuAndScreenReader) {
+    QListView& list = view_->list();
+    QApplication::setActiveWindow(view_.get());
+    list.setFocus();
+    const auto current = [&](const QString& name) {
+        list.setCurrentIndex(view_->model().index(rowOf(name)));
+    };
+
+    // The menu key lists the row's buttons by their labels; "Historial" opens the history, whose
+    // own rows offer "Ver pedido" the same way.
+    current("José García");
+    QTest::keyClick(&list, Qt::Key_Menu);
+    QMenu* menu = openRowMenu();
+    ASSERT_NE(menu, nullptr);
+    EXPECT_EQ(menuEntries(*menu), (QStringList{"Historial", "Usar en Caja", "Editar", "Eliminar"}));
+    chooseFromMenu(*menu, QStringLiteral("Historial"));
+    settle();
+    QPointer<CustomerHistoryView> history = openSheet<CustomerHistoryView>(*view_);
+    ASSERT_NE(history, nullptr);
+    EXPECT_EQ(accessibleActions(history->list(), 4),
+              (QStringList{"Ver pedido", QAccessibleActionInterface::showMenuAction(),
+                           QAccessibleActionInterface::setFocusAction()}));
+    doAccessibleAction(history->list(), 4, QStringLiteral("Ver pedido"));
+    EXPECT_EQ(store().selectedOrder(), first_.id);
+    EXPECT_EQ(store().selectedTab(), "Pedidos");
+    EXPECT_FALSE(openSheet<CustomerHistoryView>(*view_));
+
+    // Shift+F10 and "Editar".
+    current("ana Pérez");
+    QTest::keyClick(&list, Qt::Key_F10, Qt::ShiftModifier);
+    ASSERT_NE(openRowMenu(), nullptr);
+    chooseFromMenu(*openRowMenu(), QStringLiteral("Editar"));
+    settle();
+    QPointer<CustomerEditor> editor = openSheet<CustomerEditor>(*view_);
+    ASSERT_NE(editor, nullptr);
+    EXPECT_EQ(editor->findChild<QLineEdit*>(QStringLiteral("name"))->text(), "ana Pérez");
+    editor->findChild<QPushButton*>(QStringLiteral("cancel"))->click();
+    settle();
+
+    // A right click and "Eliminar", which asks first.
+    platform_.answerNextAlert(QStringLiteral("Cancelar"));
+    rightClickRow(list, rowOf("Pizza Club 9"));
+    ASSERT_NE(openRowMenu(), nullptr);
+    chooseFromMenu(*openRowMenu(), QStringLiteral("Eliminar"));
+    settle();
+    ASSERT_EQ(platform_.alerts().size(), 1u);
+    EXPECT_EQ(platform_.alerts().back().message,
+              "¿Eliminar la ficha? Los pedidos anteriores conservan sus datos.");
+    EXPECT_EQ(reloaded().customers.size(), 4u);
+
+    // "Usar en Caja".
+    store().setSelectedTab(QStringLiteral("Clientes"));
+    current("José García");
+    QTest::keyClick(&list, Qt::Key_Menu);
+    ASSERT_NE(openRowMenu(), nullptr);
+    chooseFromMenu(*openRowMenu(), QStringLiteral("Usar en Caja"));
+    settle();
+    EXPECT_EQ(store().selectedTab(), "Caja");
+    EXPECT_EQ(store().draft().customerID, jose_.id);
+
+    // A screen reader finds each card by its name and runs the same actions.
+    QAccessibleInterface* cards = QAccessible::queryAccessibleInterface(&list);
+    ASSERT_NE(cards, nullptr);
+    ASSERT_EQ(cards->childCount(), 4);
+    EXPECT_EQ(cards->child(rowOf("Pizza Club 10"))->text(QAccessible::Name), "Pizza Club 10");
+    EXPECT_EQ(accessibleActions(list, rowOf("Pizza Club 10")),
+              (QStringList{"Historial", "Usar en Caja", "Editar", "Eliminar",
+                           QAccessibleActionInterface::showMenuAction(),
+                           QAccessibleActionInterface::setFocusAction()}));
+    doAccessibleAction(list, rowOf("Pizza Club 10"), QStringLiteral("Editar"));
+    editor = openSheet<CustomerEditor>(*view_);
+    ASSERT_NE(editor, nullptr);
+    EXPECT_EQ(editor->findChild<QLineEdit*>(QStringLiteral("name"))->text(), "Pizza Club 10");
+    editor->findChild<QPushButton*>(QStringLiteral("cancel"))->click();
+    settle();
+    platform_.answerNextAlert(QStringLiteral("Eliminar ficha"));
+    doAccessibleAction(list, rowOf("Pizza Club 10"), QStringLiteral("Eliminar"));
+    EXPECT_FALSE(names(*view_).contains("Pizza Club 10"));
+    EXPECT_EQ(reloaded().customers.size(), 3u);
+}
+
+} // namespace

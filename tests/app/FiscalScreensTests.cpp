@@ -8,8 +8,10 @@
 #include <Velmora/Views/FiscalSettingsView.hpp>
 #include <Velmora/Views/FiscalView.hpp>
 #include <Velmora/Views/InvoiceEditor.hpp>
+#include <Velmora/Views/RowActions.hpp>
 #include <support/TestFiles.hpp>
 
+#include "ScreenTesting.hpp"
 #include "TestPlatformServices.hpp"
 
 #include <PizzaCore/PizzaCore.hpp>
@@ -301,6 +303,57 @@ TEST_F(FiscalScreensTest, AProposalPdfIsSavedUnderItsSuggestedNameAndOpens) {
     velmora::InvoiceDocuments::saveProposal(proposal, store_->db().fiscalState().settings, *store_);
     EXPECT_EQ(platform_.savePanels().size(), 2u);
     EXPECT_EQ(store_->message(), "Revisa los conceptos, cantidades, precios e impuestos.");
+}
+
+TEST_F(FiscalScreensTest, ProposalRowActionsAreReachableByButtonKeyboardMenuAndScreenReader) {
+    using velmora::testing::openSheet;
+    pizzacore::InvoiceProposal proposal = store_->db().invoiceProposalFor(confirmedOrder(), *now_);
+    proposal.lines[1].rate = 2100;
+    ASSERT_TRUE(store_->transact([&](pizzacore::Database& db) { db.saveInvoiceProposal(proposal, *now_); }));
+    velmora::FiscalView view(*store_);
+    view.resize(1000, 700);
+    view.show();
+    QApplication::setActiveWindow(&view);
+    QListView& list = view.list();
+    list.setFocus();
+    list.setCurrentIndex(view.proposals().index(0));
+    velmora::testing::settle();
+    const auto closeEditor = [&] {
+        velmora::InvoiceEditor* editor = openSheet<velmora::InvoiceEditor>(view);
+        if (editor) editor->reject();
+        velmora::testing::settle();
+        return editor != nullptr;
+    };
+
+    // The drawn button and Return.
+    velmora::testing::clickRowButton(list, view.rowActions(), 0, velmora::FiscalView::editAction);
+    EXPECT_TRUE(closeEditor()) << "the button \"Editar\"";
+    QTest::keyClick(&list, Qt::Key_Return);
+    EXPECT_TRUE(closeEditor()) << "Return";
+
+    // The menu key lists both; "PDF de propuesta…" saves the PDF where the operator chooses.
+    QTest::keyClick(&list, Qt::Key_Menu);
+    QMenu* menu = velmora::testing::openRowMenu();
+    ASSERT_NE(menu, nullptr);
+    EXPECT_EQ(velmora::testing::menuEntries(*menu), (QStringList{"Editar", "PDF de propuesta…"}));
+    const fs::path target = directory_.path() / "propuesta.pdf";
+    platform_.answerNextSavePanel(target);
+    velmora::testing::chooseFromMenu(*menu, QStringLiteral("PDF de propuesta…"));
+    velmora::testing::settle();
+    ASSERT_EQ(platform_.savePanels().size(), 1u);
+    EXPECT_TRUE(fs::exists(target));
+    EXPECT_FALSE(store_->message());
+
+    // A screen reader finds the proposal by its title and total and runs the same actions.
+    QAccessibleInterface* rows = QAccessible::queryAccessibleInterface(&list);
+    ASSERT_NE(rows, nullptr);
+    ASSERT_EQ(rows->childCount(), 1);
+    EXPECT_EQ(rows->child(0)->text(QAccessible::Name), "Factura completa · Sin destinatario, 21,50 EUR");
+    EXPECT_EQ(velmora::testing::accessibleActions(list, 0),
+              (QStringList{"Editar", "PDF de propuesta…", QAccessibleActionInterface::showMenuAction(),
+                           QAccessibleActionInterface::setFocusAction()}));
+    velmora::testing::doAccessibleAction(list, 0, QStringLiteral("Editar"));
+    EXPECT_TRUE(closeEditor()) << "the accessible action \"Editar\"";
 }
 
 TEST_F(FiscalScreensTest, RequirementsExplainWhatIsMissingAndTheCountersShowTheArchive) {

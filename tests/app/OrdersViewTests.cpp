@@ -245,6 +245,81 @@ TEST_F(OrdersViewTest, SelectionFollowsTheControllerAndSurvivesFiltersAndChanges
     EXPECT_EQ(child<QLabel>("customerName").text(), "Mostrador");
 }
 
+TEST_F(OrdersViewTest, AnOrderChosenElsewhereClearsOnlyTheFiltersHidingIt) {
+    confirm({{"Ana", "600 000 001"}, {"Berta", "600 000 002"}, {"Carla", "600 000 003"}});
+    ASSERT_TRUE(store_->payOrder(order(2).id, pizzacore::PaymentMethod::card, QString()));
+    QListView& list = child<QListView>("ordersList");
+    const auto selectedNumbers = [&] {
+        std::vector<std::int64_t> numbers;
+        for (const QModelIndex& row : list.selectionModel()->selectedRows())
+            numbers.push_back(row.data(OrdersModel::NumberRole).toString().mid(1).toLongLong());
+        return numbers;
+    };
+    const auto clickOrder = [&](std::int64_t number) {
+        const auto shown = listed();
+        const auto row = std::find(shown.begin(), shown.end(), number) - shown.begin();
+        ASSERT_LT(row, static_cast<std::ptrdiff_t>(shown.size()));
+        const QModelIndex index = view_->model().index(static_cast<int>(row));
+        list.scrollTo(index);
+        QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, list.visualRect(index).center());
+    };
+
+    // The operator picks #1 among the unpaid orders matching "600".
+    child<QCheckBox>("pendingFilter").setChecked(true);
+    child<QLineEdit>("orderSearch").setText(QStringLiteral("600"));
+    ASSERT_EQ(listed(), (std::vector<std::int64_t>{3, 1}));
+    clickOrder(1);
+    ASSERT_EQ(*store_->selectedOrder(), order(1).id);
+
+    // "Ver #2" elsewhere: #2 is paid, so "Sin cobrar" goes; the search still finds it and stays.
+    store_->setSelectedOrder(order(2).id);
+    EXPECT_FALSE(child<QCheckBox>("pendingFilter").isChecked());
+    EXPECT_EQ(child<QLineEdit>("orderSearch").text(), "600");
+    EXPECT_EQ(listed(), (std::vector<std::int64_t>{3, 2, 1}));
+    EXPECT_EQ(selectedNumbers(), std::vector<std::int64_t>{2});
+    EXPECT_EQ(child<QLabel>("orderTitle").text(), "Pedido #2");
+    // A click on another row selects it.
+    clickOrder(1);
+    EXPECT_EQ(*store_->selectedOrder(), order(1).id);
+    EXPECT_EQ(child<QLabel>("orderTitle").text(), "Pedido #1");
+
+    // The operator's own search hides the selected order: no other row stays highlighted, and a
+    // click on a row selects it.
+    child<QLineEdit>("orderSearch").setText(QStringLiteral("Carla"));
+    EXPECT_TRUE(selectedNumbers().empty());
+    EXPECT_EQ(child<QLabel>("orderTitle").text(), "Pedido #1");
+    clickOrder(3);
+    EXPECT_EQ(*store_->selectedOrder(), order(3).id);
+    // Showing the order already selected while the search hides it clears the search.
+    child<QLineEdit>("orderSearch").setText(QStringLiteral("Ana"));
+    store_->setSelectedOrder(order(1).id);
+    child<QLineEdit>("orderSearch").setText(QStringLiteral("Berta"));
+    store_->showOrder(order(1).id);
+    EXPECT_EQ(child<QLineEdit>("orderSearch").text(), "");
+    EXPECT_EQ(selectedNumbers(), std::vector<std::int64_t>{1});
+    EXPECT_EQ(store_->selectedTab(), "Pedidos");
+
+    // A day filter that leaves the order out goes back to every day.
+    *now_ = saturday;
+    confirm({{"Dora", "600 000 004"}});
+    QComboBox& day = child<QComboBox>("dayFilter");
+    day.setCurrentIndex(day.findText(QStringLiteral("2025-03-07")));
+    ASSERT_EQ(listed(), (std::vector<std::int64_t>{3, 2, 1}));
+    store_->showOrder(order(4).id);
+    EXPECT_EQ(day.currentIndex(), 0);
+    EXPECT_EQ(selectedNumbers(), std::vector<std::int64_t>{4});
+
+    // Out of sight and out of date, the list reveals a new order once shown.
+    child<QLineEdit>("orderSearch").setText(QStringLiteral("Ana"));
+    view_->hide();
+    confirm({{"Eva", "600 000 005"}});
+    store_->showOrder(order(5).id);
+    view_->show();
+    EXPECT_EQ(child<QLineEdit>("orderSearch").text(), "");
+    EXPECT_EQ(selectedNumbers(), std::vector<std::int64_t>{5});
+    EXPECT_EQ(child<QLabel>("orderTitle").text(), "Pedido #5");
+}
+
 TEST_F(OrdersViewTest, AHiddenListCatchesUpWhenShownAgain) {
     confirm({{"Ana", "600 000 001"}});
     view_->hide();

@@ -13,8 +13,11 @@
 #include <PizzaCore/PizzaCore.hpp>
 
 #include <QAbstractItemView>
+#include <QAccessible>
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QDialog>
+#include <QMenu>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -50,6 +53,59 @@ inline void clickRowButton(QAbstractItemView& view, RowActionsDelegate& delegate
     const QRect button = delegate.buttonRect(view, index, action);
     ASSERT_FALSE(button.isEmpty()) << "row " << row << " has no button " << action;
     QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, button.center());
+}
+
+// The menu of row actions open on screen, or null.
+inline QMenu* openRowMenu() {
+    return qobject_cast<QMenu*>(QApplication::activePopupWidget());
+}
+
+// The entries of `menu` by their labels, with "(desactivado)" after a disabled one.
+inline QStringList menuEntries(const QMenu& menu) {
+    QStringList entries;
+    for (const QAction* action : menu.actions())
+        entries << action->text() + (action->isEnabled() ? QString() : QStringLiteral(" (desactivado)"));
+    return entries;
+}
+
+// Runs the entry `label` of `menu` as the keyboard does: highlighted, then Return.
+inline void chooseFromMenu(QMenu& menu, const QString& label) {
+    for (QAction* action : menu.actions())
+        if (action->text() == label) {
+            menu.setActiveAction(action);
+            QTest::keyClick(&menu, Qt::Key_Return);
+            return;
+        }
+    ADD_FAILURE() << "no entry " << label.toStdString();
+}
+
+// A right click on `row` of `view`, as the window system reports it: the context menu request
+// that follows the press.
+inline void rightClickRow(QAbstractItemView& view, int row) {
+    const QModelIndex index = view.model()->index(row, 0);
+    view.scrollTo(index);
+    const QPoint at = view.visualRect(index).center();
+    QContextMenuEvent request(QContextMenuEvent::Mouse, at, view.viewport()->mapToGlobal(at));
+    QApplication::sendEvent(view.viewport(), &request);
+}
+
+// The accessible actions that `view` offers on `row`, as a screen reader lists them.
+inline QStringList accessibleActions(QAbstractItemView& view, int row) {
+    QAccessibleInterface* list = QAccessible::queryAccessibleInterface(&view);
+    QAccessibleInterface* item = list ? list->child(row) : nullptr;
+    QAccessibleActionInterface* actions = item ? item->actionInterface() : nullptr;
+    return actions ? actions->actionNames() : QStringList();
+}
+
+// Asks for the accessible action `name` on `row` of `view`, as a screen reader does, and lets it run.
+inline void doAccessibleAction(QAbstractItemView& view, int row, const QString& name) {
+    QAccessibleInterface* list = QAccessible::queryAccessibleInterface(&view);
+    QAccessibleInterface* item = list ? list->child(row) : nullptr;
+    QAccessibleActionInterface* actions = item ? item->actionInterface() : nullptr;
+    ASSERT_NE(actions, nullptr) << "row " << row << " has no accessible actions";
+    actions->doAction(name);
+    for (int round = 0; round < 3; ++round)
+        QCoreApplication::processEvents();
 }
 
 // Saves a picture of `widget` as `name` in $VELMORA_SCREENSHOT_DIR (the working directory when

@@ -255,6 +255,12 @@ void AppStore::setSelectedOrder(const std::optional<pizzacore::Uuid>& order) {
     emit selectedOrderChanged();
 }
 
+void AppStore::showOrder(const pizzacore::Uuid& order) {
+    setSelectedOrder(order);
+    emit selectedOrderShown();
+    setSelectedTab(QStringLiteral("Pedidos"));
+}
+
 Outcome AppStore::transact(const Change& change) {
     return run([&change](pizzacore::Repository& repository, const pizzacore::Database& db,
                          const pizzacore::Draft& draft,

@@ -129,6 +129,9 @@ public:
     // The order selected on the orders screen.
     const std::optional<pizzacore::Uuid>& selectedOrder() const { return selectedOrder_; }
     void setSelectedOrder(const std::optional<pizzacore::Uuid>& order);
+    // Selects `order` and shows it on the orders screen, whose list then shows its row even when
+    // the order was already selected and the list's filters hid it.
+    void showOrder(const pizzacore::Uuid& order);
 
     // The data directory: the open repository's directory, or the one start-up tried to open.
     std::filesystem::path location() const;
@@ -261,6 +264,8 @@ signals:
     void fatalChanged();
     void selectedTabChanged();
     void selectedOrderChanged();
+    // showOrder() asked for the selected order to be brought into view.
+    void selectedOrderShown();
     // saving() changed.
     void savingChanged();
 

@@ -95,8 +95,7 @@ bool AppStore::confirm() {
         return false;
     }
     // The transaction published the fresh draft the confirmation left in the document.
-    setSelectedOrder(order.id);
-    setSelectedTab(QStringLiteral("Pedidos"));
+    showOrder(order.id);
     return true;
 }
 

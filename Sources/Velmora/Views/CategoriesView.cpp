@@ -120,9 +120,8 @@ CategoriesView::CategoriesView(AppStore& store, QWidget* parent)
     list_->setObjectName(QStringLiteral("categories"));
     list_->setAccessibleName(QStringLiteral("Categorías"));
     list_->setModel(model_);
-    list_->setItemDelegate(delegate_);
     list_->setUniformItemSizes(true);
-    delegate_->bindKeys(*list_, edit, remove);
+    delegate_->attach(*list_, edit, remove);
 
     // "Cerrar" is the sheet's cancel button: Escape closes the sheet as it does.
     QPushButton* close = makeButton(QStringLiteral("Cerrar"), QStringLiteral("close"), this);

@@ -287,8 +287,7 @@ QWidget* CheckoutView::makeCustomerSection() {
         button->setVisible(false);
         connect(button, &QPushButton::clicked, this, [this, index] {
             if (static_cast<std::size_t>(index) >= recentIDs_.size()) return;
-            store_.setSelectedOrder(recentIDs_[static_cast<std::size_t>(index)]);
-            store_.setSelectedTab(QStringLiteral("Pedidos"));
+            store_.showOrder(recentIDs_[static_cast<std::size_t>(index)]);
         });
         recentButtons_.push_back(button);
         recentRow->addWidget(button);

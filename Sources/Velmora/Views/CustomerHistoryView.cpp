@@ -122,9 +122,8 @@ CustomerHistoryView::CustomerHistoryView(AppStore& store, const pizzacore::Custo
     list_->setObjectName(QStringLiteral("orders"));
     list_->setAccessibleName(QStringLiteral("Pedidos"));
     list_->setModel(model_);
-    list_->setItemDelegate(delegate_);
     list_->setUniformItemSizes(true);
-    delegate_->bindKeys(*list_, 0, -1);
+    delegate_->attach(*list_, 0, -1);
     if (model_->rowCount() == 0) {
         list_->hide();
         layout->addWidget(
@@ -157,8 +156,7 @@ bool CustomerHistoryView::showsEmptyMessage() const {
 
 void CustomerHistoryView::showOrder(int row) {
     if (row < 0 || row >= model_->rowCount()) return;
-    store_.setSelectedOrder(model_->order(row).id);
-    store_.setSelectedTab(QStringLiteral("Pedidos"));
+    store_.showOrder(model_->order(row).id);
     accept();
 }
 

@@ -146,12 +146,11 @@ CustomersView::CustomersView(AppStore& store, QWidget* parent)
     list_->setObjectName(QStringLiteral("customers"));
     list_->setAccessibleName(QStringLiteral("Clientes"));
     list_->setModel(model_);
-    list_->setItemDelegate(delegate_);
     // Every row has the same height, so the list never measures rows that are not on screen.
     list_->setUniformItemSizes(true);
     list_->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     list_->setSelectionMode(QAbstractItemView::SingleSelection);
-    delegate_->bindKeys(*list_, edit, remove);
+    delegate_->attach(*list_, edit, remove);
 
     content_->addWidget(list_);
     content_->addWidget(

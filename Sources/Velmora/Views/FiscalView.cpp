@@ -6,16 +6,15 @@
 #include <Velmora/Views/FiscalSettingsView.hpp>
 #include <Velmora/Views/Formatting.hpp>
 #include <Velmora/Views/InvoiceEditor.hpp>
+#include <Velmora/Views/RowActions.hpp>
 
 #include <PizzaCore/Fiscal/FiscalMoney.hpp>
 #include <PizzaCore/Fiscal/FiscalRules.hpp>
 
-#include <QApplication>
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListView>
-#include <QMouseEvent>
 #include <QPainter>
 #include <QPointer>
 #include <QPushButton>
@@ -37,24 +36,38 @@ const std::vector<pizzacore::InvoiceProposal>& storedProposals(const pizzacore::
     return db.fiscal ? db.fiscal->proposals : none;
 }
 
-constexpr int buttonHeight = 26;
-constexpr int rowPadding = 10;
+// A proposal's row: title, detail in the secondary colour and the total with monospaced digits at
+// the right of the text, before the buttons "Editar" and "PDF de propuesta…".
+class ProposalDelegate : public RowActionsDelegate {
+public:
+    explicit ProposalDelegate(QObject* parent)
+        : RowActionsDelegate({{QStringLiteral("Editar")}, {QStringLiteral("PDF de propuesta…")}}, parent) {}
 
-QRect buttonAt(const QRect& row, int right, int width) {
-    return QRect(right - width, row.center().y() - buttonHeight / 2, width, buttonHeight);
-}
+protected:
+    int contentHeight(const QStyleOptionViewItem& option, const QModelIndex&) const override {
+        return 2 * QFontMetrics(option.font).height() + 4;
+    }
 
-void drawButton(QPainter& painter, const QStyleOptionViewItem& option, const QRect& rect,
-                const QString& text) {
-    QStyleOptionButton button;
-    button.rect = rect;
-    button.text = text;
-    button.state = QStyle::State_Enabled | QStyle::State_Raised;
-    button.palette = option.palette;
-    const QWidget* widget = option.widget;
-    QStyle* style = widget ? widget->style() : QApplication::style();
-    style->drawControl(QStyle::CE_PushButton, &button, &painter, widget);
-}
+    void paintContent(QPainter& painter, const QStyleOptionViewItem& option, const QModelIndex& index,
+                      const QRect& content) const override {
+        const bool selected = option.state & QStyle::State_Selected;
+        const QColor text = option.palette.color(selected ? QPalette::HighlightedText : QPalette::Text);
+        const QColor secondary = selected ? text : secondaryColor(option.palette);
+        QFont digits = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+        digits.setPointSizeF(option.font.pointSizeF());
+        const QString total = index.data(ProposalsModel::TotalRole).toString();
+        const int totalWidth = QFontMetrics(digits).horizontalAdvance(total) + 16;
+        const int width = content.width() - totalWidth;
+        int y = content.top() + (content.height() - contentHeight(option, index)) / 2;
+        drawLine(painter, total, digits, text, content.right() - totalWidth,
+                 content.center().y() - QFontMetrics(digits).height() / 2, totalWidth, Qt::AlignRight);
+        y = drawLine(painter, index.data(ProposalsModel::TitleRole).toString(), option.font, text,
+                     content.left(), y, width) +
+            4;
+        drawLine(painter, index.data(ProposalsModel::DetailRole).toString(), option.font, secondary,
+                 content.left(), y, width);
+    }
+};
 
 } // namespace
 
@@ -101,82 +114,6 @@ void ProposalsModel::refresh() {
     std::stable_sort(proposals_.begin(), proposals_.end(),
                      [](const auto& left, const auto& right) { return left.created > right.created; });
     endResetModel();
-}
-
-QRect ProposalDelegate::pdfButton(const QRect& row) {
-    return buttonAt(row, row.right() - rowPadding, 150);
-}
-
-QRect ProposalDelegate::editButton(const QRect& row) {
-    return buttonAt(row, pdfButton(row).left() - 8, 80);
-}
-
-QSize ProposalDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const {
-    return QSize(option.rect.width(), option.fontMetrics.height() * 2 + 2 * rowPadding + 4);
-}
-
-void ProposalDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
-                             const QModelIndex& index) const {
-    painter->save();
-    QStyleOptionViewItem background = option;
-    initStyleOption(&background, index);
-    background.text.clear();
-    const QWidget* widget = option.widget;
-    QStyle* style = widget ? widget->style() : QApplication::style();
-    style->drawControl(QStyle::CE_ItemViewItem, &background, painter, widget);
-
-    const bool selected = option.state & QStyle::State_Selected;
-    const QColor text = option.palette.color(selected ? QPalette::HighlightedText : QPalette::Text);
-    QColor secondary = option.palette.color(QPalette::PlaceholderText);
-    if (selected) secondary = text;
-
-    const QRect edit = editButton(option.rect);
-    const QRect total(option.rect.left(), option.rect.top(), edit.left() - 16 - option.rect.left(),
-                      option.rect.height());
-    QFont totalFont = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    totalFont.setPointSizeF(option.font.pointSizeF());
-    painter->setFont(totalFont);
-    painter->setPen(text);
-    painter->drawText(total, Qt::AlignRight | Qt::AlignVCenter,
-                      index.data(ProposalsModel::TotalRole).toString());
-    const int totalWidth =
-        QFontMetrics(totalFont).horizontalAdvance(index.data(ProposalsModel::TotalRole).toString());
-
-    const int left = option.rect.left() + rowPadding;
-    const int width = total.right() - totalWidth - 16 - left;
-    const int line = option.fontMetrics.height();
-    QFont titleFont = option.font;
-    painter->setFont(titleFont);
-    painter->drawText(QRect(left, option.rect.top() + rowPadding, width, line),
-                      Qt::AlignLeft | Qt::AlignVCenter,
-                      option.fontMetrics.elidedText(index.data(ProposalsModel::TitleRole).toString(),
-                                                    Qt::ElideRight, width));
-    painter->setPen(secondary);
-    painter->drawText(QRect(left, option.rect.top() + rowPadding + line + 4, width, line),
-                      Qt::AlignLeft | Qt::AlignVCenter, index.data(ProposalsModel::DetailRole).toString());
-
-    drawButton(*painter, option, edit, QStringLiteral("Editar"));
-    drawButton(*painter, option, pdfButton(option.rect), QStringLiteral("PDF de propuesta…"));
-    painter->restore();
-}
-
-bool ProposalDelegate::editorEvent(QEvent* event, QAbstractItemModel* model,
-                                   const QStyleOptionViewItem& option, const QModelIndex& index) {
-    if (event->type() == QEvent::MouseButtonRelease) {
-        const auto* mouse = static_cast<QMouseEvent*>(event);
-        if (mouse->button() == Qt::LeftButton) {
-            const QPoint at = mouse->position().toPoint();
-            if (editButton(option.rect).contains(at)) {
-                emit editRequested(index);
-                return true;
-            }
-            if (pdfButton(option.rect).contains(at)) {
-                emit pdfRequested(index);
-                return true;
-            }
-        }
-    }
-    return QStyledItemDelegate::editorEvent(event, model, option, index);
 }
 
 FiscalView::FiscalView(AppStore& store, QWidget* parent)
@@ -239,9 +176,9 @@ FiscalView::FiscalView(AppStore& store, QWidget* parent)
     list_->setAccessibleName(QStringLiteral("Propuestas de factura"));
     list_->setModel(&model_);
     list_->setUniformItemSizes(true);
-    list_->setMouseTracking(true);
-    auto* delegate = new ProposalDelegate(list_);
-    list_->setItemDelegate(delegate);
+    list_->setSelectionMode(QAbstractItemView::SingleSelection);
+    delegate_ = new ProposalDelegate(list_);
+    delegate_->attach(*list_, editAction, -1);
     content_->addWidget(list_);
     layout->addWidget(content_, 1);
 
@@ -259,13 +196,15 @@ FiscalView::FiscalView(AppStore& store, QWidget* parent)
     connect(configure, &QPushButton::clicked, this, &FiscalView::configure);
     connect(create, &QPushButton::clicked, this, &FiscalView::newProposal);
     connect(requirements, &QPushButton::clicked, this, &FiscalView::showRequirements);
-    connect(delegate, &ProposalDelegate::editRequested, this,
-            [this](const QModelIndex& index) { edit(model_.proposal(index.row())); });
-    connect(delegate, &ProposalDelegate::pdfRequested, this,
-            [this](const QModelIndex& index) { savePDF(index.row()); });
-    // Return on a selected row edits it, like its "Editar" button.
+    connect(delegate_, &RowActionsDelegate::triggered, this, [this](const QModelIndex& index, int action) {
+        if (action == editAction)
+            edit(model_.proposal(index.row()));
+        else
+            savePDF(index.row());
+    });
+    // Activating a row (a double click outside its buttons) edits it, like its "Editar" button.
     connect(list_, &QListView::activated, this,
-            [this](const QModelIndex& index) { edit(model_.proposal(index.row())); });
+            [this](const QModelIndex& index) { delegate_->trigger(index, editAction); });
     connect(&store_, &AppStore::dbChanged, this, &FiscalView::refresh);
     refresh();
 }

@@ -5,7 +5,6 @@
 #endif
 
 #include <QAbstractListModel>
-#include <QStyledItemDelegate>
 #include <QWidget>
 
 #include <vector>
@@ -17,6 +16,7 @@ class QStackedWidget;
 namespace velmora {
 
 class AppStore;
+class RowActionsDelegate;
 
 // The saved invoice proposals, newest first, for the fiscal screen's list.
 class ProposalsModel : public QAbstractListModel {
@@ -47,36 +47,19 @@ private:
     std::string currency_;
 };
 
-// Draws a proposal row: title, detail in the secondary colour, the total with monospaced digits
-// and the row's two buttons "Editar" and "PDF de propuesta…", whose clicks it reports.
-class ProposalDelegate : public QStyledItemDelegate {
-    Q_OBJECT
-public:
-    using QStyledItemDelegate::QStyledItemDelegate;
-
-    void paint(QPainter* painter, const QStyleOptionViewItem& option,
-               const QModelIndex& index) const override;
-    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
-    bool editorEvent(QEvent* event, QAbstractItemModel* model, const QStyleOptionViewItem& option,
-                     const QModelIndex& index) override;
-
-    // Where the row's buttons are drawn inside `row`.
-    static QRect editButton(const QRect& row);
-    static QRect pdfButton(const QRect& row);
-
-signals:
-    void editRequested(const QModelIndex& index);
-    void pdfRequested(const QModelIndex& index);
-};
-
 // The invoicing section: proposals without fiscal value, the archive's counters and the notice
 // that definitive emission is blocked. Nothing here issues an invoice or takes a number.
 class FiscalView : public QWidget {
     Q_OBJECT
 public:
+    // The buttons of each proposal's row, in order.
+    enum Action { editAction, pdfAction };
+
     explicit FiscalView(AppStore& store, QWidget* parent = nullptr);
 
     ProposalsModel& proposals() { return model_; }
+    QListView& list() const { return *list_; }
+    RowActionsDelegate& rowActions() const { return *delegate_; }
 
 public slots:
     // Opens the editor sheet on `proposal`.
@@ -97,6 +80,7 @@ private:
     ProposalsModel model_;
     QStackedWidget* content_;
     QListView* list_;
+    RowActionsDelegate* delegate_;
     QLabel* counters_;
 };
 

@@ -118,6 +118,27 @@ void OrdersModel::setFilter(const OrdersFilter& filter) {
     show(filtered());
 }
 
+OrdersFilter OrdersModel::filterShowing(const pizzacore::Uuid& id) const {
+    OrdersFilter showing = filter_;
+    const auto found = positions_.find(id);
+    if (found == positions_.end() || static_cast<std::size_t>(found->second) >= rows_.size()) return showing;
+    const Row& row = rows_[static_cast<std::size_t>(found->second)];
+    if (!showing.day.isEmpty() && (row.day.empty() || row.day != showing.day.toStdString()))
+        showing.day.clear();
+    if (showing.pending && (row.cancelled || row.paid)) showing.pending = false;
+    if (!showing.query.isEmpty()) {
+        const std::string query = showing.query.toStdString();
+        if (!matches(row, query, matcher_.folded(query))) showing.query.clear();
+    }
+    return showing;
+}
+
+bool OrdersModel::matches(const Row& row, const std::string& query, const std::string& foldedQuery) {
+    return row.numberText.find(query) != std::string::npos ||
+           pizzacore::CaseInsensitiveMatcher::contains(row.foldedName, foldedQuery) ||
+           row.phone.find(query) != std::string::npos;
+}
+
 std::vector<int> OrdersModel::filtered() const {
     const std::string day = filter_.day.toStdString();
     const std::string query = filter_.query.toStdString();
@@ -129,10 +150,7 @@ std::vector<int> OrdersModel::filtered() const {
         // A missing session has no day, so a chosen day never shows its orders.
         if (!day.empty() && (row.day.empty() || row.day != day)) continue;
         if (filter_.pending && (row.cancelled || row.paid)) continue;
-        if (!query.empty() && row.numberText.find(query) == std::string::npos &&
-            !pizzacore::CaseInsensitiveMatcher::contains(row.foldedName, foldedQuery) &&
-            row.phone.find(query) == std::string::npos)
-            continue;
+        if (!query.empty() && !matches(row, query, foldedQuery)) continue;
         result.push_back(position);
     }
     return result;

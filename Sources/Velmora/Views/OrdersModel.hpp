@@ -55,6 +55,9 @@ public:
 
     const OrdersFilter& filter() const { return filter_; }
     void setFilter(const OrdersFilter& filter);
+    // The current filters without those that hide the order `id` (all of them kept when it does
+    // not exist); looks at that one order only.
+    OrdersFilter filterShowing(const pizzacore::Uuid& id) const;
 
     // The order shown on `row`.
     std::optional<pizzacore::Uuid> orderAt(int row) const;
@@ -84,6 +87,8 @@ private:
         bool cancelled = false;
     };
 
+    // Whether the row passes the search `query` (as typed) whose folded form is `foldedQuery`.
+    static bool matches(const Row& row, const std::string& query, const std::string& foldedQuery);
     std::vector<int> filtered() const;
     void show(std::vector<int> rows);
 

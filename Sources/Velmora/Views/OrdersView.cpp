@@ -178,7 +178,10 @@ OrdersView::OrdersView(AppStore& store, TicketService& tickets, QWidget* parent)
     connect(list_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &OrdersView::listSelectionChanged);
     connect(&store_, &AppStore::dbChanged, this, &OrdersView::showDocument);
-    connect(&store_, &AppStore::selectedOrderChanged, this, &OrdersView::showSelectedOrder);
+    // The list selects its rows itself, so a change it did not make comes from outside it (a
+    // confirmation, "Ver #…" on the checkout, "Ver pedido" in a card's history).
+    connect(&store_, &AppStore::selectedOrderChanged, this, &OrdersView::revealSelectedOrder);
+    connect(&store_, &AppStore::selectedOrderShown, this, &OrdersView::revealSelectedOrder);
 
     showDayChoices();
     showSelectedOrder();
@@ -225,7 +228,10 @@ void OrdersView::showDocument() {
     following_ = true;
     model_->refresh();
     following_ = false;
-    showSelectedOrder();
+    if (revealPending_)
+        revealSelectedOrder();
+    else
+        showSelectedOrder();
 }
 
 void OrdersView::showSelectedOrder() {
@@ -240,7 +246,9 @@ void OrdersView::showSelectedOrder() {
             selection.setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
             list_->scrollTo(index);
         }
-    } else if (!order) {
+    } else {
+        // No row shows the selected order, so none stays highlighted: a highlighted row that is
+        // not the selected order would ignore a click on it.
         selection.clearSelection();
     }
     following_ = false;
@@ -249,6 +257,35 @@ void OrdersView::showSelectedOrder() {
         pane_->setCurrentIndex(1);
     } else {
         pane_->setCurrentIndex(0);
+    }
+}
+
+void OrdersView::revealSelectedOrder() {
+    // A hidden list out of date with the document cannot find a new order yet; it reveals it once
+    // shown and brought up to date.
+    if (stale_) {
+        revealPending_ = true;
+        return;
+    }
+    revealPending_ = false;
+    const std::optional<pizzacore::Uuid>& selected = store_.selectedOrder();
+    if (selected && model_->rowOf(*selected) < 0 && model_->order(*selected)) {
+        // Only the filters that hide it are cleared; the others stay as the operator left them.
+        const OrdersFilter showing = model_->filterShowing(*selected);
+        {
+            const QSignalBlocker quietSearch(search_);
+            const QSignalBlocker quietDay(day_);
+            const QSignalBlocker quietPending(pending_);
+            if (showing.query.isEmpty()) search_->clear();
+            if (showing.day.isEmpty()) day_->setCurrentIndex(0);
+            pending_->setChecked(showing.pending);
+        }
+        applyFilter();
+    } else {
+        showSelectedOrder();
+    }
+    if (selected) {
+        if (const int row = model_->rowOf(*selected); row >= 0) list_->scrollTo(model_->index(row));
     }
 }
 

@@ -37,6 +37,9 @@ private:
     void showDayChoices();
     void showDocument();
     void showSelectedOrder();
+    // Shows the selected order after a choice made outside the list: clears the filters that hide
+    // it, then selects its row and scrolls to it.
+    void revealSelectedOrder();
     void listSelectionChanged();
 
     AppStore& store_;
@@ -51,6 +54,8 @@ private:
     bool following_ = false;
     // The document changed while the view was hidden.
     bool stale_ = false;
+    // An order chosen outside the list waits for the list to catch up with the document.
+    bool revealPending_ = false;
 };
 
 } // namespace velmora

@@ -251,9 +251,8 @@ ProductsView::ProductsView(AppStore& store, ThumbnailCache& thumbnails, QWidget*
     list_->setObjectName(QStringLiteral("products"));
     list_->setAccessibleName(QStringLiteral("Productos"));
     list_->setModel(model_);
-    list_->setItemDelegate(delegate_);
     list_->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
-    delegate_->bindKeys(*list_, edit, remove);
+    delegate_->attach(*list_, edit, remove);
 
     content_->addWidget(list_);
     content_->addWidget(

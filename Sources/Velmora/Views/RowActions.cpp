@@ -1,8 +1,12 @@
 #include <Velmora/Views/RowActions.hpp>
 
+#include <Velmora/Views/AccessibleRows.hpp>
+
 #include <QAbstractItemView>
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStyle>
@@ -18,6 +22,10 @@ RowActionsDelegate::RowActionsDelegate(QList<RowAction> actions, QObject* parent
     , actions_(std::move(actions)) {}
 
 bool RowActionsDelegate::hasActions(const QModelIndex&) const {
+    return true;
+}
+
+bool RowActionsDelegate::isEnabled(const QModelIndex&, int) const {
     return true;
 }
 
@@ -63,9 +71,11 @@ void RowActionsDelegate::paint(QPainter* painter, const QStyleOptionViewItem& op
             button.initFrom(widget);
             button.rect = rects[i];
             button.text = actions_[i].title;
-            button.state = QStyle::State_Enabled | QStyle::State_Raised;
+            const bool enabled = isEnabled(index, static_cast<int>(i));
+            button.state = QStyle::State_Raised;
+            if (enabled) button.state |= QStyle::State_Enabled;
             if (pressed_ == index && pressedAction_ == i) button.state |= QStyle::State_Sunken;
-            if (actions_[i].destructive)
+            if (actions_[i].destructive && enabled)
                 button.palette.setColor(QPalette::ButtonText, QColor(0xC0, 0x28, 0x1E));
             style->drawControl(QStyle::CE_PushButton, &button, painter, widget);
         }
@@ -92,6 +102,8 @@ bool RowActionsDelegate::editorEvent(QEvent* event, QAbstractItemModel* model,
         for (qsizetype i = 0; i < rects.size(); ++i)
             if (rects[i].contains(mouse->position().toPoint())) hit = static_cast<int>(i);
         if (type == QEvent::MouseButtonPress && hit >= 0 && mouse->button() == Qt::LeftButton) {
+            // A disabled button takes the click without running, as a disabled push button does.
+            if (!isEnabled(index, hit)) return true;
             pressed_ = index;
             pressedAction_ = hit;
             return true;
@@ -102,7 +114,7 @@ bool RowActionsDelegate::editorEvent(QEvent* event, QAbstractItemModel* model,
             const QPersistentModelIndex target = pressed_;
             pressed_ = QPersistentModelIndex();
             pressedAction_ = -1;
-            if (fire) emit triggered(target, action);
+            if (fire) trigger(target, action);
             return true;
         }
         if (type == QEvent::MouseButtonDblClick && hit >= 0) return true;
@@ -110,22 +122,80 @@ bool RowActionsDelegate::editorEvent(QEvent* event, QAbstractItemModel* model,
     return QStyledItemDelegate::editorEvent(event, model, option, index);
 }
 
-void RowActionsDelegate::bindKeys(QAbstractItemView& view, int returnAction, int deleteAction) {
+void RowActionsDelegate::trigger(const QModelIndex& index, int action) {
+    if (!index.isValid() || action < 0 || action >= actions_.size() || !hasActions(index) ||
+        !isEnabled(index, action))
+        return;
+    emit triggered(index, action);
+}
+
+QMenu* RowActionsDelegate::openMenu(const QModelIndex& index, const QPoint& globalPosition) {
+    if (!view_ || !index.isValid() || index.model() != view_->model() || !hasActions(index)) return nullptr;
+    // The row the menu acts on is the one the operator sees highlighted.
+    view_->setCurrentIndex(index);
+    auto* menu = new QMenu(view_);
+    menu->setObjectName(QStringLiteral("rowActionsMenu"));
+    const QString row = index.data(Qt::AccessibleTextRole).toString();
+    menu->setAccessibleName(row.isEmpty() ? index.data(Qt::DisplayRole).toString() : row);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    const QPersistentModelIndex target(index);
+    for (qsizetype i = 0; i < actions_.size(); ++i) {
+        QAction* entry = menu->addAction(actions_[i].title);
+        entry->setEnabled(isEnabled(index, static_cast<int>(i)));
+        const int action = static_cast<int>(i);
+        // The model may have changed while the menu was open; a row that is gone runs nothing.
+        connect(entry, &QAction::triggered, this, [this, target, action] { trigger(target, action); });
+    }
+    menu->popup(globalPosition);
+    return menu;
+}
+
+QMenu* RowActionsDelegate::openMenu(const QModelIndex& index) {
+    if (!view_ || !index.isValid()) return nullptr;
+    view_->scrollTo(index);
+    const QRect row = view_->visualRect(index);
+    const QPoint corner(row.left() + margin, row.bottom());
+    return openMenu(index, view_->viewport()->mapToGlobal(corner));
+}
+
+void RowActionsDelegate::attach(QAbstractItemView& view, int returnAction, int deleteAction) {
+    view_ = &view;
     returnAction_ = returnAction;
     deleteAction_ = deleteAction;
+    view.setItemDelegate(this);
+    // Keys and keyboard menu requests go to the list, a right click to its viewport.
     view.installEventFilter(this);
+    view.viewport()->installEventFilter(this);
+    exposeRowActions(view);
 }
 
 bool RowActionsDelegate::eventFilter(QObject* watched, QEvent* event) {
-    auto* view = qobject_cast<QAbstractItemView*>(watched);
-    if (view && event->type() == QEvent::KeyPress) {
-        const int key = static_cast<QKeyEvent*>(event)->key();
-        const QModelIndex current = view->currentIndex();
+    if (!view_ || (watched != view_ && watched != view_->viewport()))
+        return QObject::eventFilter(watched, event);
+    if (event->type() == QEvent::ContextMenu) {
+        const auto* request = static_cast<QContextMenuEvent*>(event);
+        if (request->reason() == QContextMenuEvent::Keyboard) {
+            openMenu(view_->currentIndex());
+        } else {
+            const QPoint at =
+                watched == view_ ? view_->viewport()->mapFrom(view_, request->pos()) : request->pos();
+            openMenu(view_->indexAt(at), request->globalPos());
+        }
+        return true;
+    }
+    if (watched == view_ && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const QModelIndex current = view_->currentIndex();
+        if (key->key() == Qt::Key_Menu ||
+            (key->key() == Qt::Key_F10 && key->modifiers() == Qt::ShiftModifier)) {
+            openMenu(current);
+            return true;
+        }
         int action = -1;
-        if (key == Qt::Key_Return || key == Qt::Key_Enter) action = returnAction_;
-        if (key == Qt::Key_Delete || key == Qt::Key_Backspace) action = deleteAction_;
+        if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) action = returnAction_;
+        if (key->key() == Qt::Key_Delete || key->key() == Qt::Key_Backspace) action = deleteAction_;
         if (action >= 0 && current.isValid() && hasActions(current)) {
-            emit triggered(current, action);
+            trigger(current, action);
             return true;
         }
     }

@@ -1,10 +1,13 @@
 #pragma once
 
 #include <QList>
+#include <QPersistentModelIndex>
+#include <QPointer>
 #include <QString>
 #include <QStyledItemDelegate>
 
 class QAbstractItemView;
+class QMenu;
 
 namespace velmora {
 
@@ -17,8 +20,11 @@ struct RowAction {
 // Draws list rows with their own content at the left and a row of buttons at the right, and turns
 // a click on a button into triggered(). The list stays one model/view list: the buttons are drawn,
 // not widgets, so a list of thousands of rows costs nothing per row that is not on screen.
-// The keyboard reaches the same actions through the list: Return runs the first action named
-// `defaultAction`, Delete the destructive one.
+// Drawn buttons cannot take the keyboard focus nor be seen by a screen reader, so once attached to
+// its list the delegate offers the same actions in three other ways: Return runs the default
+// action and Delete the destructive one; the menu key, Shift+F10 and a right click open a menu
+// listing the row's actions by their labels; and every row's accessible interface offers them as
+// its actions.
 class RowActionsDelegate : public QStyledItemDelegate {
     Q_OBJECT
 public:
@@ -29,15 +35,28 @@ public:
     // no buttons.
     QRect buttonRect(const QAbstractItemView& view, const QModelIndex& index, int action) const;
 
+    // Whether the row shows the buttons (a section heading does not).
+    virtual bool hasActions(const QModelIndex& index) const;
+    // Whether `action` can run on the row now; a disabled one is drawn greyed and does nothing.
+    virtual bool isEnabled(const QModelIndex& index, int action) const;
+
+    // Runs `action` on the row as its button does, when the row offers it and it is enabled.
+    void trigger(const QModelIndex& index, int action);
+    // Opens the menu of the row's actions at `globalPosition`; null when the row has none. The
+    // menu deletes itself when closed.
+    QMenu* openMenu(const QModelIndex& index, const QPoint& globalPosition);
+    // Opens that menu under the start of the row, as the keyboard asks for it.
+    QMenu* openMenu(const QModelIndex& index);
+
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override;
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
     bool editorEvent(QEvent* event, QAbstractItemModel* model, const QStyleOptionViewItem& option,
                      const QModelIndex& index) override;
 
-    // Lets Return and Delete on `view` run the row's actions `returnAction` and `deleteAction`
-    // (−1 for none).
-    void bindKeys(QAbstractItemView& view, int returnAction, int deleteAction);
+    // Becomes the delegate of `view` and lets its keyboard, context menu and accessibility reach
+    // the rows' actions: Return runs `returnAction` and Delete `deleteAction` (−1 for none).
+    void attach(QAbstractItemView& view, int returnAction, int deleteAction);
 
 signals:
     void triggered(const QModelIndex& index, int action);
@@ -48,8 +67,6 @@ protected:
                               const QRect& content) const = 0;
     // Height of the row's own content.
     virtual int contentHeight(const QStyleOptionViewItem& option, const QModelIndex& index) const = 0;
-    // Whether the row shows the buttons (a section heading does not).
-    virtual bool hasActions(const QModelIndex& index) const;
 
     static constexpr int margin = 10;
 
@@ -58,6 +75,7 @@ private:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
     QList<RowAction> actions_;
+    QPointer<QAbstractItemView> view_;
     QPersistentModelIndex pressed_;
     int pressedAction_ = -1;
     int returnAction_ = -1;
