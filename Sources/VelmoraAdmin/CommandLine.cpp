@@ -1,6 +1,7 @@
 #include "CommandLine.hpp"
 
 #include "BusinessDays.hpp"
+#include "TextOutput.hpp"
 
 #include <CLI/CLI.hpp>
 
@@ -75,11 +76,30 @@ std::string namedIn(const std::string& message) {
     return message.substr(0, end);
 }
 
-// CLI11 words its errors in English; the user reads Spanish.
-std::string spanishMessage(const CLI::ParseError& error) {
+// How many times the option is written on the command line, as "--datos RUTA" or "--datos=RUTA".
+std::size_t occurrences(const std::string& option, int argc, const char* const* argv) {
+    std::size_t count = 0;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view argument(argv[i]);
+        if (argument == option || (argument.starts_with(option) && argument.size() > option.size() &&
+                                   argument[option.size()] == '='))
+            ++count;
+    }
+    return count;
+}
+
+// CLI11 words its errors in English; the user reads Spanish. It reports an option given twice
+// and an option without its value alike (a count of values that does not fit), so the command
+// line itself tells them apart.
+std::string spanishMessage(const CLI::ParseError& error, int argc, const char* const* argv) {
     const std::string name = error.get_name();
     const std::string what = error.what();
-    if (name == "ArgumentMismatch") return "Falta el valor de " + namedIn(what) + ".";
+    if (name == "ArgumentMismatch") {
+        const std::string option = namedIn(what);
+        if (option.starts_with('-') && occurrences(option, argc, argv) > 1)
+            return "Se ha escrito " + option + " más de una vez: indícalo una sola vez.";
+        return "Falta el valor de " + option + ".";
+    }
     if (name == "ConversionError") return namedIn(what) + " no admite ese valor.";
     return "Argumentos no válidos.";
 }
@@ -93,6 +113,14 @@ class MisuseText : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
+
+// An empty path would be read as the current folder or fail with a puzzling message; it is
+// almost always a variable of a script that was not set.
+void checkPath(const std::optional<std::filesystem::path>& path, std::string_view emptyText) {
+    if (path && path->empty())
+        throw MisuseText(std::string(emptyText) +
+                         ": escribe la ruta de una carpeta de datos o de un archivo de copia.");
+}
 
 // A positive order number in decimal digits, as written on the screens ("27" or "#27").
 std::int64_t orderNumber(const std::string& given) {
@@ -162,25 +190,34 @@ Parsed parseCommandLine(int argc, const char* const* argv, std::ostream& out, st
     addDataOption(ordersSub, orders.data);
     ordersSub->add_flag("--csv", ordersCsv, "Salida CSV (RFC 4180) en lugar de texto");
     ordersSub->footer(std::string(formatsFooter) +
-                      "\nColumnas: numero, jornada, creado, cliente, modo, lineas, total, forma_pago,\n"
+                      "\nEn texto, cada pedido lleva la fecha y hora en que se hizo y después su jornada.\n"
+                      "Columnas: numero, jornada, creado, cliente, modo, lineas, total, forma_pago,\n"
                       "cobrado, preparacion, motivo_anulacion. La jornada de un pedido es la de su\n"
                       "tramo de caja; lineas dice «2 × Margarita; 1 × Agua»; sin cobro, forma_pago y\n"
                       "cobrado quedan vacíos.");
 
     TicketRequest ticket;
     std::string ticketNumber;
+    bool outputGiven = false;
     CLI::App* ticketSub =
         command(app, "ticket", "Guarda en PDF los tickets de un pedido con los ajustes actuales");
     ticketSub->add_option("NUMERO", ticketNumber, "Número del pedido")->type_name("");
     ticketSub
         ->add_option_function<std::string>(
-            "--salida", [&ticket](const std::string& value) { ticket.output = value; },
+            "--salida",
+            [&ticket, &outputGiven](const std::string& value) {
+                ticket.output = value;
+                outputGiven = true;
+            },
             "Archivo PDF que escribir; «-» para la salida estándar")
         ->type_name("FICHERO.pdf");
     addDataOption(ticketSub, ticket.data);
-    ticketSub->footer("Un ticket por destinatario activo en Ajustes (cocina, barra, cliente), en el papel\n"
-                      "configurado; un pedido ya impreso lleva la marca de copia. Un archivo con ese nombre\n"
-                      "se sustituye solo por un PDF completo. No cuenta como impresión ni cambia los datos.");
+    ticketSub->footer(
+        "Un ticket por destinatario activo en Ajustes (cocina, barra, cliente), en el papel\n"
+        "configurado y con la hora de la zona de la jornada; un pedido ya impreso lleva la\n"
+        "marca de copia. Un archivo con ese nombre se sustituye solo por un PDF completo, que\n"
+        "solo puede leer su dueño; nunca se escribe dentro de una carpeta de datos ni sobre la\n"
+        "copia que se lee. No cuenta como impresión ni cambia los datos.");
 
     try {
         app.parse(argc, argv);
@@ -190,14 +227,19 @@ Parsed parseCommandLine(int argc, const char* const* argv, std::ostream& out, st
             throw MisuseText(asCommand ? "Orden desconocida: " + extras.front() + "."
                                        : "Argumento no esperado: " + extras.front() + ".");
         }
-        if (verifySub->parsed()) return Request{verify};
+        if (verifySub->parsed()) {
+            checkPath(verify.path, "La RUTA está vacía");
+            return Request{verify};
+        }
         if (reportSub->parsed()) {
+            checkPath(report.data, "--datos está vacío");
             checkDay(report.day, "DIA");
             if (reportCsv && reportJson) throw MisuseText("Elige solo uno de --csv y --json.");
             report.format = reportCsv ? Format::csv : reportJson ? Format::json : Format::text;
             return Request{report};
         }
         if (ordersSub->parsed()) {
+            checkPath(orders.data, "--datos está vacío");
             checkDay(orders.from, "--desde");
             checkDay(orders.to, "--hasta");
             if (!orders.to) orders.to = orders.from;
@@ -205,9 +247,13 @@ Parsed parseCommandLine(int argc, const char* const* argv, std::ostream& out, st
             return Request{orders};
         }
         if (ticketSub->parsed()) {
+            checkPath(ticket.data, "--datos está vacío");
             if (ticketNumber.empty()) throw MisuseText("Falta el número del pedido.");
             ticket.number = orderNumber(ticketNumber);
-            if (ticket.output.empty()) throw MisuseText("Falta --salida FICHERO.pdf.");
+            if (!outputGiven) throw MisuseText("Falta --salida FICHERO.pdf.");
+            if (ticket.output.empty())
+                throw MisuseText("--salida está vacío: escribe el nombre del archivo PDF, o «-» para la "
+                                 "salida estándar.");
             return Request{ticket};
         }
         err << app.help();
@@ -218,11 +264,13 @@ Parsed parseCommandLine(int argc, const char* const* argv, std::ostream& out, st
         // Raised by checkDay with the Spanish text after the name.
         const std::string what = error.what();
         const std::size_t colon = what.find(": ");
-        err << programName << ": " << (colon == std::string::npos ? what : what.substr(colon + 2)) << '\n';
+        err << programName << ": " << printable(colon == std::string::npos ? what : what.substr(colon + 2))
+            << '\n';
     } catch (const CLI::ParseError& error) {
-        err << programName << ": " << spanishMessage(error) << '\n';
+        err << programName << ": " << printable(spanishMessage(error, argc, argv)) << '\n';
     } catch (const MisuseText& error) {
-        err << programName << ": " << error.what() << '\n';
+        // The messages quote what was typed, which a script may have taken from anywhere.
+        err << programName << ": " << printable(error.what()) << '\n';
     }
     err << "Usa «" << programName << " --help» para ver cómo se usa.\n";
     return 2;

@@ -158,7 +158,7 @@ void writeCsv(const Database& db, const Day& day, std::ostream& out) {
         const Session& session = *shift.session;
         writeCsvRecord(out,
                        {"tramo", day.name, std::to_string(shift.ordinal), times.iso(session.opened),
-                        session.closed ? times.iso(*session.closed) : "", state(session),
+                        session.closed ? times.iso(*session.closed) : "", spreadsheetText(state(session)),
                         std::to_string(shift.orders), amount(shift.sales), amount(shift.receipts),
                         amount(shift.cash), amount(shift.card),
                         session.unpaidAtClose ? amount(*session.unpaidAtClose) : "", "", "", "", "", ""});

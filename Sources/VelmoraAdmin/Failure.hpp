@@ -3,6 +3,8 @@
 #include <stdexcept>
 #include <string>
 
+#include <sys/types.h>
+
 namespace velmora::admin {
 
 // The three ways the tool ends, as the exit status scripts test.
@@ -31,5 +33,8 @@ public:
 
 // A system error number in Spanish words, for messages about files.
 std::string systemReason(int code);
+
+// What a file that is not a regular file is, in words: "una carpeta", "una tubería"...
+std::string fileKind(mode_t mode);
 
 } // namespace velmora::admin

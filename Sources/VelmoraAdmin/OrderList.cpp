@@ -72,8 +72,10 @@ void writeText(const Database& db, const std::vector<Row>& rows, const std::stri
     for (const Row& row : rows) {
         const Order& order = *row.order;
         const std::string& name = order.draft.name;
-        out << '#' << order.number << " · " << *row.day << " · " << times.time(order.created) << " · "
-            << rawValue(order.draft.mode) << " · "
+        // The date and time are those of the clock when the order was taken; after midnight the
+        // date is the next calendar day, so the business day its sales count in is named apart.
+        out << '#' << order.number << " · " << times.dateTime(order.created) << " · jornada "
+            << printable(*row.day) << " · " << rawValue(order.draft.mode) << " · "
             << (name.empty() ? std::string("Mostrador") : printable(name)) << " · "
             << pizzacore::FiscalMoney::text(order.total(), currency) << " · "
             << (row.payment ? std::string(rawValue(row.payment->method)) : std::string("Pendiente de cobro"))
@@ -93,7 +95,7 @@ void writeCsv(const Database& db, const std::vector<Row>& rows, std::ostream& ou
     for (const Row& row : rows) {
         const Order& order = *row.order;
         writeCsvRecord(out,
-                       {std::to_string(order.number), *row.day, times.iso(order.created),
+                       {std::to_string(order.number), spreadsheetText(*row.day), times.iso(order.created),
                         spreadsheetText(order.draft.name), std::string(rawValue(order.draft.mode)),
                         spreadsheetText(linesText(order)), pizzacore::FiscalMoney::decimal(order.total()),
                         row.payment ? std::string(rawValue(row.payment->method)) : "",

@@ -3,10 +3,12 @@
 #include "Failure.hpp"
 #include "TextOutput.hpp"
 
+#include <PizzaCore/Foundation/PCError.hpp>
 #include <PizzaCore/Persistence/DataDirectory.hpp>
 #include <PizzaCore/Persistence/Repository.hpp>
 
 #include <cerrno>
+#include <string_view>
 #include <system_error>
 
 #include <fcntl.h>
@@ -22,6 +24,14 @@ namespace {
 std::string shown(const fs::path& path) {
     return printable(path.string());
 }
+
+// The core words a damaged envelope for a restore ("No se han sustituido los datos"); here
+// nothing is ever replaced, so the refusal says only what is wrong with the file.
+constexpr std::string_view restoreIntegrityMessage =
+    "La copia no es válida o su integridad no coincide. No se han sustituido los datos.";
+constexpr std::string_view integrityMessage =
+    "El archivo no es un archivo de datos de Velmora válido o su integridad no coincide (está dañado, "
+    "incompleto o modificado).";
 
 } // namespace
 
@@ -45,7 +55,8 @@ StoredFile locate(const fs::path& location) {
         return {file, true};
     }
     if (S_ISREG(status.st_mode)) return {location, false};
-    throw Refusal(shown(location) + " no es una carpeta de datos ni una copia de seguridad.");
+    throw Refusal(shown(location) + " no es una carpeta de datos ni una copia de seguridad: es " +
+                  fileKind(status.st_mode) + ".");
 }
 
 std::string readWhole(const fs::path& file) {
@@ -57,11 +68,15 @@ std::string readWhole(const fs::path& file) {
     }
     std::string bytes;
     struct stat status {};
-    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+    if (::fstat(fd, &status) != 0) {
+        const int code = errno;
         ::close(fd);
-        throw Refusal(shown(file) +
-                      " no es un archivo normal (es una tubería, un dispositivo o un socket). No se ha "
-                      "leído nada.");
+        throw Refusal("No se pudo leer " + shown(file) + ": " + systemReason(code) + ".");
+    }
+    if (!S_ISREG(status.st_mode)) {
+        ::close(fd);
+        throw Refusal(shown(file) + " no es un archivo normal: es " + fileKind(status.st_mode) +
+                      ". No se ha leído nada.");
     }
     if (status.st_size > 0) bytes.reserve(static_cast<std::size_t>(status.st_size));
     char buffer[1 << 16];
@@ -80,9 +95,18 @@ std::string readWhole(const fs::path& file) {
     return bytes;
 }
 
+pizzacore::Database decodeDocument(const std::string& bytes) {
+    try {
+        return pizzacore::Repository::decode(bytes);
+    } catch (const pizzacore::PCError& error) {
+        if (error.message() == restoreIntegrityMessage) throw Refusal(std::string(integrityMessage));
+        throw;
+    }
+}
+
 pizzacore::Database readDocument(const std::optional<fs::path>& given) {
     const StoredFile stored = locate(dataLocation(given));
-    return pizzacore::Repository::decode(readWhole(stored.file));
+    return decodeDocument(readWhole(stored.file));
 }
 
 } // namespace velmora::admin

@@ -31,8 +31,12 @@ StoredFile locate(const std::filesystem::path& location);
 // complete version of it. Throws Refusal when it cannot be read.
 std::string readWhole(const std::filesystem::path& file);
 
-// The checked document of a location: the core's decode (envelope, digest, versions, integrity
-// rules). Its PCError and JSONError travel unchanged.
+// The checked document held by envelope bytes: the core's decode (envelope, digest, versions,
+// integrity rules), whose refusals travel unchanged except the damaged-envelope one, which the core
+// words for a restore and which is reworded here for a file that is only read (a Refusal).
+pizzacore::Database decodeDocument(const std::string& bytes);
+
+// The checked document of a location, as decodeDocument gives it.
 pizzacore::Database readDocument(const std::optional<std::filesystem::path>& given);
 
 } // namespace velmora::admin

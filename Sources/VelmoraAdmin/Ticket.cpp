@@ -2,19 +2,22 @@
 
 #include "Commands.hpp"
 #include "Failure.hpp"
+#include "OutputFile.hpp"
 #include "StoredData.hpp"
 #include "TextOutput.hpp"
 
 #include <PizzaCore/Documents/TicketRenderer.hpp>
 #include <PizzaCore/Persistence/AtomicFile.hpp>
-#include <PizzaCore/Persistence/DataDirectory.hpp>
+
+#include <unicode/timezone.h>
+#include <unicode/unistr.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <ctime>
 #include <filesystem>
-#include <optional>
 #include <string>
 #include <system_error>
-#include <vector>
 
 namespace velmora::admin {
 
@@ -22,50 +25,47 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Whether `output` would land in a data folder (the one read, or the one Velmora uses) or on the
-// backup being read: a PDF written there could replace the document itself.
-bool landsOnData(const fs::path& output, const std::optional<fs::path>& given) {
-    std::error_code error;
-    const fs::path folder = fs::absolute(output, error).parent_path();
-    std::vector<fs::path> guarded;
-    if (given) guarded.push_back(*given);
-    try {
-        guarded.push_back(pizzacore::dataDirectory());
-    } catch (const std::exception&) {
-        // Without a home folder there is no default data folder to guard.
-    }
-    for (const fs::path& data : guarded) {
-        if (fs::is_directory(data, error) && fs::equivalent(folder, data, error)) return true;
-        if (fs::is_regular_file(data, error) && fs::equivalent(output, data, error)) return true;
-    }
-    return false;
+// A ticket names people, addresses and telephones: only its owner may read it.
+constexpr mode_t personalDataMode = 0600;
+
+// The ticket's date line is written in the time zone of the process. Velmora prints on the
+// restaurant's computer, whose clock is the business clock; this tool may run anywhere (a server
+// in UTC, a technician's laptop), so the process takes the business zone first. The zone passed
+// the load validation, so it is one the time-zone database knows.
+void useBusinessZone(const std::string& zone) {
+    ::setenv("TZ", zone.c_str(), 1);
+    ::tzset();
+    icu::TimeZone::adoptDefault(icu::TimeZone::createTimeZone(
+        icu::UnicodeString::fromUTF8(icu::StringPiece(zone.data(), static_cast<int32_t>(zone.size())))));
 }
 
 } // namespace
 
 int ticket(const TicketRequest& request, std::ostream& out) {
-    const pizzacore::Database db = readDocument(request.data);
-    if (request.output != "-" && landsOnData(request.output, request.data))
-        throw Refusal("El PDF no se guarda en la carpeta de datos ni sobre la copia que se lee: elige otro "
-                      "sitio para " +
-                      printable(request.output.string()) + ".");
+    const StoredFile stored = locate(dataLocation(request.data));
+    const pizzacore::Database db = decodeDocument(readWhole(stored.file));
+    const bool toStandardOutput = request.output == "-";
+    // Checked before anything is rendered, and again by the atomic write for what changed since.
+    const fs::path target = toStandardOutput ? fs::path() : checkedOutput(request.output, stored);
+    if (toStandardOutput) checkStandardOutput(stored);
     const auto order = std::find_if(db.orders.begin(), db.orders.end(),
                                     [&](const pizzacore::Order& o) { return o.number == request.number; });
     if (order == db.orders.end())
         throw Refusal("No hay ningún pedido con el número " + std::to_string(request.number) + ".");
 
+    useBusinessZone(db.settings.timeZone);
     // A ticket printed before carries the reprint mark, as when Velmora prints it again.
     const pizzacore::Bytes pdf = pizzacore::TicketRenderer::render(*order, db.settings, db.paymentFor(*order),
                                                                    order->printAttempts > 0);
     const std::string_view bytes(reinterpret_cast<const char*>(pdf.data()), pdf.size());
 
-    if (request.output == "-") {
+    if (toStandardOutput) {
         out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
         return 0;
     }
     try {
         // Whole or not at all: an existing file of that name is replaced only by a complete PDF.
-        pizzacore::AtomicFile::write(request.output, bytes);
+        pizzacore::AtomicFile::write(target, bytes, personalDataMode);
     } catch (const std::system_error& error) {
         throw Refusal("No se pudo guardar " + printable(request.output.string()) + ": " +
                       systemReason(error.code().value()) + ".");

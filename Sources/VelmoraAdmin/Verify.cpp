@@ -5,8 +5,6 @@
 #include "StoredData.hpp"
 #include "TextOutput.hpp"
 
-#include <PizzaCore/Persistence/Repository.hpp>
-
 #include <algorithm>
 #include <cstdio>
 #include <system_error>
@@ -42,8 +40,8 @@ int verify(const VerifyRequest& request, std::ostream& out) {
     out.flush();
 
     // The same checks as opening the data: envelope, digest, versions, integrity rules. A
-    // refusal travels to the caller with the core's exact words.
-    const pizzacore::Database db = pizzacore::Repository::decode(bytes);
+    // refusal travels to the caller, which ends the run with "Resultado: no válido".
+    const pizzacore::Database db = decodeDocument(bytes);
 
     out << "Sobre, huella SHA-256, versiones y reglas de integridad: correctos\n";
     out << "Pedidos: " << db.orders.size() << '\n';

@@ -4,11 +4,13 @@
 #include "CommandLine.hpp"
 #include "Commands.hpp"
 #include "Failure.hpp"
+#include "TextOutput.hpp"
 
 #include <PizzaCore/Foundation/Clock.hpp>
 #include <PizzaCore/Foundation/PCError.hpp>
 #include <PizzaCore/Json/Json.hpp>
 
+#include <exception>
 #include <filesystem>
 #include <iostream>
 #include <new>
@@ -18,11 +20,38 @@ using namespace velmora::admin;
 
 namespace {
 
-// A refusal: the exact text on its own line, after whatever the command already wrote.
+// A refusal: the text on its own line, after whatever the command already wrote. Refusals quote
+// file content (a value the core does not accept, a path), so control characters that could drive
+// the terminal are neutralised here, in one place, whichever command and error produced them.
 int refuse(const std::string& message) {
     std::cout.flush();
-    std::cerr << message << '\n';
+    std::cerr << printable(message) << '\n';
     return ExitCode::refused;
+}
+
+// The command's own failures turned into the exit status and the message on standard error.
+int failed(const std::exception_ptr& failure) {
+    try {
+        std::rethrow_exception(failure);
+    } catch (const Misuse& error) {
+        std::cout.flush();
+        std::cerr << "velmora-admin: " << printable(error.what())
+                  << "\nUsa «velmora-admin --help» para ver cómo se usa.\n";
+        return ExitCode::misuse;
+    } catch (const Refusal& error) {
+        return refuse(error.what());
+    } catch (const pizzacore::PCError& error) {
+        return refuse(error.message());
+    } catch (const pizzacore::JSONError& error) {
+        return refuse(error.what());
+    } catch (const std::filesystem::filesystem_error& error) {
+        return refuse("Error de archivos: " + systemReason(error.code().value()) +
+                      (error.path1().empty() ? "" : " (" + error.path1().string() + ")"));
+    } catch (const std::bad_alloc&) {
+        return refuse("No hay memoria suficiente para leer los datos.");
+    } catch (const std::exception& error) {
+        return refuse(std::string("Error inesperado: ") + error.what());
+    }
 }
 
 int run(const Request& request, pizzacore::Instant now) {
@@ -48,27 +77,19 @@ int main(int argc, char* argv[]) {
     const Parsed parsed = parseCommandLine(argc, argv, std::cout, std::cerr);
     if (const int* status = std::get_if<int>(&parsed)) return *status;
 
+    const Request& request = std::get<Request>(parsed);
     int status = ExitCode::success;
     try {
-        status = run(std::get<Request>(parsed), pizzacore::Clock::system().now());
-    } catch (const Misuse& error) {
-        std::cout.flush();
-        std::cerr << "velmora-admin: " << error.what()
-                  << "\nUsa «velmora-admin --help» para ver cómo se usa.\n";
-        return ExitCode::misuse;
-    } catch (const Refusal& error) {
-        return refuse(error.what());
-    } catch (const pizzacore::PCError& error) {
-        return refuse(error.message());
-    } catch (const pizzacore::JSONError& error) {
-        return refuse(error.what());
-    } catch (const std::filesystem::filesystem_error& error) {
-        return refuse("Error de archivos: " + systemReason(error.code().value()) +
-                      (error.path1().empty() ? "" : " (" + error.path1().string() + ")"));
-    } catch (const std::bad_alloc&) {
-        return refuse("No hay memoria suficiente para leer los datos.");
-    } catch (const std::exception& error) {
-        return refuse(std::string("Error inesperado: ") + error.what());
+        status = run(request, pizzacore::Clock::system().now());
+    } catch (...) {
+        status = failed(std::current_exception());
+        // A check ends with its verdict whatever stopped it, so that its output always says
+        // whether the data is good, as the last line, where a reader and a script look for it.
+        if (status == ExitCode::refused && std::holds_alternative<VerifyRequest>(request)) {
+            std::cout << "Resultado: no válido\n";
+            std::cout.flush();
+        }
+        return status;
     }
     // A full disk or a closed pipe must not pass for a finished listing.
     std::cout.flush();

@@ -42,8 +42,9 @@ using pizzacore::testing::ScopedVariable;
 using pizzacore::testing::TemporaryDirectory;
 using pizzacore::testing::writeFile;
 
-const std::string integrityMessage =
-    "La copia no es válida o su integridad no coincide. No se han sustituido los datos.";
+// Nothing is ever replaced by these commands, so the refusal does not speak of a restore.
+const std::string integrityMessage = "El archivo no es un archivo de datos de Velmora válido o su integridad "
+                                     "no coincide (está dañado, incompleto o modificado).";
 const std::string inconsistentMessage =
     "Datos inconsistentes. Conserva el archivo y recupera una copia de seguridad válida.";
 
@@ -91,7 +92,7 @@ std::map<std::string, Entry> stamp(const fs::path& directory) {
         struct stat status {};
         ::lstat(entry.path().c_str(), &status);
         entries[entry.path().filename().string()] = {
-            readFile(entry.path()), status.st_ino, status.st_mode,
+            S_ISREG(status.st_mode) ? readFile(entry.path()) : std::string(), status.st_ino, status.st_mode,
             status.st_mtim.tv_sec * 1'000'000'000LL + status.st_mtim.tv_nsec,
             status.st_ctim.tv_sec * 1'000'000'000LL + status.st_ctim.tv_nsec};
     }
@@ -307,6 +308,11 @@ TEST(AdminRefusals, DamagedAndMissingDataAreRefusedWordForWord) {
             const Outcome run = admin(arguments);
             EXPECT_EQ(run.status, 1) << arguments.front();
             EXPECT_NE(run.err.find(c.message), std::string::npos) << arguments.front() << ": " << run.err;
+            EXPECT_EQ(run.err.find("No se han sustituido"), std::string::npos) << run.err;
+            // A check always ends with its verdict.
+            if (arguments.front() == "verificar") {
+                EXPECT_TRUE(run.out.ends_with("Resultado: no válido\n")) << run.out;
+            }
         }
         EXPECT_EQ(stamp(directory), before);
         if (c.file) {
@@ -570,6 +576,303 @@ TEST_F(AdminData, AListingThatCannotBeWrittenIsAFailure) {
                               "/dev/full");
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "No se pudo escribir la salida.\n");
+}
+
+// Whether the text holds a byte that could drive a terminal: a C0 control other than a line
+// break, DEL, or a C1 control (U+0080…U+009F).
+bool holdsControl(const std::string& text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if ((byte < 0x20 && byte != '\n') || byte == 0x7F) return true;
+        if (byte == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+            static_cast<unsigned char>(text[i + 1]) <= 0x9F)
+            return true;
+    }
+    return false;
+}
+
+// A data folder whose document is written as given, past the integrity rules that a save applies:
+// what a hostile or hand-edited file holds.
+void writeRaw(const fs::path& folder, const std::string& json) {
+    fs::create_directories(folder);
+    writeFile(folder / "Velmora.json", Envelope::wrap(json));
+}
+
+// A night across midnight in Madrid: order A at 00:40 on 23 May 2025, in the shift of business day
+// 22 May; order B at 16:19 on 23 May, in the shift of business day 23 May.
+struct MadridNight {
+    Database db;
+    std::int64_t late = 0;
+    std::int64_t afternoon = 0;
+};
+
+MadridNight madridNight() {
+    MadridNight night;
+    night.db = makeDocument(DocumentShape::tiny(), 7);
+    Database& db = night.db;
+    db.settings.timeZone = "Europe/Madrid";
+    db.sessions.at(0).businessDay = "2025-05-22";
+    db.sessions.at(1).businessDay = "2025-05-23";
+    for (Order& order : db.orders) {
+        if (night.late == 0 && order.sessionID == db.sessions[0].id) {
+            order.created = Instant::fromUnix(1747953600); // 2025-05-22 22:40 UTC
+            night.late = order.number;
+        } else if (night.afternoon == 0 && order.sessionID == db.sessions[1].id) {
+            order.created = Instant::fromUnix(1748009940); // 2025-05-23 14:19 UTC
+            night.afternoon = order.number;
+        }
+    }
+    return night;
+}
+
+TEST(AdminClock, TicketsAndListingsShowTheBusinessClockWhereverTheToolRuns) {
+    TemporaryDirectory temporary("velmora-admin-clock");
+    const MadridNight night = madridNight();
+    ASSERT_TRUE(night.late != 0 && night.afternoon != 0);
+    const fs::path folder = temporary.path() / "Velmora";
+    Repository(folder, false).save(night.db);
+    // A server or a laptop whose clock is on UTC.
+    ScopedVariable zone("TZ", "UTC");
+    const fs::path suppressions = temporary.path() / "lsan.supp";
+    writeFile(suppressions, "leak:libfontconfig.so\n");
+    ScopedVariable lsan("LSAN_OPTIONS", "suppressions=" + suppressions.string());
+
+    const fs::path pdf = temporary.path() / "ticket.pdf";
+    const Outcome ticket = admin(
+        {"ticket", std::to_string(night.afternoon), "--salida", pdf.string(), "--datos", folder.string()});
+    ASSERT_EQ(ticket.status, 0) << ticket.err;
+    const std::vector<std::string> pages = pdfPages(pdf);
+    ASSERT_FALSE(pages.empty());
+    for (const std::string& page : pages) {
+        EXPECT_NE(page.find("16:19"), std::string::npos) << page;
+        EXPECT_EQ(page.find("14:19"), std::string::npos) << page;
+    }
+
+    // The time after midnight goes with its own calendar date; the business day is named apart.
+    const Outcome listing =
+        admin({"pedidos", "--desde", "2025-05-22", "--hasta", "2025-05-23", "--datos", folder.string()});
+    ASSERT_EQ(listing.status, 0) << listing.err;
+    const std::string late = "#" + std::to_string(night.late) + " · 2025-05-23 00:40 · jornada 2025-05-22 · ";
+    const std::string afternoon =
+        "#" + std::to_string(night.afternoon) + " · 2025-05-23 16:19 · jornada 2025-05-23 · ";
+    EXPECT_NE(listing.out.find(late), std::string::npos) << listing.out;
+    EXPECT_NE(listing.out.find(afternoon), std::string::npos) << listing.out;
+    EXPECT_EQ(listing.out.find("2025-05-22 · 00:40"), std::string::npos) << listing.out;
+}
+
+// ticket --salida never writes inside a data folder or over the document read, whichever way the
+// path or the document is named; a refused run leaves the folder exactly as it was.
+TEST_F(AdminData, TicketOutputNeverLandsInADataFolder) {
+    Repository(folder(), true).save(db()); // a second save leaves Velmora.previous.json
+    ASSERT_TRUE(fs::exists(folder() / "Velmora.previous.json"));
+    ASSERT_TRUE(fs::exists(folder() / ".lock"));
+    fs::create_directory(folder() / "Copias");
+    const fs::path dailyBackup = folder() / "Copias" / "Jornada-2026-03-09.velmorabackup";
+    Repository(folder(), false).exportTo(db(), dailyBackup);
+    const fs::path outside = folder().parent_path() / "fuera";
+    fs::create_directory(outside);
+    const fs::path backup = outside / "copia.velmorabackup";
+    Repository(folder(), false).exportTo(db(), backup);
+    const fs::path link = outside / "enlace";
+    fs::create_directory_symlink(folder(), link);
+    const fs::path unrelated = outside / "otra-carpeta-de-Velmora";
+    const std::string number = std::to_string(db().orders.front().number);
+    const std::string data = folder().string();
+
+    struct Case {
+        std::string name;
+        fs::path document;
+        fs::path output;
+        // The folder Velmora uses; when empty, one that has nothing to do with the cases.
+        fs::path defaultFolder = {};
+    };
+    const std::vector<Case> cases = {
+        {"previous copy read, live document written", folder() / "Velmora.previous.json",
+         folder() / "Velmora.json"},
+        {"into the daily backups", folder(), folder() / "Copias" / "Pedido.pdf"},
+        {"a daily backup read, the live document written", dailyBackup, folder() / "Velmora.json"},
+        {"over the lock of a running Velmora", folder(), folder() / ".lock"},
+        {"through a link to the folder", folder(), link / "Velmora.json"},
+        {"through dot-dot", folder(), folder() / "Copias" / ".." / "Velmora.json"},
+        {"relative to a link", folder(), link / "Copias" / ".." / "Pedido.pdf"},
+        {"over the backup read", backup, backup},
+        {"the default folder while a backup is read", backup, folder() / "Pedido.pdf", folder()},
+    };
+    const auto before = stamp(folder());
+    const auto copiesBefore = stamp(folder() / "Copias");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScopedVariable dataDir("VELMORA_DATA_DIR",
+                               c.defaultFolder.empty() ? unrelated.string() : c.defaultFolder.string());
+        const Outcome run =
+            admin({"ticket", number, "--salida", c.output.string(), "--datos", c.document.string()});
+        EXPECT_EQ(run.status, 1);
+        EXPECT_NE(run.err.find("no se guarda en la carpeta de datos"), std::string::npos) << run.err;
+    }
+    // Compared as a whole: a difference would print every byte of the data.
+    EXPECT_TRUE(stamp(folder()) == before);
+    EXPECT_TRUE(stamp(folder() / "Copias") == copiesBefore);
+    EXPECT_EQ(readFile(backup).substr(0, 1), "{");
+
+    // Standard output sent by the shell into the data folder is refused before a byte is written.
+    const fs::path previous = folder() / "Velmora.previous.json";
+    const Outcome toStdout = admin({"ticket", number, "--salida", "-", "--datos", data}, previous.c_str());
+    EXPECT_EQ(toStdout.status, 1);
+    EXPECT_NE(toStdout.err.find("no se guarda en la carpeta de datos"), std::string::npos) << toStdout.err;
+    EXPECT_EQ(fs::file_size(previous), 0u);
+}
+
+TEST_F(AdminData, TicketPdfIsPrivateAndOnlyEverReplacesARegularFile) {
+    const fs::path outside = folder().parent_path() / "fuera";
+    fs::create_directory(outside);
+    const fs::path suppressions = outside / "lsan.supp";
+    writeFile(suppressions, "leak:libfontconfig.so\n");
+    ScopedVariable lsan("LSAN_OPTIONS", "suppressions=" + suppressions.string());
+    const std::string number = std::to_string(db().orders.front().number);
+    const std::string data = folder().string();
+    auto mode = [](const fs::path& file) {
+        struct stat status {};
+        ::stat(file.c_str(), &status);
+        return status.st_mode & 07777;
+    };
+
+    // New, and over an existing file anyone could read: the ticket names the customer.
+    const fs::path fresh = outside / "nuevo.pdf";
+    const fs::path existing = outside / "existente.pdf";
+    writeFile(existing, "viejo");
+    ::chmod(existing.c_str(), 0644);
+    for (const fs::path& pdf : {fresh, existing}) {
+        const Outcome run = admin({"ticket", number, "--salida", pdf.string(), "--datos", data});
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(readFile(pdf).substr(0, 5), "%PDF-");
+        EXPECT_EQ(mode(pdf), 0600u) << pdf;
+    }
+
+    // A link leads to the file that is replaced; the link stays.
+    const fs::path target = outside / "destino.pdf";
+    writeFile(target, "viejo");
+    const fs::path link = outside / "enlace.pdf";
+    fs::create_symlink(target, link);
+    const Outcome throughLink = admin({"ticket", number, "--salida", link.string(), "--datos", data});
+    ASSERT_EQ(throughLink.status, 0) << throughLink.err;
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(readFile(target).substr(0, 5), "%PDF-");
+
+    // What is not a regular file is refused at once and left alone.
+    const fs::path pipe = outside / "tuberia.pdf";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    const fs::path folderNamed = outside / "carpeta.pdf";
+    fs::create_directory(folderNamed);
+    const fs::path dangling = outside / "roto.pdf";
+    fs::create_symlink(outside / "no-existe" / "x.pdf", dangling);
+    struct Case {
+        fs::path output;
+        std::string message;
+    };
+    for (const Case& c : std::vector<Case>{
+             {pipe, "no es un archivo normal: es una tubería"},
+             {folderNamed, "no es un archivo normal: es una carpeta"},
+             {outside / "no-existe" / "x.pdf", "no existe"},
+             {dangling, "es un enlace que no lleva a ningún archivo"},
+             {fs::path(outside.string() + "/"), "es una carpeta"},
+         }) {
+        const Outcome run = admin({"ticket", number, "--salida", c.output.string(), "--datos", data});
+        EXPECT_EQ(run.status, 1) << c.output;
+        EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+    }
+    EXPECT_TRUE(fs::is_fifo(pipe));
+    EXPECT_TRUE(fs::is_empty(folderNamed));
+    EXPECT_FALSE(fs::exists(outside / "no-existe"));
+}
+
+// Text from a hostile file reaches neither the terminal with its control characters nor a
+// spreadsheet as a formula.
+TEST(AdminHostileData, FileContentIsNeutralisedOnTheTerminalAndInSpreadsheets) {
+    TemporaryDirectory temporary("velmora-admin-hostile");
+    const MadridNight night = madridNight();
+
+    // A currency that clears the screen would be written after every amount: refused on load.
+    Database currency = night.db;
+    currency.settings.currency = "\x1b[2J";
+    writeRaw(temporary.path() / "currency", toJSON(currency));
+    for (const std::vector<std::string>& arguments :
+         {std::vector<std::string>{"verificar", (temporary.path() / "currency").string()},
+          std::vector<std::string>{"informe", "2025-05-22", "--datos",
+                                   (temporary.path() / "currency").string()}}) {
+        const Outcome run = admin(arguments);
+        EXPECT_EQ(run.status, 1) << arguments.front();
+        EXPECT_NE(run.err.find(inconsistentMessage), std::string::npos) << run.err;
+        EXPECT_FALSE(holdsControl(run.out + run.err)) << arguments.front();
+    }
+
+    // A value the reader quotes in its refusal.
+    std::string json = toJSON(night.db);
+    const std::size_t mode = json.find("\"mode\":\"") + 8;
+    json.replace(mode, json.find('"', mode) - mode, "\\u001b]0;owned\\u0007\\u009b2J");
+    writeRaw(temporary.path() / "mode", json);
+    const Outcome quoted = admin({"verificar", (temporary.path() / "mode").string()});
+    EXPECT_EQ(quoted.status, 1);
+    EXPECT_NE(quoted.err.find("no es un valor admitido"), std::string::npos) << quoted.err;
+    EXPECT_FALSE(holdsControl(quoted.err)) << quoted.err;
+    EXPECT_TRUE(quoted.out.ends_with("Resultado: no válido\n")) << quoted.out;
+
+    // A business day and a closing reason written by someone else.
+    Database typed = night.db;
+    typed.sessions.at(0).businessDay = "2025-05-22\x1b[31m\x07";
+    typed.sessions.at(1).closed = typed.sessions.at(1).opened;
+    typed.sessions.at(1).reason = "=HYPERLINK(\"http://x\";\"y\")";
+    writeRaw(temporary.path() / "typed", toJSON(typed));
+    const std::string typedData = (temporary.path() / "typed").string();
+    for (const std::vector<std::string>& arguments :
+         {std::vector<std::string>{"pedidos", "--desde", "2025-05-22", "--hasta", "2025-05-23", "--datos",
+                                   typedData},
+          std::vector<std::string>{"verificar", typedData},
+          std::vector<std::string>{"informe", "2025-05-23", "--datos", typedData}}) {
+        const Outcome run = admin(arguments);
+        EXPECT_EQ(run.status, 0) << arguments.front() << ": " << run.err;
+        EXPECT_FALSE(holdsControl(run.out)) << arguments.front() << ": " << run.out;
+    }
+    const Outcome csv = admin({"informe", "2025-05-23", "--csv", "--datos", typedData});
+    ASSERT_EQ(csv.status, 0) << csv.err;
+    const auto records = readCsv(csv.out);
+    ASSERT_GE(records.size(), 2u);
+    EXPECT_EQ(records[1][0], "tramo");
+    EXPECT_EQ(records[1][5], "'=HYPERLINK(\"http://x\";\"y\")");
+}
+
+TEST_F(AdminData, MisuseAndFileErrorsAreWordedForWhatHappened) {
+    const std::string data = folder().string();
+    struct Case {
+        std::vector<std::string> arguments;
+        int status;
+        std::string explanation;
+    };
+    const fs::path loop = folder().parent_path() / "bucle";
+    fs::create_symlink(loop, loop);
+    const fs::path folderAsFile = folder().parent_path() / "carpeta-como-datos";
+    fs::create_directories(folderAsFile / "Velmora.json");
+    const std::vector<Case> cases = {
+        {{"informe", "--datos", data, "--datos", data}, 2, "Se ha escrito --datos más de una vez"},
+        {{"pedidos", "--desde", "hoy", "--desde=ayer", "--datos", data},
+         2,
+         "Se ha escrito --desde más de una vez"},
+        {{"pedidos", "--hasta"}, 2, "Falta el valor de --hasta."},
+        {{"verificar", ""}, 2, "La RUTA está vacía"},
+        {{"informe", "--datos", ""}, 2, "--datos está vacío"},
+        {{"ticket", "1", "--salida", "", "--datos", data}, 2, "--salida está vacío"},
+        {{"ticket", "1", "--datos", data}, 2, "Falta --salida FICHERO.pdf."},
+        {{"verificar", folderAsFile.string()}, 1, "no es un archivo normal: es una carpeta"},
+        {{"verificar", loop.string()}, 1, "demasiados enlaces simbólicos"},
+        {{"verificar", (folder() / std::string(300, 'x')).string()}, 1, "el nombre es demasiado largo"},
+    };
+    for (const Case& c : cases) {
+        const Outcome run = admin(c.arguments);
+        EXPECT_EQ(run.status, c.status) << c.explanation;
+        EXPECT_NE(run.err.find(c.explanation), std::string::npos) << run.err;
+        // The system's English texts never reach the user.
+        for (const char* english : {"Too many", "too long", "Is a directory", "No such"})
+            EXPECT_EQ(run.err.find(english), std::string::npos) << run.err;
+    }
 }
 
 } // namespace

@@ -110,6 +110,11 @@ const Change breaking[] = {
     {"closingMinute -1", [](Database& db) { db.settings.closingMinute = -1; }},
     {"a misspelt time zone", [](Database& db) { db.settings.timeZone = "Europa/Madrid"; }},
     {"an empty time zone", [](Database& db) { db.settings.timeZone = ""; }},
+    {"a currency carrying a terminal escape", [](Database& db) { db.settings.currency = "\x1b[2J"; }},
+    {"a lower-case currency", [](Database& db) { db.settings.currency = "eur"; }},
+    {"a currency of four letters", [](Database& db) { db.settings.currency = "EURO"; }},
+    {"a currency sign instead of a code", [](Database& db) { db.settings.currency = "€"; }},
+    {"an empty currency", [](Database& db) { db.settings.currency = ""; }},
     // Sessions.
     {"two open sessions", [](Database& db) { db.sessions.front().closed.reset(); }},
     // Uniqueness.
@@ -234,6 +239,7 @@ const Change passing[] = {
          db.settings.closingHour = 23;
          db.settings.closingMinute = 59;
      }},
+    {"another ISO currency code", [](Database& db) { db.settings.currency = "USD"; }},
     {"another known time zone",
      [](Database& db) { db.settings.timeZone = "America/Argentina/Buenos_Aires"; }},
 };

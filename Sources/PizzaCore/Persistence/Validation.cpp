@@ -88,10 +88,19 @@ void validateNumbering(const Database& db) {
     require(db.nextNumber > largest->number);
 }
 
+// An ISO 4217 code: three upper-case ASCII letters, as the fiscal settings set it. The code is
+// written after every amount on screens, tickets and terminal listings, so anything else in a
+// file (an escape sequence, a line break, a long text) is refused rather than shown.
+bool validCurrency(const std::optional<std::string>& currency) {
+    return !currency || (currency->size() == 3 && std::all_of(currency->begin(), currency->end(),
+                                                              [](char c) { return c >= 'A' && c <= 'Z'; }));
+}
+
 void validateSettings(const Settings& settings) {
     require(settings.closingHour >= 0 && settings.closingHour <= 23);
     require(settings.closingMinute >= 0 && settings.closingMinute <= 59);
     require(BusinessClock::isKnownTimeZone(settings.timeZone));
+    require(validCurrency(settings.currency));
 }
 
 void validateUniqueness(const Database& db) {
