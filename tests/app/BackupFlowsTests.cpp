@@ -5,6 +5,7 @@
 #include <Velmora/Stores/AppStore.hpp>
 #include <Velmora/Stores/DailyBackups.hpp>
 #include <support/TestFiles.hpp>
+#include <support/TestImages.hpp>
 
 #include "TestPlatformServices.hpp"
 
@@ -13,6 +14,7 @@
 
 #include <QBuffer>
 #include <QImage>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -449,6 +451,46 @@ TEST(ImportLogo, AcceptsUpToTwoMillionBytesOfPngOrJpegAndNothingElse) {
     EXPECT_FALSE(desk.store.importLogo(settings));
     EXPECT_FALSE(settings.logo);
     EXPECT_FALSE(desk.store.message());
+}
+
+TEST(ImportLogo, PicturesCutShortOrClaimingHugeSizesAreRefusedAndTheLogoIsReadAwayFromTheWindow) {
+    using pizzacore::testing::claimingSize;
+    using pizzacore::testing::jpegImage;
+    Desk desk;
+    const fs::path folder = desk.temporary.path();
+    const auto asText = [](const pizzacore::Bytes& bytes) {
+        return std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    };
+    const auto colours = [](int x, int y) { return std::uint32_t(x * 0x010203 + y * 0x030201); };
+    const pizzacore::Bytes photo = jpegImage(300, 200, colours);
+    writeFile(folder / "cortado.jpg", asText(photo).substr(0, photo.size() / 2));
+    writeFile(folder / "enorme.jpg",
+              asText(claimingSize(jpegImage(8, 8, colours, {.progressive = true}), 40000, 40000)));
+    for (const char* name : {"cortado.jpg", "enorme.jpg"}) {
+        pizzacore::Settings settings;
+        desk.platform.answerNextOpenPanel(folder / name);
+        EXPECT_FALSE(desk.store.importLogo(settings)) << name;
+        EXPECT_EQ(desk.store.message(), logoRefusal) << name;
+        EXPECT_FALSE(settings.logo) << name;
+        desk.store.clearMessage();
+    }
+
+    // A large logo is read and decoded while the window's timers keep running.
+    const pizzacore::Bytes large =
+        pizzacore::testing::pngImage(3000, 3000, [](int x, int) { return x < 1500 ? 0xFF0000u : 0x0000FFu; });
+    ASSERT_LE(large.size(), 2'000'000u);
+    writeFile(folder / "grande.png", asText(large));
+    int ticks = 0;
+    QTimer timer;
+    timer.setInterval(0);
+    QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
+    timer.start();
+    pizzacore::Settings settings;
+    desk.platform.answerNextOpenPanel(folder / "grande.png");
+    EXPECT_TRUE(desk.store.importLogo(settings));
+    timer.stop();
+    EXPECT_EQ(settings.logo, large);
+    EXPECT_GT(ticks, 1);
 }
 
 // ---- Settings transaction ----------------------------------------------------------------------

@@ -12,6 +12,7 @@
 #include <Velmora/Views/Sidebar.hpp>
 #include <support/TestFiles.hpp>
 
+#include "TestImages.hpp"
 #include "TestPlatformServices.hpp"
 
 #include <PizzaCore/PizzaCore.hpp>
@@ -27,6 +28,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStackedWidget>
+#include <QTest>
 #include <QTimer>
 #include <QTranslator>
 
@@ -163,6 +165,48 @@ TEST_F(MainWindowTest, OpensAtItsSizesWithTheSidebarAndSavesAScreenshot) {
     EXPECT_TRUE(window().grab().save(QString::fromStdString(shot.string()), "PNG")) << shot;
 }
 
+TEST_F(MainWindowTest, TheSidebarDecodesEachLogoOnceUprightAtTheSizeItShowsAndAwayFromTheWindow) {
+    auto* logo = window().findChild<velmora::SidebarLogo*>();
+    ASSERT_TRUE(logo);
+    using velmora::testing::encoded;
+    using velmora::testing::twoColours;
+
+    // Stored 400 × 200 with the left half red, taken with the camera turned a quarter: shown
+    // upright, red on top, fitted into the sidebar's 190 × 65.
+    const QByteArray turned = velmora::testing::withOrientation(encoded(twoColours(400, 200), "JPEG", 95), 6);
+    ASSERT_TRUE(store().transact(
+        [&](pizzacore::Database& db) { db.settings.logo = pizzacore::Bytes(turned.begin(), turned.end()); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !logo->loading(); }, 10000));
+    ASSERT_TRUE(logo->showsRestaurantLogo());
+    ASSERT_EQ(logo->image().size(), QSize(33, 65));
+    EXPECT_GT(QColor(logo->image().pixel(16, 8)).red(), 200);
+    EXPECT_GT(QColor(logo->image().pixel(16, 56)).blue(), 200);
+
+    // A large logo is decoded at the size it is shown, while the window's timers keep running.
+    const QByteArray large = encoded(twoColours(3000, 3000), "PNG");
+    int ticks = 0;
+    QTimer timer;
+    timer.setInterval(0);
+    QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
+    timer.start();
+    ASSERT_TRUE(store().transact(
+        [&](pizzacore::Database& db) { db.settings.logo = pizzacore::Bytes(large.begin(), large.end()); }));
+    EXPECT_TRUE(logo->loading());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !logo->loading(); }, 20000));
+    timer.stop();
+    EXPECT_GT(ticks, 1);
+    EXPECT_EQ(logo->image().size(), QSize(65, 65));
+
+    // Other changes of the document keep the logo already decoded.
+    const qint64 decoded = logo->image().cacheKey();
+    for (const char* name : {"Pizzería Sol", "Pizzería Luna"}) {
+        ASSERT_TRUE(store().transact([&](pizzacore::Database& db) { db.settings.business = name; }));
+        EXPECT_FALSE(logo->loading()) << name;
+        settle();
+        EXPECT_EQ(logo->image().cacheKey(), decoded) << name;
+    }
+}
+
 TEST_F(MainWindowTest, TheSelectedTabChoosesTheSectionAndTheHighlightedRow) {
     QListWidget& list = sectionList(window());
 
@@ -202,6 +246,7 @@ TEST_F(MainWindowTest, TheSidebarFollowsTheBusinessNameAndLogo) {
         db.settings.logo = pngBytes(120, 40);
     }));
     EXPECT_EQ(business->text(), "Pizzería Sol");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !logo->loading(); }, 10000));
     EXPECT_TRUE(logo->showsRestaurantLogo());
     EXPECT_EQ(logo->image().size(), QSize(120, 40));
     EXPECT_EQ(logo->accessibleName(), "Logotipo del restaurante");
@@ -213,6 +258,7 @@ TEST_F(MainWindowTest, TheSidebarFollowsTheBusinessNameAndLogo) {
     }));
     EXPECT_EQ(business->text(), "");
     EXPECT_GT(business->minimumHeight(), 0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !logo->loading(); }, 10000));
     EXPECT_FALSE(logo->showsRestaurantLogo());
     EXPECT_FALSE(logo->image().isNull());
     EXPECT_EQ(logo->accessibleName(), "Logotipo de Velmora");

@@ -1,20 +1,30 @@
 // The product photo import on real files: reduction to a 512-pixel PNG, the camera's orientation,
-// the size limits and every refusal, a picture that would need gigabytes once decoded, and the
-// thumbnails decoded once and shared.
+// the size limits and every refusal, pictures that would need gigabytes once decoded or are cut
+// short, a FIFO in place of the photo, the work kept off the window's thread, and the thumbnails
+// decoded once and shared.
 
 #include <Velmora/Services/ProductImages.hpp>
 #include <Velmora/Stores/AppStore.hpp>
 #include <Velmora/Views/ThumbnailCache.hpp>
 #include <support/TestFiles.hpp>
+#include <support/TestImages.hpp>
 
 #include "TestImages.hpp"
 #include "TestPlatformServices.hpp"
 
 #include <QImage>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -119,8 +129,8 @@ TEST_F(ProductImagesTest, RefusalsGiveTheirMessages) {
 
     // A missing file passes the file system's own error on.
     const QString missing = failureOf(directory_.path() / "no-existe.png");
-    EXPECT_FALSE(missing.isEmpty());
-    EXPECT_FALSE(missing.startsWith("No se pudo")) << missing.toStdString();
+    EXPECT_TRUE(missing.contains("no-existe.png")) << missing.toStdString();
+    EXPECT_FALSE(missing.contains("imagen")) << missing.toStdString();
 }
 
 TEST_F(ProductImagesTest, AHugePictureIsRefusedWithoutDecodingIt) {
@@ -138,6 +148,95 @@ TEST_F(ProductImagesTest, AHugePictureIsRefusedWithoutDecodingIt) {
     const std::string bytes = pizzacore::testing::readFile(path);
     EXPECT_TRUE(cache.thumbnail(pizzacore::Bytes(bytes.begin(), bytes.end()), 44).isNull());
     EXPECT_LT(peakMegabytes() - before, 200) << "the picture was decoded";
+}
+
+TEST_F(ProductImagesTest, PhotosCutShortOrClaimingHugeSizesAreRefused) {
+    using pizzacore::testing::claimingSize;
+    using pizzacore::testing::jpegImage;
+    const auto colours = [](int x, int y) { return std::uint32_t(x * 0x010203 + y * 0x030201); };
+    const auto asText = [](const pizzacore::Bytes& bytes) {
+        return QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size()));
+    };
+    const pizzacore::Bytes photo = jpegImage(300, 200, colours);
+    const pizzacore::Bytes small = jpegImage(8, 8, colours);
+    const pizzacore::Bytes progressive = jpegImage(8, 8, colours, {.progressive = true});
+    const QByteArray end("\xFF\xD9", 2);
+    struct Case {
+        const char* name;
+        QByteArray bytes;
+    };
+    const std::vector<Case> cases{
+        {"cortada.jpg", asText(photo).left(static_cast<qsizetype>(photo.size() / 2))},
+        {"remendada.jpg", asText(photo).left(static_cast<qsizetype>(photo.size() / 2)) + end},
+        // A couple of hundred bytes claiming 8000 × 8000 pixels.
+        {"enorme.jpg", asText(claimingSize(small, 8000, 8000))},
+        // Progressive: libjpeg would set aside the coefficients of 40000 × 40000 pixels.
+        {"progresiva.jpg", asText(claimingSize(progressive, 40000, 40000))},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(failureOf(file(c.name, c.bytes)), "No se pudo preparar la imagen.") << c.name;
+}
+
+TEST_F(ProductImagesTest, AFifoInPlaceOfThePhotoIsRefusedWithoutWaiting) {
+    const fs::path fifo = directory_.path() / "tuberia.png";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(failureOf(fifo), "No se pudo abrir la imagen.");
+
+    // The chosen name is switched between a photo and the FIFO while photos are prepared, so
+    // that the FIFO takes the photo's place after its size was asked: no preparation may wait
+    // for a writer.
+    const fs::path photo = file("foto.png", encoded(twoColours(40, 30), "PNG"));
+    const fs::path chosen = directory_.path() / "elegida.png";
+    fs::create_symlink(photo, chosen);
+    std::atomic<bool> stop = false;
+    std::thread switcher([&] {
+        const fs::path next = directory_.path() / "siguiente";
+        for (bool toFifo = true; !stop; toFifo = !toFifo) {
+            std::error_code ignored;
+            fs::remove(next, ignored);
+            fs::create_symlink(toFifo ? fifo : photo, next, ignored);
+            fs::rename(next, chosen, ignored);
+        }
+    });
+    std::atomic<bool> done = false;
+    std::atomic<int> unexpected = 0;
+    std::thread preparer([&] {
+        for (int round = 0; round < 400; ++round) {
+            const QString failure = failureOf(chosen);
+            if (!failure.isEmpty() && failure != "No se pudo abrir la imagen.") ++unexpected;
+        }
+        done = true;
+    });
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!done && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const bool finished = done;
+    stop = true;
+    switcher.join();
+    // A preparation stuck on the FIFO is let go by opening its other end.
+    while (!done) {
+        const int writer = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+        if (writer >= 0) ::close(writer);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    preparer.join();
+    EXPECT_TRUE(finished) << "a preparation waited for a writer on the FIFO";
+    EXPECT_EQ(unexpected, 0);
+}
+
+TEST_F(ProductImagesTest, ThePhotoIsPreparedAwayFromTheWindow) {
+    // While a large photo is decoded, the window's thread keeps running its timers.
+    platform_.answerNextOpenPanel(file("grande.png", encoded(twoColours(2400, 1800), "PNG")));
+    int ticks = 0;
+    QTimer timer;
+    timer.setInterval(0);
+    QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
+    timer.start();
+    const auto png = velmora::ProductImages::choose(platform_);
+    timer.stop();
+    ASSERT_TRUE(png);
+    EXPECT_EQ(decoded(*png).size(), QSize(512, 384));
+    EXPECT_GT(ticks, 1);
 }
 
 TEST(ThumbnailCacheTest, DecodesEachPictureOnceAndNeverEnlargesIt) {

@@ -9,6 +9,7 @@
 #include <Velmora/Views/TicketPreview.hpp>
 #include <support/TestFiles.hpp>
 
+#include "TestImages.hpp"
 #include "TestPlatformServices.hpp"
 
 #include <PizzaCore/PizzaCore.hpp>
@@ -274,7 +275,7 @@ TEST_F(SettingsWindowTest, TheLogoIsImportedIntoTheCopyAndRemovedWithQuitar) {
     QTest::mouseClick(&child<QPushButton>("importLogo"), Qt::LeftButton);
     ASSERT_TRUE(window_->edited().logo);
     EXPECT_FALSE(remove.isHidden());
-    EXPECT_FALSE(child<QLabel>("logoPreview").pixmap().isNull());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !child<QLabel>("logoPreview").pixmap().isNull(); }, 10000));
     EXPECT_LE(child<QLabel>("logoPreview").pixmap().width(), 64);
     EXPECT_FALSE(store_.db().settings.logo) << "nothing is stored before saving";
     save();
@@ -291,6 +292,25 @@ TEST_F(SettingsWindowTest, TheLogoIsImportedIntoTheCopyAndRemovedWithQuitar) {
     QTest::mouseClick(&child<QPushButton>("importLogo"), Qt::LeftButton);
     EXPECT_EQ(store_.message(), "Elige una imagen PNG o JPEG de hasta 2 MB.");
     EXPECT_FALSE(window_->edited().logo);
+}
+
+TEST_F(SettingsWindowTest, TheLogoPreviewIsUprightAndOfItsOwnSize) {
+    open();
+    // Stored 400 × 200 with the left half red, taken with the camera turned a quarter: the
+    // preview is upright, red on top, fitted into 64 × 48.
+    const QByteArray turned = velmora::testing::withOrientation(
+        velmora::testing::encoded(velmora::testing::twoColours(400, 200), "JPEG", 95), 6);
+    const fs::path picture = temporary_.path() / "girado.jpg";
+    writeFile(picture, velmora::testing::toString(turned));
+    platform_.answerNextOpenPanel(picture);
+    QTest::mouseClick(&child<QPushButton>("importLogo"), Qt::LeftButton);
+    ASSERT_TRUE(window_->edited().logo);
+    auto& preview = child<QLabel>("logoPreview");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !preview.pixmap().isNull(); }, 10000));
+    const QImage shown = preview.pixmap().toImage();
+    ASSERT_EQ(shown.size(), QSize(24, 48));
+    EXPECT_GT(QColor(shown.pixel(12, 6)).red(), 200);
+    EXPECT_GT(QColor(shown.pixel(12, 42)).blue(), 200);
 }
 
 TEST_F(SettingsWindowTest, ReopeningDiscardsUnsavedEdits) {

@@ -7,6 +7,7 @@
 
 #include <jpeglib.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <stdexcept>
 #include <string_view>
@@ -30,6 +31,12 @@ void appendBigEndian(Bytes& out, std::uint32_t value) {
 } // namespace
 
 Bytes jpegImage(int width, int height, const Colours& colours, int quality, int orientation) {
+    return jpegImage(width, height, colours, JpegOptions{.quality = quality, .orientation = orientation});
+}
+
+Bytes jpegImage(int width, int height, const Colours& colours, const JpegOptions& options) {
+    const int quality = options.quality;
+    const int orientation = options.orientation;
     jpeg_compress_struct info;
     jpeg_error_mgr errors;
     info.err = jpeg_std_error(&errors);
@@ -39,10 +46,32 @@ Bytes jpegImage(int width, int height, const Colours& colours, int quality, int 
     jpeg_mem_dest(&info, &buffer, &size);
     info.image_width = static_cast<JDIMENSION>(width);
     info.image_height = static_cast<JDIMENSION>(height);
-    info.input_components = 3;
-    info.in_color_space = JCS_RGB;
+    info.input_components = options.grey ? 1 : 3;
+    info.in_color_space = options.grey ? JCS_GRAYSCALE : JCS_RGB;
     jpeg_set_defaults(&info);
     jpeg_set_quality(&info, quality, TRUE);
+    if (options.fullColour)
+        for (int c = 0; c < info.num_components; ++c)
+            info.comp_info[c].h_samp_factor = info.comp_info[c].v_samp_factor = 1;
+    std::vector<jpeg_scan_info> scans;
+    if (options.everyBitInItsOwnScan) {
+        // Every coefficient of every component alone, first its top bits, then each lower bit.
+        for (int c = 0; c < info.num_components; ++c)
+            for (int k = 0; k < DCTSIZE2; ++k)
+                for (int bit = 10; bit >= 0; --bit) {
+                    jpeg_scan_info scan{};
+                    scan.comps_in_scan = 1;
+                    scan.component_index[0] = c;
+                    scan.Ss = scan.Se = k;
+                    scan.Ah = bit == 10 ? 0 : bit + 1;
+                    scan.Al = bit;
+                    scans.push_back(scan);
+                }
+        info.scan_info = scans.data();
+        info.num_scans = static_cast<int>(scans.size());
+    } else if (options.progressive) {
+        jpeg_simple_progression(&info);
+    }
     jpeg_start_compress(&info, TRUE);
     if (orientation > 0) {
         Bytes exif = {'E', 'x', 'i', 'f', 0, 0};
@@ -54,6 +83,10 @@ Bytes jpegImage(int width, int height, const Colours& colours, int quality, int 
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
             const std::uint32_t colour = colours(x, y);
+            if (options.grey) {
+                row[x] = static_cast<unsigned char>(colour);
+                continue;
+            }
             row[3 * x] = static_cast<unsigned char>(colour >> 16);
             row[3 * x + 1] = static_cast<unsigned char>(colour >> 8);
             row[3 * x + 2] = static_cast<unsigned char>(colour);
@@ -100,6 +133,31 @@ Bytes pngImage(int width, int height, const Colours& colours, int orientation) {
                                crc32(0, chunk.data() + typeAt, static_cast<uInt>(chunk.size() - typeAt))));
     png.insert(png.begin() + 33, chunk.begin(), chunk.end());
     return png;
+}
+
+Bytes claimingSize(Bytes image, std::uint32_t width, std::uint32_t height) {
+    if (image.size() > 33 && image[0] == 0x89 && image[1] == 'P') {
+        // The header chunk: length, "IHDR", width, height, five one-byte fields, then its CRC.
+        Bytes header;
+        appendBigEndian(header, width);
+        appendBigEndian(header, height);
+        std::copy(header.begin(), header.end(), image.begin() + 16);
+        Bytes crc;
+        appendBigEndian(crc, static_cast<std::uint32_t>(crc32(0, image.data() + 12, 17)));
+        std::copy(crc.begin(), crc.end(), image.begin() + 29);
+        return image;
+    }
+    // The first frame header (baseline, extended or progressive): marker, length, precision,
+    // height and width, big-endian.
+    for (std::size_t at = 2; at + 9 < image.size(); ++at)
+        if (image[at] == 0xFF && image[at + 1] >= 0xC0 && image[at + 1] <= 0xC2) {
+            image[at + 5] = static_cast<std::uint8_t>(height >> 8);
+            image[at + 6] = static_cast<std::uint8_t>(height);
+            image[at + 7] = static_cast<std::uint8_t>(width >> 8);
+            image[at + 8] = static_cast<std::uint8_t>(width);
+            return image;
+        }
+    throw std::invalid_argument("no PNG header chunk or JPEG frame header");
 }
 
 } // namespace pizzacore::testing

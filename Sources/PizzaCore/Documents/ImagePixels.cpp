@@ -2,6 +2,8 @@
 
 #include <cairo.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <utility>
 
 namespace pizzacore::documents {
@@ -12,10 +14,6 @@ std::uint32_t readUnsigned(const std::uint8_t* p, int size, bool little) {
     for (int i = 0; i < size; ++i)
         value |= static_cast<std::uint32_t>(little ? p[i] : p[size - 1 - i]) << (8 * i);
     return value;
-}
-
-cairo_format_t format(const Pixels& pixels) {
-    return pixels.opaque ? CAIRO_FORMAT_RGB24 : CAIRO_FORMAT_ARGB32;
 }
 
 } // namespace
@@ -36,6 +34,19 @@ int tiffOrientation(std::span<const std::uint8_t> tiff) {
         return value >= 1 && value <= 8 ? static_cast<int>(value) : 1;
     }
     return 1;
+}
+
+std::pair<int, int> fittedSize(int width, int height, int boxWidth, int boxHeight) {
+    width = std::max(1, width);
+    height = std::max(1, height);
+    boxWidth = std::max(1, boxWidth);
+    boxHeight = std::max(1, boxHeight);
+    if (width <= boxWidth && height <= boxHeight) return {width, height};
+    const std::int64_t w = width, h = height;
+    // Exact integer arithmetic: a 4000 × 3000 photo fitted into 512 × 512 is 512 × 384, not 385.
+    if (w * boxHeight >= h * boxWidth)
+        return {boxWidth, static_cast<int>(std::max<std::int64_t>(1, (2 * h * boxWidth + w) / (2 * w)))};
+    return {static_cast<int>(std::max<std::int64_t>(1, (2 * w * boxHeight + h) / (2 * h))), boxHeight};
 }
 
 Pixels oriented(Pixels& source, int orientation) {
@@ -86,20 +97,23 @@ Pixels oriented(Pixels& source, int orientation) {
             out[x] = source.row(sy)[sx];
         }
     }
+    source = Pixels();
     return result;
 }
 
-Pixels reduced(Pixels& source, int width, int height) {
-    if (width >= source.width && height >= source.height) return std::move(source);
+Pixels reducedCopy(const std::uint8_t* data, int width, int height, int stride, bool opaque, int toWidth,
+                   int toHeight) {
+    const cairo_format_t layout = opaque ? CAIRO_FORMAT_RGB24 : CAIRO_FORMAT_ARGB32;
     Pixels result;
-    result.opaque = source.opaque;
-    result.allocate(width, height);
-    cairo_surface_t* from = cairo_image_surface_create_for_data(source.data.data(), format(source),
-                                                                source.width, source.height, source.stride);
+    result.opaque = opaque;
+    result.allocate(toWidth, toHeight);
+    // cairo only reads the source here.
+    cairo_surface_t* from =
+        cairo_image_surface_create_for_data(const_cast<std::uint8_t*>(data), layout, width, height, stride);
     cairo_surface_t* to =
-        cairo_image_surface_create_for_data(result.data.data(), format(result), width, height, result.stride);
+        cairo_image_surface_create_for_data(result.data.data(), layout, toWidth, toHeight, result.stride);
     cairo_t* cr = cairo_create(to);
-    cairo_scale(cr, double(width) / source.width, double(height) / source.height);
+    cairo_scale(cr, double(toWidth) / width, double(toHeight) / height);
     cairo_set_source_surface(cr, from, 0, 0);
     cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_GOOD);
     cairo_pattern_set_extend(cairo_get_source(cr), CAIRO_EXTEND_PAD);
@@ -109,6 +123,14 @@ Pixels reduced(Pixels& source, int width, int height) {
     cairo_surface_flush(to);
     cairo_surface_destroy(to);
     cairo_surface_destroy(from);
+    return result;
+}
+
+Pixels reduced(Pixels& source, int width, int height) {
+    if (width >= source.width && height >= source.height) return std::move(source);
+    Pixels result = reducedCopy(source.data.data(), source.width, source.height, source.stride, source.opaque,
+                                width, height);
+    source = Pixels();
     return result;
 }
 

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <utility>
 #include <vector>
 
 namespace pizzacore::documents {
@@ -38,6 +39,11 @@ constexpr bool swapsSides(int orientation) {
     return orientation >= 5;
 }
 
+// The size of a `width` × `height` picture fitted into `boxWidth` × `boxHeight` keeping its
+// proportions (rounded to whole pixels, at least 1 × 1); a picture that fits already keeps its
+// size, it is never enlarged.
+std::pair<int, int> fittedSize(int width, int height, int boxWidth, int boxHeight);
+
 // The pixels turned upright: the EXIF orientation says how the stored rows must be mirrored
 // or rotated to be seen as intended. `source` is left empty.
 Pixels oriented(Pixels& source, int orientation);
@@ -45,5 +51,9 @@ Pixels oriented(Pixels& source, int orientation);
 // The pixels reduced to at most the given size with cairo's area-averaging filter; pixels
 // already small enough are returned as they are. `source` is left empty.
 Pixels reduced(Pixels& source, int width, int height);
+
+// A reduced copy of pixels held elsewhere (a decoder's own buffer), in the same layout.
+Pixels reducedCopy(const std::uint8_t* data, int width, int height, int stride, bool opaque, int toWidth,
+                   int toHeight);
 
 } // namespace pizzacore::documents

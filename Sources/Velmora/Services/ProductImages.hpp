@@ -23,15 +23,16 @@ namespace ProductImages {
 inline constexpr std::uintmax_t maximumBytes = 2'000'000;
 // The longer side of a reduced photo.
 inline constexpr int longerSide = 512;
-// Decoded pixels allowed for one photo: a file of 2 MB can describe a picture far larger than
-// memory (a 20000 × 20000 PNG of one colour), so pictures beyond this are refused before decoding.
-inline constexpr std::int64_t maximumPixels = std::int64_t{64} * 1024 * 1024;
 
-// Opens the panel "Imagen del producto" for one PNG or JPEG file and reduces the chosen file;
-// nothing when the operator cancels. The panel belongs to the window of `parent`.
+// Opens the panel "Imagen del producto" for one PNG or JPEG file and reduces the chosen file off
+// the window's thread; nothing when the operator cancels. The panel belongs to the window of
+// `parent`.
 std::optional<pizzacore::Bytes> choose(PlatformServices& platform, QWidget* parent = nullptr);
 
-// The reduced PNG of the picture in the file at `path`.
+// The reduced PNG of the picture in the file at `path`. The file is opened once, without waiting
+// (a FIFO or device put in its place is refused at once), and its size is checked and its bytes
+// read through that same descriptor. Decoding is the core's, bounded whatever the file claims.
+// Safe on any thread.
 pizzacore::Bytes reduce(const std::filesystem::path& path);
 
 } // namespace ProductImages

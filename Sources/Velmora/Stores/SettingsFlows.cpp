@@ -2,6 +2,7 @@
 
 #include <Velmora/Stores/AppStore.hpp>
 
+#include <Velmora/Services/Pictures.hpp>
 #include <Velmora/Services/PlatformServices.hpp>
 #include <Velmora/Stores/ChosenFile.hpp>
 
@@ -20,11 +21,22 @@ constexpr std::size_t logoLimit = 2'000'000;
 const char* const logoMessage = "Elige una imagen PNG o JPEG de hasta 2 MB.";
 
 // Whether the bytes are a PNG or JPEG picture that the tickets can print: the decoder is the
-// ticket renderer's own, so a logo accepted here is never left out of a ticket. The file's name
-// plays no part.
+// ticket renderer's own, so a logo accepted here is never left out of a ticket, and the logo is
+// then already decoded for the first ticket. The file's name plays no part.
 bool decodesAsPicture(const std::string& bytes) {
-    return pizzacore::documents::LogoImage::decode(
+    return pizzacore::documents::LogoImage::from(
                {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()}) != nullptr;
+}
+
+// The bytes of the logo file at `path`, or the refusal. Safe on any thread.
+pizzacore::Bytes readLogo(const std::filesystem::path& path) {
+    ChosenFile file(path);
+    // A folder, FIFO or device is no picture; a file known to be too large is not read at all.
+    if (!file.isRegular() || file.size() > logoLimit) throw pizzacore::PCError::invalid(logoMessage);
+    file.readUpTo(logoLimit + 1);
+    if (file.bytes().size() > logoLimit || !decodesAsPicture(file.bytes()))
+        throw pizzacore::PCError::invalid(logoMessage);
+    return pizzacore::Bytes(file.bytes().begin(), file.bytes().end());
 }
 
 } // namespace
@@ -52,13 +64,8 @@ bool AppStore::importLogo(pizzacore::Settings& settings, QWidget* window) {
         platform_.chooseFileToOpen(QStringLiteral("Elegir logotipo"), FileKind::image, window);
     if (!path || path->empty()) return false;
     try {
-        ChosenFile file(*path);
-        // A folder, FIFO or device is no picture; a file known to be too large is not read at all.
-        if (!file.isRegular() || file.size() > logoLimit) throw pizzacore::PCError::invalid(logoMessage);
-        file.readUpTo(logoLimit + 1);
-        if (file.bytes().size() > logoLimit || !decodesAsPicture(file.bytes()))
-            throw pizzacore::PCError::invalid(logoMessage);
-        settings.logo = pizzacore::Bytes(file.bytes().begin(), file.bytes().end());
+        // Reading and decoding a large picture takes a while: it runs off the window's thread.
+        settings.logo = awayFromWindow([chosen = *path] { return readLogo(chosen); });
     } catch (...) {
         setMessage(describeFailure(std::current_exception()));
         return false;

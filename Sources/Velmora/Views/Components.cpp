@@ -1,5 +1,7 @@
 #include <Velmora/Views/Components.hpp>
 
+#include <Velmora/Services/Pictures.hpp>
+
 #include <QApplication>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -8,7 +10,6 @@
 #include <QVBoxLayout>
 
 #include <array>
-#include <climits>
 
 // The pictures are compiled into the static library; registering them from code that the program
 // calls keeps the linker from dropping them. Registering again is harmless: Qt keeps one copy.
@@ -47,11 +48,6 @@ constexpr std::array symbolIcons{
         "externaldrive.badge.exclamationmark", {"drive-harddisk", "", ""}, ":/icons/storage-error.png"},
 };
 
-QImage toImage(const pizzacore::Bytes& bytes) {
-    if (bytes.empty() || bytes.size() > static_cast<std::size_t>(INT_MAX)) return {};
-    return QImage::fromData(bytes.data(), static_cast<int>(bytes.size()));
-}
-
 // The rectangle of `imageSize` scaled to fit inside `bounds`, centred.
 QRectF fitted(QSizeF imageSize, const QRectF& bounds) {
     if (imageSize.isEmpty() || bounds.isEmpty()) return {};
@@ -89,10 +85,6 @@ QIcon symbolIcon(const QString& symbol) {
 QImage applicationLogo() {
     registerVelmoraResources();
     return QImage(QStringLiteral(":/Velmora-logo.png"));
-}
-
-QImage decodeImage(const std::optional<pizzacore::Bytes>& data) {
-    return data ? toImage(*data) : QImage();
 }
 
 namespace {
@@ -207,17 +199,27 @@ void FittedImage::paintEvent(QPaintEvent*) {
 }
 
 SidebarLogo::SidebarLogo(QWidget* parent)
-    : FittedImage(parent) {
+    : FittedImage(parent)
+    , loader_(new PictureLoader(this)) {
     setObjectName(QStringLiteral("SidebarLogo"));
-    setFixedHeight(65);
+    setFixedHeight(displayBox.height());
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    setData(std::nullopt);
+    connect(loader_, &PictureLoader::loaded, this, &SidebarLogo::showLoaded);
+    showLoaded();
 }
 
 void SidebarLogo::setData(const std::optional<pizzacore::Bytes>& data) {
-    QImage own = decodeImage(data);
+    loader_->load(data, displayBox * devicePixelRatioF());
+}
+
+bool SidebarLogo::loading() const {
+    return loader_->loading();
+}
+
+void SidebarLogo::showLoaded() {
+    const QImage& own = loader_->image();
     restaurantLogo_ = !own.isNull();
-    setImage(restaurantLogo_ ? std::move(own) : applicationLogo());
+    setImage(restaurantLogo_ ? own : applicationLogo());
     setAccessibleName(restaurantLogo_ ? QStringLiteral("Logotipo del restaurante")
                                       : QStringLiteral("Logotipo de Velmora"));
 }
@@ -230,7 +232,9 @@ ProductThumbnail::ProductThumbnail(int size, QWidget* parent)
 }
 
 void ProductThumbnail::setData(const std::optional<pizzacore::Bytes>& data) {
-    image_ = decodeImage(data);
+    // Stored product pictures are small (the import reduces them to 512 pixels); the core's
+    // decoder bounds any other.
+    image_ = decodePicture(data, size() * devicePixelRatioF());
     setAccessibleName(image_.isNull() ? QStringLiteral("Sin imagen") : QStringLiteral("Imagen del producto"));
     update();
 }

@@ -14,6 +14,8 @@ class QLabel;
 
 namespace velmora {
 
+class PictureLoader;
+
 // The icon for one of the application's symbol names ("cart.fill", "photo", …): the desktop
 // theme's nearest freedesktop icon when the theme has one that renders, otherwise the picture
 // bundled with the application, so that every desktop shows an icon.
@@ -21,9 +23,6 @@ QIcon symbolIcon(const QString& symbol);
 
 // The application's own logo picture.
 QImage applicationLogo();
-
-// Decodes image bytes (PNG, JPEG, …); a null image when they are absent or not an image.
-QImage decodeImage(const std::optional<pizzacore::Bytes>& data);
 
 // Scales the widget's font by `factor` and makes it bold or regular.
 void scaleFont(QWidget& widget, double factor, bool bold);
@@ -80,7 +79,8 @@ private:
 };
 
 // The restaurant's logo when `data` decodes as an image, otherwise Velmora's own logo; full width,
-// 65 points high.
+// 65 points high. The logo is decoded off the window's thread, once per logo and at the size it
+// is shown at; until it is ready the previous picture stays.
 class SidebarLogo : public FittedImage {
     Q_OBJECT
 public:
@@ -89,8 +89,16 @@ public:
     void setData(const std::optional<pizzacore::Bytes>& data);
     // Whether the restaurant's own logo is shown (rather than Velmora's).
     bool showsRestaurantLogo() const { return restaurantLogo_; }
+    // Whether the logo last given is still being decoded.
+    bool loading() const;
+
+    // The largest the logo is shown: the sidebar's width by the logo's height, in points.
+    static constexpr QSize displayBox{190, 65};
 
 private:
+    void showLoaded();
+
+    PictureLoader* loader_;
     bool restaurantLogo_ = false;
 };
 

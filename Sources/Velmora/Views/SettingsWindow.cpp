@@ -1,5 +1,6 @@
 #include <Velmora/Views/SettingsWindow.hpp>
 
+#include <Velmora/Services/Pictures.hpp>
 #include <Velmora/Services/PlatformServices.hpp>
 #include <Velmora/Stores/AppStore.hpp>
 #include <Velmora/Views/Components.hpp>
@@ -144,6 +145,8 @@ QWidget* SettingsWindow::makeBusinessTab() {
     logo_ = named(new QLabel(logoRow), "logoPreview", QStringLiteral("Logotipo del restaurante"));
     logo_->setFixedSize(64, 48);
     logo_->setAlignment(Qt::AlignCenter);
+    logoLoader_ = new PictureLoader(this);
+    connect(logoLoader_, &PictureLoader::loaded, this, &SettingsWindow::showLoadedLogo);
     QPushButton* import = button(QStringLiteral("Importar logotipo…"), logoRow, "importLogo");
     removeLogo_ = button(QStringLiteral("Quitar"), logoRow, "removeLogo");
     connect(import, &QPushButton::clicked, this, &SettingsWindow::importLogo);
@@ -381,14 +384,21 @@ void SettingsWindow::showSettings() {
 }
 
 void SettingsWindow::showLogo() {
-    const QImage image = decodeImage(settings_.logo);
-    if (image.isNull())
-        logo_->clear();
-    else
-        logo_->setPixmap(QPixmap::fromImage(image.scaled(logo_->size() * logo_->devicePixelRatioF(),
-                                                         Qt::KeepAspectRatio, Qt::SmoothTransformation)));
-    logo_->setVisible(!image.isNull());
     removeLogo_->setVisible(settings_.logo.has_value());
+    // Decoded once per logo at the preview's size, upright; the preview follows when it is ready.
+    logoLoader_->load(settings_.logo, logo_->size() * logo_->devicePixelRatioF());
+}
+
+void SettingsWindow::showLoadedLogo() {
+    const QImage& image = logoLoader_->image();
+    if (image.isNull()) {
+        logo_->clear();
+    } else {
+        QPixmap pixmap = QPixmap::fromImage(image);
+        pixmap.setDevicePixelRatio(logo_->devicePixelRatioF());
+        logo_->setPixmap(pixmap);
+    }
+    logo_->setVisible(!image.isNull());
 }
 
 void SettingsWindow::showPrinters() {

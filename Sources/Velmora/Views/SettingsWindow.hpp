@@ -21,6 +21,7 @@ class QTabWidget;
 namespace velmora {
 
 class AppStore;
+class PictureLoader;
 class TicketPreview;
 
 // The application's settings window: one for the whole run, opened from the menu, by the
@@ -66,6 +67,7 @@ private:
     // Shows the edited copy in every field.
     void showSettings();
     void showLogo();
+    void showLoadedLogo();
     void showPrinters();
     void showTimeZones();
     void showStatus();
@@ -92,6 +94,8 @@ private:
     QLineEdit* address_ = nullptr;
     QLineEdit* footer_ = nullptr;
     QLabel* logo_ = nullptr;
+    // Decodes the logo for its preview off the window's thread.
+    PictureLoader* logoLoader_ = nullptr;
     QPushButton* removeLogo_ = nullptr;
     QComboBox* paper_ = nullptr;
     QComboBox* printer_ = nullptr;
