@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 
 using namespace pizzacore;
@@ -18,7 +19,7 @@ using pizzacore::testing::textOf;
 
 namespace {
 
-const std::string signingTime = "2025-02-23T13:45:11+01:00";
+const std::string signingTime = pizzacore::testing::signingTime();
 
 FiscalRecords::Record sampleAlta() {
     return FiscalRecords::alta(pizzacore::testing::sampleProposal(), pizzacore::testing::sampleSettings(),
@@ -45,6 +46,38 @@ std::string replaced(std::string text, const std::string& from, const std::strin
 std::string between(const std::string& text, const std::string& open, const std::string& close) {
     const std::size_t start = text.find(open) + open.size();
     return text.substr(start, text.find(close, start) - start);
+}
+
+// The same record signed by xmlsec1 from a template made of a record we signed: every digest, the
+// signature value and the certificate (put in by xmlsec1 from the PEM file) are its own, and it
+// writes long Base64 values in lines of 64 characters.
+std::string xmlsecSigned(const std::string& xml, const std::filesystem::path& keyPEM,
+                         const std::filesystem::path& certificatePEM) {
+    auto& credentials = pizzacore::testing::Credentials::shared();
+    const std::string certificate = between(xml, "<ds:X509Certificate>", "</ds:X509Certificate>");
+    const auto input = credentials.directory() / "xmlsec-template.xml";
+    const auto output = credentials.directory() / "xmlsec-signed.xml";
+    pizzacore::testing::writeFile(
+        input, replaced(xml, "<ds:X509Certificate>" + certificate + "</ds:X509Certificate>",
+                        "<ds:X509Certificate/>"));
+    std::string log;
+    EXPECT_EQ(pizzacore::testing::run("xmlsec1 --sign --privkey-pem '" + keyPEM.string() + "," +
+                                          certificatePEM.string() +
+                                          "' --id-attr:Id SignedProperties --output '" + output.string() +
+                                          "' '" + input.string() + "'",
+                                      &log),
+              0)
+        << log;
+    return pizzacore::testing::readFile(output);
+}
+
+// Base64 written in lines of `width` characters, with a line break before and after, as
+// XML-DSig signers do.
+std::string wrapped(const std::string& base64, std::size_t width) {
+    std::string text = "\n";
+    for (std::size_t at = 0; at < base64.size(); at += width)
+        text += base64.substr(at, width) + "\r\n";
+    return text + "\t";
 }
 
 // xmlsec1's verdict on a signed record, trusting the test certificate; true when it verifies.
@@ -114,7 +147,7 @@ TEST(FiscalSignature, EveryRefusalComesFromARealTampering) {
     const std::vector<Case> cases = {
         {"valor cambiado", replaced(good, "<sf:ImporteTotal>32.50", "<sf:ImporteTotal>3.25"),
          "El contenido firmado ha sido modificado."},
-        {"hora de firma", replaced(good, signingTime, "2025-02-23T13:45:12+01:00"),
+        {"hora de firma", replaced(good, signingTime, pizzacore::testing::signingTime(1)),
          "El contenido firmado ha sido modificado."},
         {"otro certificado",
          replaced(
@@ -137,8 +170,8 @@ TEST(FiscalSignature, EveryRefusalComesFromARealTampering) {
                   "<ds:SignatureMethod Algorithm=\"http://www.w3.org/2001/04/xmldsig-more#rsa-sha256\"/>",
                   ""),
          "Estructura de firma incompleta o ambigua."},
-        {"certificado en varias líneas",
-         replaced(good, certificate, certificate.substr(0, 64) + "\n" + certificate.substr(64)),
+        {"certificado con un carácter ajeno",
+         replaced(good, certificate, certificate.substr(0, 64) + "*" + certificate.substr(64)),
          "Firma o certificado ilegible."},
         {"URI absoluta",
          pizzacore::testing::resigned(
@@ -274,4 +307,237 @@ TEST(FiscalSignature, KeysFromPEMAndPKCS12) {
 TEST(FiscalSignature, EscapesAmpersandFirst) {
     EXPECT_EQ(FiscalSignature::escape("a&b<c>d\"e'f&amp;"), "a&amp;b&lt;c&gt;d&quot;e&apos;f&amp;amp;");
     EXPECT_EQ(FiscalSignature::ds, "http://www.w3.org/2000/09/xmldsig#");
+}
+
+TEST(FiscalSignature, ProcessingInstructionsOutsideTheRootAreSigned) {
+    auto& credentials = pizzacore::testing::Credentials::shared();
+    const std::string modified = "El contenido firmado ha sido modificado.";
+    const std::string instruction = "<?xml-stylesheet type=\"text/xsl\" href=\"https://example.com/f.xsl\"?>";
+    std::string log;
+
+    // Added to a signed record, before or after the root, they change what the signature covers.
+    const std::string good = signedAlta();
+    EXPECT_EQ(verifyFailure(instruction + "\n" + good), modified);
+    EXPECT_EQ(verifyFailure(good + "\n" + instruction), modified);
+    EXPECT_FALSE(xmlsecVerifies(instruction + "\n" + good, log));
+
+    // A record that comes with one is signed with it, as xmlsec1 reads the whole document.
+    const std::string withInstruction = textOf(
+        FiscalSignature::sign(bytesOf(instruction + "\n" + textOf(sampleAlta().xml) + "\n<?velmora fin?>"),
+                              credentials.key(), credentials.standard(), signingTime));
+    EXPECT_EQ(verifyFailure(withInstruction), std::nullopt);
+    EXPECT_TRUE(xmlsecVerifies(withInstruction, log)) << log;
+    EXPECT_EQ(verifyFailure(replaced(withInstruction, instruction, "")), modified);
+    EXPECT_EQ(verifyFailure(replaced(withInstruction, "f.xsl", "g.xsl")), modified);
+    EXPECT_EQ(verifyFailure(replaced(withInstruction, "<?velmora fin?>", "")), modified);
+    // Comments and white space outside the root are no part of the canonical form.
+    const std::string commented = replaced(withInstruction, instruction, "<!-- nota -->\n\n" + instruction);
+    EXPECT_EQ(verifyFailure(commented), std::nullopt);
+    EXPECT_TRUE(xmlsecVerifies(commented, log)) << log;
+}
+
+TEST(FiscalSignature, TheNamedSigningCertificateIsTheOneThatSigned) {
+    auto& credentials = pizzacore::testing::Credentials::shared();
+    const auto impostor = credentials.signer("impostor", 2048, "/C=ES/O=Otra/CN=Impostor CA", "77");
+    const auto impostorKey =
+        FiscalSignature::PrivateKey::fromPEM(pizzacore::testing::readFile(impostor.keyPEM));
+    const std::string byImpostor =
+        textOf(FiscalSignature::sign(sampleAlta().xml, impostorKey, impostor.certificate, signingTime));
+    const auto reworked = [&](const std::string& xml) {
+        return pizzacore::testing::resigned(pizzacore::testing::redigested(xml), impostor.keyPEM);
+    };
+    // Re-signing without a change keeps the record valid: what follows is refused for its change.
+    ASSERT_EQ(verifyFailure(reworked(byImpostor)), std::nullopt);
+
+    const std::string good = signedAlta();
+    const auto part = [](const std::string& xml, const std::string& name) {
+        return between(between(xml, "<xades:Cert>", "</xades:Cert>"), "<" + name + ">", "</" + name + ">");
+    };
+    const std::string certificateMessage = "La firma nombra un certificado distinto del que la hizo.";
+    const std::vector<std::pair<const char*, std::string>> tamperings = {
+        {"todo", replaced(byImpostor, between(byImpostor, "<xades:Cert>", "</xades:Cert>"),
+                          between(good, "<xades:Cert>", "</xades:Cert>"))},
+        {"resumen",
+         replaced(byImpostor, part(byImpostor, "xades:CertDigest"), part(good, "xades:CertDigest"))},
+        {"emisor",
+         replaced(byImpostor, part(byImpostor, "ds:X509IssuerName"), part(good, "ds:X509IssuerName"))},
+        {"número de serie", replaced(byImpostor, "<ds:X509SerialNumber>77<", "<ds:X509SerialNumber>4660<")},
+    };
+    for (const auto& [what, xml] : tamperings)
+        EXPECT_EQ(verifyFailure(reworked(xml)), certificateMessage) << what;
+
+    // The signed properties must be covered by a reference, or what they name is not signed.
+    const std::string id =
+        between(byImpostor, "<ds:Signature xmlns:ds=\"http://www.w3.org/2000/09/xmldsig#\" Id=\"", "\"");
+    EXPECT_EQ(verifyFailure(reworked(
+                  replaced(byImpostor, "URI=\"#" + id + "-properties\"", "URI=\"#" + id + "-key\""))),
+              "Referencias de firma incompletas.");
+    EXPECT_EQ(verifyFailure(reworked(replaced(byImpostor, "<ds:Reference URI=\"#" + id + "-key\"",
+                                              "<ds:Reference URI=\"#" + id + "-reference\""))),
+              std::nullopt);
+}
+
+TEST(FiscalSignature, RefusesShortKeysAndCertificatesOutsideTheirValidity) {
+    auto& credentials = pizzacore::testing::Credentials::shared();
+    const Bytes record = sampleAlta().xml;
+    const auto weak = credentials.signer("weak", 1024, "/CN=Clave corta", "5");
+    const auto weakKey = FiscalSignature::PrivateKey::fromPEM(pizzacore::testing::readFile(weak.keyPEM));
+    EXPECT_EQ(failure([&] { FiscalSignature::sign(record, weakKey, weak.certificate, signingTime); }),
+              "Se requiere una clave RSA de al menos 2048 bits.");
+
+    // Records signed elsewhere with short keys are refused too.
+    const std::string shortMessage =
+        "La clave del certificado de la firma es demasiado corta: se requieren al menos 2048 bits.";
+    const std::string good = signedAlta();
+    EXPECT_EQ(verifyFailure(xmlsecSigned(good, weak.keyPEM, weak.certificatePEM)), shortMessage);
+    const auto tiny = credentials.signer("tiny", 512, "/CN=Clave minima", "6");
+    const std::string byTiny = pizzacore::testing::resigned(
+        pizzacore::testing::redigested(
+            replaced(good, between(good, "<ds:X509Certificate>", "<"), Base64::encode(tiny.certificate))),
+        tiny.keyPEM);
+    EXPECT_EQ(verifyFailure(byTiny), shortMessage);
+
+    // The certificate must be valid at the signing time, read with its zone. The test
+    // certificates are valid from their making for 30 days; signingTime() is an hour ahead.
+    const auto signedAt = [&](const std::string& time) {
+        return failure(
+            [&] { FiscalSignature::sign(record, credentials.key(), credentials.standard(), time); });
+    };
+    const std::string expired = "El certificado de firma había caducado en la hora de firma.";
+    const std::string early = "El certificado de firma aún no era válido en la hora de firma.";
+    EXPECT_EQ(signedAt(pizzacore::testing::signingTime(40)), expired);
+    EXPECT_EQ(signedAt("2020-01-01T00:00:00+01:00"), early);
+    const std::string soon = pizzacore::testing::signingTime();
+    const std::string wallClock = soon.substr(0, soon.size() - 1);
+    EXPECT_EQ(signedAt(wallClock + "+14:00"), early);
+    EXPECT_EQ(signedAt(wallClock + ".250-10:00"), std::nullopt);
+    EXPECT_EQ(signedAt(pizzacore::testing::signingTime(29)), std::nullopt);
+    const std::string format =
+        "La hora de firma debe ser una fecha y hora con su huso horario, como 2025-02-23T13:45:11+01:00.";
+    for (const std::string& time :
+         std::vector<std::string>{"ayer", "", wallClock, wallClock + "+1:00", "2026-02-29T10:00:00Z",
+                                  "2026-13-01T10:00:00Z", "2026-01-01T24:00:00Z", "2026-01-01T10:00:00+15:00",
+                                  "2026-01-01 10:00:00Z", "+2026-01-01T10:00:00Z"})
+        EXPECT_EQ(signedAt(time), format) << time;
+}
+
+TEST(FiscalSignature, WrappedBase64IsRead) {
+    auto& credentials = pizzacore::testing::Credentials::shared();
+    std::string log;
+    // xmlsec1 wraps the certificate and the signature value.
+    const std::string fromXmlsec =
+        xmlsecSigned(signedAlta(), credentials.keyPEM(), credentials.standardPEM());
+    EXPECT_NE(between(fromXmlsec, "<ds:SignatureValue>", "<").find('\n'), std::string::npos) << fromXmlsec;
+    EXPECT_NE(between(fromXmlsec, "<ds:X509Certificate>", "<").find('\n'), std::string::npos) << fromXmlsec;
+    EXPECT_TRUE(xmlsecVerifies(fromXmlsec, log)) << log;
+    EXPECT_EQ(verifyFailure(fromXmlsec), std::nullopt);
+
+    // Any XML white space in any Base64 value: 76 columns, line breaks around the digests.
+    const std::string good = signedAlta();
+    const std::string certificate = between(good, "<ds:X509Certificate>", "<");
+    std::string rewrapped = replaced(good, certificate, wrapped(certificate, 76));
+    for (std::size_t at = rewrapped.find("<ds:DigestValue>"); at != std::string::npos;
+         at = rewrapped.find("<ds:DigestValue>", at + 1))
+        rewrapped.insert(at + 16, "\n ");
+    rewrapped = pizzacore::testing::resigned(pizzacore::testing::redigested(rewrapped));
+    const std::string signature = between(rewrapped, "<ds:SignatureValue>", "<");
+    rewrapped = replaced(rewrapped, signature, wrapped(signature, 76));
+    EXPECT_EQ(verifyFailure(rewrapped), std::nullopt);
+    EXPECT_TRUE(xmlsecVerifies(rewrapped, log)) << log;
+    // Still nothing but white space: a stray character is refused.
+    EXPECT_EQ(verifyFailure(
+                  replaced(rewrapped, signature.substr(0, 76) + "\r\n", signature.substr(0, 76) + "\r\n.")),
+              "Firma o certificado ilegible.");
+}
+
+TEST(FiscalSignature, BoundsTheRecordBeforeReadingIt) {
+    auto& credentials = pizzacore::testing::Credentials::shared();
+    const std::string good = signedAlta();
+    const std::string record = textOf(sampleAlta().xml);
+    const auto repeated = [](int count, const auto& make) {
+        std::string text;
+        for (int i = 0; i < count; ++i)
+            text += make(std::to_string(i));
+        return text;
+    };
+    const std::string attributes = repeated(80000, [](const std::string& i) { return " a" + i + "=\"1\""; });
+    const std::string namespaces =
+        repeated(20000, [](const std::string& i) { return " xmlns:n" + i + "=\"urn:n:" + i + "\""; });
+    // Few declarations, but in scope of many elements: canonicalisation weighs each against the
+    // others for every element.
+    const std::string scattered =
+        repeated(40, [](const std::string& i) { return "<x xmlns:n" + i + "=\"urn:n:" + i + "\">"; }) +
+        repeated(1000, [](const std::string&) { return std::string("<y/>"); }) +
+        repeated(40, [](const std::string&) { return std::string("</x>"); });
+    const std::string deep = repeated(100, [](const std::string&) { return std::string("<x>"); }) +
+                             repeated(100, [](const std::string&) { return std::string("</x>"); });
+    const std::string wide = repeated(30000, [](const std::string&) { return std::string("<x/>"); });
+    const std::string big = "<!--" + std::string(2 << 20, 'x') + "-->";
+    struct Case {
+        const char* what;
+        std::string from, to, message;
+    };
+    const std::vector<Case> cases = {
+        {"atributos", "<sf:RegistroAlta ", "<sf:RegistroAlta" + attributes + " ",
+         "El registro XML tiene demasiados atributos en un elemento."},
+        // Namespace declarations are attributes to the parser: on one element the first bound
+        // met is the same.
+        {"espacios de nombres en un elemento", "<sf:RegistroAlta ", "<sf:RegistroAlta" + namespaces + " ",
+         "El registro XML tiene demasiados atributos en un elemento."},
+        {"espacios de nombres repartidos", "</sf:RegistroAlta>", scattered + "</sf:RegistroAlta>",
+         "El registro XML declara demasiados espacios de nombres."},
+        {"profundidad", "</sf:RegistroAlta>", deep + "</sf:RegistroAlta>",
+         "El registro XML tiene demasiados niveles de anidamiento."},
+        {"elementos", "</sf:RegistroAlta>", wide + "</sf:RegistroAlta>",
+         "El registro XML tiene demasiados elementos."},
+        {"tamaño", "</sf:RegistroAlta>", big + "</sf:RegistroAlta>", "El registro XML es demasiado grande."},
+        {"codificación declarada", "<sf:RegistroAlta ",
+         "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><sf:RegistroAlta ",
+         "El registro XML debe estar codificado en UTF-8."},
+    };
+    const auto start = std::chrono::steady_clock::now();
+    for (const Case& c : cases) {
+        EXPECT_EQ(verifyFailure(replaced(good, c.from, c.to)), c.message) << c.what;
+        EXPECT_EQ(failure([&] {
+                      FiscalSignature::sign(bytesOf(replaced(record, c.from, c.to)), credentials.key(),
+                                            credentials.standard(), signingTime);
+                  }),
+                  c.message)
+            << c.what;
+    }
+    // libxml2 reads on after an error from where it gave up: markup hidden where the parser gives
+    // up early (an attribute value, a processing instruction without a name, a comment with a
+    // character XML does not allow) would be parsed without having been counted.
+    const std::string hidden = "<y" + attributes.substr(0, 600000) + "/>";
+    for (const auto& [from, to, what] : std::vector<std::array<std::string, 3>>{
+             {"<x a=\"", "\"/>", "«<» en el valor de un atributo"},
+             {"<?1 ", "?>", "instrucción de proceso sin nombre"},
+             {"<!--\x01", "-->", "carácter no permitido"},
+             {"<!ELEMENT ", ">", "declaración no admitida"},
+         }) {
+        const auto refusal =
+            verifyFailure(replaced(good, "</sf:RegistroAlta>", from + hidden + to + "</sf:RegistroAlta>"));
+        ASSERT_TRUE(refusal) << what;
+        EXPECT_EQ(refusal->rfind("El registro XML no se puede leer: " + what + " (línea ", 0), 0u)
+            << *refusal;
+    }
+    // UTF-16 (here without a byte order mark, which libxml2 would still recognise).
+    std::string utf16;
+    for (const char c : good)
+        utf16 += std::string{c, '\0'};
+    EXPECT_EQ(verifyFailure(utf16), "El registro XML debe estar codificado en UTF-8.");
+    // Refused on sight: a linear scan, never the parser's quadratic work.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+
+    // What real records and signatures use stays well inside: a declared UTF-8, a byte order mark,
+    // nested elements and namespace declarations repeated on every signature element, as some
+    // signers write them.
+    EXPECT_EQ(verifyFailure("\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"utf-8\"?>\n" + good), std::nullopt);
+    std::string redeclared = good;
+    for (std::size_t at = redeclared.find("<ds:SignedInfo>"); at != std::string::npos;
+         at = redeclared.find("<ds:", at + 1)) {
+        const std::size_t nameEnd = redeclared.find_first_of(" />", at);
+        redeclared.insert(nameEnd, " xmlns:ds=\"http://www.w3.org/2000/09/xmldsig#\"");
+    }
+    EXPECT_EQ(verifyFailure(redeclared), std::nullopt);
 }

@@ -7,10 +7,14 @@
 #include <libxml/xpath.h>
 #include <libxml/xpathInternals.h>
 
+#include <openssl/evp.h>
+
 #include <gtest/gtest.h>
 
 #include <array>
+#include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -156,6 +160,22 @@ Bytes Credentials::certificate(const std::string& name, const std::string& subje
     return readBytes(der);
 }
 
+Credentials::Signer Credentials::signer(const std::string& name, int bits, const std::string& subject,
+                                        const std::string& serial) {
+    Signer result{directory() / (name + ".key.pem"), directory() / (name + ".pem"), {}};
+    const std::filesystem::path der = directory() / (name + ".der");
+    std::string output;
+    const std::string command =
+        "openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:" + std::to_string(bits) + " -out " +
+        shellQuoted(result.keyPEM) + " && openssl req -x509 -new -utf8 -key " + shellQuoted(result.keyPEM) +
+        " -subj " + shellQuoted(subject) + " -set_serial " + serial + " -days 30 -out " +
+        shellQuoted(result.certificatePEM) + " && openssl x509 -in " + shellQuoted(result.certificatePEM) +
+        " -outform DER -out " + shellQuoted(der);
+    if (run(command, &output) != 0) throw std::runtime_error(command + ": " + output);
+    result.certificate = readBytes(der);
+    return result;
+}
+
 FiscalSettings sampleSettings() {
     FiscalSettings settings;
     settings.issuerName = "Pizzería Ñandú, S.L.";
@@ -187,28 +207,49 @@ InvoiceProposal sampleProposal(InvoiceKind kind) {
     return proposal;
 }
 
-std::string resigned(const std::string& xml) {
+namespace {
+
+// The canonical form of the node set the XPath expression selects.
+std::string canonicalSubset(xmlDocPtr document, xmlXPathContextPtr context, const std::string& path) {
+    xmlXPathObjectPtr subset = xmlXPathEvalExpression(BAD_CAST path.c_str(), context);
+    if (!subset) throw std::runtime_error("XPath: " + path);
+    xmlChar* canonical = nullptr;
+    const int length =
+        xmlC14NDocDumpMemory(document, subset->nodesetval, XML_C14N_1_0, nullptr, 0, &canonical);
+    xmlXPathFreeObject(subset);
+    if (length < 0) throw std::runtime_error("c14n: " + path);
+    const std::string text(reinterpret_cast<const char*>(canonical), static_cast<std::size_t>(length));
+    xmlFree(canonical);
+    return text;
+}
+
+std::string dumped(xmlDocPtr document) {
+    xmlChar* text = nullptr;
+    int size = 0;
+    xmlDocDumpMemoryEnc(document, &text, &size, "UTF-8");
+    std::string result(reinterpret_cast<const char*>(text), static_cast<std::size_t>(size));
+    xmlFree(text);
+    return result;
+}
+
+} // namespace
+
+std::string resigned(const std::string& xml, const std::filesystem::path& keyPEM) {
     xmlDocPtr document =
         xmlReadMemory(xml.data(), static_cast<int>(xml.size()), nullptr, nullptr, XML_PARSE_NONET);
     if (!document) throw std::runtime_error("resigned: no es XML");
     xmlXPathContextPtr context = xmlXPathNewContext(document);
     xmlXPathRegisterNs(context, BAD_CAST "ds", BAD_CAST "http://www.w3.org/2000/09/xmldsig#");
-    xmlXPathObjectPtr subset = xmlXPathEvalExpression(
-        BAD_CAST "(//. | //@* | //namespace::*)[ancestor-or-self::ds:SignedInfo]", context);
-    xmlChar* canonical = nullptr;
-    const int length =
-        xmlC14NDocDumpMemory(document, subset->nodesetval, XML_C14N_1_0, nullptr, 0, &canonical);
-    const std::string signedInfo(reinterpret_cast<const char*>(canonical), static_cast<std::size_t>(length));
-    xmlFree(canonical);
-    xmlXPathFreeObject(subset);
+    const std::string signedInfo =
+        canonicalSubset(document, context, "(//. | //@* | //namespace::*)[ancestor-or-self::ds:SignedInfo]");
 
     const Credentials& credentials = Credentials::shared();
     const std::filesystem::path input = credentials.directory() / "signedinfo.bin";
     const std::filesystem::path output = credentials.directory() / "signature.bin";
     writeFile(input, signedInfo);
     std::string log;
-    if (run("openssl dgst -sha256 -sign " + shellQuoted(credentials.keyPEM()) + " -out " +
-                shellQuoted(output) + " " + shellQuoted(input),
+    if (run("openssl dgst -sha256 -sign " + shellQuoted(keyPEM.empty() ? credentials.keyPEM() : keyPEM) +
+                " -out " + shellQuoted(output) + " " + shellQuoted(input),
             &log) != 0)
         throw std::runtime_error("openssl dgst: " + log);
     const std::string value = Base64::encode(readBytes(output));
@@ -217,13 +258,50 @@ std::string resigned(const std::string& xml) {
     xmlNodeSetContent(found->nodesetval->nodeTab[0], BAD_CAST value.c_str());
     xmlXPathFreeObject(found);
     xmlXPathFreeContext(context);
-    xmlChar* text = nullptr;
-    int size = 0;
-    xmlDocDumpMemoryEnc(document, &text, &size, "UTF-8");
-    std::string result(reinterpret_cast<const char*>(text), static_cast<std::size_t>(size));
-    xmlFree(text);
+    std::string result = dumped(document);
     xmlFreeDoc(document);
     return result;
+}
+
+std::string redigested(const std::string& xml) {
+    xmlDocPtr document =
+        xmlReadMemory(xml.data(), static_cast<int>(xml.size()), nullptr, nullptr, XML_PARSE_NONET);
+    if (!document) throw std::runtime_error("redigested: no es XML");
+    xmlXPathContextPtr context = xmlXPathNewContext(document);
+    xmlXPathRegisterNs(context, BAD_CAST "ds", BAD_CAST "http://www.w3.org/2000/09/xmldsig#");
+    xmlXPathObjectPtr references = xmlXPathEvalExpression(BAD_CAST "//ds:SignedInfo/ds:Reference", context);
+    for (int i = 0; references->nodesetval && i < references->nodesetval->nodeNr; ++i) {
+        xmlNodePtr reference = references->nodesetval->nodeTab[i];
+        xmlChar* uri = xmlGetNoNsProp(reference, BAD_CAST "URI");
+        const std::string target = uri ? reinterpret_cast<const char*>(uri) : "";
+        xmlFree(uri);
+        if (target.size() < 2 || target[0] != '#') continue;
+        const std::string canonical = canonicalSubset(
+            document, context,
+            "(//. | //@* | //namespace::*)[ancestor-or-self::*[@Id='" + target.substr(1) + "']]");
+        std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
+        unsigned int length = 0;
+        EVP_Digest(canonical.data(), canonical.size(), digest.data(), &length, EVP_sha256(), nullptr);
+        const std::string value = Base64::encode(std::span<const std::uint8_t>(digest.data(), length));
+        for (xmlNodePtr child = reference->children; child; child = child->next)
+            if (child->type == XML_ELEMENT_NODE && xmlStrEqual(child->name, BAD_CAST "DigestValue"))
+                xmlNodeSetContent(child, BAD_CAST value.c_str());
+    }
+    xmlXPathFreeObject(references);
+    xmlXPathFreeContext(context);
+    std::string result = dumped(document);
+    xmlFreeDoc(document);
+    return result;
+}
+
+std::string signingTime(int days) {
+    const auto when = std::chrono::system_clock::now() + std::chrono::hours(1 + 24 * days);
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
+    std::tm utc{};
+    gmtime_r(&seconds, &utc);
+    std::array<char, 32> text{};
+    std::strftime(text.data(), text.size(), "%Y-%m-%dT%H:%M:%SZ", &utc);
+    return text.data();
 }
 
 } // namespace pizzacore::testing

@@ -44,6 +44,15 @@ public:
     const Bytes& standard() const { return standard_; }
     std::filesystem::path standardPEM() const { return directory() / "standard.pem"; }
 
+    // Another signer: a new RSA key of `bits` bits (name.key.pem) and a self-signed certificate
+    // for it valid for 30 days (name.pem, DER bytes in `certificate`).
+    struct Signer {
+        std::filesystem::path keyPEM;
+        std::filesystem::path certificatePEM;
+        Bytes certificate;
+    };
+    Signer signer(const std::string& name, int bits, const std::string& subject, const std::string& serial);
+
 private:
     Credentials();
     TemporaryDirectory directory_{"velmora-fiscal"};
@@ -57,7 +66,17 @@ InvoiceProposal sampleProposal(InvoiceKind kind = InvoiceKind::full);
 
 // Re-signs a tampered signed record the way another signer holding the key would: the canonical
 // SignedInfo (libxml2's own node-set canonicalisation) signed with openssl, written into
-// SignatureValue. Used to make tamperings that reach the reference checks.
-std::string resigned(const std::string& xml);
+// SignatureValue. Used to make tamperings that reach the reference checks. Signs with the shared
+// key unless another key file is given.
+std::string resigned(const std::string& xml, const std::filesystem::path& keyPEM = {});
+
+// The record with the digest of every same-document reference ("#Id") recomputed from its
+// target's canonical form (again libxml2's node-set canonicalisation), so that a tampering inside
+// the signed properties or the key information survives the reference checks once re-signed.
+std::string redigested(const std::string& xml);
+
+// A signing time inside the validity of the certificates the tests make (one hour from now, in
+// UTC, as "yyyy-MM-ddTHH:mm:ssZ"); `days` moves it.
+std::string signingTime(int days = 0);
 
 } // namespace pizzacore::testing

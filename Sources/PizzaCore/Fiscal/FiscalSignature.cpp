@@ -16,7 +16,9 @@
 #include <unicode/utf8.h>
 
 #include <array>
+#include <climits>
 #include <cstring>
+#include <ctime>
 #include <memory>
 #include <optional>
 #include <string>
@@ -42,6 +44,18 @@ constexpr const char* modifiedMessage = "El contenido firmado ha sido modificado
 constexpr const char* timeMessage =
     "La hora de firma contiene caracteres que un registro XML no puede llevar.";
 constexpr const char* issuerMessage = "Nombre del emisor de certificado no admitido.";
+constexpr const char* shortKeyMessage = "Se requiere una clave RSA de al menos 2048 bits.";
+constexpr const char* shortCertificateKeyMessage =
+    "La clave del certificado de la firma es demasiado corta: se requieren al menos 2048 bits.";
+constexpr const char* timeFormatMessage =
+    "La hora de firma debe ser una fecha y hora con su huso horario, como 2025-02-23T13:45:11+01:00.";
+constexpr const char* certificateMessage = "El certificado de firma no se puede leer.";
+constexpr const char* expiredMessage = "El certificado de firma había caducado en la hora de firma.";
+constexpr const char* earlyMessage = "El certificado de firma aún no era válido en la hora de firma.";
+constexpr const char* namedCertificateMessage = "La firma nombra un certificado distinto del que la hizo.";
+
+// Shorter RSA keys are within reach of factoring; signatures made with them prove nothing.
+constexpr int minimumKeyBits = 2048;
 
 constexpr std::string_view xades = "http://uri.etsi.org/01903/v1.3.2#";
 constexpr std::string_view c14nMethod = "http://www.w3.org/TR/2001/REC-xml-c14n-20010315";
@@ -62,6 +76,13 @@ constexpr const char* signatureValuePath = "./*[local-name()='SignatureValue']";
 constexpr const char* keyInfoPath = "./*[local-name()='KeyInfo']";
 constexpr const char* certificatePath = ".//*[local-name()='X509Certificate']";
 constexpr const char* signedPropertiesPath = ".//*[local-name()='SignedProperties']";
+constexpr const char* signingCertificatePath =
+    ".//*[local-name()='SigningCertificate']/*[local-name()='Cert']";
+constexpr const char* certDigestMethodPath = "./*[local-name()='CertDigest']/*[local-name()='DigestMethod']";
+constexpr const char* certDigestValuePath = "./*[local-name()='CertDigest']/*[local-name()='DigestValue']";
+constexpr const char* issuerNamePath = "./*[local-name()='IssuerSerial']/*[local-name()='X509IssuerName']";
+constexpr const char* serialNumberPath =
+    "./*[local-name()='IssuerSerial']/*[local-name()='X509SerialNumber']";
 
 struct MDContextFree {
     void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
@@ -82,16 +103,127 @@ xmlNode* required(xmlNode* node, const char* path) {
     return found.front();
 }
 
-std::string digest(std::string_view bytes) {
+Bytes sha256(std::string_view bytes) {
     std::array<unsigned char, EVP_MAX_MD_SIZE> value{};
     unsigned int length = 0;
     if (EVP_Digest(bytes.data(), bytes.size(), value.data(), &length, EVP_sha256(), nullptr) != 1)
         fail("No se pudo calcular el resumen SHA-256.");
-    return Base64::encode(std::span<const std::uint8_t>(value.data(), length));
+    return Bytes(value.begin(), value.begin() + length);
+}
+
+std::string_view textOf(std::span<const std::uint8_t> bytes) {
+    return std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+}
+
+std::string digest(std::string_view bytes) {
+    return Base64::encode(sha256(bytes));
 }
 
 bool isRSA(const EVP_PKEY* key) {
     return key && EVP_PKEY_is_a(key, "RSA");
+}
+
+bool isXMLSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+// A Base64 element value. XML-DSig's Base64 values may be broken into lines, as xmlsec1 and
+// most signers write them; white space is the only thing tolerated besides the strict alphabet.
+std::optional<Bytes> base64Value(const xmlNode* node) {
+    std::string text = xml::stringValue(node);
+    std::erase_if(text, isXMLSpace);
+    return Base64::decode(text);
+}
+
+X509* readCertificate(std::span<const std::uint8_t> der) {
+    if (der.empty() || der.size() > static_cast<std::size_t>(LONG_MAX)) return nullptr;
+    const unsigned char* cursor = der.data();
+    X509* certificate = d2i_X509(nullptr, &cursor, static_cast<long>(der.size()));
+    if (certificate && cursor != der.data() + der.size()) {
+        X509_free(certificate);
+        return nullptr;
+    }
+    return certificate;
+}
+
+// Seconds since 1970 of an xsd:dateTime with its zone ("2025-02-23T13:45:11+01:00",
+// "2025-02-23T12:45:11.250Z"), fractions of a second dropped; nothing for any other text.
+std::optional<std::int64_t> instantOf(std::string_view text) {
+    std::size_t at = 0;
+    const auto number = [&](std::size_t digits, int& value) {
+        if (text.size() - at < digits) return false;
+        value = 0;
+        for (std::size_t i = 0; i < digits; ++i) {
+            const char c = text[at + i];
+            if (c < '0' || c > '9') return false;
+            value = value * 10 + (c - '0');
+        }
+        at += digits;
+        return true;
+    };
+    const auto literal = [&](char c) {
+        if (at >= text.size() || text[at] != c) return false;
+        ++at;
+        return true;
+    };
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+    if (!(number(4, year) && literal('-') && number(2, month) && literal('-') && number(2, day) &&
+          literal('T') && number(2, hour) && literal(':') && number(2, minute) && literal(':') &&
+          number(2, second)))
+        return std::nullopt;
+    if (literal('.')) {
+        const std::size_t fraction = at;
+        while (at < text.size() && text[at] >= '0' && text[at] <= '9')
+            ++at;
+        if (at == fraction) return std::nullopt;
+    }
+    int offset = 0;
+    if (!literal('Z')) {
+        const int sign = literal('+') ? 1 : literal('-') ? -1 : 0;
+        int hours = 0, minutes = 0;
+        if (sign == 0 || !(number(2, hours) && literal(':') && number(2, minutes)) || minutes > 59 ||
+            hours * 60 + minutes > 14 * 60)
+            return std::nullopt;
+        offset = sign * (hours * 60 + minutes) * 60;
+    }
+    if (at != text.size()) return std::nullopt;
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    constexpr int monthDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (year < 1 || month < 1 || month > 12 || day < 1 ||
+        day > monthDays[month - 1] + (month == 2 && leap ? 1 : 0) || hour > 23 || minute > 59 || second > 59)
+        return std::nullopt;
+    // Days from 1970-01-01 of the civil date, counting years from March so that the leap day
+    // comes last.
+    const int y = month <= 2 ? year - 1 : year;
+    const int era = y / 400;
+    const int yearOfEra = y - era * 400;
+    const int dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+    const int dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    const std::int64_t days = std::int64_t{era} * 146097 + dayOfEra - 719468;
+    return days * 86400 + hour * 3600 + minute * 60 + second - offset;
+}
+
+// The certificate must be valid at the signing time: a signature made outside that window names a
+// certificate that did not vouch for the key then.
+void checkValidity(std::span<const std::uint8_t> der, std::string_view timestamp) {
+    const std::optional<std::int64_t> when = instantOf(timestamp);
+    if (!when) fail(timeFormatMessage);
+    const std::unique_ptr<X509, X509Free> certificate(readCertificate(der));
+    if (!certificate) fail(certificateMessage);
+    const auto instant = static_cast<std::time_t>(*when);
+    const int fromStart = ASN1_TIME_cmp_time_t(X509_get0_notBefore(certificate.get()), instant);
+    const int fromEnd = ASN1_TIME_cmp_time_t(X509_get0_notAfter(certificate.get()), instant);
+    if (fromStart == -2 || fromEnd == -2) fail(certificateMessage);
+    if (fromStart > 0) fail(earlyMessage);
+    if (fromEnd < 0) fail(expiredMessage);
+}
+
+// A serial number as written in an XML integer: white space around it and leading zeros do not
+// count.
+std::string serialValue(std::string text) {
+    std::erase_if(text, isXMLSpace);
+    const std::size_t first = text.find_first_not_of('0');
+    return first == std::string::npos ? (text.empty() ? text : "0") : text.substr(first);
 }
 
 // The serial number of a fiscal signature: its text from the certificate reader, checked to be
@@ -218,24 +350,48 @@ bool isReferenceIdentifier(std::string_view identifier) {
     return true;
 }
 
-std::string digestOfReference(xmlDoc* document, xmlNode* root, const std::string& uri) {
+Bytes digestOfReference(xmlDoc* document, xmlNode* root, xmlNode* signature, const std::string& uri) {
     if (uri.empty()) {
-        // The enveloped-signature transform: the whole record without its signature.
-        xml::Document copy = xml::copy(document);
-        xmlNode* signature =
-            required(reinterpret_cast<xmlNode*>(copy.get()), "//*[local-name()='Signature']");
-        xmlUnlinkNode(signature);
-        xmlFreeNode(signature);
-        xmlNode* copyRoot = xmlDocGetRootElement(copy.get());
-        if (!copyRoot) fail(modifiedMessage);
-        return digest(xml::canonical(copyRoot));
+        // The enveloped-signature transform: the whole document, processing instructions outside
+        // the root included, without the signature.
+        return sha256(xml::canonical(document, signature));
     }
     const std::string_view identifier = std::string_view(uri).substr(1);
     if (uri.front() != '#' || !isReferenceIdentifier(identifier)) fail(externalMessage);
     const std::string path = ".//*[@Id='" + std::string(identifier) + "']";
     const std::vector<xmlNode*> targets = xml::find(root, path.c_str());
     if (targets.size() != 1) fail(identifierMessage);
-    return digest(xml::canonical(targets.front()));
+    return sha256(xml::canonical(targets.front()));
+}
+
+// The certificate the signed properties name must be the one in KeyInfo, whose key made the
+// signature: same digest, issuer and serial number. What the properties name is only signed when
+// one of the (already checked) references covers them.
+void checkSigningCertificate(xmlNode* signature, const std::vector<xmlNode*>& references,
+                             std::span<const std::uint8_t> der) {
+    xmlNode* properties = required(signature, signedPropertiesPath);
+    std::string id;
+    bool covered = false;
+    if (xml::attribute(properties, "Id", id) && !id.empty()) {
+        for (xmlNode* reference : references) {
+            std::string uri;
+            if (xml::attribute(reference, "URI", uri) && uri == "#" + id) covered = true;
+        }
+    }
+    if (!covered) fail(referencesMessage);
+
+    xmlNode* named = required(properties, signingCertificatePath);
+    std::string algorithm;
+    if (!xml::attribute(required(named, certDigestMethodPath), "Algorithm", algorithm) ||
+        algorithm != sha256Method)
+        fail(algorithmMessage);
+    const std::optional<Bytes> namedDigest = base64Value(required(named, certDigestValuePath));
+    const std::string namedIssuer = xml::stringValue(required(named, issuerNamePath));
+    const std::string namedSerial = serialValue(xml::stringValue(required(named, serialNumberPath)));
+    const CertificateDER::Details details = CertificateDER::details(der);
+    if (!namedDigest || *namedDigest != sha256(textOf(der)) || namedIssuer != details.issuer ||
+        namedSerial != details.serial)
+        fail(namedCertificateMessage);
 }
 
 } // namespace
@@ -271,16 +427,20 @@ Bytes sign(std::span<const std::uint8_t> xmlBytes, const PrivateKey& key,
            std::span<const std::uint8_t> certificateDER, std::string_view timestamp) {
     const PrivateKey::Handle* handle = key.handle();
     if (!handle || !isRSA(handle->key)) fail(keyMessage);
+    if (EVP_PKEY_get_bits(handle->key) < minimumKeyBits) fail(shortKeyMessage);
 
     if (isBlank(xmlBytes)) fail(recordMessage);
     xml::Document document = xml::parse(xmlBytes);
     xmlNode* root = xmlDocGetRootElement(document.get());
     if (!root || !xml::find(root, anySignature).empty()) fail(recordMessage);
-    const std::string recordDigest = digest(xml::canonical(root));
+    // What the enveloped-signature transform will see: the whole document before the signature
+    // exists, processing instructions outside the root included.
+    const std::string recordDigest = digest(xml::canonical(document.get(), nullptr));
 
     const CertificateDER::Details details = CertificateDER::details(certificateDER);
     if (!RecordText::isXMLText(details.issuer)) fail(issuerMessage);
     if (!RecordText::isXMLText(timestamp)) fail(timeMessage);
+    checkValidity(certificateDER, timestamp);
     const std::string certificateDigest =
         digest(std::string_view(reinterpret_cast<const char*>(certificateDER.data()), certificateDER.size()));
     const std::string id = "sig-" + Uuid::random().text();
@@ -364,18 +524,14 @@ void verify(std::span<const std::uint8_t> xmlBytes) {
     std::string algorithm;
     if (!xml::attribute(method, "Algorithm", algorithm) || algorithm != rsaSHA256) fail(algorithmMessage);
 
-    const std::optional<Bytes> certificateBytes =
-        Base64::decode(xml::stringValue(required(signature, certificatePath)));
-    const std::optional<Bytes> signatureValue =
-        Base64::decode(xml::stringValue(required(signature, signatureValuePath)));
-    if (!certificateBytes || !signatureValue || certificateBytes->empty()) fail(unreadableMessage);
-    const unsigned char* cursor = certificateBytes->data();
-    std::unique_ptr<X509, X509Free> certificate(
-        d2i_X509(nullptr, &cursor, static_cast<long>(certificateBytes->size())));
-    if (!certificate || cursor != certificateBytes->data() + certificateBytes->size())
-        fail(unreadableMessage);
+    const std::optional<Bytes> certificateBytes = base64Value(required(signature, certificatePath));
+    const std::optional<Bytes> signatureValue = base64Value(required(signature, signatureValuePath));
+    if (!certificateBytes || !signatureValue) fail(unreadableMessage);
+    const std::unique_ptr<X509, X509Free> certificate(readCertificate(*certificateBytes));
+    if (!certificate) fail(unreadableMessage);
     EVP_PKEY* publicKey = X509_get0_pubkey(certificate.get());
     if (!publicKey) fail(unreadableMessage);
+    if (isRSA(publicKey) && EVP_PKEY_get_bits(publicKey) < minimumKeyBits) fail(shortCertificateKeyMessage);
 
     const std::string canonicalInfo = xml::canonical(signedInfo);
     MDContext context(EVP_MD_CTX_new());
@@ -392,10 +548,11 @@ void verify(std::span<const std::uint8_t> xmlBytes) {
     for (xmlNode* reference : references) {
         std::string uri;
         if (!xml::attribute(reference, "URI", uri)) fail(noURIMessage);
-        const std::string expected = xml::stringValue(required(reference, digestValuePath));
-        const std::string computed = digestOfReference(document.get(), root, uri);
-        if (expected.empty() || expected != computed) fail(modifiedMessage);
+        const std::optional<Bytes> expected = base64Value(required(reference, digestValuePath));
+        const Bytes computed = digestOfReference(document.get(), root, signature, uri);
+        if (!expected || expected->empty() || *expected != computed) fail(modifiedMessage);
     }
+    checkSigningCertificate(signature, references, *certificateBytes);
 }
 
 } // namespace pizzacore::FiscalSignature

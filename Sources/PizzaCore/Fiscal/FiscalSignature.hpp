@@ -47,12 +47,18 @@ struct Identity {
 };
 
 // The record with its signature: appended to the root of a RegistroAlta, to the Evento of a
-// RegistroEvento. `timestamp` is the signing time. Throws PCError.
+// RegistroEvento. `timestamp` is the signing time, a date and time with its zone
+// ("2025-02-23T13:45:11+01:00"); the certificate must be valid then and the key RSA of at least
+// 2048 bits. The first reference covers the whole document, processing instructions outside the
+// root included. Throws PCError.
 Bytes sign(std::span<const std::uint8_t> xml, const PrivateKey& key,
            std::span<const std::uint8_t> certificateDER, std::string_view timestamp);
 
-// Returns when the record's signature and its three references are intact; throws PCError with
-// the reason otherwise. Checks neither the certificate's validity nor the signing time.
+// Returns when the record's signature and its three references are intact, the certificate in
+// KeyInfo holds an RSA key of at least 2048 bits and is the one the signed properties name;
+// throws PCError with the reason otherwise. Base64 values may be broken by white space. Checks
+// neither the certificate's validity nor the signing time: a record stays verifiable after its
+// certificate expires.
 void verify(std::span<const std::uint8_t> xml);
 
 // XML escaping of text: "&", "<", ">", the double quote and "'", ampersands first.

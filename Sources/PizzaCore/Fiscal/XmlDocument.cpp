@@ -9,8 +9,13 @@
 #include <libxml/xmlsave.h>
 #include <libxml/xpath.h>
 
-#include <climits>
+#include <unicode/utf8.h>
+
+#include <algorithm>
+#include <array>
 #include <mutex>
+#include <optional>
+#include <string_view>
 
 namespace pizzacore::xml {
 namespace {
@@ -20,6 +25,26 @@ constexpr const char* doctypeMessage =
     "podrían cambiar lo que se firma o se lee.";
 constexpr const char* unreadableMessage = "El registro XML no se puede leer: ";
 constexpr const char* internalMessage = "No se pudo procesar el registro XML.";
+constexpr const char* sizeMessage = "El registro XML es demasiado grande.";
+constexpr const char* elementsMessage = "El registro XML tiene demasiados elementos.";
+constexpr const char* attributesMessage = "El registro XML tiene demasiados atributos en un elemento.";
+constexpr const char* namespacesMessage = "El registro XML declara demasiados espacios de nombres.";
+constexpr const char* depthMessage = "El registro XML tiene demasiados niveles de anidamiento.";
+constexpr const char* encodingMessage = "El registro XML debe estar codificado en UTF-8.";
+
+// A signed record is a few kilobytes (some tens for an invoice with a thousand rates): at most a
+// few thousand elements of a dozen levels, three namespaces and a handful of attributes per
+// element. The bounds are far beyond that and keep the worst parse and canonicalisation within a
+// fraction of a second.
+constexpr std::size_t maximumBytes = 1 << 20;
+constexpr std::size_t maximumElements = 20000;
+constexpr std::size_t maximumAttributes = 64; // namespace declarations included
+constexpr std::size_t maximumDepth = 64;
+// Canonicalisation looks up, for each element, every namespace declaration in scope against the
+// others: its work is the sum over the elements of the square of the declarations in scope. A
+// signed record needs a few hundred; a signer that repeats its declarations on every element of
+// the signature, a few thousand.
+constexpr std::size_t maximumNamespaceWork = 1'000'000;
 
 // libxml2 must be initialised once before its first use from any thread; xmlInitParser is not
 // safe to race on older versions, so every entry point goes through this.
@@ -99,6 +124,11 @@ int inSubtree(void* data, xmlNodePtr node, xmlNodePtr parent) {
     return 0;
 }
 
+// Everything but the subtree of `data` (everything when it is null).
+int outsideSubtree(void* data, xmlNodePtr node, xmlNodePtr parent) {
+    return data && inSubtree(data, node, parent) ? 0 : 1;
+}
+
 std::string take(xmlOutputBuffer* buffer) {
     std::string text;
     if (buffer->conv)
@@ -109,13 +139,210 @@ std::string take(xmlOutputBuffer* buffer) {
     return text;
 }
 
+bool isSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b) {
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (lower(a[i]) != lower(b[i])) return false;
+    return true;
+}
+
+// The encoding an XML declaration at the start names; empty when there is no declaration or it
+// names none.
+std::string_view declaredEncoding(std::string_view text) {
+    if (!text.starts_with("<?xml") || text.size() < 6 || !isSpace(text[5])) return {};
+    const std::string_view declaration = text.substr(0, text.find("?>"));
+    std::size_t at = declaration.find("encoding");
+    if (at == std::string_view::npos) return {};
+    at += 8;
+    while (at < declaration.size() && isSpace(declaration[at]))
+        ++at;
+    if (at >= declaration.size() || declaration[at] != '=') return {};
+    ++at;
+    while (at < declaration.size() && isSpace(declaration[at]))
+        ++at;
+    if (at >= declaration.size() || (declaration[at] != '"' && declaration[at] != '\'')) return {};
+    const std::size_t end = declaration.find(declaration[at], at + 1);
+    if (end == std::string_view::npos) return {};
+    return declaration.substr(at + 1, end - at - 1);
+}
+
+// XML 1.0's NameStartChar, as libxml2 reads it.
+bool isNameStart(UChar32 c) {
+    return c == ':' || c == '_' || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+           (c >= 0xC0 && c <= 0xD6) || (c >= 0xD8 && c <= 0xF6) || (c >= 0xF8 && c <= 0x2FF) ||
+           (c >= 0x370 && c <= 0x37D) || (c >= 0x37F && c <= 0x1FFF) || (c >= 0x200C && c <= 0x200D) ||
+           (c >= 0x2070 && c <= 0x218F) || (c >= 0x2C00 && c <= 0x2FEF) || (c >= 0x3001 && c <= 0xD7FF) ||
+           (c >= 0xF900 && c <= 0xFDCF) || (c >= 0xFDF0 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0xEFFFF);
+}
+
+// The first code point at `at`; negative when the bytes there are not UTF-8.
+UChar32 codePointAt(std::string_view text, std::size_t at) {
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
+    const auto length = static_cast<std::int64_t>(text.size());
+    auto i = static_cast<std::int64_t>(at);
+    UChar32 c = -1;
+    if (i < length) U8_NEXT(bytes, i, length, c);
+    return c;
+}
+
+// Checks, before libxml2 sees them, that the bytes are UTF-8 and keep the bounds, in one linear
+// pass. The pass reads the markup as the parser does: for a well-formed document without a DOCTYPE
+// the only markup is tags, comments, CDATA sections and processing instructions, and "<" appears
+// raw nowhere else. After an error libxml2 does not stop but reads on from where it gave up, so
+// the pass also refuses what would make the parser give up inside a comment, a processing
+// instruction, a CDATA section or an attribute value and read the rest of it as markup the count
+// never saw: characters XML does not allow, a processing instruction without a name, "<" in an
+// attribute value, "<!" of an unknown kind. Every such document is malformed anyway.
+class Screen {
+public:
+    explicit Screen(std::string_view text)
+        : text_(text) {}
+
+    // The refusal's message; nothing when the bytes may go to the parser.
+    std::optional<std::string> problem() {
+        if (text_.size() > maximumBytes) return sizeMessage;
+        if (text_.starts_with("\xEF\xBB\xBF")) text_.remove_prefix(3);
+        if (auto characters = badCharacter()) return characters;
+        const std::string_view encoding = declaredEncoding(text_);
+        if (!encoding.empty() && !equalsIgnoringCase(encoding, "UTF-8")) return encodingMessage;
+        return markup();
+    }
+
+private:
+    static constexpr std::size_t npos = std::string_view::npos;
+
+    std::optional<std::string> badCharacter() const {
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(text_.data());
+        const auto length = static_cast<std::int64_t>(text_.size());
+        for (std::int64_t i = 0; i < length;) {
+            const std::int64_t at = i;
+            UChar32 c = 0;
+            U8_NEXT(bytes, i, length, c);
+            // UTF-16 and UTF-32 put a zero byte beside every ASCII character.
+            if (c < 0 || c == 0) return encodingMessage;
+            if ((c < 0x20 && c != '\t' && c != '\n' && c != '\r') || c == 0xFFFE || c == 0xFFFF)
+                return malformed("carácter no permitido", static_cast<std::size_t>(at));
+        }
+        return std::nullopt;
+    }
+
+    std::string malformed(std::string_view what, std::size_t at) const {
+        const auto line =
+            1 + std::count(text_.begin(), text_.begin() + static_cast<std::ptrdiff_t>(at), '\n');
+        return unreadableMessage + std::string(what) + " (línea " + std::to_string(line) + ")";
+    }
+
+    void skipSpaces() {
+        while (i_ < text_.size() && isSpace(text_[i_]))
+            ++i_;
+    }
+
+    // Moves past the next `end`; false when the text ends first.
+    bool skipPast(std::string_view end) {
+        const std::size_t at = text_.find(end, i_);
+        if (at == npos) return false;
+        i_ = at + end.size();
+        return true;
+    }
+
+    std::optional<std::string> markup() {
+        for (i_ = text_.find('<'); i_ != npos; i_ = text_.find('<', i_)) {
+            const std::string_view rest = text_.substr(i_);
+            const std::size_t at = i_;
+            if (rest.starts_with("<!--")) {
+                i_ += 4;
+                if (!skipPast("-->")) return std::nullopt;
+            } else if (rest.starts_with("<![CDATA[")) {
+                i_ += 9;
+                if (!skipPast("]]>")) return std::nullopt;
+            } else if (rest.starts_with("<!DOCTYPE")) {
+                return doctypeMessage;
+            } else if (rest.starts_with("<!")) {
+                return malformed("declaración no admitida", at);
+            } else if (rest.starts_with("<?")) {
+                i_ += 2;
+                if (i_ < text_.size() && !isNameStart(codePointAt(text_, i_)))
+                    return malformed("instrucción de proceso sin nombre", at);
+                if (!skipPast("?>")) return std::nullopt;
+            } else if (rest.starts_with("</")) {
+                if (depth_ > 0) inScope_ -= declared_[--depth_];
+                i_ += 2;
+            } else if (auto refusal = startTag()) {
+                return refusal;
+            }
+            if (i_ >= text_.size()) return std::nullopt;
+        }
+        return std::nullopt;
+    }
+
+    // A start tag from its "<": the element, its attributes and namespace declarations.
+    std::optional<std::string> startTag() {
+        const std::size_t at = i_;
+        if (++elements_ > maximumElements) return elementsMessage;
+        const auto isNameEnd = [](char c) {
+            return isSpace(c) || c == '=' || c == '>' || c == '/' || c == '<' || c == '"' || c == '\'';
+        };
+        ++i_;
+        while (i_ < text_.size() && !isNameEnd(text_[i_]))
+            ++i_;
+        std::size_t attributes = 0, namespaces = 0;
+        for (;;) {
+            skipSpaces();
+            if (i_ >= text_.size()) return std::nullopt;
+            const char c = text_[i_];
+            if (c == '>' || c == '/') {
+                const std::size_t visible = inScope_ + namespaces;
+                namespaceWork_ += visible * visible;
+                if (namespaceWork_ > maximumNamespaceWork) return namespacesMessage;
+                if (c == '>') {
+                    if (depth_ == maximumDepth) return depthMessage;
+                    declared_[depth_++] = namespaces;
+                    inScope_ += namespaces;
+                }
+                ++i_;
+                return std::nullopt;
+            }
+            const std::size_t nameStart = i_;
+            while (i_ < text_.size() && !isNameEnd(text_[i_]))
+                ++i_;
+            const std::string_view name = text_.substr(nameStart, i_ - nameStart);
+            skipSpaces();
+            if (name.empty() || i_ >= text_.size() || text_[i_] != '=')
+                return malformed("etiqueta mal formada", at);
+            ++i_;
+            skipSpaces();
+            if (i_ >= text_.size() || (text_[i_] != '"' && text_[i_] != '\''))
+                return malformed("etiqueta mal formada", at);
+            const std::size_t close = text_.find(text_[i_], i_ + 1);
+            if (close == npos) return std::nullopt;
+            if (text_.substr(i_, close - i_).find('<') != npos)
+                return malformed("«<» en el valor de un atributo", at);
+            i_ = close + 1;
+            if (++attributes > maximumAttributes) return attributesMessage;
+            if (name == "xmlns" || name.starts_with("xmlns:")) ++namespaces;
+        }
+    }
+
+    std::string_view text_;
+    std::size_t i_ = 0;
+    std::size_t elements_ = 0, depth_ = 0, inScope_ = 0, namespaceWork_ = 0;
+    // The namespace declarations of each open element.
+    std::array<std::size_t, maximumDepth> declared_{};
+};
+
 } // namespace
 
 Document parse(std::span<const std::uint8_t> bytes) {
     initialise();
     const QuietErrors quiet;
-    if (bytes.size() > static_cast<std::size_t>(INT_MAX))
-        throw PCError::invalid(unreadableMessage + std::string("demasiado grande"));
+    if (std::optional<std::string> problem =
+            Screen(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size())).problem())
+        throw PCError::invalid(*problem);
     std::unique_ptr<xmlParserCtxt, ParserFree> context(xmlNewParserCtxt());
     if (!context || !context->sax) throw PCError::invalid(internalMessage);
     ParseState state;
@@ -124,10 +351,11 @@ Document parse(std::span<const std::uint8_t> bytes) {
     context->sax->serror = onError;
     context->sax->error = nullptr;
     context->sax->warning = nullptr;
-    // No network, no external DTD and no entity substitution; everything else as written.
-    constexpr int options = XML_PARSE_NONET | XML_PARSE_NOWARNING;
+    // No network, no external DTD and no entity substitution; everything else as written. Always
+    // UTF-8, the encoding the bounds were checked in.
+    constexpr int options = XML_PARSE_NONET | XML_PARSE_NOWARNING | XML_PARSE_IGNORE_ENC;
     Document document(xmlCtxtReadMemory(context.get(), reinterpret_cast<const char*>(bytes.data()),
-                                        static_cast<int>(bytes.size()), nullptr, nullptr, options));
+                                        static_cast<int>(bytes.size()), nullptr, "UTF-8", options));
     if (state.doctype) throw PCError::invalid(doctypeMessage);
     if (!document || !context->wellFormed) {
         throw PCError::invalid(unreadableMessage +
@@ -135,12 +363,6 @@ Document parse(std::span<const std::uint8_t> bytes) {
     }
     if (document->intSubset || document->extSubset) throw PCError::invalid(doctypeMessage);
     return document;
-}
-
-Document copy(const xmlDoc* document) {
-    Document result(xmlCopyDoc(const_cast<xmlDoc*>(document), 1));
-    if (!result) throw PCError::invalid(internalMessage);
-    return result;
 }
 
 std::vector<xmlNode*> find(xmlNode* context, const char* path) {
@@ -159,15 +381,27 @@ std::vector<xmlNode*> find(xmlNode* context, const char* path) {
     return nodes;
 }
 
-std::string canonical(xmlNode* element) {
+namespace {
+
+std::string canonical(xmlDoc* document, xmlC14NIsVisibleCallback visible, void* data) {
     const QuietErrors quiet;
     xmlOutputBuffer* buffer = xmlAllocOutputBuffer(nullptr);
     if (!buffer) throw PCError::invalid(internalMessage);
-    const int written = xmlC14NExecute(element->doc, inSubtree, element, XML_C14N_1_0, nullptr, 0, buffer);
+    const int written = xmlC14NExecute(document, visible, data, XML_C14N_1_0, nullptr, 0, buffer);
     std::string text = written < 0 ? std::string() : take(buffer);
     xmlOutputBufferClose(buffer);
     if (written < 0) throw PCError::invalid("El registro XML no se puede canonicalizar.");
     return text;
+}
+
+} // namespace
+
+std::string canonical(xmlNode* element) {
+    return canonical(element->doc, inSubtree, element);
+}
+
+std::string canonical(xmlDoc* document, const xmlNode* excluded) {
+    return canonical(document, outsideSubtree, const_cast<xmlNode*>(excluded));
 }
 
 std::string serialise(xmlDoc* document) {

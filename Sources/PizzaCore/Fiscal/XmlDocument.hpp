@@ -24,11 +24,11 @@ using Document = std::unique_ptr<xmlDoc, DocumentFree>;
 
 // Parses the bytes keeping comments, processing instructions, CDATA sections and white space.
 // Throws PCError for bytes that are not well-formed XML and for any DOCTYPE (internal or
-// external), which is refused before its content is read.
+// external), which is refused before its content is read. Before the parser sees them, the bytes
+// must be UTF-8 and stay inside bounds no fiscal record comes near (size, elements, attributes
+// per element, namespace declarations, depth): libxml2's work grows with the square of the
+// attributes of an element and of the namespaces in scope, so hostile input is refused on sight.
 Document parse(std::span<const std::uint8_t> bytes);
-
-// A copy of the whole document.
-Document copy(const xmlDoc* document);
 
 // The nodes the XPath 1.0 expression selects from `context`, in document order.
 std::vector<xmlNode*> find(xmlNode* context, const char* path);
@@ -36,6 +36,10 @@ std::vector<xmlNode*> find(xmlNode* context, const char* path);
 // Canonical XML 1.0 without comments of the element as a document subset: the element and its
 // descendants, with every namespace declaration in scope.
 std::string canonical(xmlNode* element);
+// Canonical XML 1.0 without comments of the whole document (processing instructions outside the
+// root included) less the subtree of `excluded` when there is one: what a same-document
+// reference with the enveloped-signature transform covers.
+std::string canonical(xmlDoc* document, const xmlNode* excluded);
 
 // The whole document as UTF-8, without an XML declaration.
 std::string serialise(xmlDoc* document);
