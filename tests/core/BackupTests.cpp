@@ -148,13 +148,27 @@ TEST_F(Backups, AnActiveFiscalArchiveIsNeverReplaced) {
     const std::string stored = readFile(repository.file());
     repository.exportTo(makeDocument(DocumentShape::tiny(), 29), backup("copia.velmorabackup"));
 
-    // This version stores no invoices, so such a document cannot even be written as a copy.
-    Database active = current;
-    active.fiscal = FiscalState{};
-    active.fiscal->invoices.push_back(FiscalInvoice{});
-    EXPECT_THROW(repository.restore(backup("copia.velmorabackup"), active, now), PCError);
-    EXPECT_EQ(readFile(repository.file()), stored);
-    EXPECT_FALSE(fs::exists(data() / "Velmora.previous.json"));
+    // A restore that is refused writes nothing, not even the copy of the data it would replace.
+    for (const bool invoices : {true, false}) {
+        SCOPED_TRACE(invoices ? "invoices" : "events");
+        Database active = current;
+        active.fiscal = FiscalState{};
+        if (invoices)
+            active.fiscal->invoices.push_back(FiscalInvoice{});
+        else
+            active.fiscal->events.push_back(FiscalEvent{});
+        try {
+            repository.restore(backup("copia.velmorabackup"), active, now);
+            ADD_FAILURE() << "replaced an active fiscal archive";
+        } catch (const PCError& error) {
+            EXPECT_EQ(error.message(),
+                      "No se puede reemplazar un archivo fiscal activo con una copia. La recuperación fiscal "
+                      "requiere conservar la cadena completa sin retroceder series ni registros.");
+        }
+        EXPECT_TRUE(preRestoreCopies(data()).empty());
+        EXPECT_EQ(readFile(repository.file()), stored);
+        EXPECT_FALSE(fs::exists(data() / "Velmora.previous.json"));
+    }
 }
 
 TEST_F(Backups, ExportRefusesAnInconsistentDocumentAndAnUnwritablePlace) {

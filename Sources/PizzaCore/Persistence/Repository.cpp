@@ -185,6 +185,10 @@ void Repository::exportTo(const Database& db, const fs::path& path) {
 }
 
 Database Repository::restore(const fs::path& path, const Database& current, Instant now) {
+    // A restore that cannot succeed writes nothing, not even the pre-restore copy.
+    if (current.fiscal && (!current.fiscal->invoices.empty() || !current.fiscal->events.empty()))
+        throw PCError::invalid(std::string(activeArchiveMessage));
+
     const int fd = AtomicFile::openRegular(path);
     if (fd < 0)
         throw fs::filesystem_error("No se pudo abrir la copia", path,
@@ -202,9 +206,6 @@ Database Repository::restore(const fs::path& path, const Database& current, Inst
 
     const fs::path copy = directory_ / ("Antes-de-restaurar-" + Uuid::random().text() + ".velmorabackup");
     AtomicFile::write(copy, encode(current), privateMode);
-
-    if (current.fiscal && (!current.fiscal->invoices.empty() || !current.fiscal->events.empty()))
-        throw PCError::invalid(std::string(activeArchiveMessage));
 
     restored.nextNumber = std::max(restored.nextNumber, current.nextNumber);
     restored.record("Restauración de copia; numeración mínima conservada: " +

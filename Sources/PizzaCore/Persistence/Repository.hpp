@@ -53,8 +53,9 @@ public:
     // Replaces the stored document with the backup at `path` after writing the current document
     // to a pre-restore copy "Antes-de-restaurar-<UUID>.velmorabackup" in the directory. The order
     // numbering never goes backwards; the restore is recorded in the restored document's audit.
-    // Returns the restored document, already saved. Only a regular file is read, as decodeBackup
-    // reads it.
+    // Returns the restored document, already saved. A current document whose fiscal archive holds
+    // invoices or events is never replaced, and nothing is written then. Only a regular file is
+    // read, as decodeBackup reads it.
     Database restore(const std::filesystem::path& path, const Database& current,
                      Instant now = Instant::now());
 
