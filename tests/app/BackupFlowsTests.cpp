@@ -133,6 +133,8 @@ TEST(BackupFlows, ExportThenRestoreGivesBackTheExportedDocumentAndClosesWhatFell
               "Copia guardada. Contiene clientes, pedidos, cierres, borrador y ajustes.");
     const Database exported = Repository::decode(readFile(backup));
     EXPECT_EQ(exported, desk.store.db());
+    EXPECT_EQ(fs::status(backup).permissions(), fs::perms::owner_read | fs::perms::owner_write)
+        << "the copy holds the customers' data";
     EXPECT_EQ(exported.draft.notes, "Sin cebolla") << "the draft is saved before the copy";
     desk.store.clearMessage();
 

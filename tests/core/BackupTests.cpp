@@ -171,6 +171,29 @@ TEST_F(Backups, AnActiveFiscalArchiveIsNeverReplaced) {
     }
 }
 
+TEST_F(Backups, ABackupIsForItsOwnerOnlyAlsoOverAFileOthersCouldRead) {
+    Repository repository(data(), true);
+    const Database current = makeDocument(DocumentShape::tiny(), 32);
+    const mode_t previous = ::umask(022);
+    const fs::path fresh = backup("nueva.velmorabackup");
+    repository.exportTo(current, fresh);
+    const fs::path existing = backup("existente.velmorabackup");
+    std::ofstream(existing) << "una copia anterior";
+    fs::permissions(existing, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                                  fs::perms::others_read);
+    repository.exportTo(current, existing);
+    const fs::path narrow = backup("privada.velmorabackup");
+    std::ofstream(narrow) << "una copia anterior";
+    fs::permissions(narrow, fs::perms::owner_read | fs::perms::owner_write);
+    repository.exportTo(current, narrow);
+    ::umask(previous);
+    for (const fs::path& path : {fresh, existing, narrow}) {
+        SCOPED_TRACE(path);
+        EXPECT_EQ(fs::status(path).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+        EXPECT_EQ(Repository::decode(readFile(path)), current);
+    }
+}
+
 TEST_F(Backups, ExportRefusesAnInconsistentDocumentAndAnUnwritablePlace) {
     Repository repository(data(), true);
     Database broken = makeDocument(DocumentShape::tiny(), 30);

@@ -35,7 +35,8 @@ constexpr std::string_view unwritableTextMessage =
     "Un texto de los datos no es UTF-8 válido y no se puede guardar sin cambiarlo. No se ha guardado "
     "nada.";
 
-// The data file, its previous copy and the pre-restore copies are readable by the user only.
+// The data file, its previous copy, the pre-restore copies and exported backups are readable by
+// the user only.
 constexpr mode_t privateMode = 0600;
 
 // The document held by envelope bytes that have the JSON reader's padding after their end.
@@ -180,7 +181,9 @@ void Repository::save(const Database& db) {
 
 void Repository::exportTo(const Database& db, const fs::path& path) {
     const std::string document = documentBytes(db);
-    AtomicFile::writeWith(path, std::nullopt,
+    // A backup holds the customers' names, telephones and addresses: it is for its owner only,
+    // whatever the file it replaces allowed.
+    AtomicFile::writeWith(path, privateMode,
                           [&](const AtomicFile::Emit& emit) { Envelope::wrapTo(document, emit); });
 }
 

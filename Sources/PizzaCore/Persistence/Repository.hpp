@@ -46,8 +46,9 @@ public:
     // when only the final write failed, equal to the unchanged "Velmora.json".
     void save(const Database& db);
 
-    // Writes the envelope of the document to `path` atomically; a pipe, device or folder of that
-    // name is refused, never replaced.
+    // Writes the envelope of the document to `path` atomically, readable and writable by the
+    // user only (also when it replaces a file that others could read); a pipe, device or folder
+    // of that name is refused, never replaced.
     void exportTo(const Database& db, const std::filesystem::path& path);
 
     // Replaces the stored document with the backup at `path` after writing the current document
