@@ -48,41 +48,32 @@ StoredFile locate(const fs::path& location) {
     throw Refusal(shown(location) + " no es una carpeta de datos ni una copia de seguridad.");
 }
 
-std::string readWhole(const fs::path& file) {
+OpenedFile::OpenedFile(const fs::path& file) {
     // Non-blocking, so that a named pipe in the file's place is refused instead of waited on.
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0) {
+    fd_ = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd_ < 0) {
         const int code = errno;
         throw Refusal("No se pudo leer " + shown(file) + ": " + systemReason(code) + ".");
     }
-    std::string bytes;
     struct stat status {};
-    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-        ::close(fd);
+    if (::fstat(fd_, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(fd_);
+        fd_ = -1;
         throw Refusal(shown(file) +
                       " no es un archivo normal (es una tubería, un dispositivo o un socket). No se ha "
                       "leído nada.");
     }
-    if (status.st_size > 0) bytes.reserve(static_cast<std::size_t>(status.st_size));
-    char buffer[1 << 16];
-    for (;;) {
-        const ssize_t count = ::read(fd, buffer, sizeof buffer);
-        if (count == 0) break;
-        if (count < 0) {
-            if (errno == EINTR) continue;
-            const int code = errno;
-            ::close(fd);
-            throw Refusal("No se pudo leer " + shown(file) + ": " + systemReason(code) + ".");
-        }
-        bytes.append(buffer, static_cast<std::size_t>(count));
-    }
-    ::close(fd);
-    return bytes;
+    size_ = static_cast<std::uintmax_t>(status.st_size);
+}
+
+OpenedFile::~OpenedFile() {
+    if (fd_ >= 0) ::close(fd_);
 }
 
 pizzacore::Database readDocument(const std::optional<fs::path>& given) {
     const StoredFile stored = locate(dataLocation(given));
-    return pizzacore::Repository::decode(readWhole(stored.file));
+    const OpenedFile file(stored.file);
+    return pizzacore::Repository::decodeFile(file.descriptor(), stored.file);
 }
 
 } // namespace velmora::admin

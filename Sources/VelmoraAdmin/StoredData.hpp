@@ -27,12 +27,27 @@ std::filesystem::path dataLocation(const std::optional<std::filesystem::path>& g
 // is neither a folder nor a regular file.
 StoredFile locate(const std::filesystem::path& location);
 
-// The whole file, read at once. Velmora replaces its file atomically, so this is always one
-// complete version of it. Throws Refusal when it cannot be read.
-std::string readWhole(const std::filesystem::path& file);
+// A stored file open for reading. Velmora replaces its file atomically, so the open file is
+// always one complete version of it, whatever happens to the name meanwhile.
+class OpenedFile {
+public:
+    // Throws Refusal when the file cannot be opened or is not a regular file.
+    explicit OpenedFile(const std::filesystem::path& file);
+    ~OpenedFile();
+    OpenedFile(const OpenedFile&) = delete;
+    OpenedFile& operator=(const OpenedFile&) = delete;
 
-// The checked document of a location: the core's decode (envelope, digest, versions, integrity
-// rules). Its PCError and JSONError travel unchanged.
+    int descriptor() const { return fd_; }
+    std::uintmax_t size() const { return size_; }
+
+private:
+    int fd_ = -1;
+    std::uintmax_t size_ = 0;
+};
+
+// The checked document of a location: the core's reading of the file (envelope, digest,
+// versions, integrity rules), in pieces, so that a huge file that is no envelope costs little
+// memory. Its PCError and JSONError travel unchanged.
 pizzacore::Database readDocument(const std::optional<std::filesystem::path>& given);
 
 } // namespace velmora::admin
