@@ -1,13 +1,15 @@
 // Fuzzes Repository::decode, the gate that every data file and every backup passes before it is
-// believed. Each input is tried twice: as the bytes of a file (an envelope, damaged or not), and as
-// the document bytes inside an envelope whose digest matches, so that the mutations also reach the
-// document reader and the integrity validation behind the digest check.
+// believed, and compares the streamed reading of the envelope with a whole-tree parse. Each input
+// is tried twice: as the bytes of a file (an envelope, damaged or not), and as the document bytes
+// inside an envelope whose digest matches, so that the mutations also reach the document reader
+// and the integrity validation behind the digest check.
 //
 // Refusals (PCError, JSONError) are the expected answer to bad bytes. Anything else escaping,
 // a sanitizer report, or a decoded document that does not save and read back as itself is a fault.
 
 #include "FuzzEnvelope.hpp"
 
+#include <PizzaCore/Persistence/Envelope.hpp>
 #include <PizzaCore/Persistence/Repository.hpp>
 #include <PizzaCore/PizzaCore.hpp>
 
@@ -28,7 +30,23 @@ using pizzacore::Repository;
     std::abort();
 }
 
+// What a reading of an envelope gives: the document, the core's refusal word for word, or that
+// the text could not be read (the JSON readers may word that differently).
+std::string outcome(std::string (*unwrap)(std::string_view), std::string_view file) {
+    try {
+        return "document " + unwrap(file);
+    } catch (const pizzacore::PCError& error) {
+        return "refused " + error.message();
+    } catch (const pizzacore::JSONError&) {
+        return "unreadable";
+    }
+}
+
 void check(std::string_view file) {
+    // The envelope followed as a stream and parsed as a whole tree agree on every input.
+    if (outcome(pizzacore::Envelope::unwrap, file) != outcome(pizzacore::Envelope::unwrapJSON, file))
+        fault("the streamed reading of an envelope disagrees with the parsed one");
+
     std::optional<Database> decoded;
     try {
         decoded = Repository::decode(file);

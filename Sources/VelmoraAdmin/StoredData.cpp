@@ -59,45 +59,36 @@ StoredFile locate(const fs::path& location) {
                   fileKind(status.st_mode) + ".");
 }
 
-std::string readWhole(const fs::path& file) {
+OpenedFile::OpenedFile(const fs::path& file) {
     // Non-blocking, so that a named pipe in the file's place is refused instead of waited on.
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0) {
+    fd_ = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd_ < 0) {
         const int code = errno;
         throw Refusal("No se pudo leer " + shown(file) + ": " + systemReason(code) + ".");
     }
-    std::string bytes;
     struct stat status {};
-    if (::fstat(fd, &status) != 0) {
+    if (::fstat(fd_, &status) != 0) {
         const int code = errno;
-        ::close(fd);
+        ::close(fd_);
+        fd_ = -1;
         throw Refusal("No se pudo leer " + shown(file) + ": " + systemReason(code) + ".");
     }
     if (!S_ISREG(status.st_mode)) {
-        ::close(fd);
+        ::close(fd_);
+        fd_ = -1;
         throw Refusal(shown(file) + " no es un archivo normal: es " + fileKind(status.st_mode) +
                       ". No se ha leído nada.");
     }
-    if (status.st_size > 0) bytes.reserve(static_cast<std::size_t>(status.st_size));
-    char buffer[1 << 16];
-    for (;;) {
-        const ssize_t count = ::read(fd, buffer, sizeof buffer);
-        if (count == 0) break;
-        if (count < 0) {
-            if (errno == EINTR) continue;
-            const int code = errno;
-            ::close(fd);
-            throw Refusal("No se pudo leer " + shown(file) + ": " + systemReason(code) + ".");
-        }
-        bytes.append(buffer, static_cast<std::size_t>(count));
-    }
-    ::close(fd);
-    return bytes;
+    size_ = static_cast<std::uintmax_t>(status.st_size);
 }
 
-pizzacore::Database decodeDocument(const std::string& bytes) {
+OpenedFile::~OpenedFile() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+pizzacore::Database decodeDocument(const OpenedFile& file, const fs::path& path) {
     try {
-        return pizzacore::Repository::decode(bytes);
+        return pizzacore::Repository::decodeFile(file.descriptor(), path);
     } catch (const pizzacore::PCError& error) {
         if (error.message() == restoreIntegrityMessage) throw Refusal(std::string(integrityMessage));
         throw;
@@ -106,7 +97,8 @@ pizzacore::Database decodeDocument(const std::string& bytes) {
 
 pizzacore::Database readDocument(const std::optional<fs::path>& given) {
     const StoredFile stored = locate(dataLocation(given));
-    return decodeDocument(readWhole(stored.file));
+    const OpenedFile file(stored.file);
+    return decodeDocument(file, stored.file);
 }
 
 } // namespace velmora::admin

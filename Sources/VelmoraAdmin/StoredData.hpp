@@ -27,14 +27,29 @@ std::filesystem::path dataLocation(const std::optional<std::filesystem::path>& g
 // is neither a folder nor a regular file.
 StoredFile locate(const std::filesystem::path& location);
 
-// The whole file, read at once. Velmora replaces its file atomically, so this is always one
-// complete version of it. Throws Refusal when it cannot be read.
-std::string readWhole(const std::filesystem::path& file);
+// A stored file open for reading. Velmora replaces its file atomically, so the open file is
+// always one complete version of it, whatever happens to the name meanwhile.
+class OpenedFile {
+public:
+    // Throws Refusal when the file cannot be opened or is not a regular file.
+    explicit OpenedFile(const std::filesystem::path& file);
+    ~OpenedFile();
+    OpenedFile(const OpenedFile&) = delete;
+    OpenedFile& operator=(const OpenedFile&) = delete;
 
-// The checked document held by envelope bytes: the core's decode (envelope, digest, versions,
-// integrity rules), whose refusals travel unchanged except the damaged-envelope one, which the core
-// words for a restore and which is reworded here for a file that is only read (a Refusal).
-pizzacore::Database decodeDocument(const std::string& bytes);
+    int descriptor() const { return fd_; }
+    std::uintmax_t size() const { return size_; }
+
+private:
+    int fd_ = -1;
+    std::uintmax_t size_ = 0;
+};
+
+// The checked document held by an open stored file, read in pieces so that a huge file that is
+// no envelope costs little memory: the core's reading (envelope, digest, versions, integrity
+// rules), whose refusals travel unchanged except the damaged-envelope one, which the core words
+// for a restore and which is reworded here for a file that is only read (a Refusal).
+pizzacore::Database decodeDocument(const OpenedFile& file, const std::filesystem::path& path);
 
 // The checked document of a location, as decodeDocument gives it.
 pizzacore::Database readDocument(const std::optional<std::filesystem::path>& given);

@@ -43,7 +43,7 @@ void useBusinessZone(const std::string& zone) {
 
 int ticket(const TicketRequest& request, std::ostream& out) {
     const StoredFile stored = locate(dataLocation(request.data));
-    const pizzacore::Database db = decodeDocument(readWhole(stored.file));
+    const pizzacore::Database db = readDocument(request.data);
     const bool toStandardOutput = request.output == "-";
     // Checked before anything is rendered, and again by the atomic write for what changed since.
     const fs::path target = toStandardOutput ? fs::path() : checkedOutput(request.output, stored);

@@ -34,14 +34,14 @@ int verify(const VerifyRequest& request, std::ostream& out) {
     out << "Lectura sin bloqueo: no se toma el bloqueo de Velmora ni se escribe nada; "
            "Velmora puede estar abierto.\n";
 
-    const std::string bytes = readWhole(stored.file);
-    out << "Tamaño: " << sizeText(bytes.size()) << '\n';
+    const OpenedFile file(stored.file);
+    out << "Tamaño: " << sizeText(file.size()) << '\n';
     // Everything goes on the screen before the check, which can take seconds on a large file.
     out.flush();
 
     // The same checks as opening the data: envelope, digest, versions, integrity rules. A
     // refusal travels to the caller, which ends the run with "Resultado: no válido".
-    const pizzacore::Database db = decodeDocument(bytes);
+    const pizzacore::Database db = decodeDocument(file, stored.file);
 
     out << "Sobre, huella SHA-256, versiones y reglas de integridad: correctos\n";
     out << "Pedidos: " << db.orders.size() << '\n';

@@ -13,8 +13,10 @@
 #include <support/TestFiles.hpp>
 
 #include <algorithm>
+#include <array>
 #include <csignal>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <optional>
 #include <regex>
@@ -25,6 +27,7 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -338,6 +341,71 @@ TEST(AdminRefusals, DamagedAndMissingDataAreRefusedWordForWord) {
     const Outcome pipe = admin({"verificar", piped.string()});
     EXPECT_EQ(pipe.status, 1);
     EXPECT_NE(pipe.err.find("no es un archivo normal"), std::string::npos) << pipe.err;
+}
+
+// Runs velmora-admin as admin() does and also gives the largest resident size it reached, in
+// bytes. It is killed after two minutes.
+std::pair<Outcome, long> measuredAdmin(const std::vector<std::string>& arguments) {
+    TemporaryDirectory streams("velmora-admin-run");
+    const fs::path out = streams.path() / "out";
+    const fs::path err = streams.path() / "err";
+    std::vector<const char*> argv{VELMORA_ADMIN};
+    for (const std::string& argument : arguments)
+        argv.push_back(argument.c_str());
+    argv.push_back(nullptr);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        // Only what is safe between fork and exec; the alarm survives the exec.
+        ::alarm(120);
+        const int outFd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int errFd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (outFd < 0 || errFd < 0 || ::dup2(outFd, STDOUT_FILENO) < 0 || ::dup2(errFd, STDERR_FILENO) < 0)
+            ::_exit(126);
+        ::execv(VELMORA_ADMIN, const_cast<char**>(argv.data()));
+        ::_exit(127);
+    }
+    Outcome run;
+    int status = 0;
+    rusage usage{};
+    if (pid > 0 && ::wait4(pid, &status, 0, &usage) == pid)
+        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.out = readFile(out);
+    run.err = readFile(err);
+    return {run, usage.ru_maxrss * 1024L};
+}
+
+TEST(AdminRefusals, AHugeFileOfJSONThatIsNoEnvelopeIsRefusedWithLittleMemory) {
+    TemporaryDirectory temporary("velmora-admin");
+    const fs::path small = temporary.path() / "pequeña.velmorabackup";
+    writeFile(small, Repository::encode(makeDocument(DocumentShape::tiny(), 4)));
+    const auto [valid, baseline] = measuredAdmin({"verificar", small.string()});
+    ASSERT_EQ(valid.status, 0) << valid.err;
+
+    // 64 MB of valid JSON each: an envelope with a digest that does not match, and a payload alone.
+    const std::string block(std::size_t(1) << 20, 'A');
+    const std::vector<std::array<std::string, 4>> files = {
+        {"espaciada", "{ \"format\": \"Velmora\", \"payload\": \"",
+         "\", \"sha256\": \"" + std::string(64, '0') + "\", \"version\": 1 }", integrityMessage},
+        {"carga", "{\"payload\":\"", "\"}",
+         "No se pudo leer el documento en «format»: falta este campo obligatorio."},
+    };
+    for (const auto& [name, start, end, message] : files) {
+        SCOPED_TRACE(name);
+        const fs::path huge = temporary.path() / (name + ".velmorabackup");
+        {
+            std::ofstream out(huge, std::ios::binary);
+            out << start;
+            for (int i = 0; i < 64; ++i)
+                out << block;
+            out << end;
+        }
+        const auto [refused, peak] = measuredAdmin({"verificar", huge.string()});
+        EXPECT_EQ(refused.status, 1);
+        EXPECT_EQ(refused.err, message + "\n");
+        EXPECT_LT(peak - baseline, 32L << 20)
+            << "peak " << (peak >> 20) << " MB, baseline " << (baseline >> 20);
+        fs::remove(huge);
+    }
 }
 
 TEST_F(AdminData, MisuseEndsWithStatusTwoAndASpanishExplanation) {

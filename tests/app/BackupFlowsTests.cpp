@@ -22,6 +22,7 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
@@ -135,6 +136,8 @@ TEST(BackupFlows, ExportThenRestoreGivesBackTheExportedDocumentAndClosesWhatFell
               "Copia guardada. Contiene clientes, pedidos, cierres, borrador y ajustes.");
     const Database exported = Repository::decode(readFile(backup));
     EXPECT_EQ(exported, desk.store.db());
+    EXPECT_EQ(fs::status(backup).permissions(), fs::perms::owner_read | fs::perms::owner_write)
+        << "the copy holds the customers' data";
     EXPECT_EQ(exported.draft.notes, "Sin cebolla") << "the draft is saved before the copy";
     desk.store.clearMessage();
 
@@ -355,6 +358,51 @@ TEST(BackupFlows, RestoreRefusesTwoGigabytesOfGarbageAfterReadingItsBeginning) {
     // The peak resident size (in KiB) grew by far less than the file.
     EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 64 * 1024);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+}
+
+TEST(BackupFlows, ALargeFileIsCheckedWhileTheWindowKeepsWorkingAndWithLittleMemory) {
+    Desk desk;
+    // Valid UTF-8 and valid JSON for 64 MB, in a form this program does not write, with a digest
+    // that does not match: it can only be refused once it has been read to its end.
+    const fs::path chosen = desk.temporary.path() / "espaciada.velmorabackup";
+    {
+        std::ofstream out(chosen, std::ios::binary);
+        out << "{ \"format\": \"Velmora\", \"payload\": \"";
+        const std::string block(std::size_t(1) << 20, 'A');
+        for (int i = 0; i < 64; ++i)
+            out << block;
+        out << "\", \"sha256\": \"" << std::string(64, '0') << "\", \"version\": 1 }";
+    }
+    // Counts the turns of the window's event loop.
+    int turns = 0;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&turns] { ++turns; });
+    timer.start(0);
+    rusage before{};
+    ::getrusage(RUSAGE_SELF, &before);
+    expectRefused(desk, chosen, integrity);
+    rusage after{};
+    ::getrusage(RUSAGE_SELF, &after);
+    timer.stop();
+    EXPECT_GT(turns, 0) << "the window waited for the check instead of handling its events";
+    // The peak resident size (in KiB) grew by far less than the file.
+    EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 32 * 1024);
+}
+
+TEST(BackupFlows, ABackupOfALaterVersionAsksForAnUpdate) {
+    Desk desk;
+    desk.fill();
+    const fs::path backup = desk.temporary.path() / "copia.velmorabackup";
+    desk.platform.answerNextSavePanel(backup);
+    desk.store.exportBackup();
+    std::string bytes = readFile(backup);
+    bytes.replace(bytes.rfind("\"version\":1}"), 12, "\"version\":2}");
+    const fs::path later = desk.temporary.path() / "posterior.velmorabackup";
+    writeFile(later, bytes);
+    expectRefused(
+        desk, later,
+        QStringLiteral("Formato de datos no compatible (2). Actualiza Velmora; los datos originales se "
+                       "conservan."));
 }
 
 TEST(BackupFlows, ALargeGenuineBackupStillRestores) {

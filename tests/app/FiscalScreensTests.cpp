@@ -280,8 +280,13 @@ TEST_F(FiscalScreensTest, AProposalPdfIsSavedUnderItsSuggestedNameAndOpens) {
               "Propuesta-sin-validez-fiscal-3F2504E0.pdf");
 
     const fs::path target = directory_.path() / "propuesta.pdf";
+    // Written for its owner only, also over a file others could read.
+    writeFile(target, "antigua");
+    fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                                fs::perms::others_read);
     platform_.answerNextSavePanel(target);
     velmora::InvoiceDocuments::saveProposal(proposal, store_->db().fiscalState().settings, *store_);
+    EXPECT_EQ(fs::status(target).permissions(), fs::perms::owner_read | fs::perms::owner_write);
     ASSERT_EQ(platform_.savePanels().size(), 1u);
     EXPECT_EQ(platform_.savePanels()[0].proposedName, "Propuesta-sin-validez-fiscal-3F2504E0.pdf");
     EXPECT_EQ(platform_.savePanels()[0].kind, velmora::FileKind::pdf);

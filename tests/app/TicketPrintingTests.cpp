@@ -43,6 +43,7 @@ using pizzacore::Instant;
 using pizzacore::Order;
 using pizzacore::testing::readFile;
 using pizzacore::testing::TemporaryDirectory;
+using pizzacore::testing::writeFile;
 using velmora::AppStore;
 using velmora::TicketService;
 using velmora::testing::minimalPdf;
@@ -186,8 +187,14 @@ TEST_F(TicketPrintingTest, ACancelledDialogStillCountsAnAttemptAndTheNextRenderi
 TEST_F(TicketPrintingTest, PreviewSavesTheSameDocumentAndNeverCounts) {
     ASSERT_TRUE(store_->transact([](Database& db) { db.settings.paper = pizzacore::Paper::mm80; }));
     const fs::path file = directory_.path() / "vista.pdf";
+    // A file others could read is replaced by one only its owner reads: the ticket names the
+    // customer.
+    writeFile(file, "antiguo");
+    fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                              fs::perms::others_read);
     platform_.answerNextSavePanel(file);
     service_->preview(order());
+    EXPECT_EQ(fs::status(file).permissions(), fs::perms::owner_read | fs::perms::owner_write);
     ASSERT_EQ(platform_.savePanels().size(), 1u);
     EXPECT_EQ(platform_.savePanels()[0].title, "Guardar PDF y abrir vista previa");
     EXPECT_EQ(platform_.savePanels()[0].proposedName, "Pedido-27-80 mm.pdf");

@@ -148,13 +148,50 @@ TEST_F(Backups, AnActiveFiscalArchiveIsNeverReplaced) {
     const std::string stored = readFile(repository.file());
     repository.exportTo(makeDocument(DocumentShape::tiny(), 29), backup("copia.velmorabackup"));
 
-    // This version stores no invoices, so such a document cannot even be written as a copy.
-    Database active = current;
-    active.fiscal = FiscalState{};
-    active.fiscal->invoices.push_back(FiscalInvoice{});
-    EXPECT_THROW(repository.restore(backup("copia.velmorabackup"), active, now), PCError);
-    EXPECT_EQ(readFile(repository.file()), stored);
-    EXPECT_FALSE(fs::exists(data() / "Velmora.previous.json"));
+    // A restore that is refused writes nothing, not even the copy of the data it would replace.
+    for (const bool invoices : {true, false}) {
+        SCOPED_TRACE(invoices ? "invoices" : "events");
+        Database active = current;
+        active.fiscal = FiscalState{};
+        if (invoices)
+            active.fiscal->invoices.push_back(FiscalInvoice{});
+        else
+            active.fiscal->events.push_back(FiscalEvent{});
+        try {
+            repository.restore(backup("copia.velmorabackup"), active, now);
+            ADD_FAILURE() << "replaced an active fiscal archive";
+        } catch (const PCError& error) {
+            EXPECT_EQ(error.message(),
+                      "No se puede reemplazar un archivo fiscal activo con una copia. La recuperación fiscal "
+                      "requiere conservar la cadena completa sin retroceder series ni registros.");
+        }
+        EXPECT_TRUE(preRestoreCopies(data()).empty());
+        EXPECT_EQ(readFile(repository.file()), stored);
+        EXPECT_FALSE(fs::exists(data() / "Velmora.previous.json"));
+    }
+}
+
+TEST_F(Backups, ABackupIsForItsOwnerOnlyAlsoOverAFileOthersCouldRead) {
+    Repository repository(data(), true);
+    const Database current = makeDocument(DocumentShape::tiny(), 32);
+    const mode_t previous = ::umask(022);
+    const fs::path fresh = backup("nueva.velmorabackup");
+    repository.exportTo(current, fresh);
+    const fs::path existing = backup("existente.velmorabackup");
+    std::ofstream(existing) << "una copia anterior";
+    fs::permissions(existing, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                                  fs::perms::others_read);
+    repository.exportTo(current, existing);
+    const fs::path narrow = backup("privada.velmorabackup");
+    std::ofstream(narrow) << "una copia anterior";
+    fs::permissions(narrow, fs::perms::owner_read | fs::perms::owner_write);
+    repository.exportTo(current, narrow);
+    ::umask(previous);
+    for (const fs::path& path : {fresh, existing, narrow}) {
+        SCOPED_TRACE(path);
+        EXPECT_EQ(fs::status(path).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+        EXPECT_EQ(Repository::decode(readFile(path)), current);
+    }
 }
 
 TEST_F(Backups, ExportRefusesAnInconsistentDocumentAndAnUnwritablePlace) {

@@ -213,14 +213,16 @@ TEST(Envelope, WrapsAnyBytesAndGivesThemBack) {
     }
 }
 
-// The outcome of reading an envelope: its document bytes, or the kind and text of the failure.
+// The outcome of reading an envelope: its document bytes, or the kind and text of the failure. A
+// text that is not JSON at all is only said to be unreadable: readers that follow the text in
+// different ways meet different faults of it first.
 std::string outcome(const std::function<std::string()>& unwrap) {
     try {
         return "document " + unwrap();
     } catch (const PCError& error) {
         return "refused " + error.message();
     } catch (const JSONError& error) {
-        return std::string("unreadable ") + error.what();
+        return error.path().empty() ? "unreadable" : std::string("unreadable ") + error.what();
     }
 }
 
@@ -370,6 +372,17 @@ const HostileFile hostileFiles[] = {
      integrityMessage},
     {"envelope version 2",
      [](const std::string& valid) { return replaced(valid, "\"version\":1}", "\"version\":2}"); },
+     "Formato de datos no compatible (2). Actualiza Velmora; los datos originales se conservan."},
+    {"envelope version 0",
+     [](const std::string& valid) { return replaced(valid, "\"version\":1}", "\"version\":0}"); },
+     integrityMessage},
+    {"a spaced envelope whose digest does not match",
+     [](const std::string& valid) {
+         std::string bytes = replaced(valid, "{", "{ ");
+         const std::size_t at = bytes.find("payload\":\"") + 40;
+         bytes[at] = bytes[at] == 'A' ? 'B' : 'A';
+         return bytes;
+     },
      integrityMessage},
     {"another format", [](const std::string& valid) { return replaced(valid, "\"Velmora\"", "\"Velmorb\""); },
      integrityMessage},

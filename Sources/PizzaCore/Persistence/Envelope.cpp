@@ -5,6 +5,7 @@
 #include <PizzaCore/Json/Json.hpp>
 #include <PizzaCore/Json/Reader.hpp>
 #include <PizzaCore/Persistence/AtomicFile.hpp>
+#include <PizzaCore/Persistence/EnvelopeScanner.hpp>
 
 #include <openssl/evp.h>
 #include <simdjson.h>
@@ -132,15 +133,9 @@ std::optional<std::string> unwrapCanonical(std::string_view envelope) {
     return document;
 }
 
-// Reads one key's value, completing the path of a JSON failure with the key.
-template <class F>
-auto readField(std::string_view key, F&& read) {
-    try {
-        return read();
-    } catch (JSONError& error) {
-        error.prependKey(key);
-        throw;
-    }
+std::string newerVersionMessage(std::int64_t version) {
+    return "Formato de datos no compatible (" + std::to_string(version) +
+           "). Actualiza Velmora; los datos originales se conservan.";
 }
 
 // The parser owns the element's text, so it outlives the reading.
@@ -149,20 +144,36 @@ std::string unwrapParsed(simdjson::simdjson_result<simdjson::dom::element> parse
     if (auto error = std::move(parsed).get(root)) json::failParse(error);
 
     // As for every record: unknown keys are ignored, the last of repeated keys counts and every
-    // key is required (null is a value of the wrong type).
+    // key is required (null is a value of the wrong type). The first value of a wrong type is
+    // kept, so that an envelope of a later version is recognised whatever its fields hold.
     Fields fields;
+    std::optional<JSONError> wrongType;
+    const auto readField = [&wrongType](std::string_view key, auto read, auto& field) {
+        try {
+            field = read();
+        } catch (JSONError& error) {
+            if (wrongType) return;
+            error.prependKey(key);
+            wrongType = std::move(error);
+        }
+    };
     for (const auto& member : json::readObject(root)) {
         const std::string_view key = member.key;
         const auto value = member.value;
+        const auto text = [value] { return json::readStringView(value); };
         if (key == "format")
-            fields.format = readField(key, [&] { return json::readStringView(value); });
+            readField(key, text, fields.format);
         else if (key == "payload")
-            fields.payload = readField(key, [&] { return json::readStringView(value); });
+            readField(key, text, fields.payload);
         else if (key == "sha256")
-            fields.sha256 = readField(key, [&] { return json::readStringView(value); });
+            readField(key, text, fields.sha256);
         else if (key == "version")
-            fields.version = readField(key, [&] { return json::readInteger(value); });
+            readField(
+                key, [value] { return json::readInteger(value); }, fields.version);
     }
+    if (fields.format == formatName && fields.version && *fields.version > currentVersion)
+        throw PCError::invalid(newerVersionMessage(*fields.version));
+    if (wrongType) throw *wrongType;
     if (!fields.format) throw JSONError("falta este campo obligatorio", "format");
     if (!fields.payload) throw JSONError("falta este campo obligatorio", "payload");
     if (!fields.sha256) throw JSONError("falta este campo obligatorio", "sha256");
@@ -180,28 +191,23 @@ std::string unwrapParsed(simdjson::simdjson_result<simdjson::dom::element> parse
 // Follows a file, piece by piece, through the form wrap writes: the fixed beginning, the payload
 // as Base64 with escaped slashes (decoded and hashed as it goes), then the fixed text around the
 // digest. It is at least as strict as unwrapCanonical, so a file it takes for the written form is
-// one unwrapCanonical reads the same way. The decoded document is either kept, in a buffer as
-// large as the payload can be, or only hashed and dropped piece by piece.
+// one unwrapCanonical reads the same way. The document is decoded into a small buffer and
+// moved from there to `keep`, whose room is reserved but used only as the document grows: a file
+// that leaves the written form early costs no more than it had decoded.
 class WrittenForm {
 public:
-    // With `keep`, the document is decoded into it; `capacity` is the most it can take (three
-    // quarters of the file's size will do).
-    explicit WrittenForm(std::string* keep = nullptr, std::size_t capacity = 0)
+    // `capacity` is the most the document can take (three quarters of the file's size will do).
+    WrittenForm(std::string& keep, std::size_t capacity)
         : context_(EVP_MD_CTX_new(), EVP_MD_CTX_free)
-        , keep_(keep) {
+        , keep_(keep)
+        , capacity_(capacity) {
         if (!context_ || EVP_DigestInit_ex(context_.get(), EVP_sha256(), nullptr) != 1)
             throw std::runtime_error("No se pudo calcular el resumen SHA-256.");
-        if (keep_) {
-            keep_->clear();
-            keep_->reserve(capacity + simdjson::SIMDJSON_PADDING);
-            keep_->resize(capacity);
-            start_ = keep_->data();
-            end_ = start_ + capacity;
-        } else {
-            start_ = scratch_.data();
-            end_ = start_ + scratch_.size();
-        }
-        out_ = hashed_ = start_;
+        keep_.clear();
+        keep_.reserve(capacity + simdjson::SIMDJSON_PADDING);
+        start_ = scratch_.data();
+        end_ = start_ + scratch_.size();
+        out_ = start_;
     }
 
     void feed(std::string_view bytes) {
@@ -220,7 +226,7 @@ public:
                     out_[2] = static_cast<char>(v);
                     out_ += 3;
                 }
-                if (!keep_ && end_ - out_ < 3) flush();
+                if (end_ - out_ < 3) flush();
                 if (p == end) break;
             }
             step(*p++);
@@ -317,24 +323,22 @@ private:
     }
 
     void put(char byte) {
-        if (out_ == end_) {
-            // Only a kept document can run out of room: the file grew while it was read.
-            if (keep_) return fail();
-            flush();
-        }
+        if (out_ == end_) flush();
         *out_++ = byte;
     }
-    // Hashes what was decoded since the last time; without a kept document the room is reused.
+    // Hashes and keeps what was decoded since the last time.
     void flush() {
-        EVP_DigestUpdate(context_.get(), hashed_, static_cast<std::size_t>(out_ - hashed_));
-        hashed_ = out_;
-        if (!keep_) out_ = hashed_ = start_;
+        const std::size_t decoded = static_cast<std::size_t>(out_ - start_);
+        out_ = start_;
+        if (decoded == 0 || phase_ == Phase::other) return;
+        // Only a file that grew while it was read holds more than its size allowed for.
+        if (decoded > capacity_ - keep_.size()) return fail();
+        EVP_DigestUpdate(context_.get(), start_, decoded);
+        keep_.append(start_, decoded);
     }
     void fail() { phase_ = Phase::other; }
 
 public:
-    // The size of the kept document so far.
-    std::size_t decodedSize() const { return static_cast<std::size_t>(out_ - start_); }
     // Whether the file already left the written form.
     bool strayed() const { return phase_ == Phase::other; }
 
@@ -346,29 +350,20 @@ private:
     unsigned group_[4] = {};
     std::size_t count_ = 0;
     int padding_ = 0;
-    std::string* keep_;
+    std::string& keep_;
+    std::size_t capacity_;
     std::array<char, 1 << 16> scratch_{};
     char* start_ = nullptr;
     char* end_ = nullptr;
     char* out_ = nullptr;
-    char* hashed_ = nullptr;
     std::string tail_;
 };
-
-// The length of the UTF-8 sequence a lead byte starts, 0 for a continuation byte.
-std::size_t sequenceLength(unsigned char c) {
-    if (c < 0x80) return 1;
-    if (c < 0xC0) return 0;
-    if (c < 0xE0) return 2;
-    if (c < 0xF0) return 3;
-    return 4;
-}
 
 } // namespace
 
 std::optional<std::string> readWrittenForm(int fd, const std::filesystem::path& path, std::size_t size) {
     std::string document;
-    WrittenForm form(&document, size / 4 * 3 + 3);
+    WrittenForm form(document, size / 4 * 3 + 3);
     // Pieces large enough for few system calls, small enough to be hashed while in the cache.
     std::vector<char> buffer(std::size_t(4) << 20);
     while (!form.strayed()) {
@@ -383,7 +378,6 @@ std::optional<std::string> readWrittenForm(int fd, const std::filesystem::path& 
     }
     switch (form.finish()) {
     case WrittenForm::Verdict::matching:
-        document.resize(form.decodedSize());
         return document;
     case WrittenForm::Verdict::mismatching:
         throw PCError::invalid(std::string(integrityMessage));
@@ -391,48 +385,6 @@ std::optional<std::string> readWrittenForm(int fd, const std::filesystem::path& 
         break;
     }
     return std::nullopt;
-}
-
-void screen(int fd, const std::filesystem::path& path) {
-    const auto refuse = [] { throw PCError::invalid(std::string(integrityMessage)); };
-    WrittenForm form;
-    // Room for the piece and for the start of a UTF-8 sequence cut at the end of the one before.
-    constexpr std::size_t piece = std::size_t(1) << 20;
-    std::vector<char> buffer(piece + 4);
-    std::size_t carried = 0;
-    bool started = false;
-    for (;;) {
-        const ssize_t got = ::read(fd, buffer.data() + carried, piece);
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            throw std::filesystem::filesystem_error("No se pudo leer el archivo", path,
-                                                    std::error_code(errno, std::generic_category()));
-        }
-        if (got == 0) break;
-        const std::string_view fresh(buffer.data() + carried, static_cast<std::size_t>(got));
-        if (!started) {
-            const std::size_t first = fresh.find_first_not_of(" \t\n\r");
-            if (first != std::string_view::npos) {
-                if (fresh[first] != '{') refuse();
-                started = true;
-            }
-        }
-        form.feed(fresh);
-        // A sequence cut at the end of the piece waits for the rest of its bytes.
-        std::size_t end = carried + static_cast<std::size_t>(got);
-        std::size_t cut = end;
-        for (std::size_t back = 1; back <= 3 && back <= end; ++back) {
-            const std::size_t length = sequenceLength(static_cast<unsigned char>(buffer[end - back]));
-            if (length == 0) continue;
-            if (length > back) cut = end - back;
-            break;
-        }
-        if (!simdjson::validate_utf8(buffer.data(), cut)) refuse();
-        carried = end - cut;
-        std::memmove(buffer.data(), buffer.data() + cut, carried);
-    }
-    if (!started || carried != 0) refuse();
-    if (form.finish() == WrittenForm::Verdict::mismatching) refuse();
 }
 
 Digest sha256(std::string_view bytes) {
@@ -527,7 +479,7 @@ std::optional<Digest> fileSha256(const std::filesystem::path& path) {
 
 std::string unwrap(std::string_view envelope) {
     if (std::optional<std::string> document = unwrapCanonical(envelope)) return std::move(*document);
-    return unwrapJSON(envelope);
+    return unwrapScanned(envelope);
 }
 
 std::string unwrapJSON(std::string_view envelope) {

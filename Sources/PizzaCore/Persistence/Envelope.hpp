@@ -34,28 +34,31 @@ std::string wrap(std::string_view document);
 // is never held in memory.
 void wrapTo(std::string_view document, const std::function<void(std::string_view)>& emit);
 
-// The document bytes held by an envelope, once its format, version and digest are right. JSON
-// failures (including a payload that is not Base64) throw JSONError; a foreign format, another
-// version or a digest that does not match throw PCError with the integrity message. The result
-// has spare capacity after its end for the JSON reader's padding, so it is parsed in place. An
-// envelope exactly as wrap writes it is read without a JSON parser; any other form of it, with
-// the same outcome, by the JSON reader.
+// The document bytes held by an envelope, once its format, version and digest are right. The
+// envelope may take any form JSON allows (white space, escapes, other keys; the last of repeated
+// keys counts). JSON failures (including a payload that is not Base64) throw JSONError; a foreign
+// format, version 0 or below, or a digest that does not match throw PCError with the integrity
+// message; a later version of this format throws PCError saying that the program needs updating.
+// The result has spare capacity after its end for the JSON reader's padding, so it is parsed in
+// place. An envelope exactly as wrap writes it is read without following it as JSON.
 std::string unwrap(std::string_view envelope);
-// The same, always through the JSON reader.
+// The same through a JSON parser that builds the whole tree: the reference the streamed reading
+// is compared with.
 std::string unwrapJSON(std::string_view envelope);
+
+// The same as unwrap for the whole regular file open as `fd`, which is read in pieces and never
+// held whole: a first pass follows it as JSON, keeping a few bytes of it, and only when it is a
+// sound envelope does a second pass decode its payload into memory. So a file that is no
+// envelope costs about a megabyte however large it is, and a genuine one about its document's
+// size. Read failures throw std::filesystem::filesystem_error; a file changed between the passes
+// is refused with the integrity message.
+std::string read(int fd, const std::filesystem::path& path);
 
 // Reads the open file of `size` bytes from its current position when it holds the form wrap
 // writes, decoding the payload piece by piece as it is read, so the file is never held whole:
 // gives the document bytes (with the JSON reader's padding after them), or fails with the
 // integrity message when the digest does not match. Gives nothing when the file is in any other
-// form; the caller then reads it again from the start with unwrap.
+// form; the caller then reads it with read. Memory grows only with what was decoded.
 std::optional<std::string> readWrittenForm(int fd, const std::filesystem::path& path, std::size_t size);
-
-// Reads the open file from its current position to its end in pieces, holding little of it in
-// memory, and refuses with PCError (the integrity message) what cannot be an envelope: a file
-// whose first character outside white space is not "{", text that is not UTF-8, and the form wrap
-// writes with a digest that does not match its payload. Anything else passes; unwrap decides.
-// Read failures throw std::filesystem::filesystem_error.
-void screen(int fd, const std::filesystem::path& path);
 
 } // namespace pizzacore::Envelope

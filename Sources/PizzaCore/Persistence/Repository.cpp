@@ -23,6 +23,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
+constexpr std::string_view integrityMessage =
+    "La copia no es válida o su integridad no coincide. No se han sustituido los datos.";
 constexpr std::string_view instanceMessage =
     "Velmora ya está abierto con estos datos. Usa una sola instancia.";
 constexpr std::string_view activeArchiveMessage = "No se puede reemplazar un archivo fiscal activo con una "
@@ -33,7 +35,8 @@ constexpr std::string_view unwritableTextMessage =
     "Un texto de los datos no es UTF-8 válido y no se puede guardar sin cambiarlo. No se ha guardado "
     "nada.";
 
-// The data file, its previous copy and the pre-restore copies are readable by the user only.
+// The data file, its previous copy, the pre-restore copies and exported backups are readable by
+// the user only.
 constexpr mode_t privateMode = 0600;
 
 // The document held by envelope bytes that have the JSON reader's padding after their end.
@@ -56,8 +59,9 @@ std::string documentBytes(const Database& db) {
     return std::move(*document);
 }
 
-// The document bytes of the open envelope file: decoded piece by piece when the file is in the
-// written form, so that its text is never held whole; otherwise read whole and unwrapped.
+// The document bytes of the open envelope file: decoded in one pass when the file is in the
+// written form, as this program writes it; otherwise followed as JSON in pieces. The file's text
+// is never held whole.
 std::string readDocument(int fd, const fs::path& path) {
     struct stat status {};
     if (::fstat(fd, &status) != 0)
@@ -66,10 +70,7 @@ std::string readDocument(int fd, const fs::path& path) {
     if (std::optional<std::string> document =
             Envelope::readWrittenForm(fd, path, static_cast<std::size_t>(status.st_size)))
         return std::move(*document);
-    if (::lseek(fd, 0, SEEK_SET) != 0)
-        throw fs::filesystem_error("No se pudo leer el archivo", path,
-                                   std::error_code(errno, std::generic_category()));
-    return Envelope::unwrap(AtomicFile::readAll(fd, path));
+    return Envelope::read(fd, path);
 }
 
 } // namespace
@@ -111,6 +112,21 @@ fs::path Repository::previousFile() const {
 
 Database Repository::decode(std::string_view bytes) {
     return decodeChecked(Envelope::unwrap(bytes));
+}
+
+Database Repository::decodeFile(int fd, const fs::path& path) {
+    return decodeChecked(Envelope::read(fd, path));
+}
+
+Database Repository::decodeBackup(int fd, const fs::path& path) {
+    std::string document;
+    try {
+        document = Envelope::read(fd, path);
+    } catch (const JSONError&) {
+        // Whatever keeps a chosen file from being an envelope of this format makes it no backup.
+        throw PCError::invalid(std::string(integrityMessage));
+    }
+    return decodeChecked(std::move(document));
 }
 
 std::string Repository::encode(const Database& db) {
@@ -165,36 +181,34 @@ void Repository::save(const Database& db) {
 
 void Repository::exportTo(const Database& db, const fs::path& path) {
     const std::string document = documentBytes(db);
-    AtomicFile::writeWith(path, std::nullopt,
+    // A backup holds the customers' names, telephones and addresses: it is for its owner only,
+    // whatever the file it replaces allowed.
+    AtomicFile::writeWith(path, privateMode,
                           [&](const AtomicFile::Emit& emit) { Envelope::wrapTo(document, emit); });
 }
 
 Database Repository::restore(const fs::path& path, const Database& current, Instant now) {
+    // A restore that cannot succeed writes nothing, not even the pre-restore copy.
+    if (current.fiscal && (!current.fiscal->invoices.empty() || !current.fiscal->events.empty()))
+        throw PCError::invalid(std::string(activeArchiveMessage));
+
     const int fd = AtomicFile::openRegular(path);
     if (fd < 0)
         throw fs::filesystem_error("No se pudo abrir la copia", path,
                                    std::make_error_code(std::errc::no_such_file_or_directory));
-    std::string document;
+    std::optional<Database> read;
     try {
-        // Any file can be chosen: one that cannot be an envelope is refused after a pass that
-        // holds little of it in memory, before the whole of it is read.
-        Envelope::screen(fd, path);
-        if (::lseek(fd, 0, SEEK_SET) != 0)
-            throw fs::filesystem_error("No se pudo leer el archivo", path,
-                                       std::error_code(errno, std::generic_category()));
-        document = readDocument(fd, path);
+        read = decodeBackup(fd, path);
     } catch (...) {
         ::close(fd);
         throw;
     }
     ::close(fd);
-    Database restored = decodeChecked(std::move(document));
+    Database restored = std::move(*read);
+    read.reset();
 
     const fs::path copy = directory_ / ("Antes-de-restaurar-" + Uuid::random().text() + ".velmorabackup");
     AtomicFile::write(copy, encode(current), privateMode);
-
-    if (current.fiscal && (!current.fiscal->invoices.empty() || !current.fiscal->events.empty()))
-        throw PCError::invalid(std::string(activeArchiveMessage));
 
     restored.nextNumber = std::max(restored.nextNumber, current.nextNumber);
     restored.record("Restauración de copia; numeración mínima conservada: " +

@@ -46,21 +46,32 @@ public:
     // when only the final write failed, equal to the unchanged "Velmora.json".
     void save(const Database& db);
 
-    // Writes the envelope of the document to `path` atomically; a pipe, device or folder of that
-    // name is refused, never replaced.
+    // Writes the envelope of the document to `path` atomically, readable and writable by the
+    // user only (also when it replaces a file that others could read); a pipe, device or folder
+    // of that name is refused, never replaced.
     void exportTo(const Database& db, const std::filesystem::path& path);
 
     // Replaces the stored document with the backup at `path` after writing the current document
     // to a pre-restore copy "Antes-de-restaurar-<UUID>.velmorabackup" in the directory. The order
     // numbering never goes backwards; the restore is recorded in the restored document's audit.
-    // Returns the restored document, already saved. Only a regular file is read, and one that
-    // cannot be an envelope is refused after a first pass that holds little of it in memory.
+    // Returns the restored document, already saved. A current document whose fiscal archive holds
+    // invoices or events is never replaced, and nothing is written then. Only a regular file is
+    // read, as decodeBackup reads it.
     Database restore(const std::filesystem::path& path, const Database& current,
                      Instant now = Instant::now());
 
     // The document held by an envelope's bytes: format, version, digest, schemaVersion and the
     // integrity validation. Throws PCError or JSONError.
     static Database decode(std::string_view bytes);
+    // The same for the whole regular file open as `fd`, read in pieces and never held whole (see
+    // Envelope::read): a huge file that is no envelope costs about a megabyte, a genuine one about
+    // the size of its document. Read failures are std::filesystem::filesystem_error.
+    static Database decodeFile(int fd, const std::filesystem::path& path);
+    // The same for a file chosen as a backup: whatever keeps it from being an envelope of this
+    // format (not JSON, a missing field, a wrong digest...) is refused with PCError "La copia no es
+    // válida o su integridad no coincide. No se han sustituido los datos."; the document inside
+    // is checked as decode checks it.
+    static Database decodeBackup(int fd, const std::filesystem::path& path);
     // The envelope bytes for a valid document; validates first. A document holding text that is
     // not valid UTF-8 is refused (PCError): it could not be written without changing it.
     static std::string encode(const Database& db);

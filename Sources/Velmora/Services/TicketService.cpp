@@ -236,8 +236,9 @@ void TicketService::preview(const pizzacore::Order& given) {
                                              suggestedName(order, settings.paper), FileKind::pdf, nullptr);
     if (!alive || !location) return;
     try {
-        pizzacore::AtomicFile::write(*location,
-                                     std::string_view(reinterpret_cast<const char*>(pdf.data()), pdf.size()));
+        // The ticket carries the customer's name, telephone and address: for the user only.
+        pizzacore::AtomicFile::write(
+            *location, std::string_view(reinterpret_cast<const char*>(pdf.data()), pdf.size()), 0600);
     } catch (...) {
         store_.setMessage(describeFailure(std::current_exception()));
         return;

@@ -29,9 +29,6 @@ namespace {
 constexpr std::string_view integrityMessage =
     "La copia no es válida o su integridad no coincide. No se han sustituido los datos.";
 
-// How much of a chosen file is looked at before deciding whether it can be a backup at all.
-constexpr std::size_t beginning = std::size_t(1) << 16;
-
 // "yyyy-MM-dd" of the instant in UTC.
 QString utcDate(pizzacore::Instant instant) {
     using namespace std::chrono;
@@ -44,36 +41,16 @@ QString utcDate(pizzacore::Instant instant) {
     return QString::fromLatin1(text);
 }
 
-// Whether the beginning of a file can begin an envelope: a JSON object whose first key starts
-// (after an optional byte-order mark and white space). Empty files, pictures, archives, other
-// programs' binary files and runs of garbage fail here, before the rest of them is ever read.
-bool canBeginEnvelope(std::string_view text) {
-    if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
-    const auto skipSpace = [&text] {
-        while (!text.empty() &&
-               (text.front() == ' ' || text.front() == '\t' || text.front() == '\n' || text.front() == '\r'))
-            text.remove_prefix(1);
-    };
-    skipSpace();
-    if (text.empty() || text.front() != '{') return false;
-    text.remove_prefix(1);
-    skipSpace();
-    // A beginning made only of white space after the brace may still go on with a key.
-    return text.empty() || text.front() == '"';
-}
-
-// The whole content of a file chosen as a backup. Folders, FIFOs, devices and files whose
-// beginning cannot be an envelope are refused without waiting on them or reading them whole.
-std::string readBackup(const fs::path& path) {
+// The checked document of a file chosen as a backup. Folders, FIFOs and devices are refused
+// without waiting on them; the file is read in pieces, so a huge file that is no backup costs
+// little memory and is refused as soon as it stops looking like one.
+pizzacore::Database readBackup(const fs::path& path) {
     ChosenFile file(path);
     if (file.isFolder())
         throw fs::filesystem_error("No se pudo leer la copia", path,
                                    std::make_error_code(std::errc::is_a_directory));
     if (!file.isRegular()) throw pizzacore::PCError::invalid(std::string(integrityMessage));
-    file.readUpTo(beginning);
-    if (!canBeginEnvelope(file.bytes())) throw pizzacore::PCError::invalid(std::string(integrityMessage));
-    file.readAll();
-    return std::move(file.bytes());
+    return pizzacore::Repository::decodeBackup(file.descriptor(), path);
 }
 
 // Whether `path` names one of the data directory's own files, which a backup must never replace
@@ -132,11 +109,15 @@ bool AppStore::restoreBackup(QWidget* window) {
     const std::optional<fs::path> path =
         platform_.chooseFileToOpen(QStringLiteral("Elegir copia de Velmora"), FileKind::any, window);
     if (!path || path->empty()) return false;
-    // Checked in full before the operator is asked anything; the document read is not kept.
-    try {
-        pizzacore::Repository::decode(readBackup(*path));
-    } catch (...) {
-        setMessage(describeFailure(std::current_exception()));
+    // Checked in full before the operator is asked anything, by the writer (a large copy takes
+    // a while to read) while the window keeps working; the document read is not kept.
+    const fs::path chosen = *path;
+    if (const Outcome checked = useRepository([&chosen](pizzacore::Repository&, const pizzacore::Database&) {
+            readBackup(chosen);
+            return std::optional<pizzacore::Database>();
+        });
+        !checked) {
+        setMessage(checked.failure);
         return false;
     }
     const std::optional<int> answer = platform_.confirm(
@@ -153,7 +134,6 @@ bool AppStore::restoreBackup(QWidget* window) {
     }
     // The document is read only now: a clock tick may have changed it while the alert was open.
     // Restored by the controller's writer, in turn with the saves, and published like a transaction.
-    const fs::path chosen = *path;
     const pizzacore::Instant now = clock_.now();
     if (const Outcome restored =
             useRepository([&](pizzacore::Repository& repository, const pizzacore::Database& current) {

@@ -31,6 +31,8 @@ public:
     void readAll();
 
     std::string& bytes() { return bytes_; }
+    // The open file, for a reader of its own; it stays open as long as this value.
+    int descriptor() const { return fd_; }
 
 private:
     std::filesystem::path path_;

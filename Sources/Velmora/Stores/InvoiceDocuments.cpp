@@ -28,8 +28,9 @@ void saveProposal(const pizzacore::InvoiceProposal& proposal, const pizzacore::F
                                                           proposedFileName(proposal), FileKind::pdf, nullptr);
     if (!path) return;
     try {
-        pizzacore::AtomicFile::write(*path,
-                                     std::string_view(reinterpret_cast<const char*>(pdf.data()), pdf.size()));
+        // The proposal names the customer and their tax identity: for the user only.
+        pizzacore::AtomicFile::write(
+            *path, std::string_view(reinterpret_cast<const char*>(pdf.data()), pdf.size()), 0600);
     } catch (...) {
         store.setMessage(describeFailure(std::current_exception()));
         return;
