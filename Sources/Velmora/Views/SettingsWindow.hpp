@@ -31,8 +31,9 @@ class SettingsWindow : public QDialog {
     Q_OBJECT
 public:
     // `printers` lists the printers offered; the print system's by default.
-    explicit SettingsWindow(AppStore& store, QWidget* parent = nullptr,
-                            PrinterSource printers = &Printers::installed);
+    explicit SettingsWindow(
+        AppStore& store, QWidget* parent = nullptr,
+        PrinterSource printers = [] { return Printers::installed(); });
 
     // Shows the window, or brings it to the front when it is already open.
     void present();
