@@ -8,6 +8,7 @@
 #endif
 
 #include <QDialog>
+#include <QFutureWatcher>
 
 class QCheckBox;
 class QComboBox;
@@ -30,7 +31,9 @@ class TicketPreview;
 class SettingsWindow : public QDialog {
     Q_OBJECT
 public:
-    // `printers` lists the printers offered; the print system's by default.
+    // `printers` lists the printers offered; the print system's by default. It is called on a
+    // thread of its own each time the window opens, so a print system slow to answer never
+    // holds the window.
     explicit SettingsWindow(
         AppStore& store, QWidget* parent = nullptr,
         PrinterSource printers = [] { return Printers::installed(); });
@@ -44,6 +47,8 @@ public:
     TicketPreview& preview() const { return *preview_; }
     // Whether the last save succeeded and nothing was edited since.
     bool saved() const { return saved_; }
+    // Whether the printer list is still being asked for.
+    bool listingPrinters() const { return listing_; }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -61,6 +66,8 @@ private:
     void showSettings();
     void showLogo();
     void showPrinters();
+    // Asks for the printer list away from this thread; it is shown when it comes.
+    void listPrinters();
     void showTimeZones();
     void showStatus();
     // Records an edit made through `apply`, unless the fields are being filled from the copy.
@@ -78,6 +85,8 @@ private:
     bool saved_ = false;
     bool filling_ = false;
     PrinterList installed_;
+    bool listing_ = false;
+    QFutureWatcher<PrinterList> listed_;
 
     QTabWidget* tabs_ = nullptr;
     QLineEdit* business_ = nullptr;
