@@ -161,7 +161,8 @@ PrivateCups::~PrivateCups() {
 }
 
 std::string PrivateCups::log() const {
-    return pizzacore::testing::readFile(directory_.path() / "log/error_log");
+    return pizzacore::testing::readFile(directory_.path() / "log/error_log") +
+           pizzacore::testing::readFile(directory_.path() / "log/access_log");
 }
 
 void PrivateCups::freeze() {

@@ -83,6 +83,15 @@ int jobInteger(int job, const char* name) {
     return value;
 }
 
+// Lets the window run until `spy` holds `count` signals, which may have come already; false when
+// they have not after `milliseconds`.
+bool waitFor(QSignalSpy& spy, qsizetype count = 1, int milliseconds = 30000) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    while (spy.size() < count && std::chrono::steady_clock::now() < deadline)
+        QTest::qWait(10);
+    return spy.size() >= count;
+}
+
 class TicketPrintingTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -269,6 +278,11 @@ protected:
         cups_.reset();
     }
 
+    // What the operator was told and what the scheduler logged, to explain a failure.
+    std::string explain() const {
+        return "message: " + store_->message().value_or(QString()).toStdString() + "\nlog:\n" + cups_->log();
+    }
+
     std::unique_ptr<PrivateCups> cups_;
 };
 
@@ -298,7 +312,7 @@ TEST_F(TicketPrintingTest, ASilentPrintSystemNeverHoldsTheWindowAndStopsBeforeTh
     service_->printOrder(order());
     // Generous bounds for a busy machine: unbounded, the old wait was a minute or more.
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
-    const auto stall = longestStall([&] { EXPECT_TRUE(finished.wait(10000)); });
+    const auto stall = longestStall([&] { EXPECT_TRUE(waitFor(finished, 1, 10000)); });
     EXPECT_LT(stall, std::chrono::milliseconds(1000));
     ASSERT_EQ(finished.size(), 1);
     EXPECT_FALSE(finished[0][0].toBool());
@@ -324,7 +338,7 @@ TEST_F(RealPrintingTest, QuittingWhileCupsDoesNotAnswerWaitsAtMostTwoSeconds) {
     platform_.confirmNextPrintDialog();
     QSignalSpy accepted(service_.get(), &TicketService::jobAccepted);
     print();
-    ASSERT_TRUE(accepted.wait(30000)) << cups_->log();
+    ASSERT_TRUE(waitFor(accepted)) << explain();
     cups_->freeze();
     // A look at the job's state is now waiting on the frozen scheduler.
     QTest::qWait(300);
@@ -343,9 +357,9 @@ TEST_F(RealPrintingTest, AFollowedJobThatDisappearsIsNotCompletedAndSaysWhy) {
     // Its queue is deleted.
     platform_.confirmNextPrintDialog();
     print();
-    ASSERT_TRUE(accepted.wait(30000)) << cups_->log();
+    ASSERT_TRUE(waitFor(accepted)) << explain();
     ASSERT_TRUE(cups_->remove("Pausada"));
-    ASSERT_TRUE(finished.wait(30000));
+    ASSERT_TRUE(waitFor(finished)) << explain();
     EXPECT_FALSE(finished.back()[0].toBool());
     // CUPS's own words.
     EXPECT_EQ(store_->message().value_or(QString()).toStdString(),
@@ -361,9 +375,9 @@ TEST_F(RealPrintingTest, AJobFollowedWhenTheSchedulerStopsIsNotCompleted) {
     QSignalSpy finished(service_.get(), &TicketService::printFinished);
     platform_.confirmNextPrintDialog();
     print();
-    ASSERT_TRUE(accepted.wait(30000)) << cups_->log();
+    ASSERT_TRUE(waitFor(accepted)) << explain();
     cups_->stop();
-    ASSERT_TRUE(finished.wait(30000));
+    ASSERT_TRUE(waitFor(finished)) << explain();
     EXPECT_FALSE(finished[0][0].toBool()) << "a job nobody can tell about is not reported printed";
     EXPECT_EQ(store_->message().value_or(QString()),
               TicketService::notCompletedBecause(
@@ -386,7 +400,7 @@ TEST_F(RealPrintingTest, AnInstancePrintsWithItsOwnOptionsAndAnUnknownOneIsRefus
     print();
     ASSERT_EQ(platform_.printDialogs().size(), 1u);
     EXPECT_EQ(platform_.printDialogs()[0].printer, "Tickets/copia");
-    ASSERT_TRUE(finished.wait(30000)) << cups_->log();
+    ASSERT_TRUE(waitFor(finished)) << explain();
     ASSERT_EQ(accepted.size(), 1);
     EXPECT_TRUE(finished[0][0].toBool()) << store_->message().value_or(QString()).toStdString();
     EXPECT_EQ(jobInteger(accepted[0][0].toInt(), "job-priority"), 77);
@@ -396,8 +410,7 @@ TEST_F(RealPrintingTest, AnInstancePrintsWithItsOwnOptionsAndAnUnknownOneIsRefus
     // An instance lpoptions does not define is refused, not printed on the plain queue.
     platform_.answerNextPrintDialog(velmora::PrintChoice{QStringLiteral("Tickets/nada"), 1});
     service_->printOrder(order());
-    ASSERT_TRUE(finished.wait(30000));
-    ASSERT_EQ(finished.size(), 2);
+    ASSERT_TRUE(waitFor(finished, 2));
     EXPECT_FALSE(finished.back()[0].toBool());
     EXPECT_EQ(accepted.size(), 1);
     EXPECT_EQ(store_->message().value_or(QString()),
@@ -431,7 +444,7 @@ TEST_F(RealPrintingTest, TheQueueReceivesTheRenderedPdfWithItsCopiesAndPaper) {
     EXPECT_EQ(attemptEntries(store_->db()), 1);
     EXPECT_EQ(service_->jobsInProgress(), 1);
 
-    ASSERT_TRUE(finished.wait(30000)) << readFile(cups_->output("Tickets").parent_path() / "log/error_log");
+    ASSERT_TRUE(waitFor(finished)) << explain();
     ASSERT_EQ(accepted.size(), 1);
     EXPECT_TRUE(finished[0][0].toBool());
     EXPECT_FALSE(store_->message()) << store_->message()->toStdString();
@@ -457,7 +470,7 @@ TEST_F(RealPrintingTest, APausedQueueKeepsTheJobWaitingUntilItIsCancelled) {
     ASSERT_EQ(platform_.printDialogs().size(), 1u);
     EXPECT_EQ(platform_.printDialogs()[0].printer, "Pausada");
     // A paused queue keeps the job waiting: no failure, and the window goes on working.
-    ASSERT_TRUE(accepted.wait(30000));
+    ASSERT_TRUE(waitFor(accepted)) << explain();
     QTest::qWait(600);
     EXPECT_FALSE(store_->message());
     EXPECT_EQ(service_->jobsInProgress(), 1);
@@ -468,7 +481,7 @@ TEST_F(RealPrintingTest, APausedQueueKeepsTheJobWaitingUntilItIsCancelled) {
     cupsSetServer(nullptr);
     ASSERT_EQ(cupsCancelJob2(CUPS_HTTP_DEFAULT, "Pausada", accepted[0][0].toInt(), 0), IPP_STATUS_OK)
         << cupsLastErrorString();
-    ASSERT_TRUE(finished.wait(30000));
+    ASSERT_TRUE(waitFor(finished)) << explain();
     EXPECT_FALSE(finished[0][0].toBool());
     EXPECT_EQ(store_->message().value_or(QString()).toStdString(),
               TicketService::notCompletedBecause(QStringLiteral("cancelado en CUPS")).toStdString());
@@ -480,7 +493,7 @@ TEST_F(RealPrintingTest, RefusedAndFailedJobsAreReportedWhenCupsSaysSo) {
     QSignalSpy finished(service_.get(), &TicketService::printFinished);
     platform_.answerNextPrintDialog(velmora::PrintChoice{QStringLiteral("Inexistente"), 1});
     service_->printOrder(order());
-    ASSERT_TRUE(finished.wait(30000));
+    ASSERT_TRUE(waitFor(finished)) << explain();
     EXPECT_FALSE(finished[0][0].toBool());
     EXPECT_EQ(store_->message().value_or(QString()).toStdString(),
               TicketService::notCompletedBecause(QStringLiteral("The printer or class does not exist."))
@@ -492,9 +505,9 @@ TEST_F(RealPrintingTest, RefusedAndFailedJobsAreReportedWhenCupsSaysSo) {
     QSignalSpy accepted(service_.get(), &TicketService::jobAccepted);
     platform_.answerNextPrintDialog(velmora::PrintChoice{QStringLiteral("Rota"), 1});
     service_->printOrder(order());
-    ASSERT_TRUE(accepted.wait(30000));
+    ASSERT_TRUE(waitFor(accepted)) << explain();
     EXPECT_FALSE(store_->message()) << "nothing is said before CUPS reports the end";
-    ASSERT_TRUE(finished.wait(30000)) << readFile(cups_->output("Rota").parent_path() / "log/error_log");
+    ASSERT_TRUE(waitFor(finished, 2)) << explain();
     EXPECT_FALSE(finished.back()[0].toBool());
     EXPECT_EQ(store_->message().value_or(QString()).toStdString(),
               TicketService::notCompletedBecause(QStringLiteral("Filter failed")).toStdString());
