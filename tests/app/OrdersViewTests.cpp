@@ -24,6 +24,7 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QStackedWidget>
 #include <QTest>
 
@@ -516,8 +517,13 @@ TEST_F(OrdersViewTest, PrintButtonBecomesReprintAfterAnAttemptEvenWhenCancelled)
     EXPECT_EQ(child<QLabel>("ticketsCaption").text(), "Tickets: Cocina, Cliente / reparto · A4");
     const std::size_t entries = store_->db().audit.size();
 
-    // The dialog is cancelled (no answer queued).
+    // The dialog is cancelled (no answer queued). The printer to propose is asked of CUPS
+    // first, on the service's thread.
+    QSignalSpy finished(tickets_.get(), &TicketService::printFinished);
     QTest::mouseClick(&print, Qt::LeftButton);
+    for (int step = 0; step < 2000 && finished.empty(); ++step)
+        QTest::qWait(10);
+    ASSERT_EQ(finished.size(), 1);
     EXPECT_EQ(order(1).printAttempts, 1);
     ASSERT_EQ(store_->db().audit.size(), entries + 1);
     EXPECT_EQ(store_->db().audit.back().action, "Intento de impresión");

@@ -2,6 +2,7 @@
 // added by lpadmin, and a scheduler that is not there.
 
 #include <Velmora/Services/Printers.hpp>
+#include <support/ScopedVariable.hpp>
 #include <support/TestFiles.hpp>
 
 #include <gtest/gtest.h>
@@ -13,7 +14,6 @@
 #include <string>
 #include <thread>
 
-#include <cups/cups.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -104,13 +104,14 @@ private:
     pid_t pid_ = -1;
 };
 
-// Points this process's print client at `server` while it exists.
+// Points this process's print clients at `server` while it exists, as a user's session does.
 class ServerChoice {
 public:
-    explicit ServerChoice(const std::string& server) { cupsSetServer(server.c_str()); }
-    ~ServerChoice() { cupsSetServer(nullptr); }
-    ServerChoice(const ServerChoice&) = delete;
-    ServerChoice& operator=(const ServerChoice&) = delete;
+    explicit ServerChoice(const std::string& server)
+        : variable_("CUPS_SERVER", server) {}
+
+private:
+    pizzacore::testing::ScopedVariable variable_;
 };
 
 TEST(Printers, ListsTheSchedulersQueuesAndItsDefault) {

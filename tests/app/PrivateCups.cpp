@@ -2,6 +2,7 @@
 
 #include <Velmora/Services/CupsJob.hpp>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -10,6 +11,8 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -60,9 +63,11 @@ std::string ppd(const std::string& filter) {
 )ppd";
 }
 
-std::string findCupsd() {
-    for (const char* candidate : {"/usr/sbin/cupsd", "/usr/local/sbin/cupsd", "/sbin/cupsd"})
-        if (::access(candidate, X_OK) == 0) return candidate;
+std::string findProgram(const char* name) {
+    for (const char* folder : {"/usr/sbin/", "/usr/local/sbin/", "/sbin/"}) {
+        const std::string candidate = std::string(folder) + name;
+        if (::access(candidate.c_str(), X_OK) == 0) return candidate;
+    }
     return {};
 }
 
@@ -77,7 +82,7 @@ fs::path PrivateCups::output(const std::string& queue) const {
 }
 
 void PrivateCups::start() {
-    const std::string cupsd = findCupsd();
+    const std::string cupsd = findProgram("cupsd");
     if (cupsd.empty()) {
         failure_ = "no cupsd program (package cups-daemon)";
         return;
@@ -98,6 +103,7 @@ void PrivateCups::start() {
                                            "/cups.sock\nLogLevel info\nBrowsing No\nWebInterface No\n"
                                            "DefaultAuthType None\nPreserveJobHistory Yes\n"
                                            "<Location />\n  Order allow,deny\n  Allow all\n</Location>\n");
+    writeFile(root / "etc/lpoptions", "Dest Tickets/copia job-priority=77\n");
     writeFile(root / "etc/ppd/Tickets.ppd", ppd("gziptoany"));
     writeFile(root / "etc/ppd/Pausada.ppd", ppd("gziptoany"));
     writeFile(root / "etc/ppd/Rota.ppd", ppd("/bin/false"));
@@ -129,6 +135,7 @@ void PrivateCups::start() {
         return;
     }
     server_ = std::make_unique<pizzacore::testing::ScopedVariable>("CUPS_SERVER", r + "/cups.sock");
+    serverRoot_ = std::make_unique<pizzacore::testing::ScopedVariable>("CUPS_SERVERROOT", r + "/etc");
 
     // Ready once it answers for the default queue.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
@@ -140,18 +147,72 @@ void PrivateCups::start() {
                        pizzacore::testing::readFile(root / "log/error_log");
             return;
         }
-        if (fs::exists(root / "cups.sock") && CupsJob::printerExists("Tickets")) return;
+        if (fs::exists(root / "cups.sock")) {
+            const auto names = CupsJob::destinations().names;
+            if (std::find(names.begin(), names.end(), "Tickets") != names.end()) return;
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     failure_ = "cupsd did not answer within 20 s: " + pizzacore::testing::readFile(log);
 }
 
 PrivateCups::~PrivateCups() {
-    if (pid_ > 0) {
-        ::kill(pid_, SIGTERM);
-        int status = 0;
-        ::waitpid(pid_, &status, 0);
+    stop();
+}
+
+std::string PrivateCups::log() const {
+    return pizzacore::testing::readFile(directory_.path() / "log/error_log") +
+           pizzacore::testing::readFile(directory_.path() / "log/access_log");
+}
+
+void PrivateCups::freeze() {
+    if (pid_ > 0) ::kill(pid_, SIGSTOP);
+}
+
+void PrivateCups::stop() {
+    if (pid_ <= 0) return;
+    // A frozen scheduler must run again to take its signal.
+    ::kill(pid_, SIGCONT);
+    ::kill(pid_, SIGTERM);
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+    pid_ = -1;
+}
+
+bool PrivateCups::remove(const std::string& queue) {
+    const std::string lpadmin = findProgram("lpadmin");
+    if (lpadmin.empty() || pid_ <= 0) return false;
+    const std::string socket = (directory_.path() / "cups.sock").string();
+    const char* argv[] = {lpadmin.c_str(), "-h", socket.c_str(), "-x", queue.c_str(), nullptr};
+    pid_t pid = -1;
+    if (::posix_spawn(&pid, lpadmin.c_str(), nullptr, nullptr, const_cast<char**>(argv), environ) != 0)
+        return false;
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+SilentCups::SilentCups() {
+    const std::string path = (directory_.path() / "cups.sock").string();
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path) {
+        failure_ = "socket path too long";
+        return;
     }
+    path.copy(address.sun_path, path.size());
+    socket_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (socket_ < 0 || ::bind(socket_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(socket_, 64) != 0) {
+        failure_ = "no listening socket";
+        return;
+    }
+    server_ = std::make_unique<pizzacore::testing::ScopedVariable>("CUPS_SERVER", path);
+}
+
+SilentCups::~SilentCups() {
+    server_.reset();
+    if (socket_ >= 0) ::close(socket_);
 }
 
 } // namespace velmora::testing

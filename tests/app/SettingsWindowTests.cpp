@@ -33,10 +33,14 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <future>
 #include <memory>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -78,11 +82,19 @@ protected:
         ASSERT_FALSE(store_.fatal());
     }
 
-    // Opens the window on the stored settings, as the menu does.
+    // Opens the window on the stored settings, as the menu does, and waits for the printer list,
+    // which comes from another thread.
     SettingsWindow& open() {
         window_ = std::make_unique<SettingsWindow>(store_, nullptr, [this] { return printers_; });
         window_->present();
+        waitForPrinters();
         return *window_;
+    }
+
+    void waitForPrinters() {
+        for (int step = 0; step < 500 && window_->listingPrinters(); ++step)
+            QTest::qWait(10);
+        ASSERT_FALSE(window_->listingPrinters());
     }
 
     template <class W>
@@ -218,6 +230,53 @@ TEST_F(SettingsWindowTest, RefusesANameOfSpacesOrNoDestinationAndKeepsThePreviou
     EXPECT_EQ(snapshot(temporary_.path() / "datos"), before);
 }
 
+TEST_F(SettingsWindowTest, OpeningNeverWaitsForThePrintSystem) {
+    changeStored([](pizzacore::Settings& settings) { settings.printer = "Oficina"; });
+    // A print system that answers only when the test lets it (or after five seconds).
+    auto answer = std::make_shared<std::promise<void>>();
+    std::shared_future<void> answered = answer->get_future().share();
+    window_ = std::make_unique<SettingsWindow>(store_, nullptr, [answered] {
+        answered.wait_for(std::chrono::seconds(5));
+        return PrinterList{{"Cocina-80", "Oficina"}, "Oficina"};
+    });
+    const auto start = std::chrono::steady_clock::now();
+    window_->present();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2500));
+    // Meanwhile the stored printer stays chosen, without being called unavailable, and the
+    // fields take edits.
+    auto& printer = child<QComboBox>("printer");
+    EXPECT_TRUE(window_->listingPrinters());
+    EXPECT_EQ(printer.currentText(), "Oficina");
+    EXPECT_EQ(child<QLabel>("systemPrinter").text(), "Buscando impresoras…");
+    type("business", "Pizzería Luna");
+    EXPECT_EQ(window_->edited().business, "Pizzería Luna");
+
+    answer->set_value();
+    waitForPrinters();
+    ASSERT_EQ(printer.count(), 3);
+    EXPECT_EQ(printer.itemText(1), "Cocina-80");
+    EXPECT_EQ(printer.currentText(), "Oficina");
+    EXPECT_EQ(child<QLabel>("systemPrinter").text(), "Predeterminada ahora: Oficina");
+    EXPECT_EQ(window_->edited().business, "Pizzería Luna") << "the list leaves the edits alone";
+    EXPECT_EQ(window_->edited().printer, "Oficina");
+}
+
+TEST_F(SettingsWindowTest, AListThatComesAfterTheWindowIsGoneIsDropped) {
+    std::atomic<bool> asked = false;
+    window_ = std::make_unique<SettingsWindow>(store_, nullptr, [&asked] {
+        asked = true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        return PrinterList{{"Cocina-80"}, "Cocina-80"};
+    });
+    window_->present();
+    for (int step = 0; step < 200 && !asked; ++step)
+        QTest::qWait(10);
+    ASSERT_TRUE(asked);
+    window_.reset();
+    // The list arrives with nothing left to show it in.
+    QTest::qWait(500);
+}
+
 TEST_F(SettingsWindowTest, AStoredPrinterThatIsGoneStaysChosenAndMarked) {
     changeStored([](pizzacore::Settings& settings) { settings.printer = "Barra-58"; });
     open();
@@ -243,6 +302,7 @@ TEST_F(SettingsWindowTest, AStoredPrinterThatIsGoneStaysChosenAndMarked) {
     printers_ = {};
     window_->close();
     window_->present();
+    waitForPrinters();
     EXPECT_EQ(printer.count(), 2);
     EXPECT_EQ(printer.currentText(), "Cocina-80 (no disponible)");
     EXPECT_EQ(child<QLabel>("systemPrinter").text(), "No hay impresoras instaladas en el sistema.");

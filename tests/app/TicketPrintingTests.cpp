@@ -4,6 +4,7 @@
 
 #include <Velmora/Services/CupsJob.hpp>
 #include <Velmora/Services/PdfPages.hpp>
+#include <Velmora/Services/Printers.hpp>
 #include <Velmora/Services/TicketService.hpp>
 #include <Velmora/Stores/AppStore.hpp>
 #include <support/TestFiles.hpp>
@@ -17,13 +18,16 @@
 
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 
 #include <cups/cups.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 // Readable failures for Qt's strings.
@@ -48,6 +52,7 @@ using velmora::AppStore;
 using velmora::TicketService;
 using velmora::testing::minimalPdf;
 using velmora::testing::PrivateCups;
+using velmora::testing::SilentCups;
 using velmora::testing::TestPlatformServices;
 
 constexpr Instant friday = Instant::fromUnix(1741348800.0);
@@ -59,8 +64,8 @@ int attemptEntries(const Database& db) {
     }));
 }
 
-// The number of copies CUPS holds for the job.
-int jobCopies(int job) {
+// An integer attribute of the job as CUPS holds it (copies, job-priority), or -1.
+int jobInteger(int job, const char* name) {
     cupsSetServer(nullptr);
     http_t* http = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, HTTP_ENCRYPTION_IF_REQUESTED, 1,
                                 10000, nullptr);
@@ -71,13 +76,21 @@ int jobCopies(int job) {
                      job);
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "job-uri", nullptr, uri);
     ipp_t* response = cupsDoRequest(http, request, "/");
-    int copies = -1;
-    if (ipp_attribute_t* attribute =
-            response ? ippFindAttribute(response, "copies", IPP_TAG_INTEGER) : nullptr)
-        copies = ippGetInteger(attribute, 0);
+    int value = -1;
+    if (ipp_attribute_t* attribute = response ? ippFindAttribute(response, name, IPP_TAG_INTEGER) : nullptr)
+        value = ippGetInteger(attribute, 0);
     ippDelete(response);
     httpClose(http);
-    return copies;
+    return value;
+}
+
+// Lets the window run until `spy` holds `count` signals, which may have come already; false when
+// they have not after `milliseconds`.
+bool waitFor(QSignalSpy& spy, qsizetype count = 1, int milliseconds = 30000) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    while (spy.size() < count && std::chrono::steady_clock::now() < deadline)
+        QTest::qWait(10);
+    return spy.size() >= count;
 }
 
 class TicketPrintingTest : public ::testing::Test {
@@ -98,6 +111,12 @@ protected:
             draft.lines = {pizzacore::Line::make(pizza)};
             db.confirm(draft, friday);
         }));
+        makeService();
+    }
+
+    // The service under test, giving CUPS `patience` milliseconds to answer each request.
+    void makeService(int patience = 8000) {
+        service_.reset();
         service_ = std::make_unique<TicketService>(
             *store_,
             [this](const Order& order, const pizzacore::Settings& settings,
@@ -107,7 +126,18 @@ protected:
                 if (realTickets_) pdf_ = pizzacore::TicketRenderer::render(order, settings, payment, copy);
                 return pdf_;
             },
-            nullptr, 50);
+            nullptr, 50, patience);
+    }
+
+    // Prints the order and lets the window run until the print dialog has been shown, or the
+    // print has ended without it.
+    void print() {
+        QSignalSpy finished(service_.get(), &TicketService::printFinished);
+        const std::size_t dialogs = platform_.printDialogs().size();
+        service_->printOrder(order());
+        for (int step = 0; step < 300 && finished.empty() && platform_.printDialogs().size() == dialogs;
+             ++step)
+            QTest::qWait(20);
     }
 
     void TearDown() override {
@@ -163,7 +193,7 @@ TEST_F(TicketPrintingTest, FailuresBeforeTheDialogCountNoAttempt) {
 
 TEST_F(TicketPrintingTest, ACancelledDialogStillCountsAnAttemptAndTheNextRenderingIsACopy) {
     QSignalSpy finished(service_.get(), &TicketService::printFinished);
-    service_->printOrder(order());
+    print();
     ASSERT_EQ(platform_.printDialogs().size(), 1u);
     // The paper: the first page's width, the tallest page's height.
     EXPECT_EQ(platform_.printDialogs()[0].paperPoints, QSizeF(226.77, 720));
@@ -175,7 +205,7 @@ TEST_F(TicketPrintingTest, ACancelledDialogStillCountsAnAttemptAndTheNextRenderi
     ASSERT_EQ(finished.size(), 1);
     EXPECT_FALSE(finished[0][0].toBool());
 
-    service_->printOrder(order());
+    print();
     ASSERT_EQ(calls_.size(), 2u);
     EXPECT_FALSE(calls_[0].copy);
     EXPECT_TRUE(calls_[1].copy);
@@ -222,6 +252,21 @@ TEST_F(TicketPrintingTest, PreviewSavesTheSameDocumentAndNeverCounts) {
     EXPECT_EQ(TicketService::suggestedName(order(), pizzacore::Paper::mm58), "Pedido-27-58 mm.pdf");
 }
 
+TEST(CupsJobText, TextFromTheServerIsShownWithoutControlsAndCut) {
+    using velmora::CupsJob::shown;
+    // Escape sequences, line breaks, tabs and C1 controls become single spaces.
+    EXPECT_EQ(shown("Filter\x1b[2J failed\r\n\tnow"), "Filter [2J failed now");
+    EXPECT_EQ(shown("a\xc2\x9b"
+                    "31mb\x7f"),
+              "a 31mb");
+    EXPECT_EQ(shown("  \n"), "");
+    // Bytes that are no UTF-8 are replaced, accented letters kept.
+    EXPECT_EQ(shown("caf\xe9 Impresi\xc3\xb3n"), "caf\xef\xbf\xbd Impresi\xc3\xb3n");
+    // Long text is cut at a character, never inside one.
+    EXPECT_EQ(shown(std::string(300, 'x')).size(), 240u);
+    EXPECT_EQ(shown("\xc3\xb3\xc3\xb3\xc3\xb3", 5), "\xc3\xb3...");
+}
+
 TEST(CupsJobNames, CustomMediaIsWrittenInPointsWithAPoint) {
     EXPECT_EQ(velmora::CupsJob::mediaName(226.77, 720), "Custom.226.77x720");
     EXPECT_EQ(velmora::CupsJob::mediaName(595.28, 841.89), "Custom.595.28x841.89");
@@ -240,8 +285,144 @@ protected:
         cups_.reset();
     }
 
+    // What the operator was told and what the scheduler logged, to explain a failure.
+    std::string explain() const {
+        return "message: " + store_->message().value_or(QString()).toStdString() + "\nlog:\n" + cups_->log();
+    }
+
     std::unique_ptr<PrivateCups> cups_;
 };
+
+// The longest stretch the window's event loop went without running while `wait` ran it.
+template <class Wait>
+std::chrono::milliseconds longestStall(Wait wait) {
+    QTimer ticker;
+    ticker.setInterval(10);
+    auto last = std::chrono::steady_clock::now();
+    std::chrono::steady_clock::duration longest{};
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        const auto now = std::chrono::steady_clock::now();
+        longest = std::max(longest, now - last);
+        last = now;
+    });
+    ticker.start();
+    wait();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(longest);
+}
+
+TEST_F(TicketPrintingTest, ASilentPrintSystemNeverHoldsTheWindowAndStopsBeforeTheDialog) {
+    const SilentCups silent;
+    ASSERT_EQ(silent.failure(), "");
+    makeService(600);
+    QSignalSpy finished(service_.get(), &TicketService::printFinished);
+    const auto start = std::chrono::steady_clock::now();
+    service_->printOrder(order());
+    // Generous bounds for a busy machine: unbounded, the old wait was a minute or more.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
+    const auto stall = longestStall([&] { EXPECT_TRUE(waitFor(finished, 1, 10000)); });
+    EXPECT_LT(stall, std::chrono::milliseconds(1000));
+    ASSERT_EQ(finished.size(), 1);
+    EXPECT_FALSE(finished[0][0].toBool());
+    // The dialog would ask the same silent scheduler for its printers on the window's thread.
+    EXPECT_TRUE(platform_.printDialogs().empty());
+    EXPECT_EQ(store_->message().value_or(QString()),
+              kept + "No se pudo crear el trabajo de impresión. El sistema de impresión (CUPS) no responde.");
+    EXPECT_EQ(order().printAttempts, 0);
+    EXPECT_EQ(attemptEntries(store_->db()), 0);
+
+    // The printer list gives up as well, and says nothing is installed.
+    const auto listed = std::chrono::steady_clock::now();
+    const velmora::CupsJob::Destinations found =
+        velmora::CupsJob::destinations({std::chrono::milliseconds(600), nullptr});
+    EXPECT_LT(std::chrono::steady_clock::now() - listed, std::chrono::seconds(3));
+    EXPECT_TRUE(found.silent);
+    EXPECT_TRUE(found.names.empty());
+}
+
+TEST_F(RealPrintingTest, QuittingWhileCupsDoesNotAnswerWaitsAtMostTwoSeconds) {
+    // A job on the paused queue is followed; then the scheduler stops answering in the middle.
+    ASSERT_TRUE(store_->transact([](Database& db) { db.settings.printer = "Pausada"; }));
+    platform_.confirmNextPrintDialog();
+    QSignalSpy accepted(service_.get(), &TicketService::jobAccepted);
+    print();
+    ASSERT_TRUE(waitFor(accepted)) << explain();
+    cups_->freeze();
+    // A look at the job's state is now waiting on the frozen scheduler.
+    QTest::qWait(300);
+    const auto start = std::chrono::steady_clock::now();
+    service_.reset();
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(waited, std::chrono::milliseconds(2000));
+    EXPECT_FALSE(store_->message()) << "quitting says nothing about the job";
+}
+
+TEST_F(RealPrintingTest, AFollowedJobThatDisappearsIsNotCompletedAndSaysWhy) {
+    ASSERT_TRUE(store_->transact([](Database& db) { db.settings.printer = "Pausada"; }));
+    QSignalSpy accepted(service_.get(), &TicketService::jobAccepted);
+    QSignalSpy finished(service_.get(), &TicketService::printFinished);
+
+    // Its queue is deleted.
+    platform_.confirmNextPrintDialog();
+    print();
+    ASSERT_TRUE(waitFor(accepted)) << explain();
+    ASSERT_TRUE(cups_->remove("Pausada"));
+    ASSERT_TRUE(waitFor(finished)) << explain();
+    EXPECT_FALSE(finished.back()[0].toBool());
+    // CUPS's own words.
+    EXPECT_EQ(store_->message().value_or(QString()).toStdString(),
+              TicketService::notCompletedBecause(
+                  QStringLiteral("Job #%1 does not exist.").arg(accepted[0][0].toInt()))
+                  .toStdString());
+    EXPECT_EQ(service_->jobsInProgress(), 0);
+}
+
+TEST_F(RealPrintingTest, AJobFollowedWhenTheSchedulerStopsIsNotCompleted) {
+    ASSERT_TRUE(store_->transact([](Database& db) { db.settings.printer = "Pausada"; }));
+    QSignalSpy accepted(service_.get(), &TicketService::jobAccepted);
+    QSignalSpy finished(service_.get(), &TicketService::printFinished);
+    platform_.confirmNextPrintDialog();
+    print();
+    ASSERT_TRUE(waitFor(accepted)) << explain();
+    cups_->stop();
+    ASSERT_TRUE(waitFor(finished)) << explain();
+    EXPECT_FALSE(finished[0][0].toBool()) << "a job nobody can tell about is not reported printed";
+    EXPECT_EQ(store_->message().value_or(QString()),
+              TicketService::notCompletedBecause(
+                  QStringLiteral("No se puede conectar con el sistema de impresión (CUPS).")));
+    EXPECT_EQ(service_->jobsInProgress(), 0);
+}
+
+TEST_F(RealPrintingTest, AnInstancePrintsWithItsOwnOptionsAndAnUnknownOneIsRefused) {
+    // The settings' list offers the user's instance, found through lpoptions.
+    velmora::PrinterList listed;
+    std::thread([&] { listed = velmora::Printers::installed(); }).join();
+    EXPECT_TRUE(listed.names.contains("Tickets/copia")) << listed.names.join(", ").toStdString();
+    EXPECT_EQ(listed.defaultName, "Tickets");
+
+    // Chosen as the preferred printer, it is proposed and printed with its options.
+    ASSERT_TRUE(store_->transact([](Database& db) { db.settings.printer = "Tickets/copia"; }));
+    QSignalSpy accepted(service_.get(), &TicketService::jobAccepted);
+    QSignalSpy finished(service_.get(), &TicketService::printFinished);
+    platform_.confirmNextPrintDialog(2);
+    print();
+    ASSERT_EQ(platform_.printDialogs().size(), 1u);
+    EXPECT_EQ(platform_.printDialogs()[0].printer, "Tickets/copia");
+    ASSERT_TRUE(waitFor(finished)) << explain();
+    ASSERT_EQ(accepted.size(), 1);
+    EXPECT_TRUE(finished[0][0].toBool()) << store_->message().value_or(QString()).toStdString();
+    EXPECT_EQ(jobInteger(accepted[0][0].toInt(), "job-priority"), 77);
+    EXPECT_EQ(jobInteger(accepted[0][0].toInt(), "copies"), 2) << "the dialog's copies win";
+    EXPECT_EQ(readFile(cups_->output("Tickets")), std::string(pdf_.begin(), pdf_.end()));
+
+    // An instance lpoptions does not define is refused, not printed on the plain queue.
+    platform_.answerNextPrintDialog(velmora::PrintChoice{QStringLiteral("Tickets/nada"), 1});
+    service_->printOrder(order());
+    ASSERT_TRUE(waitFor(finished, 2));
+    EXPECT_FALSE(finished.back()[0].toBool());
+    EXPECT_EQ(accepted.size(), 1);
+    EXPECT_EQ(store_->message().value_or(QString()),
+              TicketService::notCompletedBecause(QStringLiteral("CUPS no tiene la impresora Tickets/nada.")));
+}
 
 TEST_F(RealPrintingTest, TheQueueReceivesTheRenderedPdfWithItsCopiesAndPaper) {
     // Three tickets on 80 mm roll paper, each page as tall as its content. The preferred printer
@@ -255,7 +436,7 @@ TEST_F(RealPrintingTest, TheQueueReceivesTheRenderedPdfWithItsCopiesAndPaper) {
     QSignalSpy accepted(service_.get(), &TicketService::jobAccepted);
     QSignalSpy finished(service_.get(), &TicketService::printFinished);
     platform_.confirmNextPrintDialog(2);
-    service_->printOrder(order());
+    print();
     ASSERT_EQ(platform_.printDialogs().size(), 1u);
     EXPECT_EQ(platform_.printDialogs()[0].printer, "Tickets");
     const auto rendered = velmora::pdfPageSizes(pdf_);
@@ -270,12 +451,12 @@ TEST_F(RealPrintingTest, TheQueueReceivesTheRenderedPdfWithItsCopiesAndPaper) {
     EXPECT_EQ(attemptEntries(store_->db()), 1);
     EXPECT_EQ(service_->jobsInProgress(), 1);
 
-    ASSERT_TRUE(finished.wait(30000)) << readFile(cups_->output("Tickets").parent_path() / "log/error_log");
+    ASSERT_TRUE(waitFor(finished)) << explain();
     ASSERT_EQ(accepted.size(), 1);
     EXPECT_TRUE(finished[0][0].toBool());
     EXPECT_FALSE(store_->message()) << store_->message()->toStdString();
     EXPECT_EQ(service_->jobsInProgress(), 0);
-    EXPECT_EQ(jobCopies(accepted[0][0].toInt()), 2);
+    EXPECT_EQ(jobInteger(accepted[0][0].toInt(), "copies"), 2);
 
     const std::string printed = readFile(cups_->output("Tickets"));
     EXPECT_EQ(printed, std::string(pdf_.begin(), pdf_.end()));
@@ -292,24 +473,25 @@ TEST_F(RealPrintingTest, APausedQueueKeepsTheJobWaitingUntilItIsCancelled) {
     ASSERT_TRUE(store_->transact([](Database& db) { db.settings.printer = "Pausada"; }));
     platform_.confirmNextPrintDialog();
     QSignalSpy accepted(service_.get(), &TicketService::jobAccepted);
-    service_->printOrder(order());
+    print();
     ASSERT_EQ(platform_.printDialogs().size(), 1u);
     EXPECT_EQ(platform_.printDialogs()[0].printer, "Pausada");
     // A paused queue keeps the job waiting: no failure, and the window goes on working.
-    ASSERT_TRUE(accepted.wait(30000));
+    ASSERT_TRUE(waitFor(accepted)) << explain();
     QTest::qWait(600);
     EXPECT_FALSE(store_->message());
     EXPECT_EQ(service_->jobsInProgress(), 1);
-    EXPECT_EQ(velmora::CupsJob::state(accepted[0][0].toInt()), velmora::CupsJob::State::waiting);
+    EXPECT_EQ(velmora::CupsJob::status(accepted[0][0].toInt()).state, velmora::CupsJob::State::waiting);
 
     // Someone cancels it in the queue: the operator hears of it when CUPS says so.
     QSignalSpy finished(service_.get(), &TicketService::printFinished);
     cupsSetServer(nullptr);
     ASSERT_EQ(cupsCancelJob2(CUPS_HTTP_DEFAULT, "Pausada", accepted[0][0].toInt(), 0), IPP_STATUS_OK)
         << cupsLastErrorString();
-    ASSERT_TRUE(finished.wait(30000));
+    ASSERT_TRUE(waitFor(finished)) << explain();
     EXPECT_FALSE(finished[0][0].toBool());
-    EXPECT_EQ(store_->message().value_or(QString()), TicketService::notCompleted);
+    EXPECT_EQ(store_->message().value_or(QString()).toStdString(),
+              TicketService::notCompletedBecause(QStringLiteral("cancelado en CUPS")).toStdString());
     EXPECT_EQ(service_->jobsInProgress(), 0);
 }
 
@@ -318,9 +500,11 @@ TEST_F(RealPrintingTest, RefusedAndFailedJobsAreReportedWhenCupsSaysSo) {
     QSignalSpy finished(service_.get(), &TicketService::printFinished);
     platform_.answerNextPrintDialog(velmora::PrintChoice{QStringLiteral("Inexistente"), 1});
     service_->printOrder(order());
-    ASSERT_TRUE(finished.wait(30000));
+    ASSERT_TRUE(waitFor(finished)) << explain();
     EXPECT_FALSE(finished[0][0].toBool());
-    EXPECT_EQ(store_->message().value_or(QString()), TicketService::notCompleted);
+    EXPECT_EQ(store_->message().value_or(QString()).toStdString(),
+              TicketService::notCompletedBecause(QStringLiteral("The printer or class does not exist."))
+                  .toStdString());
     EXPECT_EQ(order().printAttempts, 1);
 
     // Accepted, then stopped by a failing filter: it will not print.
@@ -328,12 +512,13 @@ TEST_F(RealPrintingTest, RefusedAndFailedJobsAreReportedWhenCupsSaysSo) {
     QSignalSpy accepted(service_.get(), &TicketService::jobAccepted);
     platform_.answerNextPrintDialog(velmora::PrintChoice{QStringLiteral("Rota"), 1});
     service_->printOrder(order());
-    ASSERT_TRUE(accepted.wait(30000));
+    ASSERT_TRUE(waitFor(accepted)) << explain();
     EXPECT_FALSE(store_->message()) << "nothing is said before CUPS reports the end";
-    ASSERT_TRUE(finished.wait(30000)) << readFile(cups_->output("Rota").parent_path() / "log/error_log");
+    ASSERT_TRUE(waitFor(finished, 2)) << explain();
     EXPECT_FALSE(finished.back()[0].toBool());
-    EXPECT_EQ(store_->message().value_or(QString()), TicketService::notCompleted);
-    EXPECT_EQ(velmora::CupsJob::state(accepted[0][0].toInt()), velmora::CupsJob::State::stopped);
+    EXPECT_EQ(store_->message().value_or(QString()).toStdString(),
+              TicketService::notCompletedBecause(QStringLiteral("Filter failed")).toStdString());
+    EXPECT_EQ(velmora::CupsJob::status(accepted[0][0].toInt()).state, velmora::CupsJob::State::stopped);
     EXPECT_EQ(order().printAttempts, 2);
     EXPECT_FALSE(fs::exists(cups_->output("Rota")) && !readFile(cups_->output("Rota")).empty());
 }

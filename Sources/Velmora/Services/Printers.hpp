@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
 #include <functional>
 
 namespace velmora {
@@ -17,15 +18,17 @@ struct PrinterList {
     bool operator==(const PrinterList&) const = default;
 };
 
-// Where a screen gets the printer list from; tests hand in a fixed one.
+// Where a screen gets the printer list from; tests hand in a fixed one. It may wait on the print
+// system, so screens call it away from the user-interface thread.
 using PrinterSource = std::function<PrinterList()>;
 
 namespace Printers {
 
 // The destinations of the local print system (CUPS: the scheduler's printers and classes plus
-// the user's lpoptions instances). An unreachable scheduler gives an empty list, never an error:
-// printing then goes to whatever the print dialog offers.
-PrinterList installed();
+// the user's lpoptions instances). An unreachable scheduler, or one that does not answer within
+// `patience`, gives an empty list, never an error: printing then goes to whatever the print
+// dialog offers.
+PrinterList installed(std::chrono::milliseconds patience = std::chrono::milliseconds(8000));
 
 } // namespace Printers
 

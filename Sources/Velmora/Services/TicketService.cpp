@@ -10,10 +10,14 @@
 #include <PizzaCore/Models/Enumerations.hpp>
 #include <PizzaCore/Persistence/AtomicFile.hpp>
 
+#include <QDeadlineTimer>
 #include <QPointer>
+#include <QThread>
 #include <QTimer>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,25 +32,54 @@ namespace {
 
 const QString kept = QStringLiteral("El pedido sigue guardado. ");
 
-// A job whose state the server cannot tell this many times in a row is no longer followed.
+// A job whose state the server cannot tell this many times in a row, or for this long, is given
+// up for lost: it is reported as not completed, since nothing says it printed.
 constexpr int unknownLimit = 10;
+constexpr auto unknownTime = std::chrono::seconds(30);
 
 } // namespace
 
-// Sends jobs and follows them, on the service's own thread; reports back to the service on the
-// user-interface thread. The service outlives the thread, which it stops before going away.
-class TicketService::Jobs : public QObject {
+const QString TicketService::silentPrintSystem =
+    kept + QStringLiteral("No se pudo crear el trabajo de impresión. ") +
+    QString::fromUtf8(CupsJob::silentServer);
+
+QString TicketService::notCompletedBecause(const QString& reason) {
+    if (reason.isEmpty()) return notCompleted;
+    return notCompleted + QStringLiteral(" Motivo: ") + reason;
+}
+
+// Asks CUPS for printers, sends jobs and follows them, on the service's own thread, and reports
+// back through its signals, queued to the service on the user-interface thread. It refers to
+// nothing of the service, so that a thread still waiting on libcups when the service goes away
+// can end on its own: it owns its copies of every request and document, and its stop flag.
+class TicketJobs : public QObject {
+    Q_OBJECT
 public:
-    Jobs(TicketService& service, int pollInterval)
-        : service_(service)
-        , pollInterval_(pollInterval) {}
+    TicketJobs(int pollInterval, int patience)
+        : pollInterval_(pollInterval) {
+        limits_.patience = std::chrono::milliseconds(patience);
+        limits_.stop = &stop_;
+    }
+
+    // Makes every exchange with CUPS in progress or to come give up, within about a second (libcups
+    // waits up to a second for a request's "continue" before it asks again).
+    void stop() { stop_ = true; }
+
+    // The printer to propose for print `ticket`: `preferred` when CUPS has it, else CUPS's
+    // default (empty when none or when CUPS cannot be reached).
+    void findPrinter(int ticket, const std::string& preferred) {
+        const CupsJob::Destinations found = CupsJob::destinations(limits_);
+        const bool known = !preferred.empty() &&
+                           std::find(found.names.begin(), found.names.end(), preferred) != found.names.end();
+        emit printerFound(ticket, QString::fromStdString(known ? preferred : found.defaultName),
+                          found.silent);
+    }
 
     void submit(const CupsJob::Request& request, const pizzacore::Bytes& pdf) {
-        const CupsJob::Submission submission = CupsJob::submit(request, pdf);
-        const QString failure = QString::fromStdString(submission.failure);
-        report([job = submission.job, failure](TicketService& service) { service.submitted(job, failure); });
+        const CupsJob::Submission submission = CupsJob::submit(request, pdf, limits_);
+        emit submitted(submission.job, QString::fromStdString(submission.failure));
         if (submission.job <= 0) return;
-        followed_.push_back({submission.job, 0});
+        followed_.push_back({submission.job, 0, {}});
         if (!timer_) {
             timer_ = new QTimer(this);
             timer_->setInterval(pollInterval_);
@@ -55,17 +88,25 @@ public:
         timer_->start();
     }
 
+signals:
+    void printerFound(int ticket, const QString& printer, bool silent);
+    void submitted(int job, const QString& failure);
+    void ended(bool completed, const QString& reason);
+
 private:
     struct Followed {
         int job;
         int unknowns;
+        std::chrono::steady_clock::time_point unknownSince;
     };
 
     void poll() {
         for (auto it = followed_.begin(); it != followed_.end();) {
-            const CupsJob::State state = CupsJob::state(it->job);
+            if (stop_) return;
+            const CupsJob::Status status = CupsJob::status(it->job, limits_);
+            const QString reason = QString::fromStdString(status.reason);
             bool over = true;
-            switch (state) {
+            switch (status.state) {
             case CupsJob::State::waiting:
                 // A queue that is paused or a printer out of paper keeps the job waiting; that
                 // is no failure, and the job is followed for as long as it takes.
@@ -73,33 +114,31 @@ private:
                 over = false;
                 break;
             case CupsJob::State::completed:
-                report([](TicketService& service) { service.ended(true); });
+                emit ended(true, {});
                 break;
             case CupsJob::State::cancelled:
             case CupsJob::State::aborted:
             case CupsJob::State::stopped:
-                report([](TicketService& service) { service.ended(false); });
+            case CupsJob::State::gone:
+                emit ended(false, reason);
                 break;
-            case CupsJob::State::unknown:
-                // The server forgot the job or went away: nothing honest can be said about it.
-                over = ++it->unknowns >= unknownLimit;
-                if (over) report([](TicketService& service) { service.ended(true); });
+            case CupsJob::State::unknown: {
+                // The server may be restarting; a job it cannot tell about for long is lost.
+                const auto now = std::chrono::steady_clock::now();
+                if (it->unknowns++ == 0) it->unknownSince = now;
+                over = it->unknowns >= unknownLimit || now - it->unknownSince >= unknownTime;
+                if (over) emit ended(false, reason);
                 break;
+            }
             }
             it = over ? followed_.erase(it) : it + 1;
         }
         if (followed_.empty()) timer_->stop();
     }
 
-    template <class F>
-    void report(F call) {
-        TicketService* service = &service_;
-        QMetaObject::invokeMethod(
-            service, [service, call] { call(*service); }, Qt::QueuedConnection);
-    }
-
-    TicketService& service_;
     int pollInterval_;
+    std::atomic<bool> stop_ = false;
+    CupsJob::Limits limits_;
     QTimer* timer_ = nullptr;
     std::vector<Followed> followed_;
 };
@@ -108,21 +147,35 @@ TicketService::Renderer TicketService::standardRenderer() {
     return &pizzacore::TicketRenderer::render;
 }
 
-TicketService::TicketService(AppStore& store, Renderer renderer, QObject* parent, int pollInterval)
+TicketService::TicketService(AppStore& store, Renderer renderer, QObject* parent, int pollInterval,
+                             int patience)
     : QObject(parent)
     , store_(store)
     , renderer_(std::move(renderer))
-    , jobs_(new Jobs(*this, pollInterval)) {
-    thread_.setObjectName(QStringLiteral("TicketPrinting"));
-    jobs_->moveToThread(&thread_);
+    , patience_(patience)
+    , thread_(new QThread)
+    , jobs_(new TicketJobs(pollInterval, patience)) {
+    thread_->setObjectName(QStringLiteral("TicketPrinting"));
+    jobs_->moveToThread(thread_);
     // The thread deletes its worker as it finishes, timers and all.
-    connect(&thread_, &QThread::finished, jobs_, &QObject::deleteLater);
-    thread_.start();
+    connect(thread_, &QThread::finished, jobs_, &QObject::deleteLater);
+    connect(jobs_, &TicketJobs::printerFound, this, &TicketService::printerFound, Qt::QueuedConnection);
+    connect(jobs_, &TicketJobs::submitted, this, &TicketService::submitted, Qt::QueuedConnection);
+    connect(jobs_, &TicketJobs::ended, this, &TicketService::ended, Qt::QueuedConnection);
+    thread_->start();
 }
 
 TicketService::~TicketService() {
-    thread_.quit();
-    thread_.wait();
+    jobs_->stop();
+    thread_->quit();
+    if (thread_->wait(QDeadlineTimer(stopWait))) {
+        delete thread_;
+        return;
+    }
+    // Still inside libcups (a connection that libcups does not let a flag interrupt): the thread
+    // and its worker are left to end by themselves. They read nothing of this service, and the
+    // signals queued to it die with it.
+    qWarning("Velmora: la impresión en curso no ha terminado a tiempo; se abandona.");
 }
 
 QString TicketService::suggestedName(const pizzacore::Order& order, pizzacore::Paper paper) {
@@ -154,9 +207,6 @@ void TicketService::printOrder(const pizzacore::Order& given) {
         store_.setMessage(kept + QStringLiteral("No se pudo abrir el ticket para impresión."));
         return;
     }
-    // The preferred printer when it still exists, otherwise the system's default.
-    const std::string printer =
-        CupsJob::printerExists(settings.printer) ? settings.printer : CupsJob::defaultPrinter();
     // Roll paper gives pages of different heights; the tallest decides the paper.
     const double width = pages->front().width;
     double height = 0;
@@ -167,6 +217,51 @@ void TicketService::printOrder(const pizzacore::Order& given) {
         return;
     }
 
+    // The printer to propose comes from CUPS, on the service's thread; the window goes on while
+    // it answers, and stops waiting a little after the thread itself gives up.
+    const int ticket = ++nextTicket_;
+    auto* giveUp = new QTimer(this);
+    giveUp->setSingleShot(true);
+    giveUp->setInterval(patience_ + 1000);
+    connect(giveUp, &QTimer::timeout, this, [this, ticket] { unanswered(ticket); });
+    preparing_.emplace(ticket, Preparation{order, std::move(pdf), width, height, giveUp});
+    giveUp->start();
+    QMetaObject::invokeMethod(
+        jobs_, [jobs = jobs_, ticket, preferred = settings.printer] { jobs->findPrinter(ticket, preferred); },
+        Qt::QueuedConnection);
+}
+
+void TicketService::printerFound(int ticket, const QString& printer, bool silent) {
+    const auto found = preparing_.find(ticket);
+    if (found == preparing_.end()) return; // already given up
+    const Preparation preparation = std::move(found->second);
+    preparing_.erase(found);
+    preparation.giveUp->deleteLater();
+    if (silent) {
+        unansweredPrint();
+        return;
+    }
+    choose(preparation, printer);
+}
+
+void TicketService::unanswered(int ticket) {
+    const auto found = preparing_.find(ticket);
+    if (found == preparing_.end()) return;
+    found->second.giveUp->deleteLater();
+    preparing_.erase(found);
+    unansweredPrint();
+}
+
+// A scheduler that accepts connections and does not answer would hold the system print dialog,
+// which asks it for its printers on the window's thread, for minutes: the print stops here,
+// before the attempt counts.
+void TicketService::unansweredPrint() {
+    store_.setMessage(silentPrintSystem);
+    emit printFinished(false);
+}
+
+void TicketService::choose(const Preparation& preparation, const QString& printer) {
+    const pizzacore::Order& order = preparation.order;
     // The attempt counts before the dialog opens, so that whatever happens next the following
     // tickets carry the copy mark.
     if (current(order)) {
@@ -188,19 +283,19 @@ void TicketService::printOrder(const pizzacore::Order& given) {
     const QString title = QStringLiteral("Pedido ") + QString::number(order.number);
     const QPointer<TicketService> alive(this);
     const std::optional<PrintChoice> choice = store_.platform().choosePrinter(
-        {title, QString::fromStdString(printer), QSizeF(width, height)}, nullptr);
+        {title, printer, QSizeF(preparation.width, preparation.height)}, nullptr);
     if (!alive) return;
     if (!choice || choice->printer.isEmpty()) {
         store_.setMessage(notCompleted);
         emit printFinished(false);
         return;
     }
-    CupsJob::Request request{choice->printer.toStdString(), title.toStdString(), width, height,
-                             std::max(1, choice->copies)};
+    CupsJob::Request request{choice->printer.toStdString(), title.toStdString(), preparation.width,
+                             preparation.height, std::max(1, choice->copies)};
     ++inProgress_;
     QMetaObject::invokeMethod(
         jobs_,
-        [jobs = jobs_, request = std::move(request), pdf = std::move(pdf)] { jobs->submit(request, pdf); },
+        [jobs = jobs_, request = std::move(request), pdf = preparation.pdf] { jobs->submit(request, pdf); },
         Qt::QueuedConnection);
 }
 
@@ -210,13 +305,12 @@ void TicketService::submitted(int job, const QString& failure) {
         return;
     }
     // Refused at once: the queue does not exist, rejects jobs, or the server is unreachable.
-    Q_UNUSED(failure);
-    ended(false);
+    ended(false, failure);
 }
 
-void TicketService::ended(bool completed) {
+void TicketService::ended(bool completed, const QString& reason) {
     inProgress_ = std::max(0, inProgress_ - 1);
-    if (!completed) store_.setMessage(notCompleted);
+    if (!completed) store_.setMessage(notCompletedBecause(reason));
     emit printFinished(completed);
 }
 
@@ -248,3 +342,5 @@ void TicketService::preview(const pizzacore::Order& given) {
 }
 
 } // namespace velmora
+
+#include "TicketService.moc"

@@ -9,23 +9,30 @@
 
 #include <QObject>
 #include <QString>
-#include <QThread>
 
 #include <functional>
+#include <map>
 #include <optional>
+
+class QThread;
+class QTimer;
 
 namespace velmora {
 
 class AppStore;
+class TicketJobs;
 
 // Tickets on paper and as PDF files, from the order detail. Printing renders the order's
-// tickets, counts the attempt in one transaction, lets the user pick printer and copies in the
-// system print dialog and hands the vector PDF to CUPS as a job of the ticket's paper size. The
-// job is sent and then followed on a thread of its own, so a slow or paused printer never holds
-// the window up: a refusal, or a job that CUPS later reports aborted or cancelled, reaches the
-// operator through the controller's message; a completed job says nothing. The preview saves the
-// same document where the user chooses and opens it in the default viewer. Neither changes the
-// order except for the attempt counter.
+// tickets, asks CUPS which printer to propose, counts the attempt in one transaction, lets the
+// user pick printer and copies in the system print dialog and hands the vector PDF to CUPS as a
+// job of the ticket's paper size. Every exchange with CUPS happens on a thread of the service's
+// own and gives up after a limited wait, so a slow, paused or silent print system never holds the
+// window up: a scheduler that does not answer before the dialog stops the print with a message
+// (the dialog would wait on it too); a refusal, or a job that CUPS later reports aborted,
+// cancelled, stopped or no longer has, reaches the operator through the controller's message with
+// CUPS's reason; a completed job says nothing. The preview saves the same document where the user
+// chooses and opens it in the default viewer. Neither changes the order except for the attempt
+// counter.
 class TicketService : public QObject {
     Q_OBJECT
 public:
@@ -39,9 +46,21 @@ public:
 
     // What the operator reads when the dialog was cancelled or the job did not complete.
     static const QString notCompleted;
+    // The same, followed by why the job did not complete.
+    static QString notCompletedBecause(const QString& reason);
+    // What the operator reads when CUPS does not answer before the print dialog.
+    static const QString silentPrintSystem;
 
-    // `pollInterval`: milliseconds between two looks at a job's state in CUPS.
-    TicketService(AppStore& store, Renderer renderer, QObject* parent = nullptr, int pollInterval = 1000);
+    // The longest the service waits for its thread to finish when it goes away: quitting never
+    // waits longer on a print system that does not answer.
+    static constexpr int stopWait = 1500;
+
+    // `pollInterval`: milliseconds between two looks at a job's state in CUPS. `patience`:
+    // milliseconds one exchange with CUPS may take before it counts as unanswered.
+    TicketService(AppStore& store, Renderer renderer, QObject* parent = nullptr, int pollInterval = 1000,
+                  int patience = 8000);
+    // Raises the thread's stop flag and waits for it at most `stopWait`; a thread still inside
+    // libcups after that is left to end on its own, owning everything it reads.
     ~TicketService() override;
 
     TicketService(const TicketService&) = delete;
@@ -62,20 +81,35 @@ signals:
     // CUPS accepted a job under this number.
     void jobAccepted(int job);
     // A print ended: `completed` when the printer got the job; false when the dialog was
-    // cancelled, CUPS refused the job, or CUPS reports it aborted or cancelled.
+    // cancelled, CUPS did not answer before it, refused the job, or reports it aborted, cancelled,
+    // stopped or gone.
     void printFinished(bool completed);
 
 private:
-    class Jobs;
+    // A print waiting for CUPS to say which printer to propose.
+    struct Preparation {
+        pizzacore::Order order;
+        pizzacore::Bytes pdf;
+        double width = 0;
+        double height = 0;
+        QTimer* giveUp = nullptr;
+    };
 
+    void printerFound(int ticket, const QString& printer, bool silent);
+    void unanswered(int ticket);
+    void unansweredPrint();
+    void choose(const Preparation& preparation, const QString& printer);
     void submitted(int job, const QString& failure);
-    void ended(bool completed);
+    void ended(bool completed, const QString& reason);
     std::optional<pizzacore::Order> current(const pizzacore::Order& order) const;
 
     AppStore& store_;
     Renderer renderer_;
-    QThread thread_;
-    Jobs* jobs_;
+    int patience_;
+    QThread* thread_;
+    TicketJobs* jobs_;
+    std::map<int, Preparation> preparing_;
+    int nextTicket_ = 0;
     int inProgress_ = 0;
 };
 

@@ -15,6 +15,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
+#include <QPromise>
 #include <QPushButton>
 #include <QShowEvent>
 #include <QSpinBox>
@@ -22,6 +23,9 @@
 #include <QVBoxLayout>
 
 #include <array>
+#include <memory>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 namespace velmora {
@@ -117,6 +121,11 @@ SettingsWindow::SettingsWindow(AppStore& store, QWidget* parent, PrinterSource p
     layout->addLayout(middle, 1);
     layout->addWidget(makeBottomBar());
     resize(1020, 640);
+    connect(&listed_, &QFutureWatcher<PrinterList>::finished, this, [this] {
+        installed_ = listed_.future().resultCount() > 0 ? listed_.result() : PrinterList{};
+        listing_ = false;
+        showPrinters();
+    });
     showSettings();
 }
 
@@ -348,7 +357,7 @@ void SettingsWindow::showEvent(QShowEvent* event) {
 void SettingsWindow::load() {
     settings_ = store_.db().settings;
     saved_ = false;
-    installed_ = printers_ ? printers_() : PrinterList{};
+    listPrinters();
     showSettings();
     preview_->preview(settings_, store_.now(), true);
 }
@@ -401,6 +410,31 @@ void SettingsWindow::showLoadedLogo() {
     logo_->setVisible(!image.isNull());
 }
 
+void SettingsWindow::listPrinters() {
+    auto promise = std::make_shared<QPromise<PrinterList>>();
+    // A list that comes after the window opened again belongs to the older opening.
+    listed_.setFuture(promise->future());
+    listing_ = true;
+    promise->start();
+    // The thread owns the source and the promise; if the print system answers after the window
+    // is gone, the list is dropped. Nothing waits for the thread, not even quitting.
+    const auto list = [promise, source = printers_] {
+        PrinterList result;
+        try {
+            if (source) result = source();
+        } catch (...) {
+            // No list is the same as no printers: the stored choice stays, marked unavailable.
+        }
+        promise->addResult(std::move(result));
+        promise->finish();
+    };
+    try {
+        std::thread(list).detach();
+    } catch (const std::system_error&) {
+        list();
+    }
+}
+
 void SettingsWindow::showPrinters() {
     const bool filling = std::exchange(filling_, true);
     printer_->clear();
@@ -408,12 +442,15 @@ void SettingsWindow::showPrinters() {
     for (const QString& name : installed_.names)
         printer_->addItem(name, name);
     const QString stored = text(settings_.printer);
-    // A printer that is no longer installed stays chosen, marked, until another is chosen.
+    // A printer that is no longer installed stays chosen, marked, until another is chosen; while
+    // the list is on its way nothing is known about it yet.
     if (!stored.isEmpty() && !installed_.names.contains(stored))
-        printer_->addItem(stored + QStringLiteral(" (no disponible)"), stored);
+        printer_->addItem(listing_ ? stored : stored + QStringLiteral(" (no disponible)"), stored);
     printer_->setCurrentIndex(std::max(0, printer_->findData(stored)));
     filling_ = filling;
-    if (installed_.names.isEmpty())
+    if (listing_)
+        systemPrinter_->setText(QStringLiteral("Buscando impresoras…"));
+    else if (installed_.names.isEmpty())
         systemPrinter_->setText(QStringLiteral("No hay impresoras instaladas en el sistema."));
     else if (installed_.defaultName.isEmpty())
         systemPrinter_->setText(QStringLiteral("El sistema no tiene impresora predeterminada."));

@@ -8,6 +8,7 @@
 #endif
 
 #include <QDialog>
+#include <QFutureWatcher>
 
 class QCheckBox;
 class QComboBox;
@@ -32,9 +33,12 @@ class TicketPreview;
 class SettingsWindow : public QDialog {
     Q_OBJECT
 public:
-    // `printers` lists the printers offered; the print system's by default.
-    explicit SettingsWindow(AppStore& store, QWidget* parent = nullptr,
-                            PrinterSource printers = &Printers::installed);
+    // `printers` lists the printers offered; the print system's by default. It is called on a
+    // thread of its own each time the window opens, so a print system slow to answer never
+    // holds the window.
+    explicit SettingsWindow(
+        AppStore& store, QWidget* parent = nullptr,
+        PrinterSource printers = [] { return Printers::installed(); });
 
     // Shows the window, or brings it to the front when it is already open.
     void present();
@@ -51,6 +55,9 @@ public:
     // Closes the window, after asking whether to discard edits not saved; stays open when the
     // operator does not confirm.
     void reject() override;
+
+    // Whether the printer list is still being asked for.
+    bool listingPrinters() const { return listing_; }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -69,6 +76,8 @@ private:
     void showLogo();
     void showLoadedLogo();
     void showPrinters();
+    // Asks for the printer list away from this thread; it is shown when it comes.
+    void listPrinters();
     void showTimeZones();
     void showStatus();
     // Records an edit made through `apply`, unless the fields are being filled from the copy.
@@ -86,6 +95,8 @@ private:
     bool saved_ = false;
     bool filling_ = false;
     PrinterList installed_;
+    bool listing_ = false;
+    QFutureWatcher<PrinterList> listed_;
 
     QTabWidget* tabs_ = nullptr;
     QLineEdit* business_ = nullptr;
