@@ -144,6 +144,10 @@ void TicketPreview::render() {
     } catch (...) {
         failure = describeFailure(std::current_exception());
     }
+    // The view's render thread may be drawing the old pages right now: the view goes before the
+    // document is closed and its bytes replaced, exactly as on destruction, and a fresh view shows
+    // the new pages.
+    replaceView();
     document_->close();
     buffer_.close();
     if (!failure.isEmpty()) {
@@ -156,7 +160,22 @@ void TicketPreview::render() {
     buffer_.setData(bytes_);
     buffer_.open(QIODevice::ReadOnly);
     document_->load(&buffer_);
+    view_->setDocument(document_);
     pages_->setCurrentWidget(view_);
+}
+
+void TicketPreview::replaceView() {
+    const bool shown = pages_->currentWidget() == view_;
+    pages_->removeWidget(view_);
+    delete view_;
+    view_ = new QPdfView(pages_);
+    view_->setObjectName(QStringLiteral("ticketPreviewPages"));
+    view_->setAccessibleName(QStringLiteral("Vista previa del ticket"));
+    view_->setPageMode(QPdfView::PageMode::MultiPage);
+    view_->setZoomMode(QPdfView::ZoomMode::FitToWidth);
+    view_->setPageSpacing(10);
+    pages_->insertWidget(0, view_);
+    if (shown) pages_->setCurrentWidget(view_);
 }
 
 } // namespace velmora

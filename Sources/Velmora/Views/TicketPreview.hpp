@@ -46,6 +46,8 @@ public:
 
 private:
     void render();
+    // Deletes the view (and so its render thread's work) and puts a fresh one in its place.
+    void replaceView();
 
     std::optional<pizzacore::Settings> pending_;
     pizzacore::Instant created_{};
