@@ -170,6 +170,11 @@ void RowActionsDelegate::attach(QAbstractItemView& view, int returnAction, int d
 }
 
 bool RowActionsDelegate::eventFilter(QObject* watched, QEvent* event) {
+    // Only menu requests and keys concern the delegate. Looking at the type first also keeps the
+    // list out of reach while it is being destroyed: its base class still sends events then, and
+    // the list is no longer a list to be looked at.
+    if (event->type() != QEvent::ContextMenu && event->type() != QEvent::KeyPress)
+        return QObject::eventFilter(watched, event);
     if (!view_ || (watched != view_ && watched != view_->viewport()))
         return QObject::eventFilter(watched, event);
     if (event->type() == QEvent::ContextMenu) {
