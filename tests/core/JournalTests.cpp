@@ -413,4 +413,39 @@ TEST(JournalProperty, FoldsOnAnotherThreadNeverLoseACommittedChange) {
     EXPECT_EQ(Repository(folder.path(), false).load(), db);
 }
 
+// What a check gave: nothing for an acceptance, the message of a refusal.
+std::optional<std::string> verdict(const std::function<void()>& check) {
+    try {
+        check();
+        return std::nullopt;
+    } catch (const PCError& error) {
+        return error.message();
+    }
+}
+
+TEST(ValidateChange, GivesTheWholeChecksVerdictOnRandomStepsFromAConsistentDocument) {
+    int accepted = 0;
+    int refused = 0;
+    for (const std::uint64_t seed : {41u, 42u, 43u, 44u}) {
+        Database db = makeDocument(DocumentShape::small(), seed);
+        RandomOperations random(seed, db.sessions.back().opened);
+        for (int step = 0; step < 300; ++step) {
+            Database after = db;
+            const std::string what = random.random()() % 2 == 0 ? random.edit(after) : random.operate(after);
+            const std::optional<std::string> whole = verdict([&] { Repository::validate(after); });
+            const std::optional<std::string> part =
+                verdict([&] { Repository::validateChange(after, diff(db, after)); });
+            EXPECT_EQ(part, whole) << seed << "/" << step << ": " << what;
+            if (whole) {
+                ++refused;
+            } else {
+                ++accepted;
+                db = std::move(after);
+            }
+        }
+    }
+    EXPECT_GT(accepted, 300);
+    EXPECT_GT(refused, 100);
+}
+
 } // namespace

@@ -200,7 +200,53 @@ std::string RandomOperations::edit(Database& db) {
         element.id = Uuid::random();
         list.insert(list.begin(), element);
     };
-    switch (below(14)) {
+    const auto lastOf = [&](auto& list) -> auto* {
+        return list.empty() ? nullptr : &list[list.size() - 1 - below(std::min<std::size_t>(list.size(), 4))];
+    };
+    switch (below(22)) {
+    case 14:
+        if (auto* order = lastOf(db.orders)) order->preparation = Preparation::cancelled;
+        return "anular a mano";
+    case 15:
+        if (!db.payments.empty()) {
+            Payment payment = db.payments[below(db.payments.size())];
+            payment.id = Uuid::random();
+            payment.cents += static_cast<Cents>(below(2));
+            payment.received = std::max(payment.received, payment.cents);
+            db.payments.push_back(payment);
+        }
+        return "cobro repetido";
+    case 16:
+        if (!db.orders.empty()) {
+            Order order = db.orders[below(db.orders.size())];
+            order.id = Uuid::random();
+            if (chance(0.5)) order.number = db.nextNumber++;
+            db.orders.push_back(order);
+        }
+        return "pedido copiado";
+    case 17:
+        if (auto* order = lastOf(db.orders))
+            order->sessionID = chance(0.5) ? Uuid::random() : db.sessions[0].id;
+        return "turno de un pedido";
+    case 18:
+        db.draft.lines.push_back(Line{});
+        db.draft.lines.back().quantity = chance(0.5) ? 0 : 999;
+        return "línea del borrador";
+    case 19:
+        if (!db.customers.empty()) {
+            Customer customer = db.customers[below(db.customers.size())];
+            customer.id = Uuid::random();
+            if (chance(0.5)) customer.phone = phone();
+            db.customers.push_back(customer);
+        }
+        return "cliente copiado";
+    case 20:
+        if (auto* product = lastOf(db.products)) product->cents = chance(0.5) ? 100'000'000 : 99'999'999;
+        return "precio";
+    case 21:
+        if (auto* payment = lastOf(db.payments))
+            payment->received = payment->cents - static_cast<Cents>(below(2));
+        return "entregado";
     case 0:
         shuffleSome(db.orders);
         return "intercambiar pedidos";
