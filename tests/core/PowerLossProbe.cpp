@@ -15,6 +15,8 @@
 //                         own journal, which frees the inodes of removed files for reuse
 //   rename:<from>=<to>    rename within the folder
 //   remove:<name>         unlink
+//   sqlite:<sync>:<rows>  "test.db" opened with SQLite in WAL mode with PRAGMA synchronous=<sync>,
+//                         and <rows> rows inserted into table t, one transaction each
 // After the last step it writes "done\n" to its standard output and kills itself, so that nothing
 // is closed or flushed on the way out. Any failure ends it with status 1 and a message on standard
 // error.
@@ -34,6 +36,7 @@
 #include <system_error>
 
 #include <fcntl.h>
+#include <sqlite3.h>
 #include <unistd.h>
 
 namespace {
@@ -71,11 +74,26 @@ pizzacore::Database documentFor(std::uint64_t seed) {
     return pizzacore::testing::makeDocument(pizzacore::testing::DocumentShape::tiny(), seed);
 }
 
-std::pair<std::string, std::string> split(std::string_view text) {
-    const std::size_t equals = text.find('=');
-    if (equals == std::string_view::npos)
-        throw std::invalid_argument("expected <a>=<b>: " + std::string(text));
-    return {std::string(text.substr(0, equals)), std::string(text.substr(equals + 1))};
+std::pair<std::string, std::string> split(std::string_view text, char separator = '=') {
+    const std::size_t at = text.find(separator);
+    if (at == std::string_view::npos) throw std::invalid_argument("expected two parts: " + std::string(text));
+    return {std::string(text.substr(0, at)), std::string(text.substr(at + 1))};
+}
+
+// Connections are left open on purpose: the process dies with them, as in a power cut.
+void insertRows(const fs::path& folder, const std::string& synchronous, int rows) {
+    sqlite3* db = nullptr;
+    if (sqlite3_open((folder / "test.db").c_str(), &db) != SQLITE_OK)
+        throw std::runtime_error("sqlite3_open: " + std::string(sqlite3_errmsg(db)));
+    const auto execute = [&](const std::string& statement) {
+        if (sqlite3_exec(db, statement.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK)
+            throw std::runtime_error(statement + ": " + sqlite3_errmsg(db));
+    };
+    execute("PRAGMA journal_mode=WAL");
+    execute("PRAGMA synchronous=" + synchronous);
+    execute("CREATE TABLE IF NOT EXISTS t(n INTEGER)");
+    for (int row = 0; row < rows; ++row)
+        execute("INSERT INTO t VALUES(" + std::to_string(row) + ")");
 }
 
 void run(const fs::path& folder, int count, char** steps) {
@@ -108,6 +126,9 @@ void run(const fs::path& folder, int count, char** steps) {
         } else if (name == "rename") {
             const auto [from, to] = split(argument);
             if (::rename((folder / from).c_str(), (folder / to).c_str()) != 0) fail("rename " + from);
+        } else if (name == "sqlite") {
+            const auto [synchronous, rows] = split(argument, ':');
+            insertRows(folder, synchronous, std::stoi(rows));
         } else if (name == "remove") {
             if (::unlink((folder / argument).c_str()) != 0) fail("unlink " + argument);
         } else {
