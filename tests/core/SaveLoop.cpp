@@ -163,9 +163,9 @@ int commitSteps(const std::filesystem::path& directory, const std::filesystem::p
         pizzacore::testing::TillWorkload::Step step = workload.next(current);
         const std::int64_t sequence = repository.commit(step.kind, step.change, step.after);
         char line[96];
-        const int length = std::snprintf(line, sizeof line, "%llu %lld %016llx\n",
-                                         static_cast<unsigned long long>(index), static_cast<long long>(sequence),
-                                         static_cast<unsigned long long>(step.digest));
+        const int length =
+            std::snprintf(line, sizeof line, "%llu %lld %016llx\n", static_cast<unsigned long long>(index),
+                          static_cast<long long>(sequence), static_cast<unsigned long long>(step.digest));
         writeAll(acknowledgements, std::string_view(line, static_cast<std::size_t>(length)));
         current = std::move(step.after);
         const bool shiftClosed = step.change.sessions.has_value();

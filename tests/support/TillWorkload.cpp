@@ -54,7 +54,8 @@ Instant latestInstant(const Database& db) {
     return latest;
 }
 
-constexpr std::array<std::string_view, 12> typed = {"a", "e", "o", "ñ", " ", "3", "º", "é", "-", "P", "z", "·"};
+constexpr std::array<std::string_view, 12> typed = {"a", "e", "o", "ñ", " ", "3",
+                                                    "º", "é", "-", "P", "z", "·"};
 
 } // namespace
 
@@ -154,7 +155,8 @@ std::string TillWorkload::typeIntoDraft(Database& db) {
 std::string TillWorkload::confirm(Database& db) {
     if (db.draft.lines.empty()) {
         for (const Product& product : db.products)
-            if (product.active && db.draft.lines.size() < 1 + below(3)) db.draft.lines.push_back(Line::make(product));
+            if (product.active && db.draft.lines.size() < 1 + below(3))
+                db.draft.lines.push_back(Line::make(product));
     }
     // A pickup order needs nothing of the customer.
     db.draft.mode = Mode::pickup;
@@ -187,7 +189,8 @@ std::string TillWorkload::moveAlong(Database& db) {
         view.orders[view.orders.size() - 1 - below(std::min<std::size_t>(view.orders.size(), 10))];
     if (order.preparation == Preparation::cancelled) return "transaction";
     const Uuid orderID = order.id;
-    constexpr std::array<Preparation, 3> states = {Preparation::preparing, Preparation::ready, Preparation::delivered};
+    constexpr std::array<Preparation, 3> states = {Preparation::preparing, Preparation::ready,
+                                                   Preparation::delivered};
     db.prepare(orderID, states[below(states.size())], clock_);
     return "transaction";
 }
