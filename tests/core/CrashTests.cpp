@@ -85,19 +85,33 @@ std::unique_ptr<ChildProcess> startSaveLoop(const fs::path& directory, const fs:
         std::vector<std::string>{directory.string(), journal.string(), std::to_string(firstSeed)}, errors);
 }
 
-// The seeds in the journal, in the order the child started saving them; a line is complete once
-// its newline is there.
+// The records of `size` bytes in a file SaveLoop appends to: each a line padded with spaces before
+// its line break. The child writes them so that a kill never tears one (see SaveLoop.cpp); a file
+// whose length is not a whole number of records is refused.
+std::vector<std::string> records(const fs::path& file, std::size_t size) {
+    const std::string text = readFile(file);
+    if (text.size() % size != 0)
+        throw std::runtime_error(file.string() +
+                                 " ends in a torn record: " + text.substr(text.size() / size * size));
+    std::vector<std::string> read;
+    for (std::size_t start = 0; start < text.size(); start += size) {
+        std::string record = text.substr(start, size);
+        if (record.back() != '\n') throw std::runtime_error("not a record: " + record);
+        record.erase(record.find_last_not_of(" \n") + 1);
+        read.push_back(std::move(record));
+    }
+    return read;
+}
+
+// The seeds in the journal, in the order the child started saving them.
 std::vector<std::uint64_t> journalSeeds(const fs::path& journal) {
     std::vector<std::uint64_t> seeds;
-    const std::string text = readFile(journal);
-    std::size_t start = 0;
-    for (std::size_t end = text.find('\n'); end != std::string::npos; end = text.find('\n', start)) {
+    for (const std::string& record : records(journal, 32)) {
         std::uint64_t seed = 0;
-        const auto [stop, error] = std::from_chars(text.data() + start, text.data() + end, seed);
-        if (error != std::errc() || stop != text.data() + end)
-            throw std::runtime_error("journal line is not a seed: " + text.substr(start, end - start));
+        const auto [stop, error] = std::from_chars(record.data(), record.data() + record.size(), seed);
+        if (error != std::errc() || stop != record.data() + record.size())
+            throw std::runtime_error("journal line is not a seed: " + record);
         seeds.push_back(seed);
-        start = end + 1;
     }
     return seeds;
 }
@@ -239,17 +253,14 @@ struct Acknowledgement {
 
 std::vector<Acknowledgement> acknowledgements(const fs::path& file) {
     std::vector<Acknowledgement> read;
-    std::istringstream lines(readFile(file));
-    for (std::string line; std::getline(lines, line);) {
+    for (const std::string& record : records(file, 64)) {
         Acknowledgement acknowledgement;
-        std::istringstream fields(line);
+        std::istringstream fields(record);
         fields >> acknowledgement.step >> acknowledgement.sequence >> std::hex >> acknowledgement.digest;
-        if (!fields || !fields.eof()) throw std::runtime_error("not an acknowledgement: " + line);
+        if (!fields || !(fields >> std::ws).eof())
+            throw std::runtime_error("not an acknowledgement: " + record);
         read.push_back(acknowledgement);
     }
-    // A line is written whole or not at all, and only after the commit returned.
-    if (!readFile(file).empty() && readFile(file).back() != '\n')
-        throw std::runtime_error("a torn acknowledgement in " + file.string());
     return read;
 }
 

@@ -4,7 +4,7 @@
 //     SaveLoop <directory> <journal> <first seed>
 //
 // It opens the directory with the lock, writes "ready\n" to its standard output, and then, for the
-// seeds first, first + 1, …, appends the seed as a line to the journal and saves the synthetic
+// seeds first, first + 1, …, appends the seed as a line of 32 bytes to the journal and saves the synthetic
 // document of that seed (tiny for even seeds, small for odd ones). The journal line is written
 // before the save starts, so whoever reads the journal after a kill knows every document that may
 // be on disk.
@@ -14,7 +14,7 @@
 // It opens the directory with the lock and loads the document, writes "ready\n", and then commits
 // the steps of the till workload of that seed (TillWorkload) one after another, as the application
 // does: each step's change is committed with the document after it. Once a commit has returned, a
-// line "<step> <sequence> <digest>" is appended to the acknowledgements file. A thread folds the
+// line "<step> <sequence> <digest>" of 64 bytes is appended to the acknowledgements file. A thread folds the
 // document into the directory in the background every <fold every> entries, and at once after a
 // shift is closed; commits go on meanwhile.
 //
@@ -50,8 +50,7 @@ namespace {
 
 using pizzacore::testing::DocumentShape;
 
-// Writes all of `text` with one call where the kernel allows it; a journal or acknowledgement line
-// is a few bytes, so a kill sees it either whole or not at all.
+// Writes all of `text`, with one call where the kernel allows it.
 void writeAll(int fd, std::string_view text) {
     while (!text.empty()) {
         const ssize_t written = ::write(fd, text.data(), text.size());
@@ -61,6 +60,20 @@ void writeAll(int fd, std::string_view text) {
         }
         text.remove_prefix(static_cast<std::size_t>(written));
     }
+}
+
+// Appends `text` and a line break as one record of exactly `size` bytes, padded with spaces before
+// the line break. A kill can cut a write short between two pages of the file (Linux checks for it
+// after each page it copies); records whose size divides the page size never straddle two pages,
+// so a kill sees each record whole or not at all.
+template <std::size_t size>
+void appendRecord(int fd, std::string_view text) {
+    static_assert(4096 % size == 0);
+    if (text.size() >= size) throw std::invalid_argument("record too long");
+    std::string record(text);
+    record.resize(size - 1, ' ');
+    record += '\n';
+    writeAll(fd, record);
 }
 
 // The loop has no end of its own: make sure it does not outlive a test that died.
@@ -86,7 +99,7 @@ int saveDocuments(const std::filesystem::path& directory, const std::filesystem:
     for (std::uint64_t seed = firstSeed;; ++seed) {
         const auto shape = seed % 2 == 0 ? DocumentShape::tiny() : DocumentShape::small();
         const pizzacore::Database document = pizzacore::testing::makeDocument(shape, seed);
-        writeAll(journal, std::to_string(seed) + "\n");
+        appendRecord<32>(journal, std::to_string(seed));
         repository.save(document);
     }
 }
@@ -162,11 +175,11 @@ int commitSteps(const std::filesystem::path& directory, const std::filesystem::p
     for (std::uint64_t index = 1;; ++index) {
         pizzacore::testing::TillWorkload::Step step = workload.next(current);
         const std::int64_t sequence = repository.commit(step.kind, step.change, step.after);
-        char line[96];
+        char line[64];
         const int length =
-            std::snprintf(line, sizeof line, "%llu %lld %016llx\n", static_cast<unsigned long long>(index),
+            std::snprintf(line, sizeof line, "%llu %lld %016llx", static_cast<unsigned long long>(index),
                           static_cast<long long>(sequence), static_cast<unsigned long long>(step.digest));
-        writeAll(acknowledgements, std::string_view(line, static_cast<std::size_t>(length)));
+        appendRecord<64>(acknowledgements, std::string_view(line, static_cast<std::size_t>(length)));
         current = std::move(step.after);
         const bool shiftClosed = step.change.sessions.has_value();
         if ((shiftClosed || sequence - foldedUpTo >= foldEvery) && !folding.busy()) {
