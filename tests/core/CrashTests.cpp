@@ -9,13 +9,26 @@
 // The child appends each document's seed to a journal before it starts saving it, so the test
 // knows which documents may be on disk. VELMORA_CRASH_KILLS sets the number of kills (default
 // 200); scripts/crash-campaign uses it for long runs.
+//
+// Committing survives the same, and a power cut too. A child (SaveLoop commits) commits the steps
+// of a till in use — typing into the draft, confirming, paying, closing the shift — while a thread
+// folds the document in the background, and writes an acknowledgement after each commit returns.
+// It is killed at a random moment; with the power-loss shim the folder is then also rebuilt as a
+// disk that kept only what was flushed would show it. Either way the folder must open, and load as
+// exactly the document after every acknowledged step, and at most the one in flight: the test
+// makes the same steps again in memory from the same seed to know it. VELMORA_JOURNAL_KILLS and
+// VELMORA_POWER_CUTS set how many rounds (defaults 20 and 10).
 
 #include <PizzaCore/Persistence/Repository.hpp>
 #include <PizzaCore/PizzaCore.hpp>
 #include <gtest/gtest.h>
+#include <support/ChildProcess.hpp>
+#include <support/PowerLoss.hpp>
 #include <support/SyntheticDocument.hpp>
 #include <support/TestFiles.hpp>
+#include <support/TillWorkload.hpp>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
@@ -28,21 +41,17 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <memory>
 #include <optional>
 #include <random>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <system_error>
 #include <thread>
 #include <vector>
 
-#include <fcntl.h>
-#include <poll.h>
-#include <spawn.h>
 #include <sys/wait.h>
-#include <unistd.h>
-
-extern char** environ;
 
 using namespace pizzacore;
 using pizzacore::testing::DocumentShape;
@@ -51,8 +60,10 @@ using pizzacore::testing::makeDocument;
 namespace {
 
 namespace fs = std::filesystem;
+using pizzacore::testing::ChildProcess;
 using pizzacore::testing::readFile;
 using pizzacore::testing::TemporaryDirectory;
+using pizzacore::testing::TillWorkload;
 
 // The document the child saves for a seed.
 Database documentFor(std::uint64_t seed) {
@@ -66,93 +77,41 @@ std::string describe(const Content& content) {
     return content ? "seed " + std::to_string(*content) : "no file";
 }
 
-// One running SaveLoop: its pid and the read end of its standard output.
-class SaveLoopProcess {
-public:
-    SaveLoopProcess(const fs::path& directory, const fs::path& journal, const fs::path& errors,
-                    std::uint64_t firstSeed) {
-        int pipeFDs[2];
-        if (::pipe2(pipeFDs, O_CLOEXEC) != 0)
-            throw std::system_error(errno, std::generic_category(), "pipe2");
-        output_ = pipeFDs[0];
+// SaveLoop saving documents: <directory> <journal> <first seed>.
+std::unique_ptr<ChildProcess> startSaveLoop(const fs::path& directory, const fs::path& journal,
+                                            const fs::path& errors, std::uint64_t firstSeed) {
+    return std::make_unique<ChildProcess>(
+        VELMORA_SAVE_LOOP,
+        std::vector<std::string>{directory.string(), journal.string(), std::to_string(firstSeed)}, errors);
+}
 
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, pipeFDs[1], STDOUT_FILENO);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errors.c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const std::string program = VELMORA_SAVE_LOOP;
-        const std::string seedText = std::to_string(firstSeed);
-        std::string directoryText = directory.string(), journalText = journal.string();
-        std::vector<char*> arguments = {const_cast<char*>(program.c_str()), directoryText.data(),
-                                        journalText.data(), const_cast<char*>(seedText.c_str()), nullptr};
-        const int spawned =
-            ::posix_spawn(&pid_, program.c_str(), &actions, nullptr, arguments.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(pipeFDs[1]);
-        if (spawned != 0) {
-            ::close(output_);
-            throw std::system_error(spawned, std::generic_category(), "posix_spawn " + program);
-        }
+// The records of `size` bytes in a file SaveLoop appends to: each a line padded with spaces before
+// its line break. The child writes them so that a kill never tears one (see SaveLoop.cpp); a file
+// whose length is not a whole number of records is refused.
+std::vector<std::string> records(const fs::path& file, std::size_t size) {
+    const std::string text = readFile(file);
+    if (text.size() % size != 0)
+        throw std::runtime_error(file.string() +
+                                 " ends in a torn record: " + text.substr(text.size() / size * size));
+    std::vector<std::string> read;
+    for (std::size_t start = 0; start < text.size(); start += size) {
+        std::string record = text.substr(start, size);
+        if (record.back() != '\n') throw std::runtime_error("not a record: " + record);
+        record.erase(record.find_last_not_of(" \n") + 1);
+        read.push_back(std::move(record));
     }
+    return read;
+}
 
-    ~SaveLoopProcess() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            int status = 0;
-            ::waitpid(pid_, &status, 0);
-        }
-        ::close(output_);
-    }
-    SaveLoopProcess(const SaveLoopProcess&) = delete;
-    SaveLoopProcess& operator=(const SaveLoopProcess&) = delete;
-
-    // Waits until the child has the repository open. False when it ended first.
-    bool waitUntilReady() {
-        std::string received;
-        while (received.find('\n') == std::string::npos) {
-            pollfd waiting{output_, POLLIN, 0};
-            // Only a guard against a child that hangs; a ready child answers within milliseconds.
-            const int events = ::poll(&waiting, 1, 120'000);
-            if (events < 0 && errno == EINTR) continue;
-            if (events <= 0) return false;
-            char buffer[64];
-            const ssize_t count = ::read(output_, buffer, sizeof buffer);
-            if (count < 0 && errno == EINTR) continue;
-            if (count <= 0) return false;
-            received.append(buffer, static_cast<std::size_t>(count));
-        }
-        return received == "ready\n";
-    }
-
-    // Kills the child and reaps it; gives its wait status.
-    int killNow() {
-        ::kill(pid_, SIGKILL);
-        int status = 0;
-        while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-        }
-        pid_ = -1;
-        return status;
-    }
-
-private:
-    pid_t pid_ = -1;
-    int output_ = -1;
-};
-
-// The seeds in the journal, in the order the child started saving them; a line is complete once
-// its newline is there.
+// The seeds in the journal, in the order the child started saving them.
 std::vector<std::uint64_t> journalSeeds(const fs::path& journal) {
     std::vector<std::uint64_t> seeds;
-    const std::string text = readFile(journal);
-    std::size_t start = 0;
-    for (std::size_t end = text.find('\n'); end != std::string::npos; end = text.find('\n', start)) {
+    for (const std::string& record : records(journal, 32)) {
         std::uint64_t seed = 0;
-        const auto [stop, error] = std::from_chars(text.data() + start, text.data() + end, seed);
-        if (error != std::errc() || stop != text.data() + end)
-            throw std::runtime_error("journal line is not a seed: " + text.substr(start, end - start));
+        const auto [stop, error] = std::from_chars(record.data(), record.data() + record.size(), seed);
+        if (error != std::errc() || stop != record.data() + record.size())
+            throw std::runtime_error("journal line is not a seed: " + record);
         seeds.push_back(seed);
-        start = end + 1;
     }
     return seeds;
 }
@@ -191,19 +150,21 @@ std::string strayFiles(const fs::path& directory) {
     return names;
 }
 
-std::size_t killCount() {
-    const char* configured = std::getenv("VELMORA_CRASH_KILLS");
-    if (configured == nullptr || *configured == '\0') return 200;
+// The positive number in the environment variable, or `fallback` when it is not set.
+std::size_t countFrom(const char* variable, std::size_t fallback) {
+    const char* configured = std::getenv(variable);
+    if (configured == nullptr || *configured == '\0') return fallback;
     std::size_t count = 0;
     const std::string_view text = configured;
     const auto [stop, error] = std::from_chars(text.data(), text.data() + text.size(), count);
     if (error != std::errc() || stop != text.data() + text.size() || count == 0)
-        throw std::invalid_argument("VELMORA_CRASH_KILLS is not a positive number: " + std::string(text));
+        throw std::invalid_argument(std::string(variable) +
+                                    " is not a positive number: " + std::string(text));
     return count;
 }
 
 TEST(CrashTest, SavesSurviveKillsAtRandomMoments) {
-    const std::size_t kills = killCount();
+    const std::size_t kills = countFrom("VELMORA_CRASH_KILLS", 200);
     TemporaryDirectory temporary;
     const fs::path directory = temporary.path() / "data";
     const fs::path journal = temporary.path() / "journal";
@@ -223,16 +184,17 @@ TEST(CrashTest, SavesSurviveKillsAtRandomMoments) {
     for (std::size_t round = 0; round < kills; ++round) {
         SCOPED_TRACE("kill " + std::to_string(round + 1));
         {
-            SaveLoopProcess child(directory, journal, errors, (round + 1) << 32);
+            const std::unique_ptr<ChildProcess> child =
+                startSaveLoop(directory, journal, errors, (round + 1) << 32);
             // Now and then kill the child before it has even opened the directory.
             const bool early = oneIn(random) == 0;
             if (!early) {
-                ASSERT_TRUE(child.waitUntilReady()) << "SaveLoop did not start: " << readFile(errors);
+                ASSERT_EQ(child->readLine(), "ready") << "SaveLoop did not start: " << readFile(errors);
             }
             const auto delay = std::chrono::microseconds(
                 static_cast<std::int64_t>(std::exp(logDelay(random)) / (early ? 10.0 : 1.0)));
             std::this_thread::sleep_for(delay);
-            const int status = child.killNow();
+            const int status = child->killNow();
             ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL)
                 << "SaveLoop ended on its own (status " << status << "): " << readFile(errors);
         }
@@ -277,6 +239,201 @@ TEST(CrashTest, SavesSurviveKillsAtRandomMoments) {
     std::cout << "kills survived: " << kills << " (saves started: " << journalLength
               << "; kills after a save had started: " << killsDuringSaves
               << ", of which the newest document was already stored: " << newestStored << ")\n";
+}
+
+// ---- Committing through the journal ----------------------------------------------------------------
+
+// One line of the acknowledgements file: the step whose commit returned, its sequence number and
+// the digest of the changes up to it.
+struct Acknowledgement {
+    std::uint64_t step = 0;
+    std::int64_t sequence = 0;
+    std::uint64_t digest = 0;
+};
+
+std::vector<Acknowledgement> acknowledgements(const fs::path& file) {
+    std::vector<Acknowledgement> read;
+    for (const std::string& record : records(file, 64)) {
+        Acknowledgement acknowledgement;
+        std::istringstream fields(record);
+        fields >> acknowledgement.step >> acknowledgement.sequence >> std::hex >> acknowledgement.digest;
+        if (!fields || !(fields >> std::ws).eof())
+            throw std::runtime_error("not an acknowledgement: " + record);
+        read.push_back(acknowledgement);
+    }
+    return read;
+}
+
+// Rounds of kills or power cuts of a committing child on one folder, and what they found.
+class CommitCampaign {
+public:
+    explicit CommitCampaign(bool powerCuts)
+        : powerCuts_(powerCuts) {}
+
+    // One kill or cut; false when the harness itself failed and the campaign must stop.
+    bool round(std::size_t index, std::mt19937_64& random);
+
+    std::string figures(std::size_t rounds, double seconds) const {
+        return std::to_string(rounds) + " (steps acknowledged: " + std::to_string(acknowledged_) +
+               ", acknowledged steps lost: " + std::to_string(lost_) +
+               ", folders that failed to open: " + std::to_string(failedOpens_) +
+               "; the step in flight was stored " + std::to_string(inFlightStored_) +
+               " times; kills before the first acknowledgement: " + std::to_string(beforeFirst_) +
+               "; most journal entries pending at a reopen: " + std::to_string(mostPending_) +
+               "; folders begun: " + std::to_string(folders_) + "; " +
+               std::to_string(static_cast<long long>(seconds)) + " s)";
+    }
+    std::size_t faults() const { return faultyRounds_; }
+
+private:
+    // A fresh folder holding a small synthetic document, every few rounds and after a fault, so
+    // the document stays small.
+    void begin(std::uint64_t seed) {
+        fs::remove_all(directory_);
+        {
+            Repository repository(directory_, true);
+            repository.save(makeDocument(DocumentShape::tiny(), seed));
+        }
+        Repository repository(directory_, true);
+        state_ = repository.load();
+        ++folders_;
+        fresh_ = false;
+    }
+
+    static constexpr std::size_t roundsPerFolder = 25;
+
+    bool powerCuts_;
+    TemporaryDirectory temporary_{"velmora-commits"};
+    const fs::path directory_ = temporary_.path() / "data";
+    const fs::path shadow_ = temporary_.path() / "shadow";
+    const fs::path acknowledgements_ = temporary_.path() / "acknowledgements";
+    const fs::path errors_ = temporary_.path() / "stderr";
+    Database state_;
+    bool fresh_ = true;
+    std::size_t acknowledged_ = 0, lost_ = 0, failedOpens_ = 0, inFlightStored_ = 0, beforeFirst_ = 0,
+                folders_ = 0, faultyRounds_ = 0;
+    std::int64_t mostPending_ = 0;
+};
+
+bool CommitCampaign::round(std::size_t index, std::mt19937_64& random) {
+    if (fresh_ || index % roundsPerFolder == 0) begin(random());
+    fs::remove(acknowledgements_);
+    if (powerCuts_) pizzacore::testing::powerloss::recordDurable(directory_, shadow_);
+
+    const std::uint64_t seed = random();
+    const std::int64_t foldEvery = 8 + static_cast<std::int64_t>(random() % 40);
+    // Delays spread evenly over their logarithm, 2 ms to 800 ms after the child is ready (a commit
+    // takes a few milliseconds, the first one tens while SQLite opens the journal): kills land in
+    // the first commit, in every part of a commit and of a fold, and after a hundred steps. Early kills, a
+    // twentieth of that after the start, land while the child opens the folder and replays its journal.
+    std::uniform_real_distribution<double> logDelay(std::log(2'000.0), std::log(800'000.0));
+    const bool early = random() % 10 == 0;
+    {
+        ChildProcess child(VELMORA_SAVE_LOOP,
+                           {"commits", directory_.string(), acknowledgements_.string(), std::to_string(seed),
+                            std::to_string(foldEvery)},
+                           errors_,
+                           powerCuts_ ? pizzacore::testing::powerloss::environment(VELMORA_POWER_LOSS_SHIM,
+                                                                                   directory_, shadow_)
+                                      : std::vector<std::string>{});
+        // Now and then the kill comes while the child is still opening the folder.
+        if (!early) {
+            const std::string ready = child.readLine();
+            if (ready != "ready") {
+                ADD_FAILURE() << "SaveLoop did not start: " << readFile(errors_);
+                return false;
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(
+            static_cast<std::int64_t>(std::exp(logDelay(random)) / (early ? 20.0 : 1.0))));
+        const int status = child.killNow();
+        if (!WIFSIGNALED(status) || WTERMSIG(status) != SIGKILL) {
+            ADD_FAILURE() << "SaveLoop ended on its own (status " << status << "): " << readFile(errors_);
+            return false;
+        }
+    }
+    if (powerCuts_) pizzacore::testing::powerloss::cutPower(shadow_, directory_);
+
+    const std::vector<Acknowledgement> acknowledged = acknowledgements(acknowledgements_);
+    for (std::size_t i = 0; i < acknowledged.size(); ++i)
+        if (acknowledged[i].step != i + 1 ||
+            (i > 0 && acknowledged[i].sequence < acknowledged[i - 1].sequence)) {
+            ADD_FAILURE() << "acknowledgements out of order at line " << i + 1;
+            return false;
+        }
+    if (acknowledged.empty()) ++beforeFirst_;
+    acknowledged_ += acknowledged.size();
+
+    Database loaded;
+    try {
+        Repository repository(directory_, true);
+        loaded = repository.load();
+        mostPending_ = std::max(mostPending_, repository.pendingEntries());
+    } catch (const std::exception& failure) {
+        ++failedOpens_;
+        ++faultyRounds_;
+        fresh_ = true;
+        ADD_FAILURE() << "the folder does not open after round " << index + 1 << ": " << failure.what();
+        return true;
+    }
+
+    // The same steps again, in memory: the documents after N and after N + 1 steps.
+    TillWorkload replay(state_, seed);
+    Database expected = state_;
+    for (const Acknowledgement& acknowledgement : acknowledged) {
+        TillWorkload::Step step = replay.next(expected);
+        if (step.digest != acknowledgement.digest) {
+            ADD_FAILURE() << "the steps made again differ from the child's at step " << acknowledgement.step;
+            ++faultyRounds_;
+            return false;
+        }
+        expected = std::move(step.after);
+    }
+    if (loaded == expected) {
+        state_ = std::move(loaded);
+        return true;
+    }
+    if (loaded == replay.next(expected).after) {
+        ++inFlightStored_;
+        state_ = std::move(loaded);
+        return true;
+    }
+
+    // Lost acknowledged steps: which earlier document was found, if any.
+    TillWorkload again(state_, seed);
+    Database earlier = state_;
+    std::optional<std::size_t> found;
+    for (std::size_t steps = 0; steps < acknowledged.size() && !found; ++steps) {
+        if (earlier == loaded) found = steps;
+        earlier = again.next(earlier).after;
+    }
+    lost_ += found ? acknowledged.size() - *found : acknowledged.size();
+    ++faultyRounds_;
+    fresh_ = true;
+    ADD_FAILURE() << "after round " << index + 1 << " the folder holds "
+                  << (found ? "the document after step " + std::to_string(*found)
+                            : std::string("no document made"))
+                  << " of " << acknowledged.size() << " acknowledged";
+    return true;
+}
+
+void runCommitCampaign(bool powerCuts, std::size_t rounds, std::string_view title) {
+    const auto started = std::chrono::steady_clock::now();
+    std::mt19937_64 random(powerCuts ? 20260311 : 20260310);
+    CommitCampaign campaign(powerCuts);
+    for (std::size_t index = 0; index < rounds; ++index) {
+        if (!campaign.round(index, random) || campaign.faults() >= 5) break;
+    }
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    std::cout << title << ": " << campaign.figures(rounds, seconds) << "\n";
+}
+
+TEST(CrashTest, CommitsSurviveKillsAtRandomMoments) {
+    runCommitCampaign(false, countFrom("VELMORA_JOURNAL_KILLS", 20), "journal kills");
+}
+
+TEST(CrashTest, CommitsSurvivePowerCuts) {
+    runCommitCampaign(true, countFrom("VELMORA_POWER_CUTS", 10), "power cuts");
 }
 
 } // namespace
