@@ -153,6 +153,18 @@ public:
     // in the draft that replaces it.
     Outcome transact(const Change& change);
 
+    // What a screen runs once its asynchronous transaction has an outcome.
+    using Then = std::function<void(const Outcome&)>;
+
+    // Runs `change` as the blocking transact() would, in turn with every other write, but returns
+    // at once: nothing waits in a nested event loop. Once the change is saved and published (or
+    // has failed and nothing changed), `then` runs on the window's thread with the outcome, but
+    // only while `context` still exists: a screen closed meanwhile is never called back. A null
+    // `context` means no object bounds the call. `message` is left to `then`. When the data is
+    // not open, `then` gets the failure from the event loop, never from inside this call; when
+    // the controller is destroyed first, `then` never runs.
+    void transact(Change change, QObject* context, Then then);
+
     // Runs `job` with the repository on the writer, in turn with the saves; see RepositoryJob.
     Outcome useRepository(const RepositoryJob& job);
 
@@ -300,6 +312,7 @@ private:
     void begin(const std::shared_ptr<Write>& write);
     void writeFinished();
     void complete();
+    void callBack(Write& write);
     void waitFor(Write& write);
     void finishBlocking();
     void dispose(pizzacore::Database&& db);
