@@ -462,6 +462,10 @@ TEST_F(Checkout, CtrlReturnConfirmsAndShowsTheOrderWithAFreshDraft) {
     const Draft taken = store().draft();
     type(field("name"), "Iker");
     QTest::keyClick(&field("name"), Qt::Key_Return, Qt::ControlModifier);
+    // The confirmation is written while the window goes on.
+    EXPECT_TRUE(store().db().orders.empty());
+    store().flush();
+    settle();
 
     ASSERT_EQ(store().db().orders.size(), 1u) << store().message().value_or("").toStdString();
     const pizzacore::Order& order = store().db().orders[0];
@@ -481,6 +485,7 @@ TEST_F(Checkout, CtrlReturnConfirmsAndShowsTheOrderWithAFreshDraft) {
     store().setSelectedTab("Caja");
     clickTile("Cola");
     QTest::keyClick(&field("phone"), Qt::Key_Enter, Qt::ControlModifier | Qt::KeypadModifier);
+    store().flush();
     EXPECT_EQ(store().db().orders.size(), 2u);
 }
 
@@ -499,6 +504,7 @@ TEST_F(Checkout, TheQuantityTypedIsTheOneConfirmedAndAutosavedWithoutLeavingItsB
     QTest::keyClicks(stepper, "12");
     ASSERT_TRUE(stepper->hasFocus());
     QTest::keyClick(stepper, Qt::Key_Return, Qt::ControlModifier);
+    store().flush();
     ASSERT_EQ(store().db().orders.size(), 1u) << store().message().value_or("").toStdString();
     EXPECT_EQ(store().db().orders[0].draft.lines[0].quantity, 12);
     EXPECT_EQ(stored().orders[0].draft.lines[0].quantity, 12);
@@ -513,6 +519,7 @@ TEST_F(Checkout, TheQuantityTypedIsTheOneConfirmedAndAutosavedWithoutLeavingItsB
     QTest::keyClick(stepper, Qt::Key_Backspace);
     EXPECT_EQ(stepper->text(), "");
     QTest::keyClick(stepper, Qt::Key_Return, Qt::ControlModifier);
+    store().flush();
     settle();
     EXPECT_EQ(store().db().orders.size(), 1u);
     EXPECT_EQ(store().draft().lines[0].quantity, 1);
@@ -573,6 +580,7 @@ TEST_F(Checkout, AnInvalidDraftLeavesEverythingAsItWasWithTheCoresMessage) {
     store().flush();
     const Database saved = stored();
     button("confirmOrder").click();
+    store().flush();
     settle();
     EXPECT_EQ(store().draft(), before);
     EXPECT_EQ(store().selectedTab(), "Caja");

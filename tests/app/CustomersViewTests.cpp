@@ -163,6 +163,7 @@ TEST_F(CustomersViewTest, TheEditorCreatesACardAndKeepsWhatWasTypedWhenRefused) 
     field("name")->setText("Lucía Gómez");
     field("phone")->setText("612 34 56 78"); // José's telephone, written otherwise
     editor->findChild<QPushButton*>(QStringLiteral("save"))->click();
+    written();
     EXPECT_EQ(editor->error(), "Ese teléfono ya pertenece a otro cliente.");
     saveScreenshot(*editor, "Velmora-ficha-cliente.png");
     EXPECT_TRUE(editor->isVisible());
@@ -172,12 +173,14 @@ TEST_F(CustomersViewTest, TheEditorCreatesACardAndKeepsWhatWasTypedWhenRefused) 
     field("name")->setText("   ");
     field("phone")->setText("655 000 111");
     editor->findChild<QPushButton*>(QStringLiteral("save"))->click();
+    written();
     EXPECT_EQ(editor->error(), "Indica nombre y un teléfono válido (7–15 cifras).");
 
     field("name")->setText("Lucía Gómez");
     field("address")->setText("Calle Luna 5");
     field("notes")->setText("Sin cebolla");
     editor->findChild<QPushButton*>(QStringLiteral("save"))->click();
+    written();
     settle();
     EXPECT_FALSE(editor && editor->isVisible());
     const Database saved = reloaded();
@@ -198,6 +201,7 @@ TEST_F(CustomersViewTest, EditingKeepsTheCardInPlace) {
     EXPECT_EQ(name->text(), "José García");
     name->setText("José García Ruiz");
     editor->findChild<QPushButton*>(QStringLiteral("save"))->click();
+    written();
     settle();
     const Database saved = reloaded();
     ASSERT_EQ(saved.customers.size(), 4u);

@@ -58,6 +58,12 @@ protected:
         ASSERT_FALSE(store_->fatal());
     }
 
+    // Lets a sheet's save be written and its outcome come back to the sheet.
+    void written() {
+        store_->flush();
+        velmora::testing::settle();
+    }
+
     // A confirmed order of two pizzas at 10,00 € with a 10 % rate and a drink without rate.
     pizzacore::Order confirmedOrder() {
         pizzacore::Product pizza;
@@ -110,6 +116,7 @@ TEST_F(FiscalScreensTest, AProposalFromAnOrderIsSavedAndListedNewestFirstWithIts
     rates[1]->setCurrentIndex(rates[1]->findData(qlonglong{2100}));
     EXPECT_TRUE(child<QLabel>(editor, "totals").text().contains("Total: 21,50 EUR"));
     child<QPushButton>(editor, "saveProposal").click();
+    written();
     EXPECT_EQ(editor.error(), "");
     ASSERT_EQ(storedProposals().size(), 1u);
     EXPECT_EQ(storedProposals()[0].orderID, order.id);
@@ -125,6 +132,7 @@ TEST_F(FiscalScreensTest, AProposalFromAnOrderIsSavedAndListedNewestFirstWithIts
     auto& rate = child<QComboBox>(*fresh, "rate");
     rate.setCurrentIndex(rate.findData(qlonglong{1000}));
     child<QPushButton>(*fresh, "saveProposal").click();
+    written();
     ASSERT_EQ(storedProposals().size(), 2u);
 
     ASSERT_EQ(view.proposals().rowCount(), 2);
@@ -153,6 +161,7 @@ TEST_F(FiscalScreensTest, ProposalsShowTheirTimeWithTwoDigitHours) {
     auto& rate = child<QComboBox>(*editor, "rate");
     rate.setCurrentIndex(rate.findData(qlonglong{1000}));
     child<QPushButton>(*editor, "saveProposal").click();
+    written();
     ASSERT_EQ(view.proposals().rowCount(), 1);
     const QString detail = view.proposals().index(0).data(velmora::ProposalsModel::DetailRole).toString();
     EXPECT_TRUE(detail.endsWith(", 09:05")) << detail.toStdString();
@@ -193,12 +202,14 @@ TEST_F(FiscalScreensTest, BadPricesAndMissingRatesAreRefusedWithTheCoresMessageA
     velmora::InvoiceEditor editor(*store_, proposal);
     child<QLineEdit>(editor, "price").setText("12,345");
     child<QPushButton>(editor, "saveProposal").click();
+    written();
     EXPECT_EQ(editor.error(), "Escribe un importe positivo con un máximo de dos decimales.");
 
     child<QLineEdit>(editor, "price").setText("12,50");
     auto& rate = child<QComboBox>(editor, "rate");
     rate.setCurrentIndex(rate.findText("Sin configurar"));
     child<QPushButton>(editor, "saveProposal").click();
+    written();
     EXPECT_EQ(editor.error(), "Revisa los conceptos, cantidades, precios e impuestos.");
 
     EXPECT_TRUE(storedProposals().empty());
@@ -220,6 +231,7 @@ TEST_F(FiscalScreensTest, RatesAreReadAsAmountsAndShownBackWithCommas) {
         child<QLineEdit>(sheet, "country").setText(" es\n");
         child<QLineEdit>(sheet, "currency").setText(" eur ");
         child<QPushButton>(sheet, "saveSettings").click();
+        written();
         EXPECT_EQ(sheet.error(), "");
         const pizzacore::FiscalSettings saved = store_->db().fiscalState().settings;
         EXPECT_EQ(saved.rates, c.stored);
@@ -233,6 +245,7 @@ TEST_F(FiscalScreensTest, RatesAreReadAsAmountsAndShownBackWithCommas) {
     velmora::FiscalSettingsView sheet(*store_);
     child<QLineEdit>(sheet, "rates").setText("4; diez");
     child<QPushButton>(sheet, "saveSettings").click();
+    written();
     EXPECT_EQ(sheet.error(), "Escribe un importe positivo con un máximo de dos decimales.");
     EXPECT_EQ(store_->db().fiscalState().settings, before);
 }
@@ -265,6 +278,7 @@ TEST_F(FiscalScreensTest, TheDeclarationIsAPdfOfAtMostTenMegabytes) {
     ASSERT_TRUE(sheet.editedSettings().declaration);
     EXPECT_EQ(sheet.editedSettings().declaration->size(), 10'000'000u);
     child<QPushButton>(sheet, "saveSettings").click();
+    written();
     ASSERT_TRUE(store_->db().fiscalState().settings.declaration);
     EXPECT_EQ(store_->db().fiscalState().settings.declaration->size(), 10'000'000u);
 }

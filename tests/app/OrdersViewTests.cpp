@@ -143,6 +143,12 @@ protected:
         return *found;
     }
 
+    // Lets every change asked for be written and its outcome come back to the screen.
+    void written() {
+        store_->flush();
+        QCoreApplication::processEvents();
+    }
+
     void select(std::int64_t number) {
         store_->setSelectedOrder(order(number).id);
         ASSERT_TRUE(view_->detail().order());
@@ -402,9 +408,11 @@ TEST_F(OrdersViewTest, PreparationPickerChangesTheStateAndCancelledOrdersShowThe
     select(1);
     EXPECT_TRUE(child<QAbstractButton>("preparationChoice0").isChecked());
     child<QAbstractButton>("preparationChoice1").click();
+    written();
     EXPECT_EQ(order(1).preparation, pizzacore::Preparation::ready);
     EXPECT_EQ(store_->db().audit.back().action, "Estado Listo");
     child<QAbstractButton>("preparationChoice0").click();
+    written();
     EXPECT_EQ(order(1).preparation, pizzacore::Preparation::preparing);
     EXPECT_EQ(view_->model().data(view_->model().index(0), OrdersModel::DetailRole).toString(),
               "Recoger · En preparación");
@@ -436,6 +444,7 @@ TEST_F(OrdersViewTest, PrepareInvoiceOpensTheEditorOnANewProposalFromTheOrder) {
     ASSERT_NE(rate, nullptr);
     rate->setCurrentIndex(rate->findData(qlonglong{1000}));
     editor->findChild<QPushButton*>(QStringLiteral("saveProposal"))->click();
+    written();
     ASSERT_EQ(store_->db().fiscalState().proposals.size(), 1u);
     child<QPushButton>("prepareInvoice").click();
     const auto editors = view_->findChildren<velmora::InvoiceEditor*>();
@@ -461,6 +470,7 @@ TEST_F(OrdersViewTest, CancellationSheetNeedsAReasonAndStaysOpenOnARefusal) {
     reason->setText(QStringLiteral(" Repetido "));
     EXPECT_TRUE(confirmButton->isEnabled());
     QTest::mouseClick(confirmButton, Qt::LeftButton);
+    written();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_EQ(order(1).preparation, pizzacore::Preparation::cancelled);
     EXPECT_EQ(order(1).cancellationReason.value_or(""), " Repetido ");
@@ -475,6 +485,7 @@ TEST_F(OrdersViewTest, CancellationSheetNeedsAReasonAndStaysOpenOnARefusal) {
     *now_ = saturday;
     dialog->findChild<QLineEdit*>(QStringLiteral("cancelReason"))->setText(QStringLiteral("Tarde"));
     QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("cancelConfirm")), Qt::LeftButton);
+    written();
     EXPECT_TRUE(store_->message().value_or(QString()).startsWith("La jornada está cerrada."));
     EXPECT_TRUE(dialog->isVisible());
     EXPECT_EQ(order(2).preparation, pizzacore::Preparation::preparing);

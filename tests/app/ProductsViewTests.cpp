@@ -128,10 +128,12 @@ TEST_F(ProductsViewTest, TheEditorSavesANewProductAndKeepsWhatWasTypedWhenRefuse
     name.setText("Tiramisú");
     price.setText("4,5x");
     child<QPushButton>(*editor, "save").click();
+    written();
     EXPECT_EQ(editor->error(), "Escribe un importe positivo con un máximo de dos decimales.");
     name.setText("   ");
     price.setText("4,50");
     child<QPushButton>(*editor, "save").click();
+    written();
     EXPECT_EQ(editor->error(), "Revisa nombre y precio del producto.");
     EXPECT_EQ(price.text(), "4,50");
     EXPECT_EQ(store().db().audit.size(), audit);
@@ -140,6 +142,7 @@ TEST_F(ProductsViewTest, TheEditorSavesANewProductAndKeepsWhatWasTypedWhenRefuse
     category.setCurrentIndex(2);
     tax.setCurrentIndex(2);
     child<QPushButton>(*editor, "save").click();
+    written();
     settle();
     EXPECT_FALSE(editor);
     const Database saved = reloaded();
@@ -180,6 +183,7 @@ TEST_F(ProductsViewTest, ThePhotoIsAttachedRefusedAndRemovedInTheEditor) {
     EXPECT_EQ(editor->product().image, attached);
 
     child<QPushButton>(*editor, "save").click();
+    written();
     settle();
     EXPECT_EQ(reloaded().products[4].image, attached);
     saveScreenshot(*view_, "Velmora-productos.png");
@@ -188,6 +192,7 @@ TEST_F(ProductsViewTest, ThePhotoIsAttachedRefusedAndRemovedInTheEditor) {
     child<QPushButton>(*editor, "removeImage").click();
     EXPECT_FALSE(editor->product().image);
     child<QPushButton>(*editor, "save").click();
+    written();
     settle();
     EXPECT_FALSE(reloaded().products[4].image);
 }
@@ -226,6 +231,7 @@ TEST_F(ProductsViewTest, CategoriesAreCreatedAndRenamedWithTheCoreRules) {
     ASSERT_NE(editor, nullptr);
     child<QLineEdit>(*editor, "name").setText("  Postres ");
     child<QPushButton>(*editor, "save").click();
+    written();
     settle();
     EXPECT_FALSE(editor);
     EXPECT_EQ(store().db().categories.back().rawValue, "Postres");
@@ -235,6 +241,7 @@ TEST_F(ProductsViewTest, CategoriesAreCreatedAndRenamedWithTheCoreRules) {
     editor = openSheet<CategoryEditor>(*sheet);
     child<QLineEdit>(*editor, "name").setText("póstres");
     child<QPushButton>(*editor, "save").click();
+    written();
     EXPECT_EQ(editor->error(), "Escribe un nombre de categoría único.");
     EXPECT_EQ(store().db().categories.size(), 4u);
     child<QPushButton>(*editor, "cancel").click();
@@ -248,6 +255,7 @@ TEST_F(ProductsViewTest, CategoriesAreCreatedAndRenamedWithTheCoreRules) {
     child<QLineEdit>(*editor, "name").setText("Bebidas");
     child<QPushButton>(*editor, "kitchen").click();
     child<QPushButton>(*editor, "save").click();
+    written();
     settle();
     const Database saved = reloaded();
     EXPECT_EQ(saved.categories[1].rawValue, "Bebidas");
@@ -273,12 +281,14 @@ TEST_F(ProductsViewTest, ACategoryIsEmptiedByMovingAndThenDeleted) {
     EXPECT_EQ(remove->destination().currentText(), "Pizzas");
     remove->destination().setCurrentIndex(1);
     remove->moveButton().click();
+    written();
     EXPECT_EQ(remove->explanation(), "La categoría está vacía y se puede eliminar.");
     EXPECT_TRUE(remove->deleteButton().isEnabled());
     EXPECT_EQ(store().db().audit.back().action, "Trasladar productos");
     EXPECT_EQ(store().db().audit.back().reference, "Refrescos → Complementos");
 
     remove->deleteButton().click();
+    written();
     settle();
     EXPECT_FALSE(remove);
     const Database saved = reloaded();
@@ -302,12 +312,14 @@ TEST_F(ProductsViewTest, TheOnlyCategoryCannotBeEmptiedNorDeleted) {
     ASSERT_NE(remove, nullptr);
     EXPECT_EQ(remove->destination().count(), 0);
     remove->moveButton().click();
+    written();
     EXPECT_EQ(remove->error(), "Elige otra categoría de destino.");
     EXPECT_FALSE(remove->deleteButton().isEnabled());
 
     ASSERT_TRUE(store().transact([](Database& db) { db.products.clear(); }));
     EXPECT_TRUE(remove->deleteButton().isEnabled());
     remove->deleteButton().click();
+    written();
     EXPECT_EQ(store().message(), "Conserva al menos una categoría.");
     EXPECT_EQ(reloaded().categories.size(), 1u);
 }

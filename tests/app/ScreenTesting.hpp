@@ -204,6 +204,11 @@ protected:
     }
 
     AppStore& store() { return *store_; }
+    // Lets every change asked for be written and its outcome come back to the screens.
+    void written() {
+        store_->flush();
+        settle();
+    }
     pizzacore::Database reloaded() const { return pizzacore::Repository(directory_.path(), false).load(); }
 
     pizzacore::testing::TemporaryDirectory directory_;

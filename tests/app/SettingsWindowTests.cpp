@@ -114,7 +114,12 @@ protected:
     }
 
     QString status() { return child<QLabel>("saveStatus").text(); }
-    void save() { QTest::mouseClick(&child<QPushButton>("saveSettings"), Qt::LeftButton); }
+    // Presses "Guardar" and lets the save be written and come back to the window.
+    void save() {
+        QTest::mouseClick(&child<QPushButton>("saveSettings"), Qt::LeftButton);
+        store_.flush();
+        QCoreApplication::processEvents();
+    }
     void changeStored(const std::function<void(pizzacore::Settings&)>& change) {
         ASSERT_TRUE(store_.transact([&](Database& db) { change(db.settings); }));
     }
@@ -204,6 +209,8 @@ TEST_F(SettingsWindowTest, SavesTheEditedCopyInOneTransactionAndSaysSo) {
     EXPECT_EQ(status(), unsaved);
     // Return saves, wherever the focus is.
     QTest::keyClick(&child<QLineEdit>("footer"), Qt::Key_Return);
+    store_.flush();
+    QCoreApplication::processEvents();
     EXPECT_EQ(status(), "Ajustes guardados");
     EXPECT_EQ(store_.db().settings.footer, "Gracias por tu pedido!");
 }
@@ -469,7 +476,7 @@ TEST(SettingsInTheApplication, WhatIsSavedReachesTheSidebarAtOnce) {
     business->insert(QStringLiteral("Pizzería Sol"));
     EXPECT_EQ(sidebar->text(), "Mi restaurante") << "not before saving";
     QTest::mouseClick(save, Qt::LeftButton);
-    EXPECT_EQ(sidebar->text(), "Pizzería Sol");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return sidebar->text() == "Pizzería Sol"; }));
     app.settingsWindow().close();
 }
 

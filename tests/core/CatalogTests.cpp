@@ -333,6 +333,39 @@ TEST(SaveProduct, ReplacesInPlaceOrAppendsAsGiven) {
     expectValid(db);
 }
 
+// Removing a product.
+
+TEST(DeleteProduct, RemovesEveryEntryWithItsIdAndKeepsTheCopiesInLinesAndOrders) {
+    Database db = catalogue();
+    const Product margarita = db.products[0];
+    // A hand-edited document may list the same product twice.
+    db.products.push_back(margarita);
+    const Database before = db;
+    db.deleteProduct(margarita.id, later);
+    ASSERT_EQ(db.products.size(), 3u);
+    EXPECT_EQ(db.products[0], before.products[1]);
+    EXPECT_EQ(db.products[1], before.products[2]);
+    EXPECT_EQ(db.products[2], before.products[3]);
+    // Lines copied from it stay as they were: the draft still shows it, the order keeps it.
+    EXPECT_EQ(db.draft, before.draft);
+    EXPECT_EQ(db.orders, before.orders);
+    EXPECT_EQ(db.categories, before.categories);
+    ASSERT_EQ(db.audit.size(), 1u);
+    expectLastAudit(db, "Eliminar producto", margarita.id.text(), later);
+    EXPECT_EQ(db.audit.back().reference, margarita.id.text());
+    expectValid(db);
+}
+
+TEST(DeleteProduct, AnUnknownIdChangesNoProductAndIsStillRecorded) {
+    Database db = catalogue();
+    const Database before = db;
+    const Uuid gone = Uuid::random();
+    db.deleteProduct(gone, later);
+    EXPECT_EQ(db.products, before.products);
+    ASSERT_EQ(db.audit.size(), 1u);
+    expectLastAudit(db, "Eliminar producto", gone.text(), later);
+}
+
 // A generated restaurant's catalogue stays valid through a series of changes.
 TEST(Catalogue, GeneratedDocumentStaysValid) {
     Database db = testing::makeDocument(testing::DocumentShape::small(), 7);

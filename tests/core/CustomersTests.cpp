@@ -283,5 +283,39 @@ TEST(UsualPayment, CountsPaidOrdersThatAreNotCancelled) {
     EXPECT_EQ(db.usualPaymentFor(db.customers[0]), "Tarjeta");
 }
 
+// Removing a card.
+
+TEST(DeleteCustomer, RemovesEveryCardWithItsIdAndOrdersKeepTheirData) {
+    Database db = history({{0, "", 1}, {std::nullopt, "612345678", 2}, {1, "", 3}});
+    const Customer ana = db.customers[0];
+    const Customer luis = db.customers[1];
+    // A hand-edited document may list the same card twice.
+    db.customers.push_back(ana);
+    const Database before = db;
+    const Instant at{noon.seconds + 60};
+    db.deleteCustomer(ana.id, at);
+    ASSERT_EQ(db.customers.size(), 1u);
+    EXPECT_EQ(db.customers[0], luis);
+    EXPECT_EQ(db.orders, before.orders);
+    EXPECT_EQ(db.payments, before.payments);
+    ASSERT_EQ(db.audit.size(), before.audit.size() + 1);
+    EXPECT_EQ(db.audit.back().action, "Eliminar cliente");
+    // The reference is the canonical upper-case text of the id.
+    EXPECT_EQ(db.audit.back().reference, ana.id.text());
+    EXPECT_EQ(db.audit.back().date, at);
+    EXPECT_NO_THROW(Repository::validate(db));
+}
+
+TEST(DeleteCustomer, AnUnknownIdChangesNoCardAndIsStillRecorded) {
+    Database db = withCards({card("Ana", "612 34 56 78")});
+    const Database before = db;
+    const Uuid gone = Uuid::random();
+    db.deleteCustomer(gone, noon);
+    EXPECT_EQ(db.customers, before.customers);
+    ASSERT_EQ(db.audit.size(), 1u);
+    EXPECT_EQ(db.audit.back().action, "Eliminar cliente");
+    EXPECT_EQ(db.audit.back().reference, gone.text());
+}
+
 } // namespace
 } // namespace pizzacore

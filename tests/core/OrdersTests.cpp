@@ -598,6 +598,36 @@ TEST(OrderTotals, NeverWrapAround) {
     EXPECT_EQ(withLines({half, half, line(1, 1)}).total(), largest);
 }
 
+// Print attempts.
+
+TEST_F(OrderDesk, CountPrintAttemptCountsAndRecordsTheOrderNumber) {
+    confirmed();
+    const Order order = confirmed();
+    const std::size_t audited = db.audit.size();
+    EXPECT_TRUE(db.countPrintAttempt(order.id, monday18h));
+    EXPECT_TRUE(db.countPrintAttempt(order.id, monday18h));
+    EXPECT_EQ(db.orders[1].printAttempts, 2);
+    EXPECT_EQ(db.orders[0].printAttempts, 0);
+    EXPECT_EQ(entriesFrom(db, audited), (std::vector<Entry>{{"Intento de impresión", "2", monday18h},
+                                                            {"Intento de impresión", "2", monday18h}}));
+    expectValid(db);
+}
+
+TEST_F(OrderDesk, CountPrintAttemptOfAMissingOrderLeavesTheDocumentAsItWas) {
+    confirmed();
+    const Database before = db;
+    EXPECT_FALSE(db.countPrintAttempt(Uuid::random(), monday18h));
+    EXPECT_TRUE(db == before);
+}
+
+TEST_F(OrderDesk, CountPrintAttemptNeverWrapsRoundAndKeepsTheCopyMark) {
+    confirmed();
+    db.orders[0].printAttempts = std::numeric_limits<std::int64_t>::max();
+    EXPECT_TRUE(db.countPrintAttempt(db.orders[0].id, monday18h));
+    EXPECT_EQ(db.orders[0].printAttempts, std::numeric_limits<std::int64_t>::max());
+    EXPECT_EQ(db.audit.back().action, "Intento de impresión");
+}
+
 // Whole flows.
 
 TEST_F(OrderDesk, FlowConfirmPayInCashThenPrepareBackAndForth) {

@@ -82,6 +82,10 @@ struct Database {
     // each line whose product is still active. Also gives the names of the lines left out, in
     // order. Never changes the document.
     std::pair<Draft, std::vector<std::string>> repeating(const Order& order) const;
+    // Counts one more attempt to print the order's tickets, so that every later rendering carries
+    // the copy mark. An order that is no longer stored is left alone and nothing is recorded;
+    // gives whether the attempt was counted. Audit "Intento de impresión" with the order number.
+    bool countPrintAttempt(Uuid orderID, Instant now);
 
     // Catalogue.
     // Saves a new or edited category with its name trimmed, replacing in place the stored one with
@@ -100,12 +104,18 @@ struct Database {
     // an image over 2,000,000 bytes, a blank name and a price outside 0…99,999,999 cents. Audit
     // "Guardar producto" with the product's id.
     void saveProduct(const Product& product, Instant now = Instant::now());
+    // Removes every product with the id (none is an error); order lines and draft lines keep
+    // their own copy. Audit "Eliminar producto" with the id.
+    void deleteProduct(Uuid productID, Instant now = Instant::now());
 
     // Customer cards.
     // Saves a card exactly as given, replacing in place the stored one with the same id or
     // appending it. Refuses a blank name, a telephone whose key has not 7…15 digits, and a
     // telephone whose key another card already has. Audit "Guardar cliente" with the card's id.
     void saveCustomer(const Customer& customer, Instant now = Instant::now());
+    // Removes every card with the id (none is an error); orders keep their own copy of the
+    // customer's data. Audit "Eliminar cliente" with the id.
+    void deleteCustomer(Uuid customerID, Instant now = Instant::now());
     // The cards matching every non-empty query (each trimmed first): name and address contain
     // their query ignoring case and accents in the process locale; the phone key contains the
     // query's phone key, and a telephone query without digits matches nothing. Sorted by name,

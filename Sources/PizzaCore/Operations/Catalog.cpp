@@ -103,4 +103,9 @@ void Database::saveProduct(const Product& product, Instant now) {
     record("Guardar producto", product.id.text(), now);
 }
 
+void Database::deleteProduct(Uuid productID, Instant now) {
+    erase_if(products, [&](const Product& stored) { return stored.id == productID; });
+    record("Eliminar producto", productID.text(), now);
+}
+
 } // namespace pizzacore

@@ -43,6 +43,11 @@ void Database::saveCustomer(const Customer& customer, Instant now) {
     record("Guardar cliente", customer.id.text(), now);
 }
 
+void Database::deleteCustomer(Uuid customerID, Instant now) {
+    erase_if(customers, [&](const Customer& card) { return card.id == customerID; });
+    record("Eliminar cliente", customerID.text(), now);
+}
+
 std::vector<Customer> Database::customersMatching(std::string_view name, std::string_view phone,
                                                   std::string_view address) const {
     name = trimmed(name);

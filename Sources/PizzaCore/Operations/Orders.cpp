@@ -241,4 +241,15 @@ std::pair<Draft, std::vector<std::string>> Database::repeating(const Order& orde
     return {std::move(result), std::move(unavailable)};
 }
 
+bool Database::countPrintAttempt(Uuid orderID, Instant now) {
+    const std::size_t index = orderIndex(orders, orderID);
+    if (index == orders.size()) return false;
+    Order& order = orders[index];
+    // A count at the top of the range stays there: wrapping round would make it negative and drop
+    // the copy mark from a ticket that has been printed before.
+    if (order.printAttempts < std::numeric_limits<std::int64_t>::max()) ++order.printAttempts;
+    record("Intento de impresión", std::to_string(order.number), now);
+    return true;
+}
+
 } // namespace pizzacore

@@ -20,7 +20,6 @@
 #include <chrono>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 namespace velmora {
@@ -262,31 +261,26 @@ void TicketService::unansweredPrint() {
 }
 
 void TicketService::choose(const Preparation& preparation, const QString& printer) {
-    const pizzacore::Order& order = preparation.order;
     // The attempt counts before the dialog opens, so that whatever happens next the following
-    // tickets carry the copy mark.
-    if (current(order)) {
-        const pizzacore::Instant now = store_.now();
-        const Outcome outcome = store_.transact([id = order.id, now](pizzacore::Database& db) {
-            // Only the printed order is written: the others stay shared with the published document.
-            const auto& orders = std::as_const(db.orders);
-            const auto stored = std::find_if(orders.begin(), orders.end(),
-                                             [&](const pizzacore::Order& order) { return order.id == id; });
-            if (stored == orders.end()) return;
-            pizzacore::Order& order = db.orders.modify(stored);
-            ++order.printAttempts;
-            db.record("Intento de impresión", std::to_string(order.number), now);
-        });
-        if (!outcome) {
-            store_.setMessage(outcome.failure);
-            return;
-        }
+    // tickets carry the copy mark. A failure to count it is in the controller's message and
+    // nothing is printed; an order no longer stored counts nothing and still prints.
+    if (!current(preparation.order)) {
+        askForPrinter(preparation, printer);
+        return;
     }
+    store_.countPrintAttempt(preparation.order.id, this,
+                             [this, preparation, printer](const Outcome& outcome) {
+                                 if (outcome) askForPrinter(preparation, printer);
+                             });
+}
 
+void TicketService::askForPrinter(const Preparation& preparation, const QString& printer) {
+    const pizzacore::Order& order = preparation.order;
     const QString title = QStringLiteral("Pedido ") + QString::number(order.number);
     const QPointer<TicketService> alive(this);
     const std::optional<PrintChoice> choice = store_.platform().choosePrinter(
         {title, printer, QSizeF(preparation.width, preparation.height)}, nullptr);
+    // The dialog runs its own event loop, in which this service may go.
     if (!alive) return;
     if (!choice || choice->printer.isEmpty()) {
         store_.setMessage(notCompleted);

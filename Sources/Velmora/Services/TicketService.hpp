@@ -99,6 +99,7 @@ private:
     void unanswered(int ticket);
     void unansweredPrint();
     void choose(const Preparation& preparation, const QString& printer);
+    void askForPrinter(const Preparation& preparation, const QString& printer);
     void submitted(int job, const QString& failure);
     void ended(bool completed, const QString& reason);
     std::optional<pizzacore::Order> current(const pizzacore::Order& order) const;

@@ -121,6 +121,11 @@ struct AppStore::Write {
     std::exception_ptr error;
     std::atomic<bool> finished = false;
 
+    // Asynchronous writes only: what runs with the outcome, and the object that bounds it.
+    Then then;
+    QPointer<QObject> context;
+    bool bounded = false;
+
     // The outcome, once the user-interface thread has published (or dropped) the result.
     bool done = false;
     Outcome outcome;
@@ -275,6 +280,41 @@ Outcome AppStore::transact(const Change& change) {
     });
 }
 
+void AppStore::transact(Change change, QObject* context, Then then) {
+    auto write = std::make_shared<Write>();
+    write->then = std::move(then);
+    write->context = context;
+    write->bounded = context != nullptr;
+    if (fatal_ || !repository_) {
+        write->outcome = Outcome::failed(QStringLiteral("El almacenamiento no está disponible."));
+        write->done = true;
+        QMetaObject::invokeMethod(
+            this, [this, write] { callBack(*write); }, Qt::QueuedConnection);
+        return;
+    }
+    write->work = [change = std::move(change)](pizzacore::Repository& repository,
+                                               const pizzacore::Database& db, const pizzacore::Draft& draft,
+                                               bool& catalogueChanged) -> std::optional<pizzacore::Database> {
+        pizzacore::Database copy = db;
+        copy.draft = draft;
+        change(copy);
+        repository.save(copy);
+        catalogueChanged =
+            copy.products != db.products || copy.categories != db.categories || copy.settings != db.settings;
+        return copy;
+    };
+    queue_.push_back(std::move(write));
+    pump();
+}
+
+void AppStore::callBack(Write& write) {
+    if (!write.then || (write.bounded && !write.context)) return;
+    // Taken out first: the call may start other writes, and runs once.
+    const Then then = std::move(write.then);
+    write.then = nullptr;
+    then(write.outcome);
+}
+
 Outcome AppStore::useRepository(const RepositoryJob& job) {
     return run([&job](pizzacore::Repository& repository, const pizzacore::Database& db,
                       const pizzacore::Draft&, bool&) { return job(repository, db); });
@@ -372,6 +412,8 @@ void AppStore::complete() {
     // A draft typed while this was written, and not stored with it, is saved next.
     if (draft_ != db_.draft && !write->error) draftWanted_ = true;
     pump();
+    // Last, with the document published: the call may well start the next transaction.
+    callBack(*write);
 }
 
 void AppStore::waitFor(Write& write) {

@@ -45,6 +45,9 @@ namespace velmora {
 struct Outcome {
     bool ok = true;
     QString failure;
+    // The core refused the change itself (a rule of the operation, not the storage); nothing was
+    // written. Set by the editors' commands, whose sheets show the refusal in their own line.
+    bool refused = false;
 
     explicit operator bool() const { return ok; }
     static Outcome success() { return {}; }
@@ -153,6 +156,18 @@ public:
     // in the draft that replaces it.
     Outcome transact(const Change& change);
 
+    // What a screen runs once its asynchronous transaction has an outcome.
+    using Then = std::function<void(const Outcome&)>;
+
+    // Runs `change` as the blocking transact() would, in turn with every other write, but returns
+    // at once: nothing waits in a nested event loop. Once the change is saved and published (or
+    // has failed and nothing changed), `then` runs on the window's thread with the outcome, but
+    // only while `context` still exists: a screen closed meanwhile is never called back. A null
+    // `context` means no object bounds the call. `message` is left to `then`. When the data is
+    // not open, `then` gets the failure from the event loop, never from inside this call; when
+    // the controller is destroyed first, `then` never runs.
+    void transact(Change change, QObject* context, Then then);
+
     // Runs `job` with the repository on the writer, in turn with the saves; see RepositoryJob.
     Outcome useRepository(const RepositoryJob& job);
 
@@ -257,6 +272,35 @@ public:
     // A failure goes to `message`.
     bool closeShift(const pizzacore::Uuid& session);
 
+    // Named commands that return at once: each runs one core operation, at the controller's
+    // current time, as one transaction queued with every other write (transact(change, context,
+    // then)). Once it is saved and published, or has failed and nothing changed, `then` gets the
+    // outcome on the window's thread while `context` lives; `then` may be empty. A failure goes to
+    // `message`, except the core's refusal of an editor's change (Outcome::refused), which goes
+    // to `then` for the editor's own error line, and to `message` only when the editor is gone.
+
+    // Editors (Views/CustomersView, ProductEditor, CategoriesView, FiscalSettingsView,
+    // InvoiceEditor). All of these live in Stores/Commands.cpp.
+    void saveCustomer(const pizzacore::Customer& customer, QObject* context, Then then);
+    void saveProduct(const pizzacore::Product& product, QObject* context, Then then);
+    void saveCategory(const pizzacore::Category& category, QObject* context, Then then);
+    void moveProducts(const pizzacore::Category& from, const pizzacore::Category& to, QObject* context,
+                      Then then);
+    void saveFiscalSettings(const pizzacore::FiscalSettings& settings, QObject* context, Then then);
+    void saveInvoiceProposal(const pizzacore::InvoiceProposal& proposal, QObject* context, Then then);
+    // Removes the category (Database::deleteCategory); a refusal goes to `message`.
+    void deleteCategory(const pizzacore::Category& category, QObject* context, Then then);
+    // Counts one more attempt to print the order's tickets, with its audit entry; an order no
+    // longer stored is left alone and the outcome is still a success.
+    void countPrintAttempt(const pizzacore::Uuid& order, QObject* context, Then then);
+
+    // The same as confirm(), prepareOrder(), cancelOrder() and saveSettings(), without waiting.
+    void confirm(QObject* context, Then then);
+    void prepareOrder(const pizzacore::Uuid& orderID, pizzacore::Preparation state, QObject* context,
+                      Then then);
+    void cancelOrder(const pizzacore::Uuid& orderID, const QString& reason, QObject* context, Then then);
+    void saveSettings(const pizzacore::Settings& settings, QWidget* window, QObject* context, Then then);
+
 signals:
     void dbChanged();
     void draftChanged();
@@ -300,6 +344,12 @@ private:
     void begin(const std::shared_ptr<Write>& write);
     void writeFinished();
     void complete();
+    void callBack(Write& write);
+    // Runs a named command (see above): a failure goes to `message` (for `window` when given),
+    // or, for an editor's command (`editor`), a refusal to `then` while `context` lives.
+    // `succeeded` runs first on success, whoever waits for the outcome.
+    void command(Change change, QObject* context, Then then, bool editor, QWidget* window = nullptr,
+                 std::function<void()> succeeded = {});
     void waitFor(Write& write);
     void finishBlocking();
     void dispose(pizzacore::Database&& db);

@@ -3,8 +3,6 @@
 
 #include <Velmora/Stores/AppStore.hpp>
 
-#include <algorithm>
-
 namespace velmora {
 
 Outcome AppStore::check(const Change& change) {
@@ -23,10 +21,7 @@ Outcome AppStore::check(const Change& change) {
 bool AppStore::deleteCustomer(const pizzacore::Customer& customer) {
     const pizzacore::Uuid id = customer.id;
     const pizzacore::Instant now = clock_.now();
-    const Outcome outcome = transact([id, now](pizzacore::Database& db) {
-        pizzacore::erase_if(db.customers, [&](const pizzacore::Customer& card) { return card.id == id; });
-        db.record("Eliminar cliente", id.text(), now);
-    });
+    const Outcome outcome = transact([id, now](pizzacore::Database& db) { db.deleteCustomer(id, now); });
     if (!outcome) setMessage(outcome.failure);
     return outcome.ok;
 }
@@ -34,10 +29,7 @@ bool AppStore::deleteCustomer(const pizzacore::Customer& customer) {
 bool AppStore::deleteProduct(const pizzacore::Product& product) {
     const pizzacore::Uuid id = product.id;
     const pizzacore::Instant now = clock_.now();
-    const Outcome outcome = transact([id, now](pizzacore::Database& db) {
-        pizzacore::erase_if(db.products, [&](const pizzacore::Product& stored) { return stored.id == id; });
-        db.record("Eliminar producto", id.text(), now);
-    });
+    const Outcome outcome = transact([id, now](pizzacore::Database& db) { db.deleteProduct(id, now); });
     if (!outcome) setMessage(outcome.failure);
     return outcome.ok;
 }

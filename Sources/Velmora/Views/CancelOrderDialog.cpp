@@ -8,7 +8,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPointer>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -76,10 +75,13 @@ CancelOrderDialog::CancelOrderDialog(AppStore& store, const pizzacore::Order& or
 
 void CancelOrderDialog::confirmCancellation() {
     commitPendingEdits(*this);
-    if (pizzacore::isBlank(reason_->text().toStdString())) return;
-    const QPointer<CancelOrderDialog> alive(this);
-    const bool cancelled = store_.cancelOrder(orderID_, reason_->text());
-    if (alive && cancelled) accept();
+    if (cancelling_ || pizzacore::isBlank(reason_->text().toStdString())) return;
+    cancelling_ = true;
+    // A refusal is in the controller's message and the sheet stays open with the reason.
+    store_.cancelOrder(orderID_, reason_->text(), this, [this](const Outcome& outcome) {
+        cancelling_ = false;
+        if (outcome) accept();
+    });
 }
 
 } // namespace velmora

@@ -29,6 +29,7 @@ private:
     pizzacore::Uuid orderID_;
     QLineEdit* reason_;
     QPushButton* confirm_;
+    bool cancelling_ = false;
 };
 
 } // namespace velmora

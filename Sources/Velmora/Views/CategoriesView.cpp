@@ -14,7 +14,6 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QPainter>
-#include <QPointer>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -244,6 +243,7 @@ void RemoveCategorySheet::showState() {
 }
 
 void RemoveCategorySheet::moveProducts() {
+    if (saving_) return;
     const std::string destinationID = utf8(destination_->currentData().toString());
     std::optional<pizzacore::Category> to;
     for (const pizzacore::Category& category : store_.db().categories)
@@ -253,26 +253,22 @@ void RemoveCategorySheet::moveProducts() {
         showError(*error_, QStringLiteral("Elige otra categoría de destino."));
         return;
     }
-    const pizzacore::Category from = removing_;
-    const pizzacore::Instant now = store_.now();
-    const QPointer<RemoveCategorySheet> alive(this);
-    const Outcome outcome =
-        store_.transact([from, to = *to, now](pizzacore::Database& db) { db.moveProducts(from, to, now); });
-    if (alive) showError(*error_, outcome ? QString() : outcome.failure);
+    saving_ = true;
+    // A refusal (a stale copy of either category) stays in the sheet; a failure to write is in the
+    // main alert.
+    store_.moveProducts(removing_, *to, this, [this](const Outcome& outcome) {
+        saving_ = false;
+        showError(*error_, outcome.refused ? outcome.failure : QString());
+    });
 }
 
 void RemoveCategorySheet::deleteCategory() {
-    const pizzacore::Category category = removing_;
-    const pizzacore::Instant now = store_.now();
-    const QPointer<RemoveCategorySheet> alive(this);
-    AppStore& store = store_;
-    const Outcome outcome =
-        store.transact([category, now](pizzacore::Database& db) { db.deleteCategory(category, now); });
-    if (!outcome) {
-        store.setMessage(outcome.failure);
-        return;
-    }
-    if (alive) accept();
+    if (saving_) return;
+    saving_ = true;
+    store_.deleteCategory(removing_, this, [this](const Outcome& outcome) {
+        saving_ = false;
+        if (outcome) accept();
+    });
 }
 
 CategoryEditor::CategoryEditor(AppStore& store, pizzacore::Category category, QWidget* parent)
@@ -334,23 +330,20 @@ QString CategoryEditor::error() const {
 }
 
 void CategoryEditor::save() {
+    // One save at a time: a second press while the first is written would record it twice.
+    if (saving_) return;
     commitPendingEdits(*this);
     pizzacore::Category category = category_;
     category.rawValue = utf8(name_->text());
     category.bar = destination_->checkedId() == 1;
-    const pizzacore::Instant now = store_.now();
-    const auto change = [category, now](pizzacore::Database& db) { db.saveCategory(category, now); };
-    if (const Outcome checked = store_.check(change); !checked) {
-        showError(*error_, checked.failure);
-        return;
-    }
-    const QPointer<CategoryEditor> alive(this);
-    AppStore& store = store_;
-    if (const Outcome saved = store.transact(change); !saved) {
-        store.setMessage(saved.failure);
-        return;
-    }
-    if (alive) accept();
+    saving_ = true;
+    store_.saveCategory(category, this, [this](const Outcome& outcome) {
+        saving_ = false;
+        if (outcome.refused)
+            showError(*error_, outcome.failure);
+        else if (outcome)
+            accept();
+    });
 }
 
 } // namespace velmora

@@ -94,6 +94,7 @@ private:
     QPushButton* move_;
     QPushButton* delete_;
     QLabel* error_;
+    bool saving_ = false;
 };
 
 // The sheet that creates or edits one category: its name and its ticket destination.
@@ -113,6 +114,7 @@ private:
     QLineEdit* name_;
     QButtonGroup* destination_;
     QLabel* error_;
+    bool saving_ = false;
 };
 
 } // namespace velmora

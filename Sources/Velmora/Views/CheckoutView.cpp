@@ -645,11 +645,11 @@ void CheckoutView::confirmOrder() {
     if (confirming_ || store_.draft().lines.empty()) return;
     confirming_ = true;
     showLines();
-    const QPointer<CheckoutView> alive(this);
-    store_.confirm();
-    if (!alive) return;
-    confirming_ = false;
-    showLines();
+    // On success the controller shows the order in "Pedidos"; a refusal is in its message.
+    store_.confirm(this, [this](const Outcome&) {
+        confirming_ = false;
+        showLines();
+    });
 }
 
 void CheckoutView::askToEmptyDraft() {

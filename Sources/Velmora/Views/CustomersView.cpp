@@ -14,7 +14,6 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QPainter>
-#include <QPointer>
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QVBoxLayout>
@@ -74,13 +73,18 @@ void CustomersModel::setCards(std::vector<pizzacore::Customer> cards) {
     endResetModel();
 }
 
-void CustomersModel::forgetSummaries() {
-    summaries_.reset();
+void CustomersModel::followDocument() {
+    summariesBehind_ = summaries_.has_value();
     if (!cards_.empty()) emit dataChanged(index(0), index(rowCount() - 1), {OrdersRole, UsualPaymentRole});
 }
 
 const CustomerSummaries& CustomersModel::summaries() const {
-    if (!summaries_) summaries_.emplace(store_.db());
+    if (!summaries_) {
+        summaries_.emplace(store_.db());
+    } else if (summariesBehind_) {
+        summaries_->update(store_.db());
+    }
+    summariesBehind_ = false;
     return *summaries_;
 }
 
@@ -181,9 +185,15 @@ void CustomersView::showEvent(QShowEvent* event) {
 }
 
 void CustomersView::documentChanged() {
+    model_->followDocument();
+    // When the cards are known to be those searched (the document shares its unchanged records),
+    // the rows stay and only their figures are drawn again.
+    using Cards = decltype(pizzacore::Database::customers);
+    if (RecordVersion<Cards>::exact && searchedCards_.known() &&
+        searchedCards_.spanTo(store_.db().customers).empty())
+        return;
     // A hidden screen only remembers that it is out of date: the checkout saves its draft on every
     // keystroke, and those saves must not search the cards again.
-    model_->forgetSummaries();
     if (isVisible())
         search();
     else
@@ -192,6 +202,7 @@ void CustomersView::documentChanged() {
 
 void CustomersView::search() {
     stale_ = false;
+    searchedCards_.remember(store_.db().customers);
     model_->setCards(store_.db().customersMatching(utf8(nameQuery_->text()), utf8(phoneQuery_->text()),
                                                    utf8(addressQuery_->text())));
     content_->setCurrentIndex(model_->rowCount() == 0 ? 1 : 0);
@@ -289,27 +300,23 @@ QString CustomerEditor::error() const {
 }
 
 void CustomerEditor::save() {
+    // One save at a time: a second press while the first is written would record it twice.
+    if (saving_) return;
     commitPendingEdits(*this);
     pizzacore::Customer customer = customer_;
     customer.name = utf8(name_->text());
     customer.phone = utf8(phone_->text());
     customer.address = utf8(address_->text());
     customer.notes = utf8(notes_->text());
-    const pizzacore::Instant now = store_.now();
-    const auto change = [customer, now](pizzacore::Database& db) { db.saveCustomer(customer, now); };
-    if (const Outcome checked = store_.check(change); !checked) {
-        showError(*error_, checked.failure);
-        return;
-    }
-    // The save may let the event loop run while it waits for the disk.
-    const QPointer<CustomerEditor> alive(this);
-    AppStore& store = store_;
-    const Outcome saved = store.transact(change);
-    if (!saved) {
-        store.setMessage(saved.failure);
-        return;
-    }
-    if (alive) accept();
+    saving_ = true;
+    // A refusal stays in the sheet with what was typed; a failure to write is in the main alert.
+    store_.saveCustomer(customer, this, [this](const Outcome& outcome) {
+        saving_ = false;
+        if (outcome.refused)
+            showError(*error_, outcome.failure);
+        else if (outcome)
+            accept();
+    });
 }
 
 } // namespace velmora

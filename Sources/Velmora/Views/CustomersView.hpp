@@ -21,8 +21,9 @@ class AppStore;
 class RowActionsDelegate;
 
 // The cards the search found, in the search's order, each with its order count and usual payment.
-// The two figures come from one summary of the whole history, made when a row first needs it
-// after the document changed, so that typing in a search field never walks the orders.
+// The two figures come from a summary of the whole history, made when a row first needs it and
+// brought up to date with each change of the document (looking at the changed orders only) when a
+// row next needs it, so that neither typing in a search field nor a saved change walks the orders.
 class CustomersModel : public QAbstractListModel {
     Q_OBJECT
 public:
@@ -36,8 +37,8 @@ public:
     explicit CustomersModel(const AppStore& store, QObject* parent = nullptr);
 
     void setCards(std::vector<pizzacore::Customer> cards);
-    // The document changed: the figures are summed again when next shown.
-    void forgetSummaries();
+    // The document changed: the figures are brought up to date when next shown.
+    void followDocument();
     const pizzacore::Customer& card(int row) const { return cards_.at(static_cast<std::size_t>(row)); }
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -49,6 +50,7 @@ private:
     const AppStore& store_;
     std::vector<pizzacore::Customer> cards_;
     mutable std::optional<CustomerSummaries> summaries_;
+    mutable bool summariesBehind_ = false;
 };
 
 // The "Clientes" section: three searches and the matching cards, each with its history, its use
@@ -91,6 +93,8 @@ private:
     CustomersModel* model_;
     RowActionsDelegate* delegate_;
     bool stale_ = true;
+    // The cards the list was last searched in.
+    RecordVersion<decltype(pizzacore::Database::customers)> searchedCards_;
 };
 
 // The sheet that creates or edits one card. A refusal stays in its red line with what was typed.
@@ -110,6 +114,7 @@ private:
     QLineEdit* address_;
     QLineEdit* notes_;
     QLabel* error_;
+    bool saving_ = false;
 };
 
 } // namespace velmora

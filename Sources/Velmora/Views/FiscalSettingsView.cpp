@@ -247,6 +247,8 @@ void FiscalSettingsView::attachDeclaration() {
 }
 
 void FiscalSettingsView::save() {
+    // One save at a time: a second press while the first is written would record it twice.
+    if (saving_) return;
     commitPendingEdits(*this);
     pizzacore::FiscalSettings settings = editedSettings();
     settings.rates.clear();
@@ -259,23 +261,18 @@ void FiscalSettingsView::save() {
             return;
         }
     }
-    const pizzacore::Instant now = store_.now();
-    // Checked on a copy first, so that a refusal shows in this sheet and not in the main alert.
-    try {
-        pizzacore::Database copy = store_.db();
-        copy.saveFiscalSettings(settings, now);
-    } catch (...) {
-        setError(describeFailure(std::current_exception()));
-        return;
-    }
-    const Outcome outcome =
-        store_.transact([&settings, now](pizzacore::Database& db) { db.saveFiscalSettings(settings, now); });
-    if (!outcome) {
-        store_.setMessage(outcome.failure);
-        return;
-    }
-    setError(QString());
-    accept();
+    saving_ = true;
+    // A refusal shows in this sheet; a failure to write is in the main alert. The sheet may be
+    // closed while the settings are written: it is then never called back.
+    store_.saveFiscalSettings(settings, this, [this](const Outcome& outcome) {
+        saving_ = false;
+        if (outcome.refused) {
+            setError(outcome.failure);
+        } else if (outcome) {
+            setError(QString());
+            accept();
+        }
+    });
 }
 
 } // namespace velmora

@@ -21,8 +21,9 @@ class AppStore;
 QString ratesText(const std::vector<std::int64_t>& rates);
 
 // The fiscal configuration sheet: country and taxes, issuer and series, signature and producer.
-// It edits a copy of the archive's settings, reloaded each time it opens, and saves it by checking
-// it on a copy of the document first and then in one transaction of the controller.
+// It edits a copy of the archive's settings, reloaded each time it opens, and saves it in one
+// transaction of the controller without waiting: a refusal comes back to its red line, and the
+// sheet closes once the settings are saved.
 class FiscalSettingsView : public QDialog {
     Q_OBJECT
 public:
@@ -63,6 +64,7 @@ private:
     QLabel* declaration_;
     QLabel* installation_;
     QLabel* error_;
+    bool saving_ = false;
 };
 
 } // namespace velmora

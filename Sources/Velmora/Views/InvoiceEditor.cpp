@@ -16,7 +16,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPointer>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QSpinBox>
@@ -368,6 +367,8 @@ void InvoiceEditor::refreshTotals() {
 }
 
 void InvoiceEditor::save() {
+    // One save at a time: a second press while the first is written would record it twice.
+    if (saving_) return;
     commitPendingEdits(*this);
     for (const LineRow& row : rows_) {
         try {
@@ -378,26 +379,17 @@ void InvoiceEditor::save() {
             return;
         }
     }
-    const pizzacore::Instant now = store_.now();
-    const pizzacore::InvoiceProposal proposal = proposal_;
-    // Checked on a copy first, so that a refusal shows in this sheet and not in the main alert.
-    try {
-        pizzacore::Database copy = store_.db();
-        copy.saveInvoiceProposal(proposal, now);
-    } catch (...) {
-        setError(describeFailure(std::current_exception()));
-        return;
-    }
-    const QPointer<InvoiceEditor> alive(this);
-    const Outcome outcome =
-        store_.transact([&proposal, now](pizzacore::Database& db) { db.saveInvoiceProposal(proposal, now); });
-    if (!alive) return;
-    if (!outcome) {
-        store_.setMessage(outcome.failure);
-        return;
-    }
-    setError(QString());
-    accept();
+    saving_ = true;
+    // A refusal shows in this sheet; a failure to write is in the main alert.
+    store_.saveInvoiceProposal(proposal_, this, [this](const Outcome& outcome) {
+        saving_ = false;
+        if (outcome.refused) {
+            setError(outcome.failure);
+        } else if (outcome) {
+            setError(QString());
+            accept();
+        }
+    });
 }
 
 } // namespace velmora

@@ -24,8 +24,9 @@ class AppStore;
 
 // The sheet that edits one invoice proposal: kind, the corrected invoice and reason for
 // rectifying kinds, recipient, operation date, the lines with tax-included prices, and the live
-// totals. It works on a copy; "Guardar propuesta" checks the proposal on a copy of the document
-// and then saves it in one transaction of the controller. Nothing here issues an invoice.
+// totals. It works on a copy; "Guardar propuesta" saves the proposal in one transaction of the
+// controller without waiting: a refusal comes back to its red line, and the sheet closes once the
+// proposal is saved. Nothing here issues an invoice.
 class InvoiceEditor : public QDialog {
     Q_OBJECT
 public:
@@ -79,6 +80,7 @@ private:
     QVBoxLayout* lines_ = nullptr;
     QLabel* totals_ = nullptr;
     QLabel* error_ = nullptr;
+    bool saving_ = false;
 };
 
 } // namespace velmora

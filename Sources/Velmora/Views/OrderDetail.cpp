@@ -544,9 +544,9 @@ void OrderDetail::choosePreparation(QAbstractButton* button) {
     const int id = preparationChoices_->id(button);
     const auto state = static_cast<pizzacore::Preparation>(id);
     if (state == order_->preparation) return;
-    const QPointer<OrderDetail> alive(this);
-    const pizzacore::Uuid orderID = order_->id;
-    if (!store_.prepareOrder(orderID, state) && alive) fill(); // back to the stored state
+    store_.prepareOrder(order_->id, state, this, [this](const Outcome& outcome) {
+        if (!outcome) fill(); // back to the stored state
+    });
 }
 
 void OrderDetail::pay() {

@@ -175,6 +175,12 @@ OrdersView::OrdersView(AppStore& store, TicketService& tickets, QWidget* parent)
     connect(day_, &QComboBox::currentIndexChanged, this, &OrdersView::applyFilter);
     connect(pending_, &QCheckBox::toggled, this, &OrdersView::applyFilter);
     connect(model_, &OrdersModel::dayChoicesChanged, this, &OrdersView::showDayChoices);
+    connect(model_, &OrdersModel::becameReady, this, [this] {
+        if (isVisible())
+            followSelection();
+        else
+            stale_ = true;
+    });
     connect(list_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &OrdersView::listSelectionChanged);
     connect(&store_, &AppStore::dbChanged, this, &OrdersView::showDocument);
@@ -219,8 +225,15 @@ void OrdersView::showEvent(QShowEvent* event) {
 
 void OrdersView::showDocument() {
     // While another section is on screen (the checkout saves the draft on every keystroke), the
-    // list waits until it is shown again instead of following every save of the history.
+    // selection and the detail wait until the list is shown again. The records follow at once
+    // when that costs only the change, so that the first showing finds them made; otherwise
+    // they are only started, on the worker, when there are none yet.
     if (!isVisible()) {
+        if (OrdersModel::followsChangesCheaply || !model_->ready()) {
+            following_ = true;
+            model_->refresh();
+            following_ = false;
+        }
         stale_ = true;
         return;
     }
@@ -228,6 +241,10 @@ void OrdersView::showDocument() {
     following_ = true;
     model_->refresh();
     following_ = false;
+    followSelection();
+}
+
+void OrdersView::followSelection() {
     if (revealPending_)
         revealSelectedOrder();
     else
@@ -261,10 +278,12 @@ void OrdersView::showSelectedOrder() {
 }
 
 void OrdersView::revealSelectedOrder() {
-    // A hidden list out of date with the document cannot find a new order yet; it reveals it once
-    // shown and brought up to date.
-    if (stale_) {
+    // A hidden list out of date with the document, or one whose records are still being made,
+    // cannot find a new order yet; it reveals it once shown and brought up to date. The detail
+    // shows the order meanwhile.
+    if (stale_ || !model_->ready()) {
         revealPending_ = true;
+        if (!stale_) showSelectedOrder();
         return;
     }
     revealPending_ = false;

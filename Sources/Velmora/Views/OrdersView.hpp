@@ -37,6 +37,9 @@ private:
     void showDayChoices();
     void showDocument();
     void showSelectedOrder();
+    // After the records caught up with the document: reveals an order chosen meanwhile, or keeps
+    // the list on the selected order.
+    void followSelection();
     // Shows the selected order after a choice made outside the list: clears the filters that hide
     // it, then selects its row and scrolls to it.
     void revealSelectedOrder();
@@ -54,7 +57,8 @@ private:
     bool following_ = false;
     // The document changed while the view was hidden.
     bool stale_ = false;
-    // An order chosen outside the list waits for the list to catch up with the document.
+    // An order chosen outside the list waits for the list to catch up with the document (or for
+    // its records to be made).
     bool revealPending_ = false;
 };
 

@@ -143,6 +143,8 @@ void ProductEditor::removeImage() {
 }
 
 void ProductEditor::save() {
+    // One save at a time: a second press while the first is written would record it twice.
+    if (saving_) return;
     commitPendingEdits(*this);
     pizzacore::Product product = product_;
     try {
@@ -159,19 +161,15 @@ void ProductEditor::save() {
     for (const pizzacore::Category& category : store_.db().categories)
         if (category.id == categoryID) product.category = category;
 
-    const pizzacore::Instant now = store_.now();
-    const auto change = [product, now](pizzacore::Database& db) { db.saveProduct(product, now); };
-    if (const Outcome checked = store_.check(change); !checked) {
-        showError(*error_, checked.failure);
-        return;
-    }
-    const QPointer<ProductEditor> alive(this);
-    AppStore& store = store_;
-    if (const Outcome saved = store.transact(change); !saved) {
-        store.setMessage(saved.failure);
-        return;
-    }
-    if (alive) accept();
+    saving_ = true;
+    // A refusal stays in the sheet with what was typed; a failure to write is in the main alert.
+    store_.saveProduct(product, this, [this](const Outcome& outcome) {
+        saving_ = false;
+        if (outcome.refused)
+            showError(*error_, outcome.failure);
+        else if (outcome)
+            accept();
+    });
 }
 
 } // namespace velmora

@@ -46,6 +46,7 @@ private:
     QComboBox* taxRate_;
     QCheckBox* active_;
     QLabel* error_;
+    bool saving_ = false;
 };
 
 } // namespace velmora

@@ -481,13 +481,12 @@ void SettingsWindow::showStatus() {
 }
 
 void SettingsWindow::save() {
-    const QPointer<SettingsWindow> alive(this);
     const pizzacore::Settings settings = settings_;
-    const bool stored = store_.saveSettings(settings, this);
-    if (!alive) return;
-    // An edit made while the save was under way keeps the bar saying that changes are pending.
-    if (stored && settings_ == settings) saved_ = true;
-    showStatus();
+    store_.saveSettings(settings, this, this, [this, settings](const Outcome& outcome) {
+        // An edit made while the save was under way keeps the bar saying that changes are pending.
+        if (outcome && settings_ == settings) saved_ = true;
+        showStatus();
+    });
 }
 
 void SettingsWindow::importLogo() {
