@@ -99,18 +99,18 @@ void AppStore::keepDailyBackup() {
     const std::optional<std::pair<std::size_t, pizzacore::Uuid>> watched = watchedShift_;
     // Sessions are only ever appended, so the watched shift keeps its position in every later
     // version of the same document; a restored document holds other sessions.
-    const auto& sessions = db_.sessions;
+    const auto& sessions = db().sessions;
     watchedShift_.reset();
     if (!sessions.empty() && !sessions.back().closed)
         watchedShift_.emplace(sessions.size() - 1, sessions.back().id);
-    if (!watched || !repository_ || watched->first >= sessions.size()) return;
+    if (!watched || !repository() || watched->first >= sessions.size()) return;
     const pizzacore::Session& shift = sessions[watched->first];
     if (shift.id != watched->second || !shift.closed) return;
 
     std::string day = shift.businessDay;
-    if (!DailyBackups::fileName(day)) day = pizzacore::BusinessClock::day(shift.opened, db_.settings);
+    if (!DailyBackups::fileName(day)) day = pizzacore::BusinessClock::day(shift.opened, db().settings);
     try {
-        DailyBackups::write(repository_->file(), dailyBackupFolder(), day);
+        DailyBackups::write(repository()->file(), dailyBackupFolder(), day);
     } catch (...) {
         // The close itself is saved; only its copy is missing, and the operator hears of it once.
         setMessage(QStringLiteral("El cierre está guardado, pero no se pudo hacer la copia automática de la "
