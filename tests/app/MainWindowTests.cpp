@@ -356,7 +356,8 @@ TEST_F(MainWindowTest, EveryChangeOfTheDraftIsSavedAndASaveFailureIsShown) {
     settle();
     EXPECT_FALSE(store().message());
     EXPECT_EQ(store().db().draft, draft);
-    EXPECT_EQ(pizzacore::Repository(directory_.path(), false).load().draft, draft);
+    EXPECT_EQ(pizzacore::Repository(directory_.path(), pizzacore::Repository::Access::readOnly).load().draft,
+              draft);
 
     // The stored file damaged behind the program's back: the save is refused and said so, and
     // the draft in memory stays.

@@ -121,8 +121,8 @@ AppStore::~AppStore() = default;
 void AppStore::start() {
     startInBackground();
     engine_.finishOpening();
-    // The reconciliation queued by the opening.
-    engine_.flush();
+    // The reconciliation queued by the opening, and the day's copy should it close a shift.
+    engine_.settle();
 }
 
 void AppStore::startInBackground() {
@@ -246,7 +246,12 @@ void AppStore::saveDraftSoon() {
 }
 
 void AppStore::flush() {
-    engine_.flush();
+    engine_.settle();
+}
+
+void AppStore::fold() {
+    if (fatal_) return;
+    engine_.fold();
 }
 
 // The document and the draft are both in place before any screen hears of either, so a screen

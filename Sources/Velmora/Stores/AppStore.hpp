@@ -161,8 +161,13 @@ public:
     // after every change of the draft.
     void saveDraftSoon();
 
-    // Waits until every write has finished, the draft asked for by saveDraftSoon() included.
+    // Waits until every write has finished, the draft asked for by saveDraftSoon() and the
+    // folds and daily copies under way included.
     void flush();
+
+    // Writes the whole document into the data file in the background, so that the journal
+    // beside it holds nothing more; see TransactionEngine::fold. It also happens by itself.
+    void fold();
 
     // Changes whenever a published document brings other products, categories or settings, so
     // that screens rebuild their product lists only then; it is worked out on the writer.
@@ -284,8 +289,9 @@ private:
     };
     // After each publication of the engine, on the user-interface thread.
     void published(bool draftReplaced);
-    // After each publication: when the shift that was open has just closed, copies the saved
-    // document into the daily backup folder; a failure goes to `message` once.
+    // After each publication: when the shift that was open has just closed, folds the document
+    // and then copies the data file into the daily backup folder, in the background, so that the
+    // copy is a complete document; a failure goes to `message` once.
     void keepDailyBackup();
     void enterFatal(const QString& description);
     // Once the engine has opened the data (or failed to).

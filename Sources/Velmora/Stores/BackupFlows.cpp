@@ -148,6 +148,9 @@ bool AppStore::restoreBackup(QWidget* window) {
     // confirmation rather than being replaced by it, and keeps its own kind.
     const std::optional<QString> earlier = message_;
     tick();
+    // The day's copy of a shift the tick closed is written in the background; its outcome is
+    // part of this one.
+    flush();
     QString text = QStringLiteral("Copia restaurada. La versión anterior permanece en la carpeta de datos.");
     AlertKind kind = AlertKind::information;
     if (message_ && message_ != earlier) {

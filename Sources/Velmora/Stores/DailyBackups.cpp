@@ -109,15 +109,21 @@ void AppStore::keepDailyBackup() {
 
     std::string day = shift.businessDay;
     if (!DailyBackups::fileName(day)) day = pizzacore::BusinessClock::day(shift.opened, db().settings);
-    try {
-        DailyBackups::write(repository()->file(), dailyBackupFolder(), day);
-    } catch (...) {
-        // The close itself is saved; only its copy is missing, and the operator hears of it once.
-        setMessage(QStringLiteral("El cierre está guardado, pero no se pudo hacer la copia automática de la "
-                                  "jornada ") +
-                   QString::fromStdString(day) + QStringLiteral(" en la carpeta Copias: ") +
-                   describeFailure(std::current_exception()));
-    }
+    // The data file holds the close only once folded: the copy is made after the fold, on the
+    // fold thread, by a hard link where the file system allows one.
+    engine_.fold(
+        [folder = dailyBackupFolder(), day](pizzacore::Repository& repository) {
+            DailyBackups::write(repository.file(), folder, day);
+        },
+        [this, day](const std::exception_ptr& failure) {
+            // The close itself is saved; only its copy is missing, and the operator hears of it once.
+            if (failure)
+                setMessage(
+                    QStringLiteral("El cierre está guardado, pero no se pudo hacer la copia automática "
+                                   "de la jornada ") +
+                    QString::fromStdString(day) + QStringLiteral(" en la carpeta Copias: ") +
+                    describeFailure(failure));
+        });
 }
 
 } // namespace velmora

@@ -1,5 +1,8 @@
 #include <Velmora/Stores/TransactionEngine.hpp>
 
+#include <PizzaCore/Foundation/PCError.hpp>
+#include <PizzaCore/Journal/DocumentChange.hpp>
+#include <PizzaCore/Persistence/AtomicFile.hpp>
 #include <PizzaCore/Persistence/Repository.hpp>
 
 #include <QCoreApplication>
@@ -8,9 +11,15 @@
 #include <QTimer>
 #include <QtGlobal>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <filesystem>
 #include <string_view>
-#include <tuple>
+#include <system_error>
 
 namespace velmora {
 
@@ -18,20 +27,9 @@ namespace {
 
 const char* const unavailableText = "El almacenamiento no está disponible.";
 
-// Makes `after`, the published document `before` with a change applied, durable. Gives the
-// sequence number the storage knows it by.
-std::int64_t makeDurable(pizzacore::Repository& repository, std::string_view kind,
-                         const pizzacore::Database& before, const pizzacore::Database& after) {
-    std::ignore = kind;
-    std::ignore = before;
-    repository.save(after);
-    return 0;
-}
-
-// Whether `after` has other products, categories or settings than `before`.
-bool catalogueDiffers(const pizzacore::Database& before, const pizzacore::Database& after) {
-    return after.products != before.products || after.categories != before.categories ||
-           after.settings != before.settings;
+// Whether a change brings other products, categories or settings.
+bool touchesCatalogue(const pizzacore::DocumentChange& change) {
+    return change.products || change.categories || change.settings;
 }
 
 } // namespace
@@ -52,6 +50,8 @@ struct TransactionEngine::Write {
     bool catalogueChanged = false;
     // The storage's sequence number once the write is durable; nothing when it wrote nothing.
     std::optional<std::int64_t> sequence;
+    // The last sequence number the data file holds, when the write changed it.
+    std::optional<std::int64_t> folded;
     std::exception_ptr error;
     std::atomic<bool> finished = false;
 
@@ -59,6 +59,9 @@ struct TransactionEngine::Write {
     bool done = false;
     Outcome outcome;
     QEventLoop* loop = nullptr;
+
+    // The engine, for the writer's checks of the data file.
+    TransactionEngine* engine = nullptr;
 
     // Asynchronous writes only: what runs with the outcome, and the object that bounds it.
     Then then;
@@ -100,9 +103,12 @@ TransactionEngine::~TransactionEngine() {
     if (draftWanted_ && db_.draft != draft_) {
         writer_.post([this] {
             try {
+                pizzacore::DocumentChange change;
+                change.draft = draft_;
                 pizzacore::Database copy = db_;
                 copy.draft = draft_;
-                makeDurable(*repository_, "draft", db_, copy);
+                checkDataFile(*repository_);
+                lastSequence_ = repository_->commit("draft", change, copy);
                 db_.draft = draft_;
             } catch (...) {
                 // Nowhere left to say it; the draft saved before stays on disk.
@@ -110,12 +116,24 @@ TransactionEngine::~TransactionEngine() {
         });
         writer_.drain();
     }
+    // The last fold, after the last write: the data file holds everything, the journal nothing.
     folder_.drain();
+    try {
+        const std::int64_t sequence = repository_->lastSequence();
+        if (sequence > repository_->foldedSequence() || repository_->pendingEntries() > 0)
+            repository_->fold(db_, sequence);
+    } catch (const std::exception& failure) {
+        // The journal keeps every change; the next opening replays them.
+        qWarning("Velmora: no se pudo consolidar el diario al cerrar: %s", failure.what());
+    }
 }
 
 void TransactionEngine::open(std::unique_ptr<pizzacore::Repository> repository,
                              pizzacore::Database document) {
     repository_ = std::move(repository);
+    lastSequence_ = repository_->lastSequence();
+    foldedSequence_ = repository_->foldedSequence();
+    if (!dataFileKnown()) knowDataFile(*repository_);
     ++catalogueRevision_;
     publish(std::move(document), draft_);
 }
@@ -138,6 +156,7 @@ void TransactionEngine::openInBackground(std::filesystem::path directory, Opened
         try {
             auto repository = std::make_unique<pizzacore::Repository>(job->directory, true);
             job->document = repository->load();
+            knowDataFile(*repository);
             job->repository = std::move(repository);
         } catch (...) {
             job->error = std::current_exception();
@@ -176,8 +195,15 @@ TransactionEngine::Work TransactionEngine::transaction(Change change) {
         pizzacore::Database copy = db;
         copy.draft = draft;
         change(copy);
-        write.sequence = makeDurable(repository, "transaction", db, copy);
-        write.catalogueChanged = catalogueDiffers(db, copy);
+        // Records the copy shares with the published document cost nothing to compare.
+        const pizzacore::DocumentChange difference = pizzacore::diff(db, copy);
+        // Nothing changed: nothing is written, and there is nothing new to publish.
+        if (difference.empty()) return std::nullopt;
+        write.engine->checkDataFile(repository);
+        write.sequence = repository.commit("transaction", difference, copy);
+        // The first change of a new folder writes the data file itself.
+        if (!write.engine->dataFileKnown()) write.engine->knowDataFile(repository);
+        write.catalogueChanged = touchesCatalogue(difference);
         return copy;
     };
 }
@@ -222,6 +248,10 @@ Outcome TransactionEngine::useRepository(const RepositoryJob& job) {
         folder_.drain();
         std::optional<pizzacore::Database> result = job(repository, db);
         write.catalogueChanged = result.has_value();
+        // A restore folds the journal into the document it writes.
+        knowDataFile(repository);
+        write.sequence = repository.lastSequence();
+        write.folded = repository.foldedSequence();
         return result;
     });
 }
@@ -273,10 +303,15 @@ void TransactionEngine::startDraftSave() {
     write->draftOnly = true;
     write->work = [](pizzacore::Repository& repository, const pizzacore::Database& db,
                      const pizzacore::Draft& draft, Write& self) -> std::optional<pizzacore::Database> {
+        // Only the draft is new, and the change says so without comparing anything else.
+        pizzacore::DocumentChange change;
+        change.draft = draft;
         pizzacore::Database copy = db;
         copy.draft = draft;
-        self.sequence = makeDurable(repository, "draft", db, copy);
-        // Only the draft is new: the copy is thrown away here, on the writer's thread.
+        self.engine->checkDataFile(repository);
+        self.sequence = repository.commit("draft", change, copy);
+        if (!self.engine->dataFileKnown()) self.engine->knowDataFile(repository);
+        // The copy is thrown away here, on the writer's thread.
         return std::nullopt;
     };
     begin(write);
@@ -285,6 +320,7 @@ void TransactionEngine::startDraftSave() {
 
 void TransactionEngine::begin(const std::shared_ptr<Write>& write) {
     inFlight_ = write;
+    write->engine = this;
     write->draft = draft_;
     // Until this write is complete the published document is not replaced, so the writer may
     // read it while the screens do.
@@ -313,6 +349,7 @@ void TransactionEngine::complete() {
         write->outcome = Outcome::failed(describeFailure(write->error));
     } else {
         if (write->sequence) lastSequence_ = *write->sequence;
+        if (write->folded) foldedSequence_ = std::max(foldedSequence_, *write->folded);
         if (write->draftOnly) {
             db_.draft = write->draft;
         } else if (write->result) {
@@ -377,20 +414,164 @@ void TransactionEngine::flush() {
 
 void TransactionEngine::settle() {
     flush();
-    folder_.drain();
-    // The fold reports back through the event loop; its report is taken here.
-    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    while (foldsReported_ < foldsAsked_) {
+        if (QCoreApplication::instance() && QThread::currentThread() == thread()) {
+            QEventLoop loop;
+            connect(this, &TransactionEngine::foldReported, &loop, &QEventLoop::quit);
+            loop.exec();
+        } else {
+            finishBlocking();
+            folder_.drain();
+            QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+        }
+    }
 }
 
-void TransactionEngine::fold(AfterFold after) {
-    std::ignore = after;
+void TransactionEngine::fold(AfterFold after, FoldDone done) {
+    if (!available()) {
+        if (done)
+            QMetaObject::invokeMethod(
+                this,
+                [done = std::move(done)] {
+                    done(std::make_exception_ptr(pizzacore::PCError::invalid(unavailableText)));
+                },
+                Qt::QueuedConnection);
+        return;
+    }
+    ++foldsAsked_;
+    folding_ = true;
+    foldTimer_->stop();
+    auto write = std::make_shared<Write>();
+    write->work = [this, after = std::move(after), done = std::move(done)](
+                      pizzacore::Repository& repository, const pizzacore::Database& db,
+                      const pizzacore::Draft&, Write&) mutable -> std::optional<pizzacore::Database> {
+        // The published document is copied here, in turn with the writes, so that it is exactly
+        // the document of the last sequence number; the fold thread then writes it while the
+        // next transactions go on.
+        auto snapshot = std::make_shared<const pizzacore::Database>(db);
+        const std::int64_t sequence = repository.lastSequence();
+        folder_.post([this, &repository, snapshot = std::move(snapshot), sequence, after = std::move(after),
+                      done = std::move(done)]() mutable {
+            std::exception_ptr foldFailure;
+            std::exception_ptr afterFailure;
+            {
+                const DataFileReplacement replacement(*this, repository);
+                try {
+                    repository.fold(*snapshot, sequence);
+                } catch (...) {
+                    foldFailure = std::current_exception();
+                }
+                if (!foldFailure && after) {
+                    try {
+                        after(repository);
+                    } catch (...) {
+                        afterFailure = std::current_exception();
+                    }
+                }
+            }
+            // The document of a busy year is freed here, not on the window's thread.
+            snapshot.reset();
+            QMetaObject::invokeMethod(
+                this,
+                [this, sequence, foldFailure, afterFailure, done = std::move(done)] {
+                    foldFinished(sequence, foldFailure);
+                    if (done) done(foldFailure ? foldFailure : afterFailure);
+                    emit foldReported();
+                },
+                Qt::QueuedConnection);
+        });
+        return std::nullopt;
+    };
+    // Ahead of the writes still waiting: the fold is of the document as published now.
+    queue_.push_front(std::move(write));
+    pump();
 }
 
-void TransactionEngine::foldIfDue() {}
+// While it lives, the data file is being replaced by this program (a fold and what runs after
+// it): commits do not check it. Once the replacement is over, its identity is the known one.
+TransactionEngine::DataFileReplacement::DataFileReplacement(TransactionEngine& engine,
+                                                            const pizzacore::Repository& repository)
+    : engine_(engine)
+    , repository_(repository) {
+    const std::lock_guard lock(engine_.dataFileMutex_);
+    ++engine_.dataFileGeneration_;
+}
 
-void TransactionEngine::foldFinished(std::int64_t sequence, bool ok) {
-    std::ignore = sequence;
-    std::ignore = ok;
+TransactionEngine::DataFileReplacement::~DataFileReplacement() {
+    const std::optional<pizzacore::AtomicFile::FileIdentity> identity =
+        pizzacore::AtomicFile::identity(repository_.file());
+    const std::lock_guard lock(engine_.dataFileMutex_);
+    engine_.dataFile_ = identity;
+    ++engine_.dataFileGeneration_;
+}
+
+void TransactionEngine::knowDataFile(const pizzacore::Repository& repository) {
+    const std::optional<pizzacore::AtomicFile::FileIdentity> identity =
+        pizzacore::AtomicFile::identity(repository.file());
+    const std::lock_guard lock(dataFileMutex_);
+    dataFile_ = identity;
+}
+
+// A change builds on the data file: the journal's entries are replayed over it on the next
+// opening. A data file changed behind the program's back (damaged, replaced, removed) would make
+// every change acknowledged from then on unreachable, so no change is acknowledged over one that
+// does not read. Telling costs one stat() per change; only a file that changed is read again.
+void TransactionEngine::checkDataFile(const pizzacore::Repository& repository) {
+    std::uint64_t generation = 0;
+    std::optional<pizzacore::AtomicFile::FileIdentity> known;
+    {
+        const std::lock_guard lock(dataFileMutex_);
+        generation = dataFileGeneration_;
+        known = dataFile_;
+    }
+    // A fold is replacing it: the fold checks the file it replaces.
+    if (generation % 2 != 0) return;
+    const std::optional<pizzacore::AtomicFile::FileIdentity> now =
+        pizzacore::AtomicFile::identity(repository.file());
+    if (now == known) return;
+    {
+        const std::lock_guard lock(dataFileMutex_);
+        // A fold came and went meanwhile: what is there now is its file.
+        if (dataFileGeneration_ != generation) return;
+    }
+    const int fd = ::open(repository.file().c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        throw std::filesystem::filesystem_error("No se pudo leer el archivo de datos", repository.file(),
+                                                std::error_code(errno, std::generic_category()));
+    try {
+        pizzacore::Repository::decodeFile(fd, repository.file());
+    } catch (...) {
+        ::close(fd);
+        throw;
+    }
+    ::close(fd);
+    const std::lock_guard lock(dataFileMutex_);
+    if (dataFileGeneration_ == generation) dataFile_ = now;
+}
+
+void TransactionEngine::foldIfDue() {
+    if (!available() || folding_ || pendingEntries() <= 0) return;
+    // After a failure the next try waits for the timer, however many changes come meanwhile.
+    if (foldFailed_ && foldTimer_->isActive()) return;
+    if (pendingEntries() >= foldEntries)
+        fold();
+    else if (!foldTimer_->isActive())
+        foldTimer_->start(foldInterval);
+}
+
+void TransactionEngine::foldFinished(std::int64_t sequence, const std::exception_ptr& failure) {
+    ++foldsReported_;
+    if (foldsReported_ == foldsAsked_) folding_ = false;
+    foldFailed_ = failure != nullptr;
+    if (!failure) {
+        foldedSequence_ = std::max(foldedSequence_, sequence);
+    } else {
+        // The journal still holds every change: nothing is lost, the fold is only late.
+        qWarning("Velmora: no se pudo consolidar el diario en el archivo de datos: %s",
+                 describeFailure(failure).toUtf8().constData());
+        foldTimer_->start(foldRetryDelay);
+    }
+    if (!failure) foldIfDue();
 }
 
 void TransactionEngine::dispose(pizzacore::Database&& db) {

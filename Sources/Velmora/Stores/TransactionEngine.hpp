@@ -4,6 +4,7 @@
 #ifndef Q_MOC_RUN
 #include <PizzaCore/Models/Database.hpp>
 #include <PizzaCore/Models/Orders.hpp>
+#include <PizzaCore/Persistence/AtomicFile.hpp>
 #endif
 
 #include <Velmora/Stores/Writer.hpp>
@@ -18,6 +19,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <utility>
 
@@ -72,9 +74,12 @@ public:
         std::function<std::optional<pizzacore::Database>(pizzacore::Repository&, const pizzacore::Database&)>;
     // What runs with the outcome of an asynchronous transaction.
     using Then = std::function<void(const Outcome&)>;
-    // Work for the fold thread once the published document is folded into the data file: it gets
-    // the repository and whether the fold succeeded (with the failure when it did not).
-    using AfterFold = std::function<void(pizzacore::Repository&, const std::exception_ptr& failure)>;
+    // Work for the fold thread once the published document is folded into the data file; it
+    // throws to report a failure.
+    using AfterFold = std::function<void(pizzacore::Repository&)>;
+    // What runs on the window's thread once a fold (and its AfterFold) is over, with the failure
+    // of either, or null.
+    using FoldDone = std::function<void(const std::exception_ptr& failure)>;
 
     // How long the draft autosave gathers keystrokes before it writes.
     static constexpr int draftSaveDelay = 100;
@@ -138,14 +143,19 @@ public:
     void saveDraftSoon();
     // Waits until every write has finished, the draft asked for by saveDraftSoon() included.
     void flush();
-    // Waits until every write and every fold asked for so far has finished.
+    // Waits until every write and every fold asked for so far has finished, handling events
+    // meanwhile as transact() does.
     void settle();
     // Whether a write is in progress.
     bool saving() const { return inFlight_ != nullptr; }
 
-    // Folds the document as published once the writes asked for so far are done, on the fold
-    // thread; then runs `after` there.
-    void fold(AfterFold after = {});
+    // Folds the document as published now into the data file: the writer copies it before any
+    // write still waiting (cheap: the copy shares the records), the fold thread writes it, then
+    // runs `after` there; `done` then runs on the window's thread. A transaction never waits for
+    // the writing. A failed fold loses nothing (the journal keeps every change) and is tried
+    // again later. Folds also start by themselves: once foldEntries changes wait in the journal,
+    // or foldInterval after the first change that the data file does not hold yet.
+    void fold(AfterFold after = {}, FoldDone done = {});
     // How many changes wait in the journal for a fold, as far as the window's thread knows.
     std::int64_t pendingEntries() const { return lastSequence_ - foldedSequence_; }
 
@@ -159,6 +169,8 @@ signals:
     void savingChanged();
     // A draft autosave failed and the draft stays unsaved.
     void autosaveFailed(const QString& description);
+    // A fold has finished, well or not.
+    void foldReported();
 
 private:
     struct Write;
@@ -183,7 +195,27 @@ private:
     void dispose(pizzacore::Database&& db);
     void announceSaving();
     void foldIfDue();
-    void foldFinished(std::int64_t sequence, bool ok);
+    void foldFinished(std::int64_t sequence, const std::exception_ptr& failure);
+
+    // The data file as this program last wrote or read it, watched so that no change is made
+    // durable over a file changed behind its back; see checkDataFile().
+    class DataFileReplacement {
+    public:
+        DataFileReplacement(TransactionEngine& engine, const pizzacore::Repository& repository);
+        ~DataFileReplacement();
+        DataFileReplacement(const DataFileReplacement&) = delete;
+        DataFileReplacement& operator=(const DataFileReplacement&) = delete;
+
+    private:
+        TransactionEngine& engine_;
+        const pizzacore::Repository& repository_;
+    };
+    void knowDataFile(const pizzacore::Repository& repository);
+    bool dataFileKnown() const {
+        const std::lock_guard lock(dataFileMutex_);
+        return dataFile_.has_value();
+    }
+    void checkDataFile(const pizzacore::Repository& repository);
 
     std::unique_ptr<pizzacore::Repository> repository_;
     bool refused_ = false;
@@ -204,9 +236,18 @@ private:
     // The journal's last sequence number as published, and the last one folded into the file.
     std::int64_t lastSequence_ = 0;
     std::int64_t foldedSequence_ = 0;
-    // A fold asked for and not yet reported back; the timer of the periodic fold and retries.
+    // Folds asked for and reported back; the timer of the periodic fold and of retries.
+    std::uint64_t foldsAsked_ = 0;
+    std::uint64_t foldsReported_ = 0;
     bool folding_ = false;
+    bool foldFailed_ = false;
     QTimer* foldTimer_;
+
+    // The identity of the data file, and a count that is odd while a fold replaces it; shared by
+    // the writer and the fold thread.
+    mutable std::mutex dataFileMutex_;
+    std::optional<pizzacore::AtomicFile::FileIdentity> dataFile_;
+    std::uint64_t dataFileGeneration_ = 0;
 
     // Declared last, so that they are destroyed first: their threads stop before anything they use.
     Writer folder_;
