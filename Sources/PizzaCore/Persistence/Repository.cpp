@@ -257,7 +257,7 @@ std::int64_t Repository::commit(std::string_view kind, const DocumentChange& cha
     if (kind != Journal::transactionKind && kind != Journal::draftKind)
         throw std::invalid_argument("commit: unknown kind of journal entry");
     if (change.empty()) return lastSequence();
-    validate(after);
+    validateChange(after, change);
     const std::string text = encodeChange(change);
     // The mark of the stored document must be known before the journal's first entry.
     if (!loaded_) load();
