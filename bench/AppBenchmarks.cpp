@@ -201,7 +201,8 @@ struct BusyYear {
         pizzacore::Database document = pizzacore::testing::makeDocument(DocumentShape::busyYear(), 2025);
         // Real photos of about 150 KB (noise compresses badly), so that thumbnails really decode.
         QRandomGenerator random(7);
-        for (pizzacore::Product& product : document.products) {
+        for (std::size_t i = 0; i < document.products.size(); ++i) {
+            pizzacore::Product& product = document.products.modify(i);
             QImage photo(230, 170, QImage::Format_RGB32);
             for (int y = 0; y < photo.height(); ++y)
                 for (int x = 0; x < photo.width(); ++x)

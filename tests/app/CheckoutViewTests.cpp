@@ -365,8 +365,8 @@ TEST_F(Checkout, TheGridShowsActiveProductsInNaturalOrderByCategory) {
 
     // Every product inactive: the prompt to create some, which leads to "Productos".
     ASSERT_TRUE(store().transact([&](Database& db) {
-        for (Product& each : db.products)
-            each.active = false;
+        for (std::size_t i = 0; i < db.products.size(); ++i)
+            db.products.modify(i).active = false;
     }));
     EXPECT_TRUE(widget<QLabel>("noProducts").isVisibleTo(view_));
     EXPECT_EQ(widget<QLabel>("noProducts").text(), "Crea tus primeros productos para empezar.");
@@ -602,8 +602,8 @@ TEST_F(Checkout, RepeatingAnOrderLoadsItAtTodaysPricesAndNamesWhatIsGone) {
     dearer.cents = 1000;
     ASSERT_TRUE(store().transact([&](Database& db) {
         db.saveProduct(dearer, *now_);
-        for (Product& each : db.products)
-            if (each.id == calzone.id || each.id == diavola.id) each.active = false;
+        for (std::size_t i = 0; i < db.products.size(); ++i)
+            if (db.products[i].id == calzone.id || db.products[i].id == diavola.id) db.products.modify(i).active = false;
     }));
     store().repeatOrder(order);
     settle();

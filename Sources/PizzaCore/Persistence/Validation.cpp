@@ -51,8 +51,8 @@ bool validLine(const Line& line) {
 }
 
 // Whether every key the projection gives is different from the others.
-template <class T, class Key, class Project>
-bool pairwiseDifferent(const std::vector<T>& list, Project project) {
+template <class T, class Key, class List, class Project>
+bool pairwiseDifferent(const List& list, Project project) {
     std::unordered_set<Key> seen;
     seen.reserve(list.size());
     for (const T& item : list)

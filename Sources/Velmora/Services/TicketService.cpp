@@ -20,6 +20,7 @@
 #include <chrono>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace velmora {
@@ -267,12 +268,14 @@ void TicketService::choose(const Preparation& preparation, const QString& printe
     if (current(order)) {
         const pizzacore::Instant now = store_.now();
         const Outcome outcome = store_.transact([id = order.id, now](pizzacore::Database& db) {
-            for (pizzacore::Order& stored : db.orders) {
-                if (stored.id != id) continue;
-                ++stored.printAttempts;
-                db.record("Intento de impresión", std::to_string(stored.number), now);
-                return;
-            }
+            // Only the printed order is written: the others stay shared with the published document.
+            const auto& orders = std::as_const(db.orders);
+            const auto stored = std::find_if(orders.begin(), orders.end(),
+                                             [&](const pizzacore::Order& order) { return order.id == id; });
+            if (stored == orders.end()) return;
+            pizzacore::Order& order = db.orders.modify(stored);
+            ++order.printAttempts;
+            db.record("Intento de impresión", std::to_string(order.number), now);
         });
         if (!outcome) {
             store_.setMessage(outcome.failure);

@@ -15,7 +15,7 @@ bool AppStore::deleteCustomer(const pizzacore::Customer& customer) {
     const pizzacore::Uuid id = customer.id;
     const pizzacore::Instant now = clock_.now();
     const Outcome outcome = transact([id, now](pizzacore::Database& db) {
-        std::erase_if(db.customers, [&](const pizzacore::Customer& card) { return card.id == id; });
+        pizzacore::erase_if(db.customers, [&](const pizzacore::Customer& card) { return card.id == id; });
         db.record("Eliminar cliente", id.text(), now);
     });
     if (!outcome) setMessage(outcome.failure);
@@ -26,7 +26,7 @@ bool AppStore::deleteProduct(const pizzacore::Product& product) {
     const pizzacore::Uuid id = product.id;
     const pizzacore::Instant now = clock_.now();
     const Outcome outcome = transact([id, now](pizzacore::Database& db) {
-        std::erase_if(db.products, [&](const pizzacore::Product& stored) { return stored.id == id; });
+        pizzacore::erase_if(db.products, [&](const pizzacore::Product& stored) { return stored.id == id; });
         db.record("Eliminar producto", id.text(), now);
     });
     if (!outcome) setMessage(outcome.failure);
