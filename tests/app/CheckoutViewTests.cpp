@@ -155,7 +155,7 @@ protected:
         QTest::keyClick(&target, Qt::Key_Backspace);
         type(target, text);
     }
-    Database stored() const { return Repository(directory_.path(), false).load(); }
+    Database stored() const { return Repository(directory_.path(), Repository::Access::readOnly).load(); }
 
     AppStore& store() { return *store_; }
 
@@ -727,7 +727,7 @@ TEST(CheckoutProcess, AKillWhileTypingLosesAtMostTheLastSecond) {
         typer.kill();
     }
     ASSERT_EQ(typed.size(), 22u);
-    const std::string kept = Repository(directory.path(), false).load().draft.phone;
+    const std::string kept = Repository(directory.path(), Repository::Access::readOnly).load().draft.phone;
     // The state on disk was still the current one at most a second before the kill.
     std::size_t at = 0;
     while (at < typed.size() && typed[at].first != kept)

@@ -199,6 +199,19 @@ void Journal::openReadable() {
     if (sqlite3_open_v2(escaped.c_str(), &db_, flags, nullptr) != SQLITE_OK) damaged();
     sqlite3_extended_result_codes(db_, 1);
     sqlite3_busy_timeout(db_, 5000);
+    // A journal being created by the writer holds no table until its first transaction commits:
+    // read now, it is an empty journal, not a damaged one.
+    {
+        Statement count(db_, "SELECT count(*) FROM sqlite_schema");
+        if (!count.prepared() || count.step() != SQLITE_ROW) damaged();
+        if (sqlite3_column_int64(count.get(), 0) == 0) {
+            Statement id(db_, "PRAGMA application_id");
+            if (!id.prepared() || id.step() != SQLITE_ROW || sqlite3_column_int(id.get(), 0) != 0) damaged();
+            sqlite3_close_v2(db_);
+            db_ = nullptr;
+            return;
+        }
+    }
     checkSchema();
 }
 
