@@ -90,12 +90,18 @@ TEST(DocumentChange, ARemovalInTheMiddleNamesItsPositionAndIdentifier) {
 TEST(DocumentChange, AReorderingIsKeptExactlyAndALargeOneGoesWhole) {
     const Database before = makeDocument(DocumentShape::small(), 4);
     Database swapped = before;
-    std::swap(swapped.products[0], swapped.products[1]);
+    const Product first = swapped.products[0];
+    swapped.products.replace(0, swapped.products[1]);
+    swapped.products.replace(1, first);
     expectFaithful(before, swapped, "intercambiar");
 
     Database reversed = before;
-    std::reverse(reversed.categories.begin(), reversed.categories.end());
-    std::reverse(reversed.orders.begin(), reversed.orders.end());
+    auto categories = reversed.categories.toVector();
+    std::reverse(categories.begin(), categories.end());
+    reversed.categories = categories;
+    auto orders = reversed.orders.toVector();
+    std::reverse(orders.begin(), orders.end());
+    reversed.orders = orders;
     const DocumentChange change = diff(before, reversed);
     ASSERT_TRUE(change.orders);
     EXPECT_TRUE(change.orders->whole);
