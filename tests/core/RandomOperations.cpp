@@ -191,8 +191,11 @@ std::string RandomOperations::edit(Database& db) {
     };
     const auto duplicateSome = [&](auto& list) {
         if (list.empty()) return;
-        list.insert(list.begin() + static_cast<std::ptrdiff_t>(below(list.size() + 1)),
-                    list[below(list.size())]);
+        // The copy is taken first: with a copy-on-write list, writing access may replace the
+        // storage an iterator taken before it points into.
+        const auto element = std::as_const(list)[below(list.size())];
+        const auto at = static_cast<std::ptrdiff_t>(below(list.size() + 1));
+        list.insert(list.begin() + at, element);
     };
     const auto frontSome = [&](auto& list) {
         if (list.empty()) return;

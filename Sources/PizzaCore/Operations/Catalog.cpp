@@ -80,10 +80,13 @@ void Database::deleteCategory(const Category& category, Instant now) {
     if (std::any_of(products.begin(), products.end(),
                     [&](const Product& product) { return product.category.id == category.id; }))
         refuse("Traslada primero los productos a otra categoría.");
-    erase_if(categories, [&](const Category& c) { return c.id == category.id; });
+    // `category` may be the stored entry itself, which removing it frees: both are read first.
+    const std::string id = category.id;
+    std::string name = category.rawValue;
+    erase_if(categories, [&](const Category& c) { return c.id == id; });
     // Draft lines of the category keep their copy; confirming them is refused while no product
     // matches them.
-    record("Eliminar categoría", category.rawValue, now);
+    record("Eliminar categoría", std::move(name), now);
 }
 
 void Database::saveProduct(const Product& product, Instant now) {
@@ -96,11 +99,13 @@ void Database::saveProduct(const Product& product, Instant now) {
     // Stored as given: the name is not trimmed here.
     const auto stored =
         std::find_if(products.begin(), products.end(), [&](const Product& p) { return p.id == product.id; });
+    // `product` may be the stored record itself, which replacing it frees: its id is read first.
+    std::string reference = product.id.text();
     if (stored != products.end())
         products.replace(stored.index(), product);
     else
         products.push_back(product);
-    record("Guardar producto", product.id.text(), now);
+    record("Guardar producto", std::move(reference), now);
 }
 
 void Database::deleteProduct(Uuid productID, Instant now) {

@@ -36,11 +36,13 @@ void Database::saveCustomer(const Customer& customer, Instant now) {
     // Stored as given: nothing is trimmed or normalised.
     const auto stored = std::find_if(customers.begin(), customers.end(),
                                      [&](const Customer& c) { return c.id == customer.id; });
+    // `customer` may be the stored record itself, which replacing it frees: its id is read first.
+    std::string reference = customer.id.text();
     if (stored != customers.end())
         customers.replace(stored.index(), customer);
     else
         customers.push_back(customer);
-    record("Guardar cliente", customer.id.text(), now);
+    record("Guardar cliente", std::move(reference), now);
 }
 
 void Database::deleteCustomer(Uuid customerID, Instant now) {
