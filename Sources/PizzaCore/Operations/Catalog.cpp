@@ -80,10 +80,13 @@ void Database::deleteCategory(const Category& category, Instant now) {
     if (std::any_of(products.begin(), products.end(),
                     [&](const Product& product) { return product.category.id == category.id; }))
         refuse("Traslada primero los productos a otra categoría.");
-    erase_if(categories, [&](const Category& c) { return c.id == category.id; });
+    // The category may be one of this document's own, which removing it releases.
+    const std::string id = category.id;
+    const std::string name = category.rawValue;
+    erase_if(categories, [&](const Category& c) { return c.id == id; });
     // Draft lines of the category keep their copy; confirming them is refused while no product
     // matches them.
-    record("Eliminar categoría", category.rawValue, now);
+    record("Eliminar categoría", name, now);
 }
 
 void Database::saveProduct(const Product& product, Instant now) {
@@ -93,14 +96,16 @@ void Database::saveProduct(const Product& product, Instant now) {
                        !isBlank(product.name) && product.cents >= 0 && product.cents <= maximumPrice;
     if (!valid) refuse("Revisa nombre y precio del producto.");
 
-    // Stored as given: the name is not trimmed here.
+    // Stored as given: the name is not trimmed here. The product may be one of this document's
+    // own, which storing it may release: its id is taken first.
+    const std::string reference = product.id.text();
     const auto stored =
         std::find_if(products.begin(), products.end(), [&](const Product& p) { return p.id == product.id; });
     if (stored != products.end())
         products.replace(stored.index(), product);
     else
         products.push_back(product);
-    record("Guardar producto", product.id.text(), now);
+    record("Guardar producto", reference, now);
 }
 
 } // namespace pizzacore
