@@ -611,7 +611,8 @@ TEST_F(Checkout, RepeatingAnOrderLoadsItAtTodaysPricesAndNamesWhatIsGone) {
     ASSERT_TRUE(store().transact([&](Database& db) {
         db.saveProduct(dearer, *now_);
         for (std::size_t i = 0; i < db.products.size(); ++i)
-            if (db.products[i].id == calzone.id || db.products[i].id == diavola.id) db.products.modify(i).active = false;
+            if (db.products[i].id == calzone.id || db.products[i].id == diavola.id)
+                db.products.modify(i).active = false;
     }));
     store().repeatOrder(order);
     settle();

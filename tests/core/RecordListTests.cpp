@@ -122,7 +122,15 @@ TEST(RecordList, ReplaceAppendInsertAndEraseKeepTheUntouchedRecordsShared) {
     RecordList<Item> replaced = original;
     replaced.replace(3, Item{-3, "new"});
     EXPECT_EQ(replaced[3], (Item{-3, "new"}));
-    EXPECT_TRUE(sharedWhere(replaced, original, [](std::size_t i) { return i == 3 ? -1 : std::ptrdiff_t(i); }));
+    EXPECT_TRUE(
+        sharedWhere(replaced, original, [](std::size_t i) { return i == 3 ? -1 : std::ptrdiff_t(i); }));
+
+    // A record only this list holds is replaced in place: a reference to it, such as the value
+    // being stored when it was read from the list itself, stays valid.
+    const Item& own = std::as_const(replaced)[3];
+    replaced.replace(3, own);
+    EXPECT_EQ(&std::as_const(replaced)[3], &own);
+    EXPECT_EQ(own, (Item{-3, "new"}));
 
     RecordList<Item> appended = original;
     appended.push_back(Item{150, "item 150"});
@@ -138,19 +146,22 @@ TEST(RecordList, ReplaceAppendInsertAndEraseKeepTheUntouchedRecordsShared) {
     EXPECT_EQ(at - inserted.begin(), 10);
     EXPECT_EQ(*at, (Item{-10, "inserted"}));
     EXPECT_EQ(inserted.size(), 151U);
-    EXPECT_TRUE(sharedWhere(original, inserted, [](std::size_t i) { return std::ptrdiff_t(i < 10 ? i : i + 1); }));
+    EXPECT_TRUE(
+        sharedWhere(original, inserted, [](std::size_t i) { return std::ptrdiff_t(i < 10 ? i : i + 1); }));
 
     RecordList<Item> erased = original;
     const auto next = erased.erase(erased.begin() + 63);
     EXPECT_EQ(next->value, 64);
     EXPECT_EQ(erased.size(), 149U);
-    EXPECT_TRUE(sharedWhere(erased, original, [](std::size_t i) { return std::ptrdiff_t(i < 63 ? i : i + 1); }));
+    EXPECT_TRUE(
+        sharedWhere(erased, original, [](std::size_t i) { return std::ptrdiff_t(i < 63 ? i : i + 1); }));
 
     // A range across two chunk boundaries, down to an exact number of chunks.
     RecordList<Item> range = original;
     range.erase(range.begin() + 60, range.begin() + 146);
     EXPECT_EQ(range.size(), 64U);
-    EXPECT_TRUE(sharedWhere(range, original, [](std::size_t i) { return std::ptrdiff_t(i < 60 ? i : i + 86); }));
+    EXPECT_TRUE(
+        sharedWhere(range, original, [](std::size_t i) { return std::ptrdiff_t(i < 60 ? i : i + 86); }));
     range.push_back(Item{7, "after"});
     EXPECT_EQ(range.back(), (Item{7, "after"}));
 
@@ -266,7 +277,8 @@ TEST(RecordList, ReadsLikeAVectorWithoutWriting) {
     EXPECT_EQ(sum, 6);
     EXPECT_EQ(std::ranges::find(list, Item{1, "a"}) - list.begin(), 1);
     EXPECT_EQ(std::as_const(list).at(2).text, "b");
-    EXPECT_EQ(std::vector<Item>(list.rbegin(), list.rend()), (std::vector<Item>{{2, "b"}, {1, "a"}, {3, "c"}}));
+    EXPECT_EQ(std::vector<Item>(list.rbegin(), list.rend()),
+              (std::vector<Item>{{2, "b"}, {1, "a"}, {3, "c"}}));
     EXPECT_EQ(std::ranges::max(list, {}, &Item::value).text, "c");
     EXPECT_EQ(list.cend() - list.cbegin(), 3);
     EXPECT_TRUE(list.sameSpine(copy));
@@ -373,7 +385,8 @@ TEST(RecordList, ADocumentIsReadWhileACopyOfItChangesOnAnotherThread) {
     const Instant now{published.sessions.back().opened.seconds + 600};
     std::vector<Uuid> unpaid;
     for (const Order& order : published.orders)
-        if (!published.paymentFor(order) && order.preparation != Preparation::cancelled) unpaid.push_back(order.id);
+        if (!published.paymentFor(order) && order.preparation != Preparation::cancelled)
+            unpaid.push_back(order.id);
     ASSERT_GE(unpaid.size(), 10U);
 
     std::atomic<bool> done = false;
@@ -474,7 +487,9 @@ TEST(RecordList, DecodedListsWriteBackByteForByteAsTheVectorsDid) {
 // original. A read through the writing API would show up here as a clone.
 class DocumentVersions : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { original = new Database(testing::makeDocument(testing::DocumentShape::medium(), 7)); }
+    static void SetUpTestSuite() {
+        original = new Database(testing::makeDocument(testing::DocumentShape::medium(), 7));
+    }
     static void TearDownTestSuite() {
         delete original;
         original = nullptr;
@@ -494,8 +509,8 @@ protected:
         return count;
     }
 
-    void expectShared(const char* what, bool customers, bool products, bool orders, bool payments, bool sessions,
-                      bool categories) const {
+    void expectShared(const char* what, bool customers, bool products, bool orders, bool payments,
+                      bool sessions, bool categories) const {
         SCOPED_TRACE(what);
         EXPECT_EQ(copy.customers.sameSpine(original->customers), customers);
         EXPECT_EQ(copy.products.sameSpine(original->products), products);
@@ -611,6 +626,27 @@ TEST_F(DocumentVersions, SavingAProductOrACardReplacesOnlyThatRecord) {
     expectShared("saveCustomer", false, true, true, true, true, true);
     EXPECT_EQ(unshared(copy.customers, original->customers), 1U);
     EXPECT_EQ(copy.customers.size(), original->customers.size());
+}
+
+// Operations may be given one of the document's own records, held by no other version: storing
+// or removing it must not leave the operation reading a released record (the sanitizer builds
+// catch that read).
+TEST_F(DocumentVersions, OperationsGivenTheDocumentsOwnRecordsStillRecordThem) {
+    copy.customers.modify(7).notes = "Sin cebolla";
+    copy.saveCustomer(std::as_const(copy).customers[7], now);
+    EXPECT_EQ(copy.audit.back().reference, original->customers[7].id.text());
+    EXPECT_EQ(copy.customers[7].notes, "Sin cebolla");
+
+    copy.products.modify(5).cents += 100;
+    copy.saveProduct(std::as_const(copy).products[5], now);
+    EXPECT_EQ(copy.audit.back().reference, original->products[5].id.text());
+
+    copy.saveCategory(Category::make("Sugerencias de temporada", false), now);
+    const std::size_t categories = copy.categories.size();
+    copy.deleteCategory(std::as_const(copy).categories.back(), now);
+    EXPECT_EQ(copy.categories.size(), categories - 1);
+    EXPECT_EQ(copy.audit.back().action, "Eliminar categoría");
+    EXPECT_EQ(copy.audit.back().reference, "Sugerencias de temporada");
 }
 
 TEST_F(DocumentVersions, ClosingAShiftChangesOnlyTheSessions) {

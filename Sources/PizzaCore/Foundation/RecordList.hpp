@@ -19,11 +19,13 @@
 //
 // Reading never writes: begin()/end(), operator[] const, front()/back() const and at() yield
 // const T&. The writing calls are operator[], front() and back() on a non-const list, modify(),
-// replace(), push_back(), emplace_back(), insert(), erase(), clear(), reserve() and erase_if().
+// replace(), push_back(), emplace_back(), insert(), erase(), pop_back(), clear(), reserve() and
+// erase_if().
 // Like std::vector's, any writing call invalidates the iterators and references obtained before
-// it, and a reference returned by a writing call is valid until the list is next copied or
-// changed. Code that only reads a non-const list should read it through a const reference
-// (std::as_const), so as not to clone it.
+// it (a record the list alone held may be released). A reference returned by a writing call is
+// for writing until the list is next copied or changed: after a copy the record is shared, and
+// writing through the old reference would change the copy too. Code that only reads a non-const
+// list should read it through a const reference (std::as_const), so as not to clone it.
 //
 // Threads: the application publishes one document that the window's thread reads while the
 // writer thread copies it and changes its copy. That is safe because
@@ -124,7 +126,9 @@ public:
             return static_cast<difference_type>(a.index_) - static_cast<difference_type>(b.index_);
         }
         // Positions compare by index: an iterator taken before a write still compares with end().
-        friend bool operator==(const const_iterator& a, const const_iterator& b) { return a.index_ == b.index_; }
+        friend bool operator==(const const_iterator& a, const const_iterator& b) {
+            return a.index_ == b.index_;
+        }
         friend std::strong_ordering operator<=>(const const_iterator& a, const const_iterator& b) {
             return a.index_ <=> b.index_;
         }
@@ -134,7 +138,9 @@ public:
 
     private:
         friend class RecordList;
-        const_iterator(const ChunkPointer* chunks, std::size_t index) : chunks_(chunks), index_(index) {}
+        const_iterator(const ChunkPointer* chunks, std::size_t index)
+            : chunks_(chunks)
+            , index_(index) {}
 
         const ChunkPointer* chunks_ = nullptr;
         std::size_t index_ = 0;
@@ -247,11 +253,16 @@ public:
     T& front() { return modify(0); }
     T& back() { return modify(size() - 1); }
 
-    // Puts a new record in place of element i, without cloning the old one.
+    // Puts `value` in place of element i, without cloning the old one. A record only this list
+    // holds is assigned in place, so that a reference to it (the caller may have passed one of the
+    // list's own records) stays valid; a shared one is left to its other holders.
     void replace(std::size_t i, T value) {
         if (i >= size()) throw std::out_of_range("RecordList::replace");
-        Slot element = std::make_shared<T>(std::move(value));
-        ownChunk(ownSpine(), i >> chunkShift).items[i & chunkMask] = std::move(element);
+        Slot& element = ownChunk(ownSpine(), i >> chunkShift).items[i & chunkMask];
+        if (soleOwner(element))
+            *element = std::move(value);
+        else
+            element = std::make_shared<T>(std::move(value));
     }
 
     void push_back(T value) { emplace_back(std::move(value)); }
@@ -293,6 +304,7 @@ public:
     }
 
     const_iterator erase(const_iterator position) { return erase(position, position + 1); }
+    void pop_back() { erase(end() - 1); }
 
     // Removes [first, last); the records after them move back, and stay shared.
     const_iterator erase(const_iterator first, const_iterator last) {
@@ -343,14 +355,17 @@ public:
 private:
     template <class It, class End>
     void assign(It first, End last) {
-        if constexpr (std::forward_iterator<It>) reserve(static_cast<std::size_t>(std::distance(first, last)));
+        if constexpr (std::forward_iterator<It>)
+            reserve(static_cast<std::size_t>(std::distance(first, last)));
         for (; first != last; ++first)
             emplace_back(*first);
     }
 
     const ChunkPointer* chunkData() const { return spine_ ? spine_->chunks.data() : nullptr; }
     const Slot& slot(std::size_t i) const { return spine_->chunks[i >> chunkShift]->items[i & chunkMask]; }
-    static Slot& slotOf(Spine& spine, std::size_t i) { return spine.chunks[i >> chunkShift]->items[i & chunkMask]; }
+    static Slot& slotOf(Spine& spine, std::size_t i) {
+        return spine.chunks[i >> chunkShift]->items[i & chunkMask];
+    }
 
     // Whether this holder is the only one; then its object may be written in place.
     template <class P>

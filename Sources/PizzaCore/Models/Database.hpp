@@ -30,13 +30,13 @@ namespace pizzacore {
 // (see RecordList.hpp).
 #define PIZZACORE_DATABASE_FIELDS(X)                                                                         \
     X(std::optional<FiscalState>, fiscal)                                                                    \
-    X(RecordList<Category>, categories, Category::initial())                                                \
+    X(RecordList<Category>, categories, Category::initial())                                                 \
     X(std::int64_t, schemaVersion, 1)                                                                        \
-    X(RecordList<Customer>, customers)                                                                      \
-    X(RecordList<Product>, products)                                                                        \
-    X(RecordList<Order>, orders)                                                                            \
-    X(RecordList<Payment>, payments)                                                                        \
-    X(RecordList<Session>, sessions)                                                                        \
+    X(RecordList<Customer>, customers)                                                                       \
+    X(RecordList<Product>, products)                                                                         \
+    X(RecordList<Order>, orders)                                                                             \
+    X(RecordList<Payment>, payments)                                                                         \
+    X(RecordList<Session>, sessions)                                                                         \
     X(Settings, settings)                                                                                    \
     X(Draft, draft)                                                                                          \
     X(std::int64_t, nextNumber, 1)                                                                           \

@@ -86,7 +86,7 @@ void Database::deleteCategory(const Category& category, Instant now) {
     erase_if(categories, [&](const Category& c) { return c.id == id; });
     // Draft lines of the category keep their copy; confirming them is refused while no product
     // matches them.
-    record("Eliminar categoría", std::move(name), now);
+    record("Eliminar categoría", name, now);
 }
 
 void Database::saveProduct(const Product& product, Instant now) {
@@ -96,16 +96,16 @@ void Database::saveProduct(const Product& product, Instant now) {
                        !isBlank(product.name) && product.cents >= 0 && product.cents <= maximumPrice;
     if (!valid) refuse("Revisa nombre y precio del producto.");
 
-    // Stored as given: the name is not trimmed here.
+    // Stored as given: the name is not trimmed here. The product may be one of this document's
+    // own, which storing it may release: its id is taken first.
+    const std::string reference = product.id.text();
     const auto stored =
         std::find_if(products.begin(), products.end(), [&](const Product& p) { return p.id == product.id; });
-    // `product` may be the stored record itself, which replacing it frees: its id is read first.
-    std::string reference = product.id.text();
     if (stored != products.end())
         products.replace(stored.index(), product);
     else
         products.push_back(product);
-    record("Guardar producto", std::move(reference), now);
+    record("Guardar producto", reference, now);
 }
 
 void Database::deleteProduct(Uuid productID, Instant now) {

@@ -33,16 +33,16 @@ void Database::saveCustomer(const Customer& customer, Instant now) {
         if (other.id != customer.id && phoneKey(other.phone) == key)
             throw PCError::invalid("Ese teléfono ya pertenece a otro cliente.");
 
-    // Stored as given: nothing is trimmed or normalised.
+    // Stored as given: nothing is trimmed or normalised. The card may be one of this document's
+    // own, which storing it may release: its id is taken first.
+    const std::string reference = customer.id.text();
     const auto stored = std::find_if(customers.begin(), customers.end(),
                                      [&](const Customer& c) { return c.id == customer.id; });
-    // `customer` may be the stored record itself, which replacing it frees: its id is read first.
-    std::string reference = customer.id.text();
     if (stored != customers.end())
         customers.replace(stored.index(), customer);
     else
         customers.push_back(customer);
-    record("Guardar cliente", std::move(reference), now);
+    record("Guardar cliente", reference, now);
 }
 
 void Database::deleteCustomer(Uuid customerID, Instant now) {
