@@ -101,7 +101,9 @@ TEST_F(JournalTest, CommittedChangesAreReplayedOnOpeningAndTheDocumentIsNotRewri
         EXPECT_EQ(repository.pendingEntries(), 3);
     }
     EXPECT_EQ(readFile(folder.path() / "Velmora.json"), stored);
-    EXPECT_TRUE(fs::exists(folder.path() / "Velmora.journal"));
+    // The journal holds personal data, as the document does: its owner's only.
+    EXPECT_EQ(fs::status(folder.path() / "Velmora.journal").permissions(),
+              fs::perms::owner_read | fs::perms::owner_write);
 
     Repository reopened(folder.path(), true);
     EXPECT_EQ(reopened.load(), db);

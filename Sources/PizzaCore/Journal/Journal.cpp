@@ -1,15 +1,17 @@
 #include "Journal.hpp"
 
 #include <PizzaCore/Foundation/PCError.hpp>
-#include <PizzaCore/Persistence/AtomicFile.hpp>
 #include <PizzaCore/Persistence/Envelope.hpp>
 
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace pizzacore {
 
@@ -125,6 +127,13 @@ void Journal::damaged() const {
 
 void Journal::openWritable() {
     const bool existed = nameTaken(file_);
+    // The journal holds customers' names, telephones and addresses, as the document does: it is
+    // made readable by its owner only, and SQLite gives its log and index the same permissions.
+    if (!existed) {
+        const int fd = ::open(file_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd < 0 && errno != EEXIST) throw PCError::invalid(unwritableMessage(file_, SQLITE_CANTOPEN));
+        if (fd >= 0) ::close(fd);
+    }
     // The connection is used under the journal's own lock, from any thread.
     const int flags =
         SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX | SQLITE_OPEN_NOFOLLOW;
