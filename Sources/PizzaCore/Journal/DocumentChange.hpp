@@ -227,21 +227,23 @@ std::optional<std::size_t> find(const List& list, const Key& id) {
 
 template <class T, class List>
 void applyList(List& list, const CollectionChange<T>& change) {
+    // Looking is done through the list's const side: a shared list writes only what it replaces.
+    const List& view = list;
     if (change.whole) list = *change.whole;
     for (auto removal = change.removed.rbegin(); removal != change.removed.rend(); ++removal) {
         const auto at = static_cast<std::size_t>(removal->at);
-        if (removal->at >= 0 && at < list.size() && list[at].id == removal->id)
+        if (removal->at >= 0 && at < view.size() && view[at].id == removal->id)
             eraseAt(list, at);
-        else if (const std::optional<std::size_t> found = find(list, removal->id))
+        else if (const std::optional<std::size_t> found = find(view, removal->id))
             eraseAt(list, *found);
     }
     for (const RecordPut<T>& put : change.put) {
         const auto at = static_cast<std::size_t>(put.at);
-        if (put.at >= 0 && at < list.size() && list[at].id == put.record.id)
+        if (put.at >= 0 && at < view.size() && view[at].id == put.record.id)
             replaceAt(list, at, put.record);
-        else if (put.at >= 0 && at == list.size())
+        else if (put.at >= 0 && at == view.size())
             list.push_back(put.record);
-        else if (const std::optional<std::size_t> found = find(list, put.record.id))
+        else if (const std::optional<std::size_t> found = find(view, put.record.id))
             replaceAt(list, *found, put.record);
         else
             list.push_back(put.record);

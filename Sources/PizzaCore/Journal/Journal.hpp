@@ -19,6 +19,7 @@
 #include <vector>
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 namespace pizzacore {
 
@@ -74,6 +75,8 @@ public:
     void checkpoint();
 
     static std::string damagedMessage(const std::filesystem::path& file);
+    // The refusal of a document older than what the journal at `file` already dropped.
+    static std::string behindMessage(const std::filesystem::path& file);
 
 private:
     void openWritable();
@@ -86,6 +89,8 @@ private:
     // Null for a missing journal opened for reading.
     sqlite3* db_ = nullptr;
     sqlite3* checkpointer_ = nullptr;
+    // The appending statement, prepared once.
+    sqlite3_stmt* insert_ = nullptr;
     mutable std::mutex mutex_;
     std::mutex checkpointMutex_;
     std::int64_t next_ = 1;
