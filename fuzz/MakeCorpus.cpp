@@ -1,23 +1,34 @@
-// Writes the seed corpus of DecodeFuzzer into a directory: envelopes of small synthetic documents,
-// bare documents (which the fuzzer also wraps in a matching envelope), and broken variants of both
-// that must be refused: a changed payload, an upper-case digest, another version or format, a
-// missing key, a truncated file, a payload that is not Base64, an unsupported schema and a document
-// that fails the integrity rules.
+// Writes the seed corpus of DecodeFuzzer into a directory: envelopes of small synthetic documents
+// (also one naming a journal entry), bare documents (which the fuzzer also wraps in a matching
+// envelope), and broken variants of both that must be refused: a changed payload, an upper-case
+// digest, another version or format, a missing key, a truncated file, a payload that is not
+// Base64, a negative journal entry, an unsupported schema and a document that fails the
+// integrity rules.
+//
+// With --journal, writes the seed corpus of JournalFuzzer instead: journal files holding a few
+// entries ("J" and the file's bytes) and the changes of a few operations ("C" and the JSON text).
 //
 //     MakeCorpus <directory>
+//     MakeCorpus --journal <directory>
 
 #include "FuzzEnvelope.hpp"
 
+#include <PizzaCore/Persistence/Envelope.hpp>
 #include <PizzaCore/Persistence/Repository.hpp>
 #include <PizzaCore/PizzaCore.hpp>
 #include <support/SyntheticDocument.hpp>
 
+#include <support/TestFiles.hpp>
+
 #include <exception>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -96,6 +107,7 @@ void makeCorpus(const std::filesystem::path& directory) {
     valid("envelope-plain", envelope);
     valid("envelope-awkward", Repository::encode(awkward));
     valid("envelope-tiny", Repository::encode(tiny));
+    valid("envelope-journal", Envelope::wrap(toJSON(plain), 42));
     // Bare documents: the fuzzer also reads every input as the document inside a valid envelope.
     const std::string document = toJSON(plain);
     const auto bare = [&](const std::string& name, const std::string& json) {
@@ -117,6 +129,7 @@ void makeCorpus(const std::filesystem::path& directory) {
     broken("broken-missing-key", replaceFirst(envelope, R"(,"version":1)", ""));
     broken("broken-truncated", envelope.substr(0, envelope.size() / 2));
     broken("broken-not-base64", replaceFirst(envelope, R"("payload":")", R"("payload":"!*)"));
+    broken("broken-journal", replaceFirst(envelope, R"("payload":")", R"("journal":-1,"payload":")"));
     broken("broken-document", envelopeAround(document.substr(0, document.size() - 1)));
     write(directory, "document-broken", document.substr(0, document.size() - 1));
 
@@ -128,11 +141,71 @@ void makeCorpus(const std::filesystem::path& directory) {
     broken("broken-numbering", envelopeAround(toJSON(inconsistent)));
 }
 
+// A draft of the first active product.
+Draft someDraft(const Database& db) {
+    Draft draft;
+    for (const Product& product : db.products)
+        if (product.active) {
+            draft.lines.push_back(Line::make(product));
+            break;
+        }
+    return draft;
+}
+
+void makeJournalCorpus(const std::filesystem::path& directory) {
+    std::filesystem::create_directories(directory);
+    Database db = makeDocument(little(false), 4);
+    const Instant now{db.sessions.back().opened.seconds + 3600};
+    std::vector<std::pair<std::string, std::function<void(Database&)>>> steps = {
+        {"confirm", [&](Database& d) { d.confirm(someDraft(d), now); }},
+        {"pay", [&](Database& d) { d.pay(d.orders.back().id, PaymentMethod::cash, 5000, now); }},
+        {"draft", [&](Database& d) { d.draft.notes = "Sin gluten / \"extra\""; }},
+        {"category", [&](Database& d) { d.saveCategory(Category::make("Postres", false), now); }},
+        {"close", [&](Database& d) { d.closeManually(d.sessions.back().id, now); }},
+        {"customer",
+         [&](Database& d) {
+             d.customers.erase(d.customers.begin());
+             d.record("Eliminar cliente", "", now);
+         }},
+    };
+    pizzacore::testing::TemporaryDirectory folder("velmora-corpus");
+    {
+        Repository repository(folder.path(), true);
+        repository.save(db);
+        for (const auto& [name, step] : steps) {
+            Database after = db;
+            step(after);
+            const DocumentChange change = diff(db, after);
+            write(directory, "change-" + name, "C" + encodeChange(change));
+            repository.commit("transaction", change, after);
+            db = std::move(after);
+        }
+    }
+    // The journal as the repository left it, its log copied in when it closed.
+    write(directory, "journal-entries",
+          "J" + pizzacore::testing::readFile(folder.path() / "Velmora.journal"));
+    {
+        Repository repository(folder.path(), true);
+        repository.fold(repository.load(), repository.lastSequence());
+    }
+    write(directory, "journal-folded", "J" + pizzacore::testing::readFile(folder.path() / "Velmora.journal"));
+    write(directory, "journal-empty", "J");
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 3 && std::string_view(argv[1]) == "--journal") {
+        try {
+            makeJournalCorpus(argv[2]);
+        } catch (const std::exception& failure) {
+            std::cerr << "MakeCorpus: " << failure.what() << "\n";
+            return 1;
+        }
+        return 0;
+    }
     if (argc != 2) {
-        std::cerr << "usage: MakeCorpus <directory>\n";
+        std::cerr << "usage: MakeCorpus [--journal] <directory>\n";
         return 2;
     }
     try {

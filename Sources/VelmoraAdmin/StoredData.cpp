@@ -4,6 +4,7 @@
 #include "TextOutput.hpp"
 
 #include <PizzaCore/Foundation/PCError.hpp>
+#include <PizzaCore/Journal/Journal.hpp>
 #include <PizzaCore/Persistence/DataDirectory.hpp>
 #include <PizzaCore/Persistence/Repository.hpp>
 
@@ -86,19 +87,43 @@ OpenedFile::~OpenedFile() {
     if (fd_ >= 0) ::close(fd_);
 }
 
-pizzacore::Database decodeDocument(const OpenedFile& file, const fs::path& path) {
+namespace {
+
+pizzacore::Database decodeOpened(const OpenedFile& file, const fs::path& path, std::int64_t* folded) {
     try {
-        return pizzacore::Repository::decodeFile(file.descriptor(), path);
+        return pizzacore::Repository::decodeFile(file.descriptor(), path, folded);
     } catch (const pizzacore::PCError& error) {
         if (error.message() == restoreIntegrityMessage) throw Refusal(std::string(integrityMessage));
         throw;
     }
 }
 
+} // namespace
+
+pizzacore::Database decodeDocument(const OpenedFile& file, const StoredFile& stored, std::int64_t* pending) {
+    std::int64_t folded = 0;
+    pizzacore::Database db = decodeOpened(file, stored.file, &folded);
+    if (!stored.inFolder) return db;
+    const fs::path folder = stored.file.parent_path();
+    // Velmora may fold its journal between the reading of the document and of the journal: the
+    // entries the document lacks are then gone, and a newer document holds them. It is read again.
+    for (int attempt = 0;; ++attempt) {
+        try {
+            return pizzacore::Repository::replayJournal(folder, std::move(db), folded, pending);
+        } catch (const pizzacore::PCError& error) {
+            if (attempt == 2 ||
+                error.message() != pizzacore::Journal::behindMessage(folder / "Velmora.journal"))
+                throw;
+        }
+        const OpenedFile newer(stored.file);
+        db = decodeOpened(newer, stored.file, &folded);
+    }
+}
+
 pizzacore::Database readDocument(const std::optional<fs::path>& given) {
     const StoredFile stored = locate(dataLocation(given));
     const OpenedFile file(stored.file);
-    return decodeDocument(file, stored.file);
+    return decodeDocument(file, stored);
 }
 
 } // namespace velmora::admin

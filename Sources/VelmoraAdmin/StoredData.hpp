@@ -48,8 +48,12 @@ private:
 // The checked document held by an open stored file, read in pieces so that a huge file that is
 // no envelope costs little memory: the core's reading (envelope, digest, versions, integrity
 // rules), whose refusals travel unchanged except the damaged-envelope one, which the core words
-// for a restore and which is reworded here for a file that is only read (a Refusal).
-pizzacore::Database decodeDocument(const OpenedFile& file, const std::filesystem::path& path);
+// for a restore and which is reworded here for a file that is only read (a Refusal). For the
+// document of a data folder, the changes its journal holds after it are replayed (read without
+// writing anything, also while Velmora appends); with `pending`, their number is given there. A
+// damaged journal is refused as opening the data refuses it.
+pizzacore::Database decodeDocument(const OpenedFile& file, const StoredFile& stored,
+                                   std::int64_t* pending = nullptr);
 
 // The checked document of a location, as decodeDocument gives it.
 pizzacore::Database readDocument(const std::optional<std::filesystem::path>& given);

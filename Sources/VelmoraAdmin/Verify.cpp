@@ -41,9 +41,13 @@ int verify(const VerifyRequest& request, std::ostream& out) {
 
     // The same checks as opening the data: envelope, digest, versions, integrity rules. A
     // refusal travels to the caller, which ends the run with "Resultado: no válido".
-    const pizzacore::Database db = decodeDocument(file, stored.file);
+    std::int64_t pending = 0;
+    const pizzacore::Database db = decodeDocument(file, stored, &pending);
 
     out << "Sobre, huella SHA-256, versiones y reglas de integridad: correctos\n";
+    // A folder's journal holds the changes made since Velmora last wrote the whole document; they
+    // are checked and counted above. A single file has none.
+    if (stored.inFolder) out << "Cambios pendientes en el diario: " << pending << '\n';
     out << "Pedidos: " << db.orders.size() << '\n';
     out << "Clientes: " << db.customers.size() << '\n';
     out << "Tramos de caja: " << db.sessions.size() << '\n';

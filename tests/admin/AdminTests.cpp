@@ -249,6 +249,106 @@ TEST_F(AdminData, VerifyCountsWithoutTouchingTheFolderAlsoWhileVelmoraHoldsIt) {
     EXPECT_EQ(stamp(folder()), held);
 }
 
+// Every entry of the folder as stamp gives it, without the journal's shared-memory index, which
+// SQLite's readers update while the writer has the journal open: it is rebuilt from the journal's
+// log and holds no data. A reader running as root also gives the log its owner again, which
+// changes nothing but the log's change time.
+std::map<std::string, Entry> stampOfData(const fs::path& directory) {
+    std::map<std::string, Entry> entries = stamp(directory);
+    entries.erase("Velmora.journal-shm");
+    if (const auto log = entries.find("Velmora.journal-wal"); log != entries.end())
+        std::get<4>(log->second) = 0;
+    return entries;
+}
+
+// The names of the entries that differ between two stamps of a folder.
+std::set<std::string> changedEntries(const std::map<std::string, Entry>& before,
+                                     const std::map<std::string, Entry>& after) {
+    std::set<std::string> names;
+    for (const auto& [name, entry] : before)
+        if (!after.contains(name) || after.at(name) != entry) names.insert(name);
+    for (const auto& [name, entry] : after)
+        if (!before.contains(name)) names.insert(name);
+    return names;
+}
+
+TEST_F(AdminData, EveryCommandSeesTheChangesInTheJournalAndVerifyCountsThem) {
+    // Velmora running: the journal open for writing, with a confirmation and its payment
+    // committed after the stored document.
+    Repository velmora(folder(), true);
+    Database before = velmora.load();
+    Database after = before;
+    Draft draft;
+    for (const Product& product : after.products)
+        if (product.active) {
+            draft.lines.push_back(Line::make(product));
+            break;
+        }
+    const Instant now{after.sessions.back().opened.seconds + 7200};
+    const Order order = after.confirm(draft, now);
+    velmora.commit("transaction", diff(before, after), after);
+    before = after;
+    after.pay(order.id, PaymentMethod::card, std::nullopt, now);
+    velmora.commit("transaction", diff(before, after), after);
+
+    const auto files = stampOfData(folder());
+    const Outcome verified = admin({"verificar", folder().string()});
+    ASSERT_EQ(verified.status, 0) << verified.err;
+    EXPECT_NE(verified.out.find("Pedidos: " + std::to_string(after.orders.size()) + "\n"), std::string::npos)
+        << verified.out;
+    EXPECT_NE(verified.out.find("Cambios pendientes en el diario: 2\n"), std::string::npos) << verified.out;
+    const Outcome listed = admin(
+        {"pedidos", "--desde", "2000-01-01", "--hasta", "2100-01-01", "--csv", "--datos", folder().string()});
+    ASSERT_EQ(listed.status, 0) << listed.err;
+    EXPECT_EQ(readCsv(listed.out).size(), after.orders.size() + 1);
+    const Outcome ticket =
+        admin({"ticket", std::to_string(order.number), "--salida", "-", "--datos", folder().string()});
+    EXPECT_EQ(ticket.status, 0) << ticket.err;
+    EXPECT_EQ(changedEntries(files, stampOfData(folder())), std::set<std::string>());
+
+    // Folded: nothing pending, the same counts.
+    velmora.fold(after, velmora.lastSequence());
+    const Outcome folded = admin({"verificar", folder().string()});
+    EXPECT_NE(folded.out.find("Cambios pendientes en el diario: 0\n"), std::string::npos) << folded.out;
+    EXPECT_NE(folded.out.find("Pedidos: " + std::to_string(after.orders.size()) + "\n"), std::string::npos);
+}
+
+TEST_F(AdminData, WithVelmoraClosedTheJournalIsReadWithoutCreatingAnyFile) {
+    {
+        Repository velmora(folder(), true);
+        Database before = velmora.load();
+        Database after = before;
+        after.draft.notes = "Llamar al llegar";
+        velmora.commit("draft", diff(before, after), after);
+    }
+    const auto files = stamp(folder());
+    ASSERT_TRUE(files.contains("Velmora.journal"));
+    const Outcome verified = admin({"verificar", folder().string()});
+    ASSERT_EQ(verified.status, 0) << verified.err;
+    EXPECT_NE(verified.out.find("Cambios pendientes en el diario: 1\n"), std::string::npos) << verified.out;
+    EXPECT_EQ(changedEntries(files, stamp(folder())), std::set<std::string>());
+    // A single file has no journal.
+    const Outcome ofPrevious = admin({"verificar", (folder() / "Velmora.json").string()});
+    EXPECT_EQ(ofPrevious.out.find("Cambios pendientes"), std::string::npos) << ofPrevious.out;
+}
+
+TEST_F(AdminData, ADamagedJournalIsRefusedWithItsOwnWordsAndLeftAsItIs) {
+    writeFile(folder() / "Velmora.journal", "esto no es un diario");
+    const auto files = stamp(folder());
+    for (const std::vector<std::string>& command :
+         {std::vector<std::string>{"verificar", folder().string()},
+          std::vector<std::string>{"informe", lastDay(), "--datos", folder().string()}}) {
+        const Outcome run = admin(command);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_NE(run.err.find("El diario de cambios «" + (folder() / "Velmora.journal").string() +
+                               "» está dañado. No se ha modificado nada."),
+                  std::string::npos)
+            << run.err;
+    }
+    EXPECT_TRUE(admin({"verificar", folder().string()}).out.ends_with("Resultado: no válido\n"));
+    EXPECT_EQ(changedEntries(files, stamp(folder())), std::set<std::string>());
+}
+
 TEST_F(AdminData, VerifyReadsBackupsAndTheDefaultFolder) {
     const fs::path backup = folder().parent_path() / "Velmora-2026-03-09.velmorabackup";
     Repository(folder(), false).exportTo(db(), backup);

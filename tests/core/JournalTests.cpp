@@ -10,8 +10,12 @@
 
 #include <sqlite3.h>
 
+#include "RandomOperations.hpp"
+
 #include <filesystem>
 #include <functional>
+#include <future>
+#include <memory>
 #include <string>
 
 namespace {
@@ -20,6 +24,7 @@ namespace fs = std::filesystem;
 using namespace pizzacore;
 using pizzacore::testing::DocumentShape;
 using pizzacore::testing::makeDocument;
+using pizzacore::testing::RandomOperations;
 using pizzacore::testing::readFile;
 using pizzacore::testing::snapshot;
 using pizzacore::testing::TemporaryDirectory;
@@ -311,6 +316,136 @@ TEST_F(JournalTest, AReadOnlyRepositoryCreatesNoFileWhenNoOneIsWriting) {
     EXPECT_EQ(reader.load(), db);
     EXPECT_EQ(reader.pendingEntries(), 1);
     EXPECT_EQ(snapshot(folder.path()), files);
+}
+
+// The kind of entry the application would write for the step.
+std::string_view kindOf(const DocumentChange& change) {
+    DocumentChange rest = change;
+    rest.draft.reset();
+    return rest.empty() ? "draft" : "transaction";
+}
+
+TEST(JournalProperty, RandomStepsThroughJournalFoldsSavesAndReopeningGiveTheDocumentInMemory) {
+    for (const std::uint64_t seed : {21u, 22u, 23u}) {
+        SCOPED_TRACE(seed);
+        TemporaryDirectory folder;
+        Database db = makeDocument(DocumentShape::tiny(), seed);
+        auto repository = std::make_unique<Repository>(folder.path(), true);
+        repository->save(db);
+        RandomOperations random(seed, db.sessions.back().opened);
+        for (int step = 0; step < 200; ++step) {
+            SCOPED_TRACE(step);
+            switch (random.random()() % 20) {
+            case 0:
+                repository->fold(db, repository->lastSequence());
+                EXPECT_EQ(repository->pendingEntries(), 0);
+                break;
+            case 1:
+                repository.reset();
+                repository = std::make_unique<Repository>(folder.path(), true);
+                ASSERT_EQ(repository->load(), db);
+                break;
+            case 2:
+                repository->save(db);
+                break;
+            case 3: {
+                // An edit that may leave an inconsistent document: committed exactly when a
+                // save would accept it.
+                Database after = db;
+                random.edit(after);
+                std::optional<std::string> refusal;
+                try {
+                    Repository::validate(after);
+                } catch (const PCError& error) {
+                    refusal = error.message();
+                }
+                const std::int64_t last = repository->lastSequence();
+                if (refusal) {
+                    expectRefusal([&] { repository->commit("transaction", diff(db, after), after); },
+                                  *refusal);
+                    EXPECT_EQ(repository->lastSequence(), last);
+                } else {
+                    repository->commit("transaction", diff(db, after), after);
+                    db = std::move(after);
+                }
+                break;
+            }
+            default: {
+                Database after = db;
+                random.operate(after);
+                const DocumentChange change = diff(db, after);
+                const std::int64_t last = repository->lastSequence();
+                const std::int64_t sequence = repository->commit(kindOf(change), change, after);
+                EXPECT_EQ(sequence, change.empty() ? last : last + 1);
+                db = std::move(after);
+            }
+            }
+            if (HasFatalFailure()) return;
+        }
+        repository.reset();
+        EXPECT_EQ(Repository(folder.path(), true).load(), db);
+    }
+}
+
+TEST(JournalProperty, FoldsOnAnotherThreadNeverLoseACommittedChange) {
+    TemporaryDirectory folder;
+    Database db = makeDocument(DocumentShape::small(), 31);
+    Repository repository(folder.path(), true);
+    repository.save(db);
+    RandomOperations random(31, db.sessions.back().opened);
+    std::future<void> folding;
+    for (int step = 0; step < 300; ++step) {
+        Database after = db;
+        random.operate(after);
+        const DocumentChange change = diff(db, after);
+        const std::int64_t sequence = repository.commit(kindOf(change), change, after);
+        db = std::move(after);
+        if (step % 25 == 0) {
+            if (folding.valid()) folding.get();
+            // The fold encodes and writes its own copy while the steps go on.
+            folding = std::async(std::launch::async, [&repository, snapshot = db, sequence] {
+                repository.fold(snapshot, sequence);
+            });
+        }
+    }
+    folding.get();
+    EXPECT_LT(repository.pendingEntries(), 25);
+    EXPECT_EQ(Repository(folder.path(), false).load(), db);
+}
+
+// What a check gave: nothing for an acceptance, the message of a refusal.
+std::optional<std::string> verdict(const std::function<void()>& check) {
+    try {
+        check();
+        return std::nullopt;
+    } catch (const PCError& error) {
+        return error.message();
+    }
+}
+
+TEST(ValidateChange, GivesTheWholeChecksVerdictOnRandomStepsFromAConsistentDocument) {
+    int accepted = 0;
+    int refused = 0;
+    for (const std::uint64_t seed : {41u, 42u, 43u, 44u}) {
+        Database db = makeDocument(DocumentShape::small(), seed);
+        RandomOperations random(seed, db.sessions.back().opened);
+        for (int step = 0; step < 300; ++step) {
+            Database after = db;
+            const std::string what = random.random()() % 2 == 0 ? random.edit(after) : random.operate(after);
+            const std::optional<std::string> whole = verdict([&] { Repository::validate(after); });
+            const std::optional<std::string> part =
+                verdict([&] { Repository::validateChange(after, diff(db, after)); });
+            EXPECT_EQ(part, whole) << seed << "/" << step << ": " << what;
+            if (whole) {
+                ++refused;
+            } else {
+                ++accepted;
+                db = std::move(after);
+            }
+        }
+    }
+    EXPECT_GT(accepted, 300);
+    EXPECT_GT(refused, 100);
 }
 
 } // namespace

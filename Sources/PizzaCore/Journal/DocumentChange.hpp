@@ -12,8 +12,9 @@
 // what the change expects (the change is applied a second time, or to another document) the
 // record is looked up by its identifier instead: a record already there is replaced, a missing
 // one appended, and a removal of a missing one does nothing. So applying a change again to the
-// document it produced changes nothing, which is what makes replaying a journal entry that the
-// stored document already holds harmless.
+// document it produced changes nothing (diff sees to it, also for records that share an
+// identifier), which is what makes replaying a journal entry that the stored document already
+// holds harmless.
 
 #include <PizzaCore/Foundation/Record.hpp>
 #include <PizzaCore/Models/Database.hpp>
@@ -24,6 +25,7 @@
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -150,6 +152,21 @@ void eraseAt(List& list, std::size_t i) {
     list.erase(std::next(list.cbegin(), static_cast<std::ptrdiff_t>(i)));
 }
 
+// Whether one of the removed identifiers is still in the list: one pass over the list.
+template <class Removal, class List>
+bool stillPresent(const std::vector<Removal>& removed, const List& list) {
+    if (removed.empty()) return false;
+    using Key = std::remove_cvref_t<decltype(removed.front().id)>;
+    std::unordered_set<Key> keys;
+    keys.reserve(removed.size());
+    for (const Removal& removal : removed)
+        keys.insert(removal.id);
+    const std::size_t size = list.size();
+    for (std::size_t k = 0; k < size; ++k)
+        if (keys.contains(list[k].id)) return true;
+    return false;
+}
+
 // The change of one collection between two versions: a walk over both in step. Records with the
 // same identifier at the walk's positions are kept (and put when they differ); a record of the
 // first whose identifier is not the next one of the second is removed; what is left of the second
@@ -185,8 +202,11 @@ std::optional<CollectionChange<T>> diffList(const List& before, const List& afte
     for (; j < afterSize; ++j)
         change.put.push_back({static_cast<std::int64_t>(j), after[j]});
     if (change.empty()) return std::nullopt;
-    // A reordering shows as many removals and puts; the whole collection is smaller then.
-    if (change.removed.size() + change.put.size() > afterSize + 1) {
+    // A reordering shows as many removals and puts; the whole collection is smaller then. So it
+    // is when a removed identifier is still in the collection (a record moved, or one of two
+    // records with the same identifier removed): applying the change a second time would remove
+    // it again.
+    if (change.removed.size() + change.put.size() > afterSize + 1 || stillPresent(change.removed, after)) {
         CollectionChange<T> whole;
         whole.whole.emplace();
         whole.whole->reserve(afterSize);
@@ -207,21 +227,23 @@ std::optional<std::size_t> find(const List& list, const Key& id) {
 
 template <class T, class List>
 void applyList(List& list, const CollectionChange<T>& change) {
+    // Looking is done through the list's const side: a shared list writes only what it replaces.
+    const List& view = list;
     if (change.whole) list = *change.whole;
     for (auto removal = change.removed.rbegin(); removal != change.removed.rend(); ++removal) {
         const auto at = static_cast<std::size_t>(removal->at);
-        if (removal->at >= 0 && at < list.size() && list[at].id == removal->id)
+        if (removal->at >= 0 && at < view.size() && view[at].id == removal->id)
             eraseAt(list, at);
-        else if (const std::optional<std::size_t> found = find(list, removal->id))
+        else if (const std::optional<std::size_t> found = find(view, removal->id))
             eraseAt(list, *found);
     }
     for (const RecordPut<T>& put : change.put) {
         const auto at = static_cast<std::size_t>(put.at);
-        if (put.at >= 0 && at < list.size() && list[at].id == put.record.id)
+        if (put.at >= 0 && at < view.size() && view[at].id == put.record.id)
             replaceAt(list, at, put.record);
-        else if (put.at >= 0 && at == list.size())
+        else if (put.at >= 0 && at == view.size())
             list.push_back(put.record);
-        else if (const std::optional<std::size_t> found = find(list, put.record.id))
+        else if (const std::optional<std::size_t> found = find(view, put.record.id))
             replaceAt(list, *found, put.record);
         else
             list.push_back(put.record);

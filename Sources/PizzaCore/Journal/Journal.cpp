@@ -86,6 +86,11 @@ bool nameTaken(const fs::path& path) {
 
 } // namespace
 
+std::string Journal::behindMessage(const fs::path& file) {
+    return "El documento «Velmora.json» es anterior al diario de cambios «" + file.string() +
+           "»: faltan cambios que el diario ya no guarda. No se ha modificado nada.";
+}
+
 std::string Journal::damagedMessage(const fs::path& file) {
     return "El diario de cambios «" + file.string() + "» está dañado. No se ha modificado nada.";
 }
@@ -199,6 +204,18 @@ void Journal::openReadable() {
     if (sqlite3_open_v2(escaped.c_str(), &db_, flags, nullptr) != SQLITE_OK) damaged();
     sqlite3_extended_result_codes(db_, 1);
     sqlite3_busy_timeout(db_, 5000);
+    // A journal that was never written to (a process stopped while making it) is an empty one,
+    // as the writer takes it.
+    {
+        Statement count(db_, "SELECT count(*) FROM sqlite_schema");
+        if (!count.prepared() || count.step() != SQLITE_ROW) damaged();
+        if (sqlite3_column_int64(count.get(), 0) == 0) {
+            Statement id(db_, "PRAGMA application_id");
+            if (!id.prepared() || id.step() != SQLITE_ROW || sqlite3_column_int(id.get(), 0) != 0) damaged();
+            closeConnection(db_);
+            return;
+        }
+    }
     checkSchema();
 }
 

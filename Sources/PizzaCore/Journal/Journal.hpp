@@ -74,6 +74,8 @@ public:
     void checkpoint();
 
     static std::string damagedMessage(const std::filesystem::path& file);
+    // The refusal of a document older than what the journal at `file` already dropped.
+    static std::string behindMessage(const std::filesystem::path& file);
 
 private:
     void openWritable();

@@ -84,16 +84,11 @@ bool nameTaken(const fs::path& path) {
     return ::lstat(path.c_str(), &status) == 0;
 }
 
-std::string behindMessage(const fs::path& journal) {
-    return "El documento «Velmora.json» es anterior al diario de cambios «" + journal.string() +
-           "»: faltan cambios que el diario ya no guarda. No se ha modificado nada.";
-}
-
 // Replays the journal's entries after `folded` on the document read with that mark. An entry
 // that does not read as a change, or a document that the entries leave inconsistent, means the
 // journal is damaged; so does a journal that dropped entries the document does not hold.
 void replayInto(Database& db, std::int64_t folded, const Journal& journal, std::int64_t* pending) {
-    if (journal.droppedThrough() > folded) throw PCError::invalid(behindMessage(journal.file()));
+    if (journal.droppedThrough() > folded) throw PCError::invalid(Journal::behindMessage(journal.file()));
     const std::vector<Journal::Entry> entries = journal.entries(folded);
     for (const Journal::Entry& entry : entries) {
         DocumentChange change;
@@ -257,7 +252,7 @@ std::int64_t Repository::commit(std::string_view kind, const DocumentChange& cha
     if (kind != Journal::transactionKind && kind != Journal::draftKind)
         throw std::invalid_argument("commit: unknown kind of journal entry");
     if (change.empty()) return lastSequence();
-    validate(after);
+    validateChange(after, change);
     const std::string text = encodeChange(change);
     // The mark of the stored document must be known before the journal's first entry.
     if (!loaded_) load();

@@ -142,6 +142,11 @@ public:
     static std::string encode(const Database& db);
     // The integrity validation of a document. Throws PCError.
     static void validate(const Database& db);
+    // The same verdict for a document made by `change` from one that passes validate, reached
+    // by checking only what the change touches: the small collections and values it changes in
+    // full, the orders and payments it puts against the rest by a scan of the lists (a change
+    // that removes orders or sessions, or replaces a collection whole, is checked in full).
+    static void validateChange(const Database& db, const DocumentChange& change);
 
 private:
     // The journal, opened on first use; nothing when it does not exist and `create` is false.
