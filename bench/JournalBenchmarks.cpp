@@ -55,8 +55,12 @@ struct BusyYearJournal {
         repository->save(document);
 
         confirmed = document;
-        confirmed.confirm(someDraft(confirmed), now);
+        const Order order = confirmed.confirm(someDraft(confirmed), now);
         confirmation = diff(document, confirmed);
+
+        paid = confirmed;
+        paid.pay(order.id, PaymentMethod::cash, 5000, now);
+        payment = diff(confirmed, paid);
 
         typed = document;
         typed.draft.notes += "a";
@@ -85,6 +89,8 @@ struct BusyYearJournal {
     std::unique_ptr<Repository> repository;
     Database confirmed;
     DocumentChange confirmation;
+    Database paid;
+    DocumentChange payment;
     Database typed;
     DocumentChange keystroke;
 };
@@ -165,6 +171,17 @@ BENCHMARK(BM_CommitConfirmationBusyYear)
     ->Repetitions(5)
     ->ReportAggregatesOnly(true);
 
+void BM_CommitPaymentBusyYear(benchmark::State& state) {
+    const BusyYearJournal& journal = BusyYearJournal::shared();
+    commitBenchmark(state, "transaction", journal.payment, journal.paid);
+}
+BENCHMARK(BM_CommitPaymentBusyYear)
+    ->UseRealTime()
+    ->Iterations(50)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+
 void BM_CommitDraftBusyYear(benchmark::State& state) {
     const BusyYearJournal& journal = BusyYearJournal::shared();
     commitBenchmark(state, "draft", journal.keystroke, journal.typed);
@@ -199,6 +216,9 @@ void BM_TypingTwentyCharactersBusyYear(benchmark::State& state) {
         state.PauseTiming();
         written += writtenBytes() - writtenBefore;
         grown += journal.journalBytes() - filesBefore;
+        // The twenty versions of the document are released outside the timing.
+        steps.clear();
+        before = Database();
         state.ResumeTiming();
     }
     const double runs = static_cast<double>(state.iterations());

@@ -160,7 +160,8 @@ void makeJournalCorpus(const std::filesystem::path& directory) {
         {"confirm", [&](Database& d) { d.confirm(someDraft(d), now); }},
         {"pay", [&](Database& d) { d.pay(d.orders.back().id, PaymentMethod::cash, 5000, now); }},
         {"draft", [&](Database& d) { d.draft.notes = "Sin gluten / \"extra\""; }},
-        {"category", [&](Database& d) { d.saveCategory(Category::make("Postres", false), now); }},
+        {"category",
+         [&](Database& d) { d.saveCategory(Category::make("Helados de temporada", false), now); }},
         {"close", [&](Database& d) { d.closeManually(d.sessions.back().id, now); }},
         {"customer",
          [&](Database& d) {

@@ -261,6 +261,15 @@ TEST(DeleteCategory, RemovesItAndKeepsTheOthersInOrder) {
     expectValid(db);
 }
 
+TEST(DeleteCategory, TheCategoryMayBeTheDocumentsOwnElement) {
+    Database db = catalogue();
+    db.moveProducts(Category::drink(), Category::side(), noon);
+    // The element itself is passed: it moves while the list closes the gap.
+    db.deleteCategory(db.categories[1], later);
+    EXPECT_EQ(db.categories, (std::vector<Category>{Category::pizza(), Category::side()}));
+    expectLastAudit(db, "Eliminar categoría", "Refrescos", later);
+}
+
 // Saving a product.
 
 TEST(SaveProduct, RefusesEachBrokenRule) {

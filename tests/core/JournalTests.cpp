@@ -9,6 +9,8 @@
 #include <support/TestFiles.hpp>
 
 #include <sqlite3.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include "RandomOperations.hpp"
 
@@ -99,7 +101,9 @@ TEST_F(JournalTest, CommittedChangesAreReplayedOnOpeningAndTheDocumentIsNotRewri
         EXPECT_EQ(repository.pendingEntries(), 3);
     }
     EXPECT_EQ(readFile(folder.path() / "Velmora.json"), stored);
-    EXPECT_TRUE(fs::exists(folder.path() / "Velmora.journal"));
+    // The journal holds personal data, as the document does: its owner's only.
+    EXPECT_EQ(fs::status(folder.path() / "Velmora.journal").permissions(),
+              fs::perms::owner_read | fs::perms::owner_write);
 
     Repository reopened(folder.path(), true);
     EXPECT_EQ(reopened.load(), db);
@@ -446,6 +450,72 @@ TEST(ValidateChange, GivesTheWholeChecksVerdictOnRandomStepsFromAConsistentDocum
     }
     EXPECT_GT(accepted, 300);
     EXPECT_GT(refused, 100);
+}
+
+// What reading an envelope gives: the journal entry it names and the document, or the refusal.
+std::string readingOf(const std::string& envelope) {
+    std::string memory;
+    std::string file;
+    try {
+        std::int64_t journal = -1;
+        const std::string document = Envelope::unwrapWithJournal(envelope, journal);
+        memory = std::to_string(journal) + " " + document.substr(0, 20);
+    } catch (const PCError& error) {
+        memory = error.message();
+    } catch (const JSONError& error) {
+        memory = error.what();
+    }
+    // The same bytes as a file, read in pieces.
+    const int fd = ::memfd_create("envelope", MFD_CLOEXEC);
+    EXPECT_EQ(::write(fd, envelope.data(), envelope.size()), static_cast<ssize_t>(envelope.size()));
+    try {
+        std::int64_t journal = -1;
+        const Database db = Repository::decodeFile(fd, "Velmora.json", &journal);
+        file = std::to_string(journal) + " " + toJSON(db).substr(0, 20);
+    } catch (const PCError& error) {
+        file = error.message();
+    } catch (const JSONError& error) {
+        file = error.what();
+    }
+    ::close(fd);
+    EXPECT_EQ(memory, file) << envelope.substr(0, 80);
+    return memory;
+}
+
+TEST(JournalEnvelope, TheEntryFoldedIsReadInEveryFormTheEnvelopeMayTake) {
+    const Database db = makeDocument(DocumentShape::tiny(), 51);
+    const std::string document = toJSON(db);
+    const std::string start = document.substr(0, 20);
+    const std::string written = Envelope::wrap(document, 7);
+    ASSERT_TRUE(written.starts_with(R"({"format":"Velmora","journal":7,"payload":")"));
+    EXPECT_EQ(readingOf(written), "7 " + start);
+    EXPECT_EQ(readingOf(Envelope::wrap(document, 9'223'372'036'854'775'807)), "9223372036854775807 " + start);
+    EXPECT_EQ(readingOf(Envelope::wrap(document)), "0 " + start);
+
+    const auto with = [&](const std::string& from, const std::string& to) {
+        std::string changed = written;
+        changed.replace(changed.find(from), from.size(), to);
+        return changed;
+    };
+    // Other JSON forms go through the JSON reading, which knows the key too.
+    EXPECT_EQ(readingOf(with(R"("journal":7,)", R"( "journal" : 7 , )")), "7 " + start);
+    EXPECT_EQ(readingOf(with(R"("journal":7,)", R"("journal":0,)")), "0 " + start);
+    EXPECT_EQ(readingOf(with(R"("journal":7,)", "")), "0 " + start);
+    EXPECT_EQ(readingOf(with(R"("journal":7,)", R"("journal":3,"journal":8,)")), "8 " + start);
+    const std::string integrity =
+        "La copia no es válida o su integridad no coincide. No se han sustituido los datos.";
+    EXPECT_EQ(readingOf(with(R"("journal":7,)", R"("journal":-1,)")), integrity);
+    EXPECT_EQ(readingOf(with(R"("journal":7,)", R"("journal":"7",)")),
+              "No se pudo leer el documento en «journal»: se esperaba un número entero.");
+    EXPECT_EQ(readingOf(with(R"("journal":7,)", R"("journal":7.5,)")),
+              "No se pudo leer el documento en «journal»: se esperaba un número entero.");
+    EXPECT_NE(readingOf(with(R"("journal":7,)", R"("journal":07,)")).find("No se pudo leer el documento"),
+              std::string::npos);
+    // A digest that does not match is refused whatever the journal says.
+    std::string damaged = written;
+    char& changed = damaged[damaged.find(R"("payload":")") + 30];
+    changed = changed == 'A' ? 'B' : 'A';
+    EXPECT_EQ(readingOf(damaged), integrity);
 }
 
 } // namespace

@@ -1,15 +1,17 @@
 #include "Journal.hpp"
 
 #include <PizzaCore/Foundation/PCError.hpp>
-#include <PizzaCore/Persistence/AtomicFile.hpp>
 #include <PizzaCore/Persistence/Envelope.hpp>
 
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace pizzacore {
 
@@ -114,6 +116,7 @@ Journal::Journal(fs::path file, Access access)
 }
 
 Journal::~Journal() {
+    sqlite3_finalize(insert_);
     closeConnection(checkpointer_);
     closeConnection(db_);
 }
@@ -124,6 +127,13 @@ void Journal::damaged() const {
 
 void Journal::openWritable() {
     const bool existed = nameTaken(file_);
+    // The journal holds customers' names, telephones and addresses, as the document does: it is
+    // made readable by its owner only, and SQLite gives its log and index the same permissions.
+    if (!existed) {
+        const int fd = ::open(file_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd < 0 && errno != EEXIST) throw PCError::invalid(unwritableMessage(file_, SQLITE_CANTOPEN));
+        if (fd >= 0) ::close(fd);
+    }
     // The connection is used under the journal's own lock, from any thread.
     const int flags =
         SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX | SQLITE_OPEN_NOFOLLOW;
@@ -149,6 +159,10 @@ void Journal::openWritable() {
         if (!id.prepared() || id.step() != SQLITE_ROW || sqlite3_column_int(id.get(), 0) != 0) damaged();
     }
     if (!fresh) checkSchema();
+    // Small pages: an entry of a few hundred bytes (a keystroke in the draft) or a few kilobytes
+    // (a confirmation) rewrites one or a few kilobytes of the log, not four. Only a new file
+    // takes it; it must come before the log mode.
+    if (fresh) sqlite3_exec(db_, "PRAGMA page_size=1024", nullptr, nullptr, nullptr);
 
     // The log and FULL synchronisation make a committed entry durable; the log is copied into the
     // file by checkpoint() when the document is folded, never while an entry is appended.
@@ -258,16 +272,23 @@ std::int64_t Journal::append(std::string_view kind, std::string_view change) {
     const Envelope::Digest digest = Envelope::sha256(change);
     std::lock_guard lock(mutex_);
     if (!db_ || access_ != Access::write) throw PCError::invalid(unwritableMessage(file_, SQLITE_READONLY));
-    Statement insert(db_, "INSERT INTO entries(sequence, kind, change, sha256) VALUES(?, ?, ?, ?)");
-    if (!insert.prepared()) throw PCError::invalid(unwritableMessage(file_, sqlite3_errcode(db_)));
+    if (!insert_ &&
+        sqlite3_prepare_v3(db_, "INSERT INTO entries(sequence, kind, change, sha256) VALUES(?, ?, ?, ?)", -1,
+                           SQLITE_PREPARE_PERSISTENT, &insert_, nullptr) != SQLITE_OK) {
+        sqlite3_finalize(insert_);
+        insert_ = nullptr;
+        throw PCError::invalid(unwritableMessage(file_, sqlite3_errcode(db_)));
+    }
     const std::int64_t sequence = next_;
-    sqlite3_bind_int64(insert.get(), 1, sequence);
-    sqlite3_bind_text(insert.get(), 2, kind.data(), static_cast<int>(kind.size()), SQLITE_STATIC);
-    sqlite3_bind_text64(insert.get(), 3, change.data(), change.size(), SQLITE_STATIC, SQLITE_UTF8);
-    sqlite3_bind_blob(insert.get(), 4, digest.data(), static_cast<int>(digest.size()), SQLITE_STATIC);
+    sqlite3_bind_int64(insert_, 1, sequence);
+    sqlite3_bind_text(insert_, 2, kind.data(), static_cast<int>(kind.size()), SQLITE_STATIC);
+    sqlite3_bind_text64(insert_, 3, change.data(), change.size(), SQLITE_STATIC, SQLITE_UTF8);
+    sqlite3_bind_blob(insert_, 4, digest.data(), static_cast<int>(digest.size()), SQLITE_STATIC);
     // One statement is one transaction: its commit returns once the log is flushed to the disk.
-    if (const int code = insert.step(); code != SQLITE_DONE)
-        throw PCError::invalid(unwritableMessage(file_, code));
+    const int code = sqlite3_step(insert_);
+    sqlite3_reset(insert_);
+    sqlite3_clear_bindings(insert_);
+    if (code != SQLITE_DONE) throw PCError::invalid(unwritableMessage(file_, code));
     next_ = sequence + 1;
     return sequence;
 }

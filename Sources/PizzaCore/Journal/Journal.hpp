@@ -19,6 +19,7 @@
 #include <vector>
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 namespace pizzacore {
 
@@ -88,6 +89,8 @@ private:
     // Null for a missing journal opened for reading.
     sqlite3* db_ = nullptr;
     sqlite3* checkpointer_ = nullptr;
+    // The appending statement, prepared once.
+    sqlite3_stmt* insert_ = nullptr;
     mutable std::mutex mutex_;
     std::mutex checkpointMutex_;
     std::int64_t next_ = 1;

@@ -75,10 +75,12 @@ void Database::deleteCategory(const Category& category, Instant now) {
     if (std::any_of(products.begin(), products.end(),
                     [&](const Product& product) { return product.category.id == category.id; }))
         refuse("Traslada primero los productos a otra categoría.");
-    std::erase_if(categories, [&](const Category& c) { return c.id == category.id; });
+    // The category may be passed as an element of the list itself, which the removal moves.
+    const Category removed = category;
+    std::erase_if(categories, [&](const Category& c) { return c.id == removed.id; });
     // Draft lines of the category keep their copy; confirming them is refused while no product
     // matches them.
-    record("Eliminar categoría", category.rawValue, now);
+    record("Eliminar categoría", removed.rawValue, now);
 }
 
 void Database::saveProduct(const Product& product, Instant now) {

@@ -14,6 +14,7 @@
 #include <PizzaCore/Operations/BusinessClock.hpp>
 
 #include <algorithm>
+#include <limits>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -196,7 +197,7 @@ void Repository::validateChange(const Database& db, const DocumentChange& change
     if (change.categories) validateCategories(db);
     if (change.categories || change.products) validateProductCategories(db);
     if (change.schemaVersion) require(db.schemaVersion == 1);
-    if (change.nextNumber || change.orders) validateNumbering(db);
+    if (change.nextNumber && !change.orders) validateNumbering(db);
     if (change.settings) validateSettings(db.settings);
     if (change.sessions) {
         require(std::count_if(db.sessions.begin(), db.sessions.end(),
@@ -229,22 +230,33 @@ void Repository::validateChange(const Database& db, const DocumentChange& change
     };
 
     if (change.orders) {
-        for (const RecordPut<Order>& put : change.orders->put) {
+        const auto& puts = change.orders->put;
+        for (const RecordPut<Order>& put : puts) {
             const Order& order = put.record;
             require(!order.draft.lines.empty() && order.draft.lines.size() <= maximumLines);
             require(std::all_of(order.draft.lines.begin(), order.draft.lines.end(), validLine));
             require(order.total() <= maximumAmount);
             require(sessionExists(order.sessionID));
-            std::size_t sameID = 0;
-            std::size_t sameNumber = 0;
-            for (const Order& other : db.orders) {
-                sameID += other.id == order.id;
-                sameNumber += other.number == order.number;
-            }
-            require(sameID == 1 && sameNumber == 1);
-            for (const Payment& payment : db.payments)
-                if (payment.orderID == order.id) require(paymentMatches(payment, order));
         }
+        // One pass over the orders: the numbering, and the orders sharing a put order's
+        // identifier or number (the put order itself is one of them).
+        std::int64_t largest = std::numeric_limits<std::int64_t>::min();
+        std::vector<std::size_t> sameID(puts.size(), 0);
+        std::vector<std::size_t> sameNumber(puts.size(), 0);
+        for (const Order& other : db.orders) {
+            largest = std::max(largest, other.number);
+            for (std::size_t k = 0; k < puts.size(); ++k) {
+                sameID[k] += other.id == puts[k].record.id;
+                sameNumber[k] += other.number == puts[k].record.number;
+            }
+        }
+        require(db.orders.empty() ? db.nextNumber >= 1 : db.nextNumber > largest);
+        for (std::size_t k = 0; k < puts.size(); ++k)
+            require(sameID[k] == 1 && sameNumber[k] == 1);
+        // One pass over the payments: those of a put order must still match it.
+        for (const Payment& payment : db.payments)
+            for (const RecordPut<Order>& put : puts)
+                if (payment.orderID == put.record.id) require(paymentMatches(payment, put.record));
     }
     if (change.payments) {
         for (const RecordPut<Payment>& put : change.payments->put) {
