@@ -279,6 +279,7 @@ public:
                ", folders that failed to open: " + std::to_string(failedOpens_) +
                "; the step in flight was stored " + std::to_string(inFlightStored_) +
                " times; kills before the first acknowledgement: " + std::to_string(beforeFirst_) +
+               "; kills while a fold was writing the document: " + std::to_string(duringFolds_) +
                "; most journal entries pending at a reopen: " + std::to_string(mostPending_) +
                "; folders begun: " + std::to_string(folders_) + "; " +
                std::to_string(static_cast<long long>(seconds)) + " s)";
@@ -311,7 +312,7 @@ private:
     Database state_;
     bool fresh_ = true;
     std::size_t acknowledged_ = 0, lost_ = 0, failedOpens_ = 0, inFlightStored_ = 0, beforeFirst_ = 0,
-                folders_ = 0, faultyRounds_ = 0;
+                duringFolds_ = 0, folders_ = 0, faultyRounds_ = 0;
     std::int64_t mostPending_ = 0;
 };
 
@@ -362,6 +363,14 @@ bool CommitCampaign::round(std::size_t index, std::mt19937_64& random) {
             return false;
         }
     if (acknowledged.empty()) ++beforeFirst_;
+    // A fold cut short leaves its temporary document behind, until the folder is opened.
+    for (const fs::directory_entry& entry : fs::directory_iterator(directory_)) {
+        const std::string name = entry.path().filename().string();
+        if (name.starts_with(".Velmora.json.") && name.ends_with(".tmp")) {
+            ++duringFolds_;
+            break;
+        }
+    }
     acknowledged_ += acknowledged.size();
 
     Database loaded;
