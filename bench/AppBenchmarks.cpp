@@ -23,6 +23,15 @@
 //
 // Also the daily copy kept at each close, on the busy year's document file, and the ticket the
 // settings window's preview draws for every pause in the typing.
+//
+// The cost of a change on the busy year with its main window, from the call until the change is
+// durable (wall time, and the processor time of the whole process, writer included): a
+// confirmation, a payment and one draft autosave; the bytes each writes (/proc/self/io: "wchar"
+// counts what the process wrote, "write_bytes" what reached the storage layer); a confirmation
+// while a fold of the busy year runs, and the fold itself. In processes of their own: the
+// resident memory after opening, after the first draft save, after the first confirmation and
+// after 100, against the data file's size; and the launch of the application until its window is
+// on screen and until the data is open.
 
 #include <Velmora/Stores/AppStore.hpp>
 #include <Velmora/Stores/CustomerSummaries.hpp>
@@ -55,8 +64,14 @@
 #include <QTest>
 #include <QTimer>
 
+#include <Velmora/App/VelmoraApp.hpp>
+
+#include <QWindow>
+
 #include <algorithm>
+#include <array>
 #include <cerrno>
+#include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -67,7 +82,11 @@
 
 #include <time.h>
 
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+extern char** environ;
 
 namespace {
 
@@ -182,7 +201,8 @@ struct BusyYear {
         pizzacore::Database document = pizzacore::testing::makeDocument(DocumentShape::busyYear(), 2025);
         // Real photos of about 150 KB (noise compresses badly), so that thumbnails really decode.
         QRandomGenerator random(7);
-        for (pizzacore::Product& product : document.products) {
+        for (std::size_t i = 0; i < document.products.size(); ++i) {
+            pizzacore::Product& product = document.products.modify(i);
             QImage photo(230, 170, QImage::Format_RGB32);
             for (int y = 0; y < photo.height(); ++y)
                 for (int x = 0; x < photo.width(); ++x)
@@ -584,6 +604,404 @@ void BM_ConfirmStallBusyYear(benchmark::State& state) {
 BENCHMARK(BM_TypingStallBusyYear)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_ConfirmStallBusyYear)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(5);
 
+// What the process has written so far: the bytes handed to write() and the like ("wchar") and
+// the bytes sent towards the disk ("write_bytes").
+struct Written {
+    double wchar = 0;
+    double disk = 0;
+};
+
+Written written() {
+    Written result;
+    if (std::FILE* io = std::fopen("/proc/self/io", "r")) {
+        char key[64];
+        unsigned long long value = 0;
+        while (std::fscanf(io, "%63[^:]: %llu\n", key, &value) == 2) {
+            if (std::string_view(key) == "wchar") result.wchar = static_cast<double>(value);
+            if (std::string_view(key) == "write_bytes") result.disk = static_cast<double>(value);
+        }
+        std::fclose(io);
+    }
+    return result;
+}
+
+// The resident memory of the process, in bytes.
+double residentBytes() {
+    double bytes = 0;
+    if (std::FILE* status = std::fopen("/proc/self/status", "r")) {
+        char line[256];
+        while (std::fgets(line, sizeof line, status))
+            if (unsigned long long kilobytes = 0; std::sscanf(line, "VmRSS: %llu kB", &kilobytes) == 1)
+                bytes = static_cast<double>(kilobytes) * 1024;
+        std::fclose(status);
+    }
+    return bytes;
+}
+
+// A draft ready to confirm on the desk: one line and a telephone, already saved.
+void prepareOrder(BusyDesk& desk) {
+    desk.reset();
+    desk.store->add(desk.product);
+    pizzacore::Draft draft = desk.store->draft();
+    draft.phone = "612 345 678";
+    desk.store->setDraft(draft);
+    desk.store->flush();
+    runEvents(20);
+}
+
+// Bytes written by `action`, counted once everything it started has finished.
+template <class Action>
+Written bytesOf(BusyDesk& desk, Action action) {
+    desk.store->flush();
+    const Written before = written();
+    action();
+    desk.store->flush();
+    const Written after = written();
+    return {after.wchar - before.wchar, after.disk - before.disk};
+}
+
+void reportBytes(benchmark::State& state, std::vector<double> wchar, std::vector<double> disk) {
+    state.counters["wchar_bytes"] = median(std::move(wchar));
+    state.counters["disk_bytes"] = median(std::move(disk));
+}
+
+void BM_ConfirmDurableBusyYear(benchmark::State& state) {
+    BusyDesk& desk = busyDesk();
+    if (desk.store->fatal()) {
+        state.SkipWithError("the busy year did not open");
+        return;
+    }
+    std::vector<double> wchar;
+    std::vector<double> disk;
+    for (auto _ : state) {
+        state.PauseTiming();
+        prepareOrder(desk);
+        const Written before = written();
+        state.ResumeTiming();
+        if (!desk.store->confirm()) {
+            state.SkipWithError("the order was not confirmed");
+            return;
+        }
+        state.PauseTiming();
+        const Written after = written();
+        wchar.push_back(after.wchar - before.wchar);
+        disk.push_back(after.disk - before.disk);
+        state.ResumeTiming();
+    }
+    reportBytes(state, wchar, disk);
+}
+
+void BM_PayDurableBusyYear(benchmark::State& state) {
+    BusyDesk& desk = busyDesk();
+    if (desk.store->fatal()) {
+        state.SkipWithError("the busy year did not open");
+        return;
+    }
+    std::vector<double> wchar;
+    std::vector<double> disk;
+    for (auto _ : state) {
+        state.PauseTiming();
+        prepareOrder(desk);
+        if (!desk.store->confirm()) {
+            state.SkipWithError("the order was not confirmed");
+            return;
+        }
+        const pizzacore::Uuid order = desk.store->db().orders.back().id;
+        desk.store->flush();
+        const Written before = written();
+        state.ResumeTiming();
+        if (!desk.store->payOrder(order, pizzacore::PaymentMethod::card, QString())) {
+            state.SkipWithError("the order was not paid");
+            return;
+        }
+        state.PauseTiming();
+        const Written after = written();
+        wchar.push_back(after.wchar - before.wchar);
+        disk.push_back(after.disk - before.disk);
+        state.ResumeTiming();
+    }
+    reportBytes(state, wchar, disk);
+}
+
+void BM_DraftAutosaveDurableBusyYear(benchmark::State& state) {
+    BusyDesk& desk = busyDesk();
+    if (desk.store->fatal()) {
+        state.SkipWithError("the busy year did not open");
+        return;
+    }
+    desk.reset();
+    std::vector<double> wchar;
+    std::vector<double> disk;
+    int round = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        pizzacore::Draft draft = desk.store->draft();
+        draft.notes = "Llamar al timbre " + std::to_string(++round);
+        desk.store->setDraft(draft);
+        desk.store->flush();
+        const Written before = written();
+        state.ResumeTiming();
+        // The autosave as the checkout asks for it; flush starts it at once and waits for it.
+        desk.store->saveDraftSoon();
+        desk.store->flush();
+        state.PauseTiming();
+        const Written after = written();
+        wchar.push_back(after.wchar - before.wchar);
+        disk.push_back(after.disk - before.disk);
+        state.ResumeTiming();
+    }
+    reportBytes(state, wchar, disk);
+}
+
+// The busy year's checkout typed into: 20 characters, one every 60 ms, autosaves included.
+void BM_TypingBytesBusyYear(benchmark::State& state) {
+    BusyDesk& desk = busyDesk();
+    if (desk.store->fatal() || !desk.phone || !desk.name) {
+        state.SkipWithError("the busy year did not open");
+        return;
+    }
+    std::vector<double> wchar;
+    std::vector<double> disk;
+    for (auto _ : state) {
+        state.PauseTiming();
+        desk.reset();
+        state.ResumeTiming();
+        const Written bytes = bytesOf(desk, [&] {
+            const QString keys = QStringLiteral("6123456789Ana Garcia");
+            for (qsizetype key = 0; key < keys.size(); ++key) {
+                QLineEdit* field = key < 10 ? desk.phone : desk.name;
+                field->setFocus();
+                QTest::keyClick(field, keys[key].toLatin1());
+                runEvents(60);
+            }
+        });
+        wchar.push_back(bytes.wchar);
+        disk.push_back(bytes.disk);
+    }
+    reportBytes(state, wchar, disk);
+}
+
+// A confirmation while a fold of the whole busy year is being written, and the fold's own time
+// from the request until its thread reports.
+void BM_ConfirmDuringFoldBusyYear(benchmark::State& state) {
+    BusyDesk& desk = busyDesk();
+    if (desk.store->fatal()) {
+        state.SkipWithError("the busy year did not open");
+        return;
+    }
+    std::vector<double> folds;
+    for (auto _ : state) {
+        state.PauseTiming();
+        prepareOrder(desk);
+        QElapsedTimer fold;
+        fold.start();
+        desk.store->fold();
+        state.ResumeTiming();
+        if (!desk.store->confirm()) {
+            state.SkipWithError("the order was not confirmed");
+            return;
+        }
+        state.PauseTiming();
+        desk.store->flush();
+        folds.push_back(static_cast<double>(fold.nsecsElapsed()) / 1e6);
+        state.ResumeTiming();
+    }
+    state.counters["fold_ms"] = median(folds);
+}
+
+BENCHMARK(BM_ConfirmDurableBusyYear)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MeasureProcessCPUTime()
+    ->Iterations(10)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly();
+BENCHMARK(BM_PayDurableBusyYear)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MeasureProcessCPUTime()
+    ->Iterations(10)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly();
+BENCHMARK(BM_DraftAutosaveDurableBusyYear)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MeasureProcessCPUTime()
+    ->Iterations(10)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly();
+BENCHMARK(BM_TypingBytesBusyYear)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+BENCHMARK(BM_ConfirmDuringFoldBusyYear)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MeasureProcessCPUTime()
+    ->Iterations(5);
+
+// The measurements made in a process of their own, so that nothing else the benchmarks allocated
+// counts: this program run again with one of these arguments and the busy year's folder.
+constexpr std::string_view memoryMode = "--velmora-memory";
+constexpr std::string_view launchMode = "--velmora-launch";
+
+// Runs this program again as `mode` on `folder` and reads the "name value" lines it prints.
+std::vector<std::pair<std::string, double>> runChild(std::string_view mode, const fs::path& folder) {
+    std::vector<std::pair<std::string, double>> values;
+    int ends[2];
+    if (::pipe(ends) != 0) return values;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, ends[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, ends[0]);
+    std::string self = fs::read_symlink("/proc/self/exe").string();
+    std::string modeText(mode);
+    std::string folderText = folder.string();
+    char* argv[] = {self.data(), modeText.data(), folderText.data(), nullptr};
+    pid_t child = -1;
+    const int spawned = ::posix_spawn(&child, self.c_str(), &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(ends[1]);
+    std::string output;
+    if (spawned == 0) {
+        char buffer[4096];
+        for (ssize_t got; (got = ::read(ends[0], buffer, sizeof buffer)) > 0;)
+            output.append(buffer, static_cast<std::size_t>(got));
+        int status = 0;
+        ::waitpid(child, &status, 0);
+    }
+    ::close(ends[0]);
+    std::size_t at = 0;
+    while (at < output.size()) {
+        const std::size_t end = std::min(output.find('\n', at), output.size());
+        const std::string line = output.substr(at, end - at);
+        at = end + 1;
+        char name[64];
+        double value = 0;
+        if (std::sscanf(line.c_str(), "%63s %lf", name, &value) == 2) values.emplace_back(name, value);
+    }
+    return values;
+}
+
+// A busy year's folder, made once and kept for the child processes.
+const fs::path& busyYearFolder() {
+    static TemporaryDirectory directory;
+    static const bool made = [] {
+        pizzacore::Repository(directory.path(), false)
+            .save(pizzacore::testing::makeDocument(DocumentShape::busyYear(), 2025));
+        return true;
+    }();
+    (void)made;
+    return directory.path();
+}
+
+// A clock inside the busy year's open session, so that opening closes nothing.
+pizzacore::Clock clockOfFolder(const fs::path& folder) {
+    const pizzacore::Database document = pizzacore::Repository(folder, false).load();
+    return pizzacore::Clock::fixed(pizzacore::Instant{document.sessions.back().opened.seconds + 60});
+}
+
+void BM_MemoryBusyYear(benchmark::State& state) {
+    const fs::path& folder = busyYearFolder();
+    std::vector<std::pair<std::string, double>> values;
+    for (auto _ : state)
+        values = runChild(memoryMode, folder);
+    if (values.empty()) {
+        state.SkipWithError("the measuring process reported nothing");
+        return;
+    }
+    const double json = static_cast<double>(fs::file_size(folder / "Velmora.json"));
+    state.counters["json_MB"] = json / 1e6;
+    for (const auto& [name, value] : values) {
+        state.counters[name + "_MB"] = value / 1e6;
+        state.counters[name + "_x_json"] = value / json;
+    }
+}
+
+void BM_LaunchBusyYear(benchmark::State& state) {
+    const fs::path& folder = busyYearFolder();
+    std::vector<std::vector<std::pair<std::string, double>>> runs;
+    for (auto _ : state) {
+        runs.push_back(runChild(launchMode, folder));
+        if (runs.back().empty()) {
+            state.SkipWithError("the launching process reported nothing");
+            return;
+        }
+    }
+    for (const auto& [name, value] : runs.front()) {
+        std::vector<double> each;
+        for (const auto& run : runs)
+            for (const auto& [other, measured] : run)
+                if (other == name) each.push_back(measured);
+        state.counters[name] = median(each);
+    }
+}
+
+BENCHMARK(BM_MemoryBusyYear)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+BENCHMARK(BM_LaunchBusyYear)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+
+// Child: the busy year opened with its main window; the resident memory after opening, after the
+// first draft autosave, after the first confirmation and after 100.
+int measureMemory(const fs::path& folder) {
+    velmora::testing::TestPlatformServices platform;
+    velmora::AppStore store(folder, clockOfFolder(folder), platform);
+    store.start();
+    if (store.fatal()) return 1;
+    velmora::MainWindow window(store);
+    window.show();
+    runEvents(200);
+    std::printf("open %.0f\n", residentBytes());
+    pizzacore::Product product = store.db().products.front();
+    for (const pizzacore::Product& each : store.db().products)
+        if (each.active) product = each;
+
+    pizzacore::Draft draft = store.draft();
+    draft.phone = "612 345 678";
+    store.setDraft(draft);
+    store.saveDraftSoon();
+    store.flush();
+    runEvents(50);
+    std::printf("first_draft %.0f\n", residentBytes());
+    for (int round = 1; round <= 100; ++round) {
+        store.add(product);
+        pizzacore::Draft next = store.draft();
+        next.phone = "612 345 678";
+        store.setDraft(next);
+        if (!store.confirm()) return 1;
+        runEvents(5);
+        if (round == 1) std::printf("first_confirm %.0f\n", residentBytes());
+    }
+    store.flush();
+    runEvents(50);
+    std::printf("after_100 %.0f\n", residentBytes());
+    std::fflush(stdout);
+    return 0;
+}
+
+// Child: the application launched on the busy year as the program launches it, timed from before
+// the controller exists until its window is on screen, and until the data is open and the
+// sections shown; also the longest time the window went without handling events meanwhile.
+int measureLaunch(const fs::path& folder) {
+    const pizzacore::Clock clock = clockOfFolder(folder);
+    velmora::testing::TestPlatformServices platform;
+    QElapsedTimer since;
+    StallMeter meter;
+    since.start();
+    velmora::VelmoraApp app(platform, folder, clock, velmora::VelmoraApp::Opening::inBackground);
+    app.show();
+    meter.start();
+    while (!app.window().windowHandle() || !app.window().windowHandle()->isExposed())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+    app.window().repaint();
+    std::printf("window_ms %.1f\n", static_cast<double>(since.nsecsElapsed()) / 1e6);
+    while (app.store().opening())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+    QCoreApplication::processEvents();
+    app.window().repaint();
+    std::printf("ready_ms %.1f\n", static_cast<double>(since.nsecsElapsed()) / 1e6);
+    meter.stop();
+    std::printf("stall_ms %.1f\n", meter.worstMilliseconds());
+    std::fflush(stdout);
+    return app.store().fatal() ? 1 : 0;
+}
+
 } // namespace
 
 // The controller waits for its writer in an event loop, and the checkout is a widget: both need
@@ -591,6 +1009,8 @@ BENCHMARK(BM_ConfirmStallBusyYear)->Unit(benchmark::kMillisecond)->UseManualTime
 int main(int argc, char** argv) {
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication app(argc, argv);
+    if (argc == 3 && argv[1] == memoryMode) return measureMemory(argv[2]);
+    if (argc == 3 && argv[1] == launchMode) return measureLaunch(argv[2]);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     benchmark::RunSpecifiedBenchmarks();

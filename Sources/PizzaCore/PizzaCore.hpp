@@ -18,6 +18,8 @@
 #include <PizzaCore/Foundation/Text.hpp>
 #include <PizzaCore/Foundation/TextCompare.hpp>
 #include <PizzaCore/Foundation/Uuid.hpp>
+#include <PizzaCore/Journal/DocumentChange.hpp>
+#include <PizzaCore/Journal/Journal.hpp>
 #include <PizzaCore/Json/Json.hpp>
 #include <PizzaCore/Models/Audit.hpp>
 #include <PizzaCore/Models/Catalog.hpp>

@@ -679,9 +679,10 @@ MadridNight madridNight() {
     night.db = makeDocument(DocumentShape::tiny(), 7);
     Database& db = night.db;
     db.settings.timeZone = "Europe/Madrid";
-    db.sessions.at(0).businessDay = "2025-05-22";
-    db.sessions.at(1).businessDay = "2025-05-23";
-    for (Order& order : db.orders) {
+    db.sessions.modify(0).businessDay = "2025-05-22";
+    db.sessions.modify(1).businessDay = "2025-05-23";
+    for (std::size_t i = 0; i < db.orders.size(); ++i) {
+        Order& order = db.orders.modify(i);
         if (night.late == 0 && order.sessionID == db.sessions[0].id) {
             order.created = Instant::fromUnix(1747953600); // 2025-05-22 22:40 UTC
             night.late = order.number;
@@ -886,9 +887,9 @@ TEST(AdminHostileData, FileContentIsNeutralisedOnTheTerminalAndInSpreadsheets) {
 
     // A business day and a closing reason written by someone else.
     Database typed = night.db;
-    typed.sessions.at(0).businessDay = "2025-05-22\x1b[31m\x07";
-    typed.sessions.at(1).closed = typed.sessions.at(1).opened;
-    typed.sessions.at(1).reason = "=HYPERLINK(\"http://x\";\"y\")";
+    typed.sessions.modify(0).businessDay = "2025-05-22\x1b[31m\x07";
+    typed.sessions.modify(1).closed = typed.sessions[1].opened;
+    typed.sessions.modify(1).reason = "=HYPERLINK(\"http://x\";\"y\")";
     writeRaw(temporary.path() / "typed", toJSON(typed));
     const std::string typedData = (temporary.path() / "typed").string();
     for (const std::vector<std::string>& arguments :

@@ -147,7 +147,7 @@ TEST(AppStoreStart, FirstStartOnAnEmptyDirectoryCreatesTheDocumentWithOneOpenSes
     EXPECT_EQ(heard.fatal, 0);
 
     ASSERT_TRUE(fs::exists(directory / "Velmora.json"));
-    const Database stored = Repository(directory, false).load();
+    const Database stored = Repository(directory, Repository::Access::readOnly).load();
     EXPECT_EQ(stored, store.db());
     EXPECT_EQ(stored.draft, store.draft());
     ASSERT_EQ(stored.sessions.size(), 1u);
@@ -267,7 +267,7 @@ protected:
     }
     AppStore& store() { return *store_; }
     fs::path file() const { return temporary_.path() / "Velmora.json"; }
-    Database stored() const { return Repository(temporary_.path(), false).load(); }
+    Database stored() const { return Repository(temporary_.path(), Repository::Access::readOnly).load(); }
     void setNow(Instant instant) { *now_ = instant; }
 
     // A product on the menu, saved through the controller.

@@ -180,7 +180,8 @@ TEST(BackupFlows, ExportThenRestoreGivesBackTheExportedDocumentAndClosesWhatFell
     ASSERT_EQ(now.sessions.size(), 2u);
     EXPECT_EQ(now.sessions[0].closed, now.sessions[0].scheduledEnd);
     EXPECT_FALSE(now.sessions[1].closed);
-    EXPECT_EQ(Repository(desk.data, false).load(), now) << "what is shown is what is stored";
+    EXPECT_EQ(Repository(desk.data, Repository::Access::readOnly).load(), now)
+        << "what is shown is what is stored";
 
     // The data it replaced is kept whole before anything else was written.
     std::vector<fs::path> kept;
@@ -566,7 +567,7 @@ TEST(SaveSettings, RefusesANameOfSpacesOrNoDestinationAndStoresTheNameAsTyped) {
     named.bar = true;
     named.kitchen = named.customer = false;
     ASSERT_TRUE(desk.store.saveSettings(named));
-    EXPECT_EQ(Repository(desk.data, false).load().settings, named);
+    EXPECT_EQ(Repository(desk.data, Repository::Access::readOnly).load().settings, named);
     EXPECT_EQ(desk.store.db().audit.back().action, "Guardar ajustes");
     EXPECT_EQ(desk.store.db().audit.back().reference, "");
     EXPECT_FALSE(desk.store.message());
@@ -623,10 +624,13 @@ TEST(DailyBackups, TheAutomaticCloseLeavesACopyOfTheDayThatRestores) {
     EXPECT_EQ(desk.store.dailyBackupFolder(), copies);
     desk.at(Instant{saturdayClose.seconds - 1});
     desk.store.tick();
+    desk.store.flush();
     EXPECT_FALSE(fs::exists(copies)) << "nothing before the close";
 
     desk.at(Instant{saturdayClose.seconds + 20});
     desk.store.tick();
+    // The copy is made in the background, once the close is folded into the data file.
+    desk.store.flush();
     ASSERT_EQ(desk.store.db().sessions.size(), 2u);
     EXPECT_TRUE(desk.store.db().sessions[0].closed);
     EXPECT_FALSE(desk.store.message());
@@ -640,6 +644,8 @@ TEST(DailyBackups, TheAutomaticCloseLeavesACopyOfTheDayThatRestores) {
     const std::string kept = readFile(copy);
     ASSERT_TRUE(desk.store.transact([](Database& db) { db.settings.footer = "Hasta pronto"; }));
     desk.store.tick();
+    desk.store.fold();
+    desk.store.flush();
     EXPECT_EQ(readFile(copy), kept);
 
     // It is a backup like any other.
@@ -654,6 +660,7 @@ TEST(DailyBackups, AManualCloseLeavesTheDaysCopyAndALaterCloseReplacesIt) {
     desk.at(Instant{friday.seconds + 3600});
     const pizzacore::Uuid first = desk.store.db().sessions.back().id;
     ASSERT_TRUE(desk.store.closeShift(first));
+    desk.store.flush();
     const fs::path copy = desk.data / "Copias" / "Jornada-2025-03-07.velmorabackup";
     ASSERT_TRUE(fs::exists(copy));
     EXPECT_EQ(Repository::decode(readFile(copy)).sessions.size(), 2u);
@@ -661,6 +668,7 @@ TEST(DailyBackups, AManualCloseLeavesTheDaysCopyAndALaterCloseReplacesIt) {
     // The second shift of the same day closes at the closing time: the copy becomes the last one.
     desk.at(Instant{saturdayClose.seconds + 5});
     desk.store.tick();
+    desk.store.flush();
     const Database last = Repository::decode(readFile(copy));
     EXPECT_EQ(last, desk.store.db());
     EXPECT_EQ(last.sessions.size(), 3u);
@@ -683,6 +691,7 @@ TEST(DailyBackups, OnlyTheLastThirtyDaysAreKeptAndOtherFilesAreLeftAlone) {
 
     desk.at(Instant{saturdayClose.seconds + 1});
     desk.store.tick();
+    desk.store.flush();
     EXPECT_FALSE(desk.store.message());
     std::vector<std::string> days;
     for (const std::string& name : namesIn(copies))
@@ -711,11 +720,12 @@ TEST(DailyBackups, ACopyThatCannotBeWrittenNeitherBlocksNorUndoesTheClose) {
         }
         desk.at(Instant{saturdayClose.seconds + 1});
         desk.store.tick();
+        desk.store.flush();
 
         // The close is published and stored.
         ASSERT_EQ(desk.store.db().sessions.size(), 2u);
         EXPECT_TRUE(desk.store.db().sessions[0].closed);
-        EXPECT_EQ(Repository(desk.data, false).load(), desk.store.db());
+        EXPECT_EQ(Repository(desk.data, Repository::Access::readOnly).load(), desk.store.db());
         ASSERT_TRUE(desk.store.message());
         const QString text = *desk.store.message();
         EXPECT_TRUE(
@@ -728,6 +738,7 @@ TEST(DailyBackups, ACopyThatCannotBeWrittenNeitherBlocksNorUndoesTheClose) {
         desk.at(Instant{saturdayClose.seconds + 120});
         desk.store.tick();
         ASSERT_TRUE(desk.store.saveDraft());
+        desk.store.flush();
         EXPECT_FALSE(desk.store.message());
         if (!asFile) {
             EXPECT_TRUE(namesIn(copies).empty());

@@ -155,7 +155,7 @@ protected:
         QTest::keyClick(&target, Qt::Key_Backspace);
         type(target, text);
     }
-    Database stored() const { return Repository(directory_.path(), false).load(); }
+    Database stored() const { return Repository(directory_.path(), Repository::Access::readOnly).load(); }
 
     AppStore& store() { return *store_; }
 
@@ -365,8 +365,8 @@ TEST_F(Checkout, TheGridShowsActiveProductsInNaturalOrderByCategory) {
 
     // Every product inactive: the prompt to create some, which leads to "Productos".
     ASSERT_TRUE(store().transact([&](Database& db) {
-        for (Product& each : db.products)
-            each.active = false;
+        for (std::size_t i = 0; i < db.products.size(); ++i)
+            db.products.modify(i).active = false;
     }));
     EXPECT_TRUE(widget<QLabel>("noProducts").isVisibleTo(view_));
     EXPECT_EQ(widget<QLabel>("noProducts").text(), "Crea tus primeros productos para empezar.");
@@ -610,8 +610,8 @@ TEST_F(Checkout, RepeatingAnOrderLoadsItAtTodaysPricesAndNamesWhatIsGone) {
     dearer.cents = 1000;
     ASSERT_TRUE(store().transact([&](Database& db) {
         db.saveProduct(dearer, *now_);
-        for (Product& each : db.products)
-            if (each.id == calzone.id || each.id == diavola.id) each.active = false;
+        for (std::size_t i = 0; i < db.products.size(); ++i)
+            if (db.products[i].id == calzone.id || db.products[i].id == diavola.id) db.products.modify(i).active = false;
     }));
     store().repeatOrder(order);
     settle();
@@ -727,7 +727,7 @@ TEST(CheckoutProcess, AKillWhileTypingLosesAtMostTheLastSecond) {
         typer.kill();
     }
     ASSERT_EQ(typed.size(), 22u);
-    const std::string kept = Repository(directory.path(), false).load().draft.phone;
+    const std::string kept = Repository(directory.path(), Repository::Access::readOnly).load().draft.phone;
     // The state on disk was still the current one at most a second before the kill.
     std::size_t at = 0;
     while (at < typed.size() && typed[at].first != kept)

@@ -21,6 +21,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QBuffer>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QImage>
 #include <QLabel>
 #include <QListWidget>
@@ -354,7 +356,8 @@ TEST_F(MainWindowTest, EveryChangeOfTheDraftIsSavedAndASaveFailureIsShown) {
     settle();
     EXPECT_FALSE(store().message());
     EXPECT_EQ(store().db().draft, draft);
-    EXPECT_EQ(pizzacore::Repository(directory_.path(), false).load().draft, draft);
+    EXPECT_EQ(pizzacore::Repository(directory_.path(), pizzacore::Repository::Access::readOnly).load().draft,
+              draft);
 
     // The stored file damaged behind the program's back: the save is refused and said so, and
     // the draft in memory stays.
@@ -615,6 +618,67 @@ TEST_F(VelmoraAppTest, WithDataThatCannotBeOpenedTheSettingsStayClosed) {
     EXPECT_FALSE(settings->isEnabled());
     app.openSettings();
     EXPECT_FALSE(app.settingsWindow().isVisible());
+}
+
+// Handles events until `done` holds, for at most ten seconds.
+bool spinUntil(const std::function<bool()>& done) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done() && timer.elapsed() < 10'000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return done();
+}
+
+TEST_F(VelmoraAppTest, OpeningInTheBackgroundShowsTheWindowFirstAndTheSectionsOnceRead) {
+    {
+        AppStore earlier(directory_.path(), Clock::fixed(friday), platform_);
+        earlier.start();
+        ASSERT_TRUE(earlier.transact([](pizzacore::Database& db) { db.settings.business = "Pizzería Sol"; }));
+    }
+    velmora::VelmoraApp app(platform_, directory_.path(), Clock::fixed(friday),
+                            velmora::VelmoraApp::Opening::inBackground);
+    // The constructor did not wait for the document: the window says it is opening, and nothing
+    // that could change the data is reachable yet.
+    EXPECT_TRUE(app.store().opening());
+    auto* opening = app.window().findChild<QWidget*>(QStringLiteral("OpeningView"));
+    ASSERT_NE(opening, nullptr);
+    auto* text = opening->findChild<QLabel*>(QStringLiteral("openingText"));
+    ASSERT_NE(text, nullptr);
+    EXPECT_EQ(text->text(), "Abriendo los datos…");
+    EXPECT_EQ(app.window().findChild<velmora::SettingsAccess*>(), nullptr);
+    auto* settings = app.window().findChild<QAction*>(QStringLiteral("settingsAction"));
+    ASSERT_NE(settings, nullptr);
+    EXPECT_FALSE(settings->isEnabled());
+    app.openSettings();
+    EXPECT_FALSE(app.settingsWindow().isVisible());
+
+    ASSERT_TRUE(spinUntil([&] { return !app.store().opening(); }));
+    // The window deletes the screen it replaced from the event loop.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_FALSE(app.store().fatal());
+    EXPECT_EQ(app.store().db().settings.business, "Pizzería Sol");
+    EXPECT_EQ(app.window().findChild<QWidget*>(QStringLiteral("OpeningView")), nullptr);
+    EXPECT_NE(app.window().findChild<velmora::SettingsAccess*>(), nullptr);
+    EXPECT_TRUE(settings->isEnabled());
+    // The session due at the clock's time was opened once the document was read.
+    EXPECT_FALSE(app.store().db().sessions.empty());
+}
+
+TEST_F(VelmoraAppTest, DataThatCannotBeOpenedInTheBackgroundEndsOnTheFatalScreen) {
+    TestPlatformServices otherPlatform;
+    AppStore holder(directory_.path(), Clock::fixed(friday), otherPlatform);
+    holder.start();
+
+    velmora::VelmoraApp app(platform_, directory_.path(), Clock::fixed(friday),
+                            velmora::VelmoraApp::Opening::inBackground);
+    ASSERT_TRUE(spinUntil([&] { return !app.store().opening(); }));
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    ASSERT_TRUE(app.store().fatal());
+    EXPECT_NE(app.window().findChild<velmora::FatalView*>(), nullptr);
+    EXPECT_EQ(app.window().findChild<QWidget*>(QStringLiteral("OpeningView")), nullptr);
+    auto* settings = app.window().findChild<QAction*>(QStringLiteral("settingsAction"));
+    ASSERT_NE(settings, nullptr);
+    EXPECT_FALSE(settings->isEnabled());
 }
 
 } // namespace

@@ -303,10 +303,7 @@ TEST_F(ProductsViewTest, ACategoryIsEmptiedByMovingAndThenDeleted) {
 
 TEST_F(ProductsViewTest, TheOnlyCategoryCannotBeEmptiedNorDeleted) {
     ASSERT_TRUE(store().transact([](Database& db) {
-        db.products.erase(
-            std::remove_if(db.products.begin(), db.products.end(),
-                           [](const Product& p) { return p.category.id != Category::pizza().id; }),
-            db.products.end());
+        erase_if(db.products, [](const Product& p) { return p.category.id != Category::pizza().id; });
         db.categories = {Category::pizza()};
     }));
     QPointer<CategoriesView> sheet = categories();

@@ -56,7 +56,7 @@ protected:
         ASSERT_FALSE(store_->fatal());
     }
     AppStore& store() { return *store_; }
-    Database stored() const { return Repository(directory_.path(), false).load(); }
+    Database stored() const { return Repository(directory_.path(), Repository::Access::readOnly).load(); }
 
     pizzacore::Product addProduct(const std::string& name, pizzacore::Cents cents) {
         pizzacore::Product product;

@@ -193,7 +193,8 @@ TEST_F(SettingsWindowTest, SavesTheEditedCopyInOneTransactionAndSaysSo) {
     save();
     EXPECT_FALSE(store_.message());
     EXPECT_EQ(status(), "Ajustes guardados");
-    const pizzacore::Settings stored = Repository(temporary_.path() / "datos", false).load().settings;
+    const pizzacore::Settings stored =
+        Repository(temporary_.path() / "datos", Repository::Access::readOnly).load().settings;
     EXPECT_EQ(stored.business, "  Pizzería Sol  ") << "stored as typed";
     EXPECT_EQ(stored.phone, "928 000 111");
     EXPECT_EQ(stored.paper, pizzacore::Paper::mm58);

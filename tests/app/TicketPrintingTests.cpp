@@ -211,7 +211,11 @@ TEST_F(TicketPrintingTest, ACancelledDialogStillCountsAnAttemptAndTheNextRenderi
     EXPECT_TRUE(calls_[1].copy);
     EXPECT_EQ(order().printAttempts, 2);
     // The attempt is on disk, not only on screen.
-    EXPECT_EQ(pizzacore::Repository(directory_.path(), false).load().orders.front().printAttempts, 2);
+    EXPECT_EQ(pizzacore::Repository(directory_.path(), pizzacore::Repository::Access::readOnly)
+                  .load()
+                  .orders.front()
+                  .printAttempts,
+              2);
 }
 
 TEST_F(TicketPrintingTest, PreviewSavesTheSameDocumentAndNeverCounts) {

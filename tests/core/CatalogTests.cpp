@@ -227,7 +227,7 @@ TEST(DeleteCategory, Refusals) {
     // The count comes first, even when products would also stop it.
     Database onlyWithProducts = catalogue();
     onlyWithProducts.categories = {Category::pizza()};
-    onlyWithProducts.products.resize(1);
+    onlyWithProducts.products.erase(onlyWithProducts.products.begin() + 1, onlyWithProducts.products.end());
     expectRefused(
         onlyWithProducts, [](Database& d) { d.deleteCategory(Category::pizza(), noon); }, keepOne);
     Database none;

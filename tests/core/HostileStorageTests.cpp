@@ -577,7 +577,7 @@ TEST_F(HostileStorage, AGenuineBackupInAnyFormCostsAtMostTwiceItsSize) {
             Database restored = repository.restore(file, current);
             const long growth = peakResidentBytes() - first;
             std::fprintf(stderr, "%s: %zu MB, peak growth %ld MB\n", name, bytes->size() >> 20, growth >> 20);
-            restored.audit.pop_back();
+            restored.audit.erase(restored.audit.end() - 1);
             if (!(restored == document)) return 8;
 #if !defined(__SANITIZE_ADDRESS__)
             // The sanitizer keeps freed memory aside for a while, so only a plain build measures.
@@ -648,7 +648,7 @@ TEST_F(HostileStorage, AFileReadInPiecesAgreesWithTheReadingInMemory) {
     writeFile(file, valid);
     Database restored = repository.restore(file, current);
     ASSERT_FALSE(restored.audit.empty());
-    restored.audit.pop_back();
+    restored.audit.erase(restored.audit.end() - 1);
     restored.nextNumber = document.nextNumber;
     EXPECT_EQ(restored, document);
 }

@@ -218,7 +218,8 @@ struct Shifts {
         owedToday = order(today, {{450, 4}}, Preparation::delivered);      // 1800
         paidCash = order(today, {{1500, 1}, {25, 4}}, Preparation::ready); // 1600
         cancelledToday = order(today, {{700, 1}}, Preparation::cancelled);
-        database.orders.insert(database.orders.end(), {owedToday, paidCash, cancelledToday});
+        for (const Order& added : {owedToday, paidCash, cancelledToday})
+            database.orders.push_back(added);
         database.payments = {payment(paidToday, today, PaymentMethod::card),
                              payment(paidCash, today, PaymentMethod::cash, 2000)};
     }

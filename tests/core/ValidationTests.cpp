@@ -35,14 +35,14 @@ Order& unpaidOrder(Database& db) {
     std::unordered_set<Uuid> paid;
     for (const Payment& payment : db.payments)
         paid.insert(payment.orderID);
-    return *std::find_if(db.orders.begin(), db.orders.end(), [&](const Order& o) {
+    return db.orders.modify(std::find_if(db.orders.begin(), db.orders.end(), [&](const Order& o) {
         return !paid.contains(o.id) && o.preparation != Preparation::cancelled;
-    });
+    }));
 }
 
 Order& orderOf(Database& db, const Payment& payment) {
-    return *std::find_if(db.orders.begin(), db.orders.end(),
-                         [&](const Order& o) { return o.id == payment.orderID; });
+    return db.orders.modify(std::find_if(db.orders.begin(), db.orders.end(),
+                                         [&](const Order& o) { return o.id == payment.orderID; }));
 }
 
 void setCategories(Database& db, std::initializer_list<const char*> names) {

@@ -7,6 +7,7 @@
 #include <PizzaCore/Json/Traits.hpp>
 #include <PizzaCore/PizzaCore.hpp>
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -24,6 +25,8 @@ using Leaf = std::variant<std::string*, std::int64_t*, Instant*, bool*>;
 // that they are reached too.
 template <class T>
 void collectLeaves(T& value, std::vector<Leaf>& out, bool fillAbsent) {
+    // A const value would match none of the cases below and be skipped without a word.
+    static_assert(!std::is_const_v<T>);
     if constexpr (std::is_same_v<T, std::string> || std::is_same_v<T, std::int64_t> ||
                   std::is_same_v<T, Instant> || std::is_same_v<T, bool>) {
         out.push_back(&value);
@@ -35,8 +38,14 @@ void collectLeaves(T& value, std::vector<Leaf>& out, bool fillAbsent) {
             value.emplace();
         if (value) collectLeaves(*value, out, fillAbsent);
     } else if constexpr (json::IsList<T>::value) {
-        for (auto& element : value)
-            collectLeaves(element, out, fillAbsent);
+        if constexpr (requires { value.modify(std::size_t{0}); }) {
+            // A record list hands out writable records only through modify.
+            for (std::size_t i = 0; i < value.size(); ++i)
+                collectLeaves(value.modify(i), out, fillAbsent);
+        } else {
+            for (auto& element : value)
+                collectLeaves(element, out, fillAbsent);
+        }
     } else if constexpr (std::is_same_v<T, std::map<std::string, std::int64_t>>) {
         for (auto& entry : value)
             out.push_back(&entry.second);

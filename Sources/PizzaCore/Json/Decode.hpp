@@ -72,7 +72,8 @@ requires IsList<T>::value T decode(Element e, Tag<T>) {
     std::size_t index = 0;
     for (Element item : array) {
         try {
-            list.push_back(decode(item, Tag<Value>{}));
+            // Moved into its place in the list: nothing is copied.
+            list.emplace_back(decode(item, Tag<Value>{}));
         } catch (JSONError& error) {
             error.prependIndex(index);
             throw;

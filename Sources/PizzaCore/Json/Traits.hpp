@@ -1,6 +1,7 @@
 #pragma once
 
 #include <PizzaCore/Foundation/Bytes.hpp>
+#include <PizzaCore/Foundation/RecordList.hpp>
 
 #include <algorithm>
 #include <array>
@@ -24,6 +25,11 @@ template <class T>
 struct IsList : std::false_type {};
 template <class T>
 struct IsList<std::vector<T>> : std::bool_constant<!std::is_same_v<T, std::uint8_t>> {
+    using Element = T;
+};
+// The document's record lists are written and read exactly as the vectors they replace.
+template <class T>
+struct IsList<RecordList<T>> : std::true_type {
     using Element = T;
 };
 

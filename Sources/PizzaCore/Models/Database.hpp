@@ -2,6 +2,7 @@
 
 #include <PizzaCore/Fiscal/FiscalModels.hpp>
 #include <PizzaCore/Foundation/Record.hpp>
+#include <PizzaCore/Foundation/RecordList.hpp>
 #include <PizzaCore/Models/Audit.hpp>
 #include <PizzaCore/Models/Catalog.hpp>
 #include <PizzaCore/Models/Customer.hpp>
@@ -20,19 +21,26 @@ namespace pizzacore {
 
 // The whole state of one restaurant as a single value: copied, changed and replaced as a whole.
 // Orders are kept in confirmation order, sessions in opening order, audit entries oldest first.
+//
+// The lists are RecordLists: a copy of the document shares every record with the original, and
+// an operation on the copy clones only the records it changes, so a transaction's copy costs a
+// handful of pointers however long the history. Operations read through const access and write
+// only the records they change (modify, replace, push_back...). The published document may be
+// read on one thread while a copy of it changes on another: shared records are never written
+// (see RecordList.hpp).
 #define PIZZACORE_DATABASE_FIELDS(X)                                                                         \
     X(std::optional<FiscalState>, fiscal)                                                                    \
-    X(std::vector<Category>, categories, Category::initial())                                                \
+    X(RecordList<Category>, categories, Category::initial())                                                \
     X(std::int64_t, schemaVersion, 1)                                                                        \
-    X(std::vector<Customer>, customers)                                                                      \
-    X(std::vector<Product>, products)                                                                        \
-    X(std::vector<Order>, orders)                                                                            \
-    X(std::vector<Payment>, payments)                                                                        \
-    X(std::vector<Session>, sessions)                                                                        \
+    X(RecordList<Customer>, customers)                                                                      \
+    X(RecordList<Product>, products)                                                                        \
+    X(RecordList<Order>, orders)                                                                            \
+    X(RecordList<Payment>, payments)                                                                        \
+    X(RecordList<Session>, sessions)                                                                        \
     X(Settings, settings)                                                                                    \
     X(Draft, draft)                                                                                          \
     X(std::int64_t, nextNumber, 1)                                                                           \
-    X(std::vector<Audit>, audit)
+    X(RecordList<Audit>, audit)
 
 struct Database {
     PIZZACORE_RECORD(Database, PIZZACORE_DATABASE_FIELDS)

@@ -9,6 +9,7 @@
 #include <PizzaCore/Models/Database.hpp>
 
 #include <algorithm>
+#include <utility>
 
 namespace pizzacore {
 namespace {
@@ -21,14 +22,18 @@ constexpr std::size_t maximumImageBytes = 2'000'000;
     throw PCError::invalid(message);
 }
 
-bool listed(const std::vector<Category>& categories, const Category& category) {
+bool listed(const RecordList<Category>& categories, const Category& category) {
     return std::find(categories.begin(), categories.end(), category) != categories.end();
 }
 
 // Gives every product and every draft line of the category `id` the category `replacement`.
+// Only the products whose copy differs are written: the others stay shared with the document's
+// earlier versions.
 void recategorise(Database& db, const std::string& id, const Category& replacement) {
-    for (Product& product : db.products)
-        if (product.category.id == id) product.category = replacement;
+    for (std::size_t i = 0; i < db.products.size(); ++i) {
+        const Category& current = std::as_const(db.products)[i].category;
+        if (current.id == id && current != replacement) db.products.modify(i).category = replacement;
+    }
     for (Line& line : db.draft.lines)
         if (line.category.id == id) line.category = replacement;
 }
@@ -55,7 +60,7 @@ void Database::saveCategory(const Category& category, Instant now) {
     const auto stored = std::find_if(categories.begin(), categories.end(),
                                      [&](const Category& c) { return c.id == category.id; });
     if (stored != categories.end())
-        *stored = saved;
+        categories.replace(stored.index(), saved);
     else
         categories.push_back(saved);
     recategorise(*this, saved.id, saved);
@@ -75,7 +80,7 @@ void Database::deleteCategory(const Category& category, Instant now) {
     if (std::any_of(products.begin(), products.end(),
                     [&](const Product& product) { return product.category.id == category.id; }))
         refuse("Traslada primero los productos a otra categoría.");
-    std::erase_if(categories, [&](const Category& c) { return c.id == category.id; });
+    erase_if(categories, [&](const Category& c) { return c.id == category.id; });
     // Draft lines of the category keep their copy; confirming them is refused while no product
     // matches them.
     record("Eliminar categoría", category.rawValue, now);
@@ -92,7 +97,7 @@ void Database::saveProduct(const Product& product, Instant now) {
     const auto stored =
         std::find_if(products.begin(), products.end(), [&](const Product& p) { return p.id == product.id; });
     if (stored != products.end())
-        *stored = product;
+        products.replace(stored.index(), product);
     else
         products.push_back(product);
     record("Guardar producto", product.id.text(), now);

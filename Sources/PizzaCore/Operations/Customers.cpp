@@ -37,7 +37,7 @@ void Database::saveCustomer(const Customer& customer, Instant now) {
     const auto stored = std::find_if(customers.begin(), customers.end(),
                                      [&](const Customer& c) { return c.id == customer.id; });
     if (stored != customers.end())
-        *stored = customer;
+        customers.replace(stored.index(), customer);
     else
         customers.push_back(customer);
     record("Guardar cliente", customer.id.text(), now);

@@ -17,6 +17,7 @@
 #include <cstring>
 #include <limits>
 #include <string_view>
+#include <utility>
 
 namespace pizzacore {
 namespace {
@@ -63,14 +64,14 @@ private:
 };
 
 // The position of the first order with that id, or orders.size().
-std::size_t orderIndex(const std::vector<Order>& orders, const Uuid& id) {
+std::size_t orderIndex(const RecordList<Order>& orders, const Uuid& id) {
     const SameID same(id);
     const auto found =
         std::find_if(orders.begin(), orders.end(), [&](const Order& order) { return same(order.id); });
     return static_cast<std::size_t>(found - orders.begin());
 }
 
-bool isPaid(const std::vector<Payment>& payments, const Uuid& orderID) {
+bool isPaid(const RecordList<Payment>& payments, const Uuid& orderID) {
     // The latest orders are the ones paid most often, and their payments sit at the end.
     const SameID same(orderID);
     return std::any_of(payments.rbegin(), payments.rend(),
@@ -80,14 +81,14 @@ bool isPaid(const std::vector<Payment>& payments, const Uuid& orderID) {
 // The session that new orders and payments join once the sessions are reconciled: the last one
 // in the list, which reconciliation keeps open. Should a document hold a closed session after
 // the open one, the open one is still the one taken, so that no closed session gains sales.
-const Session& currentSession(const std::vector<Session>& sessions) {
+const Session& currentSession(const RecordList<Session>& sessions) {
     const auto open = std::find_if(sessions.rbegin(), sessions.rend(), isOpen);
     return open != sessions.rend() ? *open : sessions.back();
 }
 
 // Whether the session is still open after reconcile(now): reconciliation closes only the first
 // open session of the list, and only once `now` has reached its scheduled end.
-bool openAfterReconciling(const std::vector<Session>& sessions, const Session& session, Instant now) {
+bool openAfterReconciling(const RecordList<Session>& sessions, const Session& session, Instant now) {
     if (!isOpen(session)) return false;
     const auto first = std::find_if(sessions.begin(), sessions.end(), isOpen);
     return &*first != &session || now < session.scheduledEnd;
@@ -95,7 +96,7 @@ bool openAfterReconciling(const std::vector<Session>& sessions, const Session& s
 
 // Whether the line still describes an active product of the catalogue exactly as it stands:
 // same name, price, category (id, name and destination) and tax rate, compared byte for byte.
-bool matchesCatalogue(const Line& line, const std::vector<Product>& products) {
+bool matchesCatalogue(const Line& line, const RecordList<Product>& products) {
     return std::any_of(products.begin(), products.end(), [&](const Product& product) {
         return product.id == line.productID && product.active && product.name == line.name &&
                product.cents == line.cents && product.category == line.category &&
@@ -108,7 +109,7 @@ bool matchesCatalogue(const Line& line, const std::vector<Product>& products) {
 Order Database::confirm(const Draft& draft, Instant now) {
     // A confirmation repeated after a failed save finds its order already there.
     const std::size_t existing = orderIndex(orders, draft.id);
-    if (existing < orders.size()) return orders[existing];
+    if (existing < orders.size()) return std::as_const(orders)[existing];
 
     if (draft.lines.empty()) refuse(noLines);
     if (draft.mode == Mode::delivery &&
@@ -149,17 +150,20 @@ Order Database::confirm(const Draft& draft, Instant now) {
 
 void Database::pay(Uuid orderID, PaymentMethod method, std::optional<Cents> received, Instant now) {
     const std::size_t index = orderIndex(orders, orderID);
-    if (index == orders.size() || orders[index].preparation == Preparation::cancelled) refuse(notPayable);
+    // Read only: the order itself does not change.
+    const Order* order = index < orders.size() ? &std::as_const(orders)[index] : nullptr;
+    if (!order || order->preparation == Preparation::cancelled) refuse(notPayable);
     // Paying twice is harmless: the first payment stands.
     if (isPaid(payments, orderID)) return;
 
-    const Cents total = orders[index].total();
+    const Cents total = order->total();
     // An empty cash field means the exact amount; a card is charged the total whatever was typed.
     const Cents handed = method == PaymentMethod::card ? total : received.value_or(total);
     if (handed > Money::ceiling || handed < total) refuse(cashShort);
 
+    // Taken before reconciling, which writes the document.
+    const std::int64_t number = order->number;
     reconcile(now);
-    const std::int64_t number = orders[index].number;
     payments.push_back(Payment{
         .id = Uuid::random(),
         .orderID = orderID,
@@ -176,9 +180,10 @@ void Database::prepare(Uuid orderID, Preparation state, Instant now) {
     // Cancelling has its own operation, with its own conditions.
     if (state == Preparation::cancelled) refuse(stateRefused);
     const std::size_t index = orderIndex(orders, orderID);
-    if (index == orders.size() || orders[index].preparation == Preparation::cancelled) refuse(stateRefused);
+    if (index == orders.size() || std::as_const(orders)[index].preparation == Preparation::cancelled)
+        refuse(stateRefused);
 
-    Order& order = orders[index];
+    Order& order = orders.modify(index);
     order.preparation = state;
     record("Estado " + std::string(rawValue(state)), std::to_string(order.number), now);
 }
@@ -188,13 +193,13 @@ void Database::cancel(Uuid orderID, std::string reason, Instant now) {
     if (index == orders.size() || isPaid(payments, orderID) || isBlank(reason)) refuse(cancelRefused);
     // The order's session must still be open after the reconciliation below: a closed day's sales
     // are never altered.
-    const Uuid sessionID = orders[index].sessionID;
+    const Uuid sessionID = std::as_const(orders)[index].sessionID;
     const auto session = std::find_if(sessions.begin(), sessions.end(),
                                       [&](const Session& candidate) { return candidate.id == sessionID; });
     if (session == sessions.end() || !openAfterReconciling(sessions, *session, now)) refuse(dayClosed);
 
     reconcile(now);
-    Order& order = orders[index];
+    Order& order = orders.modify(index);
     order.preparation = Preparation::cancelled;
     order.cancellationReason = reason;
     record("Anulación: " + reason, std::to_string(order.number), now);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <unordered_set>
+#include <utility>
 
 namespace pizzacore {
 namespace {
@@ -52,11 +53,12 @@ Cents Database::unpaid() const {
 }
 
 void Database::close(std::size_t index, Instant at, std::string reason) {
-    Session& session = sessions.at(index);
     // The three figures first: should one of them fail, the session stays as it was.
-    const Cents sold = sales(session);
-    const Cents received = receipts(std::nullopt, session);
+    const Session& current = std::as_const(sessions).at(index);
+    const Cents sold = sales(current);
+    const Cents received = receipts(std::nullopt, current);
     const Cents owed = unpaid();
+    Session& session = sessions.modify(index);
     session.salesAtClose = sold;
     session.receiptsAtClose = received;
     session.unpaidAtClose = owed;

@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <cstring>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -32,6 +33,42 @@ constexpr std::string_view integrityMessage =
     "La copia no es válida o su integridad no coincide. No se han sustituido los datos.";
 
 constexpr std::string_view prefix = R"({"format":"Velmora","payload":")";
+// With a journal entry, the written form begins with `formatHead`, `journalKey`, the sequence in
+// decimal without leading zeros and `payloadHead`.
+constexpr std::string_view formatHead = R"({"format":"Velmora",)";
+constexpr std::string_view journalKey = R"("journal":)";
+constexpr std::string_view payloadHead = R"(,"payload":")";
+// The longest beginning of the written form: the journal entry has at most 19 digits.
+constexpr std::size_t longestHead = formatHead.size() + journalKey.size() + 19 + payloadHead.size();
+
+std::string writtenHead(std::int64_t journal) {
+    if (journal <= 0) return std::string(prefix);
+    std::string head(formatHead);
+    head += journalKey;
+    head += std::to_string(journal);
+    head += payloadHead;
+    return head;
+}
+
+// The journal entry named by a beginning of the written form, which ends with the payload's
+// opening quote; nothing when it is not exactly what writtenHead makes.
+std::optional<std::int64_t> parseWrittenHead(std::string_view head) {
+    if (head == prefix) return 0;
+    if (!head.starts_with(formatHead)) return std::nullopt;
+    head.remove_prefix(formatHead.size());
+    if (!head.starts_with(journalKey) || !head.ends_with(payloadHead)) return std::nullopt;
+    head.remove_prefix(journalKey.size());
+    head.remove_suffix(payloadHead.size());
+    if (head.empty() || head.size() > 19 || head.front() == '0') return std::nullopt;
+    std::int64_t value = 0;
+    for (const char c : head) {
+        if (c < '0' || c > '9') return std::nullopt;
+        const int digit = c - '0';
+        if (value > (std::numeric_limits<std::int64_t>::max() - digit) / 10) return std::nullopt;
+        value = value * 10 + digit;
+    }
+    return value;
+}
 constexpr std::string_view middle = R"(","sha256":")";
 constexpr std::string_view suffix = R"(","version":1})";
 
@@ -40,6 +77,7 @@ struct Fields {
     std::optional<std::string_view> payload;
     std::optional<std::string_view> sha256;
     std::optional<std::int64_t> version;
+    std::optional<std::int64_t> journal;
 };
 
 // Decodes Base64 text in which "/" may be written "\\/", as a JSON string holds it, straight into
@@ -114,10 +152,16 @@ std::optional<std::string> decodeEscapedBase64(std::string_view text) {
 // around the payload and the digest, a payload of Base64 characters and escaped slashes, and a
 // digest of lower-case hexadecimal digits make it one JSON object with these four keys and
 // nothing else. Anything different gives nothing and is read by the JSON reader.
-std::optional<std::string> unwrapCanonical(std::string_view envelope) {
+std::optional<std::string> unwrapCanonical(std::string_view envelope, std::int64_t& journal) {
     constexpr std::size_t digestLength = 64;
-    if (envelope.size() < prefix.size() + middle.size() + digestLength + suffix.size() ||
-        !envelope.starts_with(prefix) || !envelope.ends_with(suffix))
+    // Base64 holds no quote: the first `"payload":"` ends the beginning.
+    const std::size_t payloadKey = envelope.substr(0, longestHead).find(R"("payload":")");
+    if (payloadKey == std::string_view::npos) return std::nullopt;
+    const std::size_t headSize = payloadKey + std::string_view(R"("payload":")").size();
+    const std::optional<std::int64_t> folded = parseWrittenHead(envelope.substr(0, headSize));
+    if (!folded) return std::nullopt;
+    if (envelope.size() < headSize + middle.size() + digestLength + suffix.size() ||
+        !envelope.ends_with(suffix))
         return std::nullopt;
     const std::string_view digest =
         envelope.substr(envelope.size() - suffix.size() - digestLength, digestLength);
@@ -127,9 +171,10 @@ std::optional<std::string> unwrapCanonical(std::string_view envelope) {
     const std::size_t payloadEnd = envelope.size() - suffix.size() - digestLength - middle.size();
     if (envelope.substr(payloadEnd, middle.size()) != middle) return std::nullopt;
     std::optional<std::string> document =
-        decodeEscapedBase64(envelope.substr(prefix.size(), payloadEnd - prefix.size()));
+        decodeEscapedBase64(envelope.substr(headSize, payloadEnd - headSize));
     if (!document) return std::nullopt;
     if (hex(sha256(*document)) != digest) throw PCError::invalid(std::string(integrityMessage));
+    journal = *folded;
     return document;
 }
 
@@ -139,7 +184,7 @@ std::string newerVersionMessage(std::int64_t version) {
 }
 
 // The parser owns the element's text, so it outlives the reading.
-std::string unwrapParsed(simdjson::simdjson_result<simdjson::dom::element> parsed) {
+std::string unwrapParsed(simdjson::simdjson_result<simdjson::dom::element> parsed, std::int64_t& journal) {
     simdjson::dom::element root;
     if (auto error = std::move(parsed).get(root)) json::failParse(error);
 
@@ -170,6 +215,9 @@ std::string unwrapParsed(simdjson::simdjson_result<simdjson::dom::element> parse
         else if (key == "version")
             readField(
                 key, [value] { return json::readInteger(value); }, fields.version);
+        else if (key == "journal")
+            readField(
+                key, [value] { return json::readInteger(value); }, fields.journal);
     }
     if (fields.format == formatName && fields.version && *fields.version > currentVersion)
         throw PCError::invalid(newerVersionMessage(*fields.version));
@@ -185,6 +233,8 @@ std::string unwrapParsed(simdjson::simdjson_result<simdjson::dom::element> parse
     if (*fields.format != formatName || *fields.version != currentVersion)
         throw PCError::invalid(std::string(integrityMessage));
     if (hex(sha256(*document)) != *fields.sha256) throw PCError::invalid(std::string(integrityMessage));
+    if (fields.journal && *fields.journal < 0) throw PCError::invalid(std::string(integrityMessage));
+    journal = fields.journal.value_or(0);
     return std::move(*document);
 }
 
@@ -258,8 +308,18 @@ private:
     void step(unsigned char c) {
         switch (phase_) {
         case Phase::prefix:
-            if (c != static_cast<unsigned char>(prefix[matched_])) return fail();
-            if (++matched_ == prefix.size()) phase_ = Phase::payload;
+            // The beginning, up to the payload's opening quote, is taken whole and then judged.
+            if (head_.size() == longestHead) return fail();
+            head_.push_back(static_cast<char>(c));
+            if (head_.size() <= formatHead.size() &&
+                c != static_cast<unsigned char>(formatHead[head_.size() - 1]))
+                return fail();
+            if (c == '"' && head_.ends_with(R"("payload":")")) {
+                const std::optional<std::int64_t> folded = parseWrittenHead(head_);
+                if (!folded) return fail();
+                journal_ = *folded;
+                phase_ = Phase::payload;
+            }
             return;
         case Phase::payload:
             if (escape_) {
@@ -341,11 +401,14 @@ private:
 public:
     // Whether the file already left the written form.
     bool strayed() const { return phase_ == Phase::other; }
+    // The journal entry its beginning names, 0 for none.
+    std::int64_t journal() const { return journal_; }
 
 private:
     std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context_;
     Phase phase_ = Phase::prefix;
-    std::size_t matched_ = 0;
+    std::string head_;
+    std::int64_t journal_ = 0;
     bool escape_ = false;
     unsigned group_[4] = {};
     std::size_t count_ = 0;
@@ -361,7 +424,8 @@ private:
 
 } // namespace
 
-std::optional<std::string> readWrittenForm(int fd, const std::filesystem::path& path, std::size_t size) {
+std::optional<std::string> readWrittenForm(int fd, const std::filesystem::path& path, std::size_t size,
+                                           std::int64_t* journal) {
     std::string document;
     WrittenForm form(document, size / 4 * 3 + 3);
     // Pieces large enough for few system calls, small enough to be hashed while in the cache.
@@ -378,6 +442,7 @@ std::optional<std::string> readWrittenForm(int fd, const std::filesystem::path& 
     }
     switch (form.finish()) {
     case WrittenForm::Verdict::matching:
+        if (journal) *journal = form.journal();
         return document;
     case WrittenForm::Verdict::mismatching:
         throw PCError::invalid(std::string(integrityMessage));
@@ -406,14 +471,14 @@ std::string hex(const Digest& digest) {
     return text;
 }
 
-std::string wrap(std::string_view document) {
+std::string wrap(std::string_view document, std::int64_t journal) {
     const Digest digest = sha256(document);
     const std::size_t encoded = (document.size() + 2) / 3 * 4;
     std::string out;
     // Reserved, not yet touched: only the bytes actually written cost memory.
-    out.reserve(prefix.size() + 2 * encoded + middle.size() + 64 + suffix.size() +
-                simdjson::SIMDJSON_PADDING);
-    out.append(prefix);
+    const std::string head = writtenHead(journal);
+    out.reserve(head.size() + 2 * encoded + middle.size() + 64 + suffix.size() + simdjson::SIMDJSON_PADDING);
+    out.append(head);
     Base64::append(out, {reinterpret_cast<const std::uint8_t*>(document.data()), document.size()}, true);
     out.append(middle);
     out.append(hex(digest));
@@ -421,15 +486,16 @@ std::string wrap(std::string_view document) {
     return out;
 }
 
-void wrapTo(std::string_view document, const std::function<void(std::string_view)>& emit) {
+void wrapTo(std::string_view document, const std::function<void(std::string_view)>& emit,
+            std::int64_t journal) {
     std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(), EVP_MD_CTX_free);
     if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1)
         throw std::runtime_error("No se pudo calcular el resumen SHA-256.");
     // Pieces of a multiple of three bytes encode exactly as the whole; each is hashed and encoded
     // while it is in the cache, and the text is written before the next one is made.
     constexpr std::size_t piece = 3 * (std::size_t(1) << 19);
-    std::string text(prefix);
-    text.reserve(piece / 3 * 8 + prefix.size());
+    std::string text = writtenHead(journal);
+    text.reserve(piece / 3 * 8 + longestHead);
     for (std::size_t at = 0; at < document.size(); at += piece) {
         const std::string_view part = document.substr(at, piece);
         EVP_DigestUpdate(context.get(), part.data(), part.size());
@@ -478,13 +544,19 @@ std::optional<Digest> fileSha256(const std::filesystem::path& path) {
 }
 
 std::string unwrap(std::string_view envelope) {
-    if (std::optional<std::string> document = unwrapCanonical(envelope)) return std::move(*document);
-    return unwrapScanned(envelope);
+    std::int64_t journal = 0;
+    return unwrapWithJournal(envelope, journal);
+}
+
+std::string unwrapWithJournal(std::string_view envelope, std::int64_t& journal) {
+    if (std::optional<std::string> document = unwrapCanonical(envelope, journal)) return std::move(*document);
+    return unwrapScanned(envelope, &journal);
 }
 
 std::string unwrapJSON(std::string_view envelope) {
     simdjson::dom::parser parser;
-    return unwrapParsed(parser.parse(envelope.data(), envelope.size()));
+    std::int64_t journal = 0;
+    return unwrapParsed(parser.parse(envelope.data(), envelope.size()), journal);
 }
 
 } // namespace pizzacore::Envelope

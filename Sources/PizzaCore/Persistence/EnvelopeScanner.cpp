@@ -510,14 +510,19 @@ public:
         if (!payloadValid_) throw JSONError("el contenido binario no es Base64 válido", "payload");
         if (!(format_ == formatName) || version_ != currentVersion) refuse();
         if (!(digest_ == hex(payloadPlace_.digest))) refuse();
+        // The last journal entry folded into the document; absent means none.
+        if (journal_ && *journal_ < 0) refuse();
         return payloadPlace_;
     }
+
+    // The envelope's "journal" value once judge() accepted it: 0 when absent.
+    std::int64_t journal() const { return journal_.value_or(0); }
 
 private:
     enum class Fault { none, utf8, empty, syntax, number, depth };
     enum class Expect { root, value, firstKey, key, colon, next, firstValue, end };
     enum class Token { none, string, number, literal };
-    enum class Field { other, format, payload, sha256, version };
+    enum class Field { other, format, payload, sha256, version, journal };
     enum class Number { sign, zero, integer, dot, fraction, exponentMark, exponentSign, exponent };
 
     static std::size_t index(Field field) { return static_cast<std::size_t>(field); }
@@ -608,6 +613,7 @@ private:
                 string_.begin(payload_);
                 return;
             case Field::version:
+            case Field::journal:
                 wrongType(field);
                 string_.begin(discard_);
                 return;
@@ -626,7 +632,7 @@ private:
             return;
         default:
             if (c != '-' && (c < '0' || c > '9')) return fault(Fault::syntax);
-            if (field != Field::version) wrongType(field);
+            if (field != Field::version && field != Field::journal) wrongType(field);
             number_ = c == '-' ? Number::sign : c == '0' ? Number::zero : Number::integer;
             numberText_.assign(1, c);
             numberLong_ = false;
@@ -657,6 +663,7 @@ private:
                          : key_ == "payload" ? Field::payload
                          : key_ == "sha256"  ? Field::sha256
                          : key_ == "version" ? Field::version
+                         : key_ == "journal" ? Field::journal
                                              : Field::other;
             }
             expect_ = Expect::colon;
@@ -675,6 +682,7 @@ private:
             payloadPlace_ = {payloadOffset_, payload_.size(), payload_.digest()};
             break;
         case Field::version:
+        case Field::journal:
         case Field::other:
             break;
         }
@@ -784,6 +792,12 @@ private:
             else
                 wrongType(Field::version);
         }
+        if (valueField_ == Field::journal) {
+            if (integer)
+                journal_ = *integer;
+            else
+                wrongType(Field::journal);
+        }
         valueEnded();
     }
 
@@ -793,10 +807,11 @@ private:
         const std::string_view key = field == Field::format    ? "format"
                                      : field == Field::payload ? "payload"
                                      : field == Field::sha256  ? "sha256"
+                                     : field == Field::journal ? "journal"
                                                                : "version";
+        const bool integer = field == Field::version || field == Field::journal;
         wrongType_ =
-            JSONError(field == Field::version ? "se esperaba un número entero" : "se esperaba un texto",
-                      std::string(key));
+            JSONError(integer ? "se esperaba un número entero" : "se esperaba un texto", std::string(key));
     }
 
     Fault fault_ = Fault::none;
@@ -829,10 +844,11 @@ private:
     Field field_ = Field::other;
     Field valueField_ = Field::other;
 
-    std::array<bool, 5> present_{};
+    std::array<bool, 6> present_{};
     Short format_;
     Short digest_;
     std::optional<std::int64_t> version_;
+    std::optional<std::int64_t> journal_;
     bool payloadValid_ = false;
     PayloadPlace payloadPlace_;
     std::optional<JSONError> wrongType_;
@@ -887,7 +903,7 @@ std::size_t readAt(int fd, const fs::path& path, char* buffer, std::size_t size,
 
 } // namespace
 
-std::string unwrapScanned(std::string_view envelope) {
+std::string unwrapScanned(std::string_view envelope, std::int64_t* journal) {
     // The whole text is one piece: its UTF-8 is checked first, as the JSON reader does.
     const auto scanner = std::make_unique<Scanner>();
     if (simdjson::validate_utf8(envelope.data(), envelope.size()))
@@ -896,12 +912,13 @@ std::string unwrapScanned(std::string_view envelope) {
         scanner->notUtf8();
     scanner->finish();
     const PayloadPlace place = scanner->judge();
+    if (journal) *journal = scanner->journal();
     Extraction extraction(place);
     extraction.string.feed(envelope.substr(static_cast<std::size_t>(place.offset)));
     return extraction.finish(place);
 }
 
-std::string read(int fd, const fs::path& path) {
+std::string readWithJournal(int fd, const fs::path& path, std::int64_t* journal) {
     const auto scanner = std::make_unique<Scanner>();
     // Room for the piece and for the start of a UTF-8 sequence cut at the end of the one before.
     std::vector<char> buffer(pieceSize + 4);
@@ -935,6 +952,7 @@ std::string read(int fd, const fs::path& path) {
     }
     scanner->finish();
     const PayloadPlace place = scanner->judge();
+    if (journal) *journal = scanner->journal();
 
     // The second pass decodes only the payload, straight into the document's buffer.
     Extraction extraction(place);
@@ -945,6 +963,10 @@ std::string read(int fd, const fs::path& path) {
         extraction.string.feed(std::string_view(buffer.data(), got));
     }
     return extraction.finish(place);
+}
+
+std::string read(int fd, const fs::path& path) {
+    return readWithJournal(fd, path, nullptr);
 }
 
 } // namespace pizzacore::Envelope

@@ -6,6 +6,7 @@
 // into memory. A file that is not an envelope therefore costs a buffer of one piece, however
 // large it is, and a genuine one little more than its document.
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -13,6 +14,7 @@
 namespace pizzacore::Envelope {
 
 // The document bytes of an envelope held in memory, in whatever form JSON allows; see unwrap.
-std::string unwrapScanned(std::string_view envelope);
+// With `journal`, also gives the envelope's "journal" value there (0 when absent).
+std::string unwrapScanned(std::string_view envelope, std::int64_t* journal = nullptr);
 
 } // namespace pizzacore::Envelope

@@ -2,6 +2,8 @@
 
 #include <PizzaCore/Foundation/PCError.hpp>
 #include <PizzaCore/Foundation/Uuid.hpp>
+#include <PizzaCore/Journal/DocumentChange.hpp>
+#include <PizzaCore/Journal/Journal.hpp>
 #include <PizzaCore/Json/Json.hpp>
 #include <PizzaCore/Persistence/AtomicFile.hpp>
 #include <PizzaCore/Persistence/DataDirectory.hpp>
@@ -9,6 +11,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <stdexcept>
 #include <string>
 #include <system_error>
 
@@ -34,6 +37,9 @@ constexpr std::string_view activeArchiveMessage = "No se puede reemplazar un arc
 constexpr std::string_view unwritableTextMessage =
     "Un texto de los datos no es UTF-8 válido y no se puede guardar sin cambiarlo. No se ha guardado "
     "nada.";
+
+constexpr std::string_view readOnlyMessage =
+    "Los datos están abiertos solo para consulta. No se ha guardado nada.";
 
 // The data file, its previous copy, the pre-restore copies and exported backups are readable by
 // the user only.
@@ -62,23 +68,63 @@ std::string documentBytes(const Database& db) {
 // The document bytes of the open envelope file: decoded in one pass when the file is in the
 // written form, as this program writes it; otherwise followed as JSON in pieces. The file's text
 // is never held whole.
-std::string readDocument(int fd, const fs::path& path) {
+std::string readDocument(int fd, const fs::path& path, std::int64_t* journal) {
     struct stat status {};
     if (::fstat(fd, &status) != 0)
         throw fs::filesystem_error("No se pudo leer el archivo", path,
                                    std::error_code(errno, std::generic_category()));
     if (std::optional<std::string> document =
-            Envelope::readWrittenForm(fd, path, static_cast<std::size_t>(status.st_size)))
+            Envelope::readWrittenForm(fd, path, static_cast<std::size_t>(status.st_size), journal))
         return std::move(*document);
-    return Envelope::read(fd, path);
+    return Envelope::readWithJournal(fd, path, journal);
+}
+
+bool nameTaken(const fs::path& path) {
+    struct stat status {};
+    return ::lstat(path.c_str(), &status) == 0;
+}
+
+std::string behindMessage(const fs::path& journal) {
+    return "El documento «Velmora.json» es anterior al diario de cambios «" + journal.string() +
+           "»: faltan cambios que el diario ya no guarda. No se ha modificado nada.";
+}
+
+// Replays the journal's entries after `folded` on the document read with that mark. An entry
+// that does not read as a change, or a document that the entries leave inconsistent, means the
+// journal is damaged; so does a journal that dropped entries the document does not hold.
+void replayInto(Database& db, std::int64_t folded, const Journal& journal, std::int64_t* pending) {
+    if (journal.droppedThrough() > folded) throw PCError::invalid(behindMessage(journal.file()));
+    const std::vector<Journal::Entry> entries = journal.entries(folded);
+    for (const Journal::Entry& entry : entries) {
+        DocumentChange change;
+        try {
+            change = decodeChange(entry.change);
+        } catch (const std::exception&) {
+            throw PCError::invalid(Journal::damagedMessage(journal.file()));
+        }
+        apply(db, change);
+    }
+    if (!entries.empty()) {
+        try {
+            Repository::validate(db);
+        } catch (const PCError&) {
+            throw PCError::invalid(Journal::damagedMessage(journal.file()));
+        }
+    }
+    if (pending) *pending = static_cast<std::int64_t>(entries.size());
 }
 
 } // namespace
 
 Repository::Repository(fs::path directory, bool lock)
-    : directory_(std::move(directory)) {
+    : Repository(std::move(directory), lock ? Access::locked : Access::unlocked) {}
+
+Repository::Repository(fs::path directory, Access access)
+    : directory_(std::move(directory))
+    , access_(access) {
+    if (access_ == Access::readOnly) return;
     createPrivateDirectories(directory_);
-    if (!lock) return;
+    if (access_ != Access::locked) return;
     // Close-on-exec, so that a program this process starts never inherits the lock. A link where
     // the lock should be is refused rather than followed: a dangling one would create a file
     // wherever it points. Non-blocking, so that a named pipe there cannot hold the open.
@@ -96,6 +142,8 @@ Repository::Repository(fs::path directory, bool lock)
 }
 
 Repository::~Repository() {
+    // The journal closes before the lock is released.
+    journal_.reset();
     if (lockFD_ != -1) {
         ::flock(lockFD_, LOCK_UN);
         ::close(lockFD_);
@@ -110,12 +158,42 @@ fs::path Repository::previousFile() const {
     return directory_ / "Velmora.previous.json";
 }
 
+fs::path Repository::journalFile() const {
+    return directory_ / Journal::fileName;
+}
+
+void Repository::requireWritable() const {
+    if (access_ == Access::readOnly) throw PCError::invalid(std::string(readOnlyMessage));
+}
+
+Journal* Repository::journal(bool create) const {
+    std::lock_guard lock(journalMutex_);
+    if (journal_) return journal_.get();
+    if (access_ == Access::readOnly) {
+        journal_ = std::make_unique<Journal>(journalFile(), Journal::Access::read);
+        return journal_.get();
+    }
+    if (!create && !nameTaken(journalFile())) return nullptr;
+    journal_ = std::make_unique<Journal>(journalFile(), Journal::Access::write);
+    // A journal made anew (or one older than the document) continues after the document's mark,
+    // so that no new entry is taken for one the document already holds.
+    journal_->continueAfter(folded_.load());
+    return journal_.get();
+}
+
 Database Repository::decode(std::string_view bytes) {
     return decodeChecked(Envelope::unwrap(bytes));
 }
 
-Database Repository::decodeFile(int fd, const fs::path& path) {
-    return decodeChecked(Envelope::read(fd, path));
+Database Repository::decodeFile(int fd, const fs::path& path, std::int64_t* journal) {
+    return decodeChecked(Envelope::readWithJournal(fd, path, journal));
+}
+
+Database Repository::replayJournal(const fs::path& directory, Database db, std::int64_t folded,
+                                   std::int64_t* pending) {
+    const Journal journal(directory / Journal::fileName, Journal::Access::read);
+    replayInto(db, folded, journal, pending);
+    return db;
 }
 
 Database Repository::decodeBackup(int fd, const fs::path& path) {
@@ -134,27 +212,91 @@ std::string Repository::encode(const Database& db) {
 }
 
 Database Repository::load() const {
+    std::lock_guard lock(foldMutex_);
     known_.reset();
+    std::int64_t folded = 0;
+    Database db;
     const int fd = AtomicFile::openRegular(file());
-    if (fd < 0) return Database();
-    std::string document;
-    std::optional<AtomicFile::FileIdentity> identity;
-    try {
-        const std::optional<AtomicFile::FileIdentity> before = AtomicFile::settledIdentity(fd);
-        document = readDocument(fd, file());
-        // A file that changed while it was read is not known, whatever it now holds.
-        if (before && AtomicFile::identity(fd) == before) identity = before;
-    } catch (...) {
+    if (fd >= 0) {
+        std::string document;
+        std::optional<AtomicFile::FileIdentity> identity;
+        try {
+            const std::optional<AtomicFile::FileIdentity> before = AtomicFile::settledIdentity(fd);
+            document = readDocument(fd, file(), &folded);
+            // A file that changed while it was read is not known, whatever it now holds.
+            if (before && AtomicFile::identity(fd) == before) identity = before;
+        } catch (...) {
+            ::close(fd);
+            throw;
+        }
         ::close(fd);
-        throw;
+        db = decodeChecked(std::move(document));
+        known_ = identity;
     }
-    ::close(fd);
-    Database db = decodeChecked(std::move(document));
-    known_ = identity;
+    folded_ = folded;
+    loaded_ = true;
+    if (Journal* entries = journal(false)) {
+        replayInto(db, folded, *entries, nullptr);
+        entries->continueAfter(folded);
+    }
     return db;
 }
 
+std::int64_t Repository::lastSequence() const {
+    const Journal* entries = journal(false);
+    return std::max(folded_.load(), entries ? entries->lastSequence() : 0);
+}
+
+std::int64_t Repository::pendingEntries() const {
+    const Journal* entries = journal(false);
+    return entries ? entries->countAfter(folded_.load()) : 0;
+}
+
+std::int64_t Repository::commit(std::string_view kind, const DocumentChange& change, const Database& after) {
+    requireWritable();
+    if (kind != Journal::transactionKind && kind != Journal::draftKind)
+        throw std::invalid_argument("commit: unknown kind of journal entry");
+    if (change.empty()) return lastSequence();
+    validateChange(after, change);
+    const std::string text = encodeChange(change);
+    // The mark of the stored document must be known before the journal's first entry.
+    if (!loaded_) load();
+    if (!nameTaken(file())) {
+        // With no document stored yet, a replay would start from a new document whose random
+        // identifiers (the draft's) differ: the first change is stored as a whole document.
+        std::lock_guard lock(foldMutex_);
+        if (!nameTaken(file())) {
+            const std::int64_t sequence = lastSequence();
+            writeDocument(after, sequence);
+            return sequence;
+        }
+    }
+    return journal(true)->append(kind, text);
+}
+
+void Repository::fold(const Database& db, std::int64_t sequence) {
+    requireWritable();
+    std::lock_guard lock(foldMutex_);
+    if (sequence < folded_.load()) return;
+    if (sequence > lastSequence()) throw std::invalid_argument("fold: sequence beyond the journal");
+    writeDocument(db, sequence);
+    if (Journal* entries = journal(false)) {
+        // The document now names `sequence`: entries up to it are never replayed, whether or not
+        // they are dropped now, so a failure here is left to the next fold.
+        try {
+            entries->dropThrough(sequence);
+            entries->checkpoint();
+        } catch (const std::exception&) {
+        }
+    }
+}
+
 void Repository::save(const Database& db) {
+    requireWritable();
+    fold(db, lastSequence());
+}
+
+void Repository::writeDocument(const Database& db, std::int64_t sequence) {
     const std::string document = documentBytes(db);
     // The stored file must be one this system can read. When it is exactly the file this
     // repository last wrote or checked, it is; anything else is read and checked in full.
@@ -163,7 +305,7 @@ void Repository::save(const Database& db) {
         const int fd = AtomicFile::openRegular(file());
         if (fd >= 0) {
             try {
-                decodeChecked(readDocument(fd, file()));
+                decodeChecked(readDocument(fd, file(), nullptr));
             } catch (...) {
                 ::close(fd);
                 throw;
@@ -175,8 +317,11 @@ void Repository::save(const Database& db) {
     // Until the new file is in place the stored file is not known; a failure below leaves the
     // next save to check it in full.
     known_.reset();
-    known_ = AtomicFile::writeWith(file(), privateMode,
-                                   [&](const AtomicFile::Emit& emit) { Envelope::wrapTo(document, emit); });
+    known_ = AtomicFile::writeWith(file(), privateMode, [&](const AtomicFile::Emit& emit) {
+        Envelope::wrapTo(document, emit, sequence);
+    });
+    folded_ = sequence;
+    loaded_ = true;
 }
 
 void Repository::exportTo(const Database& db, const fs::path& path) {
@@ -188,6 +333,7 @@ void Repository::exportTo(const Database& db, const fs::path& path) {
 }
 
 Database Repository::restore(const fs::path& path, const Database& current, Instant now) {
+    requireWritable();
     // A restore that cannot succeed writes nothing, not even the pre-restore copy.
     if (current.fiscal && (!current.fiscal->invoices.empty() || !current.fiscal->events.empty()))
         throw PCError::invalid(std::string(activeArchiveMessage));

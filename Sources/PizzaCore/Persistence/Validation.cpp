@@ -4,6 +4,8 @@
 
 #include "Repository.hpp"
 
+#include <PizzaCore/Journal/DocumentChange.hpp>
+
 #include <PizzaCore/Fiscal/FiscalRules.hpp>
 #include <PizzaCore/Foundation/Folding.hpp>
 #include <PizzaCore/Foundation/PCError.hpp>
@@ -49,8 +51,8 @@ bool validLine(const Line& line) {
 }
 
 // Whether every key the projection gives is different from the others.
-template <class T, class Key, class Project>
-bool pairwiseDifferent(const std::vector<T>& list, Project project) {
+template <class T, class Key, class List, class Project>
+bool pairwiseDifferent(const List& list, Project project) {
     std::unordered_set<Key> seen;
     seen.reserve(list.size());
     for (const T& item : list)
@@ -156,6 +158,106 @@ void Repository::validate(const Database& db) {
                 order->second->preparation != Preparation::cancelled);
         require(sessions.contains(payment.sessionID));
         require(payment.received >= payment.cents && payment.received <= maximumAmount);
+    }
+}
+
+namespace {
+
+template <class T>
+bool replacedWhole(const std::optional<CollectionChange<T>>& change) {
+    return change && change->whole;
+}
+
+template <class T>
+bool removes(const std::optional<CollectionChange<T>>& change) {
+    return change && !change->removed.empty();
+}
+
+// The orders and payments a change puts are checked against the rest by scanning the lists once
+// per rule; beyond a handful of them, the whole check is as cheap.
+constexpr std::size_t fewRecords = 16;
+
+} // namespace
+
+void Repository::validateChange(const Database& db, const DocumentChange& change) {
+    // A collection replaced whole, or orders or sessions taken away (which payments and orders
+    // refer to), are checked with everything else.
+    if (replacedWhole(change.categories) || replacedWhole(change.customers) ||
+        replacedWhole(change.products) || replacedWhole(change.orders) || replacedWhole(change.payments) ||
+        replacedWhole(change.sessions) || removes(change.orders) || removes(change.sessions) ||
+        (change.orders && change.orders->put.size() > fewRecords) ||
+        (change.payments && change.payments->put.size() > fewRecords)) {
+        validate(db);
+        return;
+    }
+
+    // The rules in the order validate runs them; all but the archive's share one message.
+    if (change.fiscal && db.fiscal) FiscalRules::validateArchive(*db.fiscal);
+    if (change.categories) validateCategories(db);
+    if (change.categories || change.products) validateProductCategories(db);
+    if (change.schemaVersion) require(db.schemaVersion == 1);
+    if (change.nextNumber || change.orders) validateNumbering(db);
+    if (change.settings) validateSettings(db.settings);
+    if (change.sessions) {
+        require(std::count_if(db.sessions.begin(), db.sessions.end(),
+                              [](const Session& s) { return !s.closed; }) <= 1);
+        require(pairwiseDifferent<Session, Uuid>(db.sessions, [](const Session& s) { return s.id; }));
+    }
+    if (change.customers) {
+        require(pairwiseDifferent<Customer, Uuid>(db.customers, [](const Customer& c) { return c.id; }));
+        require(pairwiseDifferent<Customer, std::string>(
+            db.customers, [](const Customer& c) { return phoneKey(c.phone); }));
+    }
+    if (change.products) {
+        require(pairwiseDifferent<Product, Uuid>(db.products, [](const Product& p) { return p.id; }));
+        require(std::all_of(db.products.begin(), db.products.end(),
+                            [](const Product& p) { return p.cents >= 0 && p.cents <= maximumAmount; }));
+    }
+    if (change.draft) {
+        require(db.draft.lines.size() <= maximumLines);
+        require(std::all_of(db.draft.lines.begin(), db.draft.lines.end(), validLine));
+    }
+
+    const auto sessionExists = [&db](const Uuid& id) {
+        return std::any_of(db.sessions.begin(), db.sessions.end(),
+                           [&id](const Session& s) { return s.id == id; });
+    };
+    // A payment is sound with its order: the order exists, is not cancelled and costs what was
+    // charged.
+    const auto paymentMatches = [](const Payment& payment, const Order& order) {
+        return order.total() == payment.cents && order.preparation != Preparation::cancelled;
+    };
+
+    if (change.orders) {
+        for (const RecordPut<Order>& put : change.orders->put) {
+            const Order& order = put.record;
+            require(!order.draft.lines.empty() && order.draft.lines.size() <= maximumLines);
+            require(std::all_of(order.draft.lines.begin(), order.draft.lines.end(), validLine));
+            require(order.total() <= maximumAmount);
+            require(sessionExists(order.sessionID));
+            std::size_t sameID = 0;
+            std::size_t sameNumber = 0;
+            for (const Order& other : db.orders) {
+                sameID += other.id == order.id;
+                sameNumber += other.number == order.number;
+            }
+            require(sameID == 1 && sameNumber == 1);
+            for (const Payment& payment : db.payments)
+                if (payment.orderID == order.id) require(paymentMatches(payment, order));
+        }
+    }
+    if (change.payments) {
+        for (const RecordPut<Payment>& put : change.payments->put) {
+            const Payment& payment = put.record;
+            const auto order = std::find_if(db.orders.begin(), db.orders.end(),
+                                            [&payment](const Order& o) { return o.id == payment.orderID; });
+            require(order != db.orders.end() && paymentMatches(payment, *order));
+            require(sessionExists(payment.sessionID));
+            require(payment.received >= payment.cents && payment.received <= maximumAmount);
+            require(std::count_if(db.payments.begin(), db.payments.end(), [&payment](const Payment& p) {
+                        return p.orderID == payment.orderID;
+                    }) == 1);
+        }
     }
 }
 

@@ -35,10 +35,14 @@ bool isSet(const EnvironmentLookup& environment, const char* name) {
 }
 
 std::unique_ptr<AppStore> openStore(PlatformServices& platform,
-                                    std::optional<std::filesystem::path> directory, pizzacore::Clock clock) {
+                                    std::optional<std::filesystem::path> directory, pizzacore::Clock clock,
+                                    VelmoraApp::Opening opening) {
     auto store = directory ? std::make_unique<AppStore>(std::move(*directory), std::move(clock), platform)
                            : std::make_unique<AppStore>(std::move(clock), platform);
-    store->start();
+    if (opening == VelmoraApp::Opening::inBackground)
+        store->startInBackground();
+    else
+        store->start();
     return store;
 }
 
@@ -99,10 +103,10 @@ std::optional<std::filesystem::path> findGuide(const std::filesystem::path& prog
 }
 
 VelmoraApp::VelmoraApp(PlatformServices& platform, std::optional<std::filesystem::path> dataDirectory,
-                       pizzacore::Clock clock, QObject* parent)
+                       pizzacore::Clock clock, Opening opening, QObject* parent)
     : QObject(parent)
     , platform_(platform)
-    , store_(openStore(platform, std::move(dataDirectory), std::move(clock)))
+    , store_(openStore(platform, std::move(dataDirectory), std::move(clock), opening))
     , window_(*store_)
     , settings_(*store_) {
     // Only the main window keeps the application running: closing it quits even while the
@@ -123,7 +127,7 @@ void VelmoraApp::show() {
 }
 
 void VelmoraApp::openSettings() {
-    if (store_->fatal()) return;
+    if (store_->fatal() || store_->opening()) return;
     settings_.present();
 }
 
@@ -166,9 +170,12 @@ void VelmoraApp::buildMenu() {
     const QKeySequence comma(Qt::CTRL | Qt::Key_Comma);
     if (!shortcuts.contains(comma)) shortcuts.append(comma);
     settingsAction_->setShortcuts(shortcuts);
-    settingsAction_->setEnabled(!store_->fatal());
-    connect(store_.get(), &AppStore::fatalChanged, settingsAction_,
-            [this] { settingsAction_->setEnabled(!store_->fatal()); });
+    const auto enableSettings = [this] {
+        settingsAction_->setEnabled(!store_->fatal() && !store_->opening());
+    };
+    enableSettings();
+    connect(store_.get(), &AppStore::fatalChanged, settingsAction_, enableSettings);
+    connect(store_.get(), &AppStore::openingChanged, settingsAction_, enableSettings);
 
     menu->addSeparator();
     QAction* quit = menu->addAction(QStringLiteral("Salir"), &window_, &QWidget::close);

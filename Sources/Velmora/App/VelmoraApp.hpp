@@ -51,9 +51,14 @@ std::optional<std::filesystem::path> findGuide(const std::filesystem::path& prog
 class VelmoraApp : public QObject {
     Q_OBJECT
 public:
+    // How the data is opened: before the constructor returns, or on another thread while the
+    // window shows that it is opening (the application itself: a busy year takes seconds).
+    enum class Opening { waiting, inBackground };
+
     // Opens the data of `dataDirectory`, or of the standard data directory when absent.
     VelmoraApp(PlatformServices& platform, std::optional<std::filesystem::path> dataDirectory,
-               pizzacore::Clock clock = pizzacore::Clock::system(), QObject* parent = nullptr);
+               pizzacore::Clock clock = pizzacore::Clock::system(), Opening opening = Opening::waiting,
+               QObject* parent = nullptr);
     ~VelmoraApp() override;
 
     AppStore& store() { return *store_; }

@@ -19,7 +19,9 @@ int main(int argc, char* argv[]) {
     velmora::prepareApplication(app);
 
     velmora::QtPlatformServices platform;
-    velmora::VelmoraApp velmora(platform, std::nullopt);
+    // The window shows at once; the data is read meanwhile.
+    velmora::VelmoraApp velmora(platform, std::nullopt, pizzacore::Clock::system(),
+                                velmora::VelmoraApp::Opening::inBackground);
     platform.setParentWindow(&velmora.window());
     velmora.show();
     return QApplication::exec();

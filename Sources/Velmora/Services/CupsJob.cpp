@@ -375,7 +375,12 @@ Destinations destinations(const Limits& limits) {
         const cups_dest_t& dest = list[index];
         if (!dest.name) continue;
         std::string name = dest.name;
-        if (dest.instance) name += "/" + std::string(dest.instance);
+        // Appended piece by piece: GCC 12 at -O3 warns of an overlap that cannot happen in
+        // "/" + std::string(...).
+        if (dest.instance) {
+            name += '/';
+            name += dest.instance;
+        }
         if (std::find(result.names.begin(), result.names.end(), name) != result.names.end()) continue;
         if (dest.is_default && result.defaultName.empty()) result.defaultName = name;
         result.names.push_back(std::move(name));

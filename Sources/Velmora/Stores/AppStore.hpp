@@ -12,26 +12,20 @@
 
 #include <Velmora/Services/PlatformServices.hpp>
 #include <Velmora/Stores/OrderPhoneIndex.hpp>
-#include <Velmora/Stores/Writer.hpp>
+#include <Velmora/Stores/TransactionEngine.hpp>
 
 #include <QObject>
 #include <QPointer>
 #include <QString>
-#include <QTimer>
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
-#include <string_view>
-#include <vector>
-
-#include <cstddef>
-#include <exception>
 #include <filesystem>
 #include <functional>
-#include <memory>
 #include <optional>
+#include <string_view>
 #include <utility>
+#include <vector>
 
 namespace pizzacore {
 class Repository;
@@ -41,24 +35,6 @@ class QWidget;
 
 namespace velmora {
 
-// The outcome of a transaction: success, or the failure's description for the operator.
-struct Outcome {
-    bool ok = true;
-    QString failure;
-    // The core refused the change itself (a rule of the operation, not the storage); nothing was
-    // written. Set by the editors' commands, whose sheets show the refusal in their own line.
-    bool refused = false;
-
-    explicit operator bool() const { return ok; }
-    static Outcome success() { return {}; }
-    static Outcome failed(QString description) { return {false, std::move(description)}; }
-};
-
-// The Spanish description of a failure caught as `error`: the core's own message for its refusals
-// and unreadable documents, the system's description of a file-system failure, a generic text for
-// anything else.
-QString describeFailure(const std::exception_ptr& error);
-
 // The one controller of the application. It opens the data directory, holds the document as last
 // saved and the order draft being taken, and is the only place where the document changes: every
 // change is made on a copy, saved, and only then published. When the data cannot be opened it
@@ -67,26 +43,25 @@ QString describeFailure(const std::exception_ptr& error);
 // Every change of the observable state (db, draft, message, fatal, selectedTab, selectedOrder)
 // emits its signal after the new value is in place, on the user-interface thread.
 //
-// Saving a year of orders takes a second or more, so the document is written by one background
-// thread (the writer), one write at a time, while the user-interface thread keeps painting and
-// taking typing. transact() still returns only once its change is saved and published (or has
-// failed): it waits in a nested event loop. A transaction started meanwhile (from that loop, the
-// clock tick or a click) waits its turn. The published document is replaced on the
-// user-interface thread only, and never while the writer reads it.
+// Changes are made durable and published by the transaction engine (Stores/TransactionEngine),
+// one at a time on its writer thread, while the user-interface thread keeps painting and taking
+// typing. transact() returns only once its change is saved and published (or has failed): it
+// waits in a nested event loop; the context-bound transact() calls back instead. A transaction
+// started meanwhile (from that loop, the clock tick or a click) waits its turn. The published
+// document is replaced on the user-interface thread only, and never while the writer reads it.
 class AppStore : public QObject {
     Q_OBJECT
 public:
     // A change of the document. It runs on the writer's thread: it may use what it captured and
     // the document it is given, and must not touch widgets or the controller's state.
-    using Change = std::function<void(pizzacore::Database&)>;
+    using Change = TransactionEngine::Change;
     // Work with the repository itself (export, restore), run on the writer's thread in turn with
     // the saves. It receives the document as last saved; when it returns a document, that
     // document (which the job has saved) is published as a transaction's would be.
-    using RepositoryJob =
-        std::function<std::optional<pizzacore::Database>(pizzacore::Repository&, const pizzacore::Database&)>;
+    using RepositoryJob = TransactionEngine::RepositoryJob;
 
     // How long the draft autosave gathers keystrokes before it writes.
-    static constexpr int draftSaveDelay = 100;
+    static constexpr int draftSaveDelay = TransactionEngine::draftSaveDelay;
 
     // A controller for the data directory of the standard rule ($VELMORA_DATA_DIR, otherwise
     // "Velmora" in the user's data home), resolved by start().
@@ -104,11 +79,18 @@ public:
     // which saves the document (on a new directory, for the first time). Any failure sets the
     // fatal state instead; start() itself never fails. A second call does nothing.
     void start();
+    // Opens the data as start() does, without waiting: the document is read on another thread
+    // (seconds for a busy year) while the window shows that it is opening. opening() holds until
+    // the document is published and reconciled, or the fatal state entered; openingChanged()
+    // then announces the end.
+    void startInBackground();
+    // Whether the data is being opened.
+    bool opening() const { return opening_; }
 
     // The document as last saved.
-    const pizzacore::Database& db() const { return db_; }
+    const pizzacore::Database& db() const { return engine_.db(); }
     // The order being taken.
-    const pizzacore::Draft& draft() const { return draft_; }
+    const pizzacore::Draft& draft() const { return engine_.draft(); }
     // Replaces the draft in memory; the main window saves it with saveDraft().
     void setDraft(const pizzacore::Draft& draft);
 
@@ -157,7 +139,7 @@ public:
     Outcome transact(const Change& change);
 
     // What a screen runs once its asynchronous transaction has an outcome.
-    using Then = std::function<void(const Outcome&)>;
+    using Then = TransactionEngine::Then;
 
     // Runs `change` as the blocking transact() would, in turn with every other write, but returns
     // at once: nothing waits in a nested event loop. Once the change is saved and published (or
@@ -179,15 +161,20 @@ public:
     // after every change of the draft.
     void saveDraftSoon();
 
-    // Waits until every write has finished, the draft asked for by saveDraftSoon() included.
+    // Waits until every write has finished, the draft asked for by saveDraftSoon() and the
+    // folds and daily copies under way included.
     void flush();
+
+    // Writes the whole document into the data file in the background, so that the journal
+    // beside it holds nothing more; see TransactionEngine::fold. It also happens by itself.
+    void fold();
 
     // Changes whenever a published document brings other products, categories or settings, so
     // that screens rebuild their product lists only then; it is worked out on the writer.
-    std::uint64_t catalogueRevision() const { return catalogueRevision_; }
+    std::uint64_t catalogueRevision() const { return engine_.catalogueRevision(); }
 
     // Whether a write is in progress.
-    bool saving() const { return inFlight_ != nullptr; }
+    bool saving() const { return engine_.saving(); }
 
     // The last `count` orders, oldest first, whose telephone has the phone key of `phone`; none
     // when that key is empty. Answered from an index, never by reading every order.
@@ -312,9 +299,10 @@ signals:
     void selectedOrderShown();
     // saving() changed.
     void savingChanged();
+    // opening() changed.
+    void openingChanged();
 
 private:
-    struct Write;
     // While it lives, messages without a window of their own belong to `window`; flows of a
     // window other than the main one hold one from their start to their end.
     class FlowWindow {
@@ -328,42 +316,31 @@ private:
         AppStore& store_;
         QPointer<QWidget> previous_;
     };
-    // The writer's part of a write: the document to publish, if any, from the published one and
-    // the draft; it says whether the catalogue changed.
-    using Work = std::function<std::optional<pizzacore::Database>(
-        pizzacore::Repository&, const pizzacore::Database&, const pizzacore::Draft&, bool& catalogueChanged)>;
-
-    void publish(pizzacore::Database db, const pizzacore::Draft& base);
-    // After each publication: when the shift that was open has just closed, copies the saved
-    // document into the daily backup folder; a failure goes to `message` once.
+    // After each publication of the engine, on the user-interface thread.
+    void published(bool draftReplaced);
+    // After each publication: when the shift that was open has just closed, folds the document
+    // and then copies the data file into the daily backup folder, in the background, so that the
+    // copy is a complete document; a failure goes to `message` once.
     void keepDailyBackup();
     void enterFatal(const QString& description);
-    Outcome run(Work work);
-    void pump();
-    void startDraftSave();
-    void begin(const std::shared_ptr<Write>& write);
-    void writeFinished();
-    void complete();
-    void callBack(Write& write);
     // Runs a named command (see above): a failure goes to `message` (for `window` when given),
     // or, for an editor's command (`editor`), a refusal to `then` while `context` lives.
     // `succeeded` runs first on success, whoever waits for the outcome.
     void command(Change change, QObject* context, Then then, bool editor, QWidget* window = nullptr,
                  std::function<void()> succeeded = {});
-    void waitFor(Write& write);
-    void finishBlocking();
-    void dispose(pizzacore::Database&& db);
-    void announceSaving();
+    // Once the engine has opened the data (or failed to).
+    void opened(const std::exception_ptr& failure);
+    void endOpening();
+    // The open repository, if any.
+    const pizzacore::Repository* repository() const { return engine_.repository(); }
 
     pizzacore::Clock clock_;
     PlatformServices& platform_;
     std::optional<std::filesystem::path> requestedDirectory_;
     std::optional<std::filesystem::path> resolvedDirectory_;
-    std::unique_ptr<pizzacore::Repository> repository_;
     bool started_ = false;
+    bool opening_ = false;
 
-    pizzacore::Database db_;
-    pizzacore::Draft draft_;
     std::optional<QString> message_;
     AlertKind messageKind_ = AlertKind::warning;
     QPointer<QWidget> messageWindow_;
@@ -374,21 +351,14 @@ private:
     std::optional<pizzacore::Uuid> selectedOrder_;
 
     OrderPhoneIndex phoneIndex_;
-    std::uint64_t catalogueRevision_ = 0;
-
-    // Writes waiting their turn, and the one being written.
-    std::deque<std::shared_ptr<Write>> queue_;
-    std::shared_ptr<Write> inFlight_;
-    // The draft autosave: asked for and not yet written; the timer that gathers keystrokes.
-    bool draftWanted_ = false;
-    QTimer* draftTimer_;
-    bool announcedSaving_ = false;
-    // Declared last, so that it is destroyed first: its thread stops before anything it used.
-    Writer writer_;
 
     // The shift open in the published document, and its position in the list, watched for its
     // close by keepDailyBackup().
     std::optional<std::pair<std::size_t, pizzacore::Uuid>> watchedShift_;
+
+    // Declared last, so that it is destroyed first: it finishes its writes and stops its threads
+    // before anything they could report to.
+    TransactionEngine engine_;
 };
 
 } // namespace velmora

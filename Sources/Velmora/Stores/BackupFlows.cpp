@@ -78,11 +78,11 @@ void AppStore::exportBackup(QWidget* window) {
     if (!path || path->empty()) return;
     // The copy includes the order being taken.
     if (!saveDraft()) return;
-    if (!repository_) {
+    if (!repository()) {
         setMessage(QStringLiteral("El almacenamiento no está disponible."));
         return;
     }
-    if (isDataFile(*path, repository_->directory())) {
+    if (isDataFile(*path, repository()->directory())) {
         setMessage(QStringLiteral("Ese archivo forma parte de los datos de Velmora. Guarda la copia con otro "
                                   "nombre o en otra carpeta."));
         return;
@@ -128,7 +128,7 @@ bool AppStore::restoreBackup(QWidget* window) {
                      {QStringLiteral("Restaurar"), QStringLiteral("Cancelar")}},
         owner.data());
     if (answer != 0) return false;
-    if (fatal_ || !repository_) {
+    if (fatal_ || !repository()) {
         setMessage(QStringLiteral("El almacenamiento no está disponible."));
         return false;
     }
@@ -148,6 +148,9 @@ bool AppStore::restoreBackup(QWidget* window) {
     // confirmation rather than being replaced by it, and keeps its own kind.
     const std::optional<QString> earlier = message_;
     tick();
+    // The day's copy of a shift the tick closed is written in the background; its outcome is
+    // part of this one.
+    flush();
     QString text = QStringLiteral("Copia restaurada. La versión anterior permanece en la carpeta de datos.");
     AlertKind kind = AlertKind::information;
     if (message_ && message_ != earlier) {

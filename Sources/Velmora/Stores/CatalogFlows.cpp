@@ -6,16 +6,7 @@
 namespace velmora {
 
 Outcome AppStore::check(const Change& change) {
-    // Copying a year of orders would hold up the window; the writer does it, in turn with the
-    // saves, and nothing is saved or published.
-    return run([&change](pizzacore::Repository&, const pizzacore::Database& db, const pizzacore::Draft& draft,
-                         bool& catalogueChanged) -> std::optional<pizzacore::Database> {
-        catalogueChanged = false;
-        pizzacore::Database copy = db;
-        copy.draft = draft;
-        change(copy);
-        return std::nullopt;
-    });
+    return engine_.check(change);
 }
 
 bool AppStore::deleteCustomer(const pizzacore::Customer& customer) {

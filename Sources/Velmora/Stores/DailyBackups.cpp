@@ -99,25 +99,31 @@ void AppStore::keepDailyBackup() {
     const std::optional<std::pair<std::size_t, pizzacore::Uuid>> watched = watchedShift_;
     // Sessions are only ever appended, so the watched shift keeps its position in every later
     // version of the same document; a restored document holds other sessions.
-    const auto& sessions = db_.sessions;
+    const auto& sessions = db().sessions;
     watchedShift_.reset();
     if (!sessions.empty() && !sessions.back().closed)
         watchedShift_.emplace(sessions.size() - 1, sessions.back().id);
-    if (!watched || !repository_ || watched->first >= sessions.size()) return;
+    if (!watched || !repository() || watched->first >= sessions.size()) return;
     const pizzacore::Session& shift = sessions[watched->first];
     if (shift.id != watched->second || !shift.closed) return;
 
     std::string day = shift.businessDay;
-    if (!DailyBackups::fileName(day)) day = pizzacore::BusinessClock::day(shift.opened, db_.settings);
-    try {
-        DailyBackups::write(repository_->file(), dailyBackupFolder(), day);
-    } catch (...) {
-        // The close itself is saved; only its copy is missing, and the operator hears of it once.
-        setMessage(QStringLiteral("El cierre está guardado, pero no se pudo hacer la copia automática de la "
-                                  "jornada ") +
-                   QString::fromStdString(day) + QStringLiteral(" en la carpeta Copias: ") +
-                   describeFailure(std::current_exception()));
-    }
+    if (!DailyBackups::fileName(day)) day = pizzacore::BusinessClock::day(shift.opened, db().settings);
+    // The data file holds the close only once folded: the copy is made after the fold, on the
+    // fold thread, by a hard link where the file system allows one.
+    engine_.fold(
+        [folder = dailyBackupFolder(), day](pizzacore::Repository& repository) {
+            DailyBackups::write(repository.file(), folder, day);
+        },
+        [this, day](const std::exception_ptr& failure) {
+            // The close itself is saved; only its copy is missing, and the operator hears of it once.
+            if (failure)
+                setMessage(
+                    QStringLiteral("El cierre está guardado, pero no se pudo hacer la copia automática "
+                                   "de la jornada ") +
+                    QString::fromStdString(day) + QStringLiteral(" en la carpeta Copias: ") +
+                    describeFailure(failure));
+        });
 }
 
 } // namespace velmora

@@ -19,14 +19,14 @@ QString fromUtf8(const std::string& text) {
 } // namespace
 
 void AppStore::findCustomer() {
-    const std::string key = pizzacore::phoneKey(draft_.phone);
-    for (const pizzacore::Customer& customer : db_.customers) {
+    const std::string key = pizzacore::phoneKey(draft().phone);
+    for (const pizzacore::Customer& customer : db().customers) {
         if (pizzacore::phoneKey(customer.phone) == key) {
             selectCustomer(customer);
             return;
         }
     }
-    pizzacore::Draft draft = draft_;
+    pizzacore::Draft draft = this->draft();
     draft.customerID.reset();
     draft.name.clear();
     draft.address.clear();
@@ -37,7 +37,7 @@ void AppStore::findCustomer() {
 }
 
 void AppStore::selectCustomer(const pizzacore::Customer& customer) {
-    pizzacore::Draft draft = draft_;
+    pizzacore::Draft draft = this->draft();
     draft.customerID = customer.id;
     draft.name = customer.name;
     draft.phone = customer.phone;
@@ -49,11 +49,11 @@ void AppStore::selectCustomer(const pizzacore::Customer& customer) {
 
 void AppStore::saveDraftCustomer() {
     pizzacore::Customer card;
-    card.id = draft_.customerID.value_or(pizzacore::Uuid::random());
-    card.name = draft_.name;
-    card.phone = draft_.phone;
-    card.address = draft_.address;
-    card.notes = draft_.customerNotes;
+    card.id = draft().customerID.value_or(pizzacore::Uuid::random());
+    card.name = draft().name;
+    card.phone = draft().phone;
+    card.address = draft().address;
+    card.notes = draft().customerNotes;
     const pizzacore::Instant now = clock_.now();
     if (const Outcome outcome =
             transact([&card, now](pizzacore::Database& db) { db.saveCustomer(card, now); });
@@ -61,7 +61,7 @@ void AppStore::saveDraftCustomer() {
         setMessage(outcome.failure);
         return;
     }
-    pizzacore::Draft draft = draft_;
+    pizzacore::Draft draft = this->draft();
     draft.customerID = card.id;
     setDraft(draft);
     saveDraft();
@@ -70,7 +70,7 @@ void AppStore::saveDraftCustomer() {
 }
 
 void AppStore::add(const pizzacore::Product& product) {
-    pizzacore::Draft draft = draft_;
+    pizzacore::Draft draft = this->draft();
     for (pizzacore::Line& line : draft.lines) {
         if (line.productID != product.id || !line.notes.empty() || line.cents != product.cents) continue;
         // Only the first matching line counts: once it is full, a new line starts.
@@ -86,7 +86,7 @@ void AppStore::add(const pizzacore::Product& product) {
 }
 
 bool AppStore::confirm() {
-    const pizzacore::Draft taken = draft_;
+    const pizzacore::Draft taken = draft();
     const pizzacore::Instant now = clock_.now();
     pizzacore::Order order;
     const Outcome outcome = transact([&](pizzacore::Database& db) { order = db.confirm(taken, now); });
@@ -100,7 +100,7 @@ bool AppStore::confirm() {
 }
 
 void AppStore::repeatOrder(const pizzacore::Order& order) {
-    auto [draft, unavailable] = db_.repeating(order);
+    auto [draft, unavailable] = db().repeating(order);
     setDraft(draft);
     saveDraft();
     setSelectedTab(QStringLiteral("Caja"));

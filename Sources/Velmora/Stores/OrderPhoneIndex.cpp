@@ -4,7 +4,7 @@
 
 namespace velmora {
 
-void OrderPhoneIndex::update(const std::vector<pizzacore::Order>& orders) {
+void OrderPhoneIndex::update(const pizzacore::RecordList<pizzacore::Order>& orders) {
     const bool extends = orders.size() >= indexed_ &&
                          (indexed_ == 0 || (orders.front().id == first_ && orders[indexed_ - 1].id == last_));
     if (!extends) {
@@ -14,7 +14,7 @@ void OrderPhoneIndex::update(const std::vector<pizzacore::Order>& orders) {
     add(orders, indexed_);
 }
 
-void OrderPhoneIndex::add(const std::vector<pizzacore::Order>& orders, std::size_t from) {
+void OrderPhoneIndex::add(const pizzacore::RecordList<pizzacore::Order>& orders, std::size_t from) {
     for (std::size_t position = from; position < orders.size(); ++position) {
         std::string key = pizzacore::phoneKey(orders[position].draft.phone);
         if (key.empty()) continue;

@@ -1,6 +1,7 @@
 #pragma once
 
 #ifndef Q_MOC_RUN
+#include <PizzaCore/Foundation/RecordList.hpp>
 #include <PizzaCore/Foundation/Uuid.hpp>
 #include <PizzaCore/Models/Orders.hpp>
 #endif
@@ -20,14 +21,14 @@ namespace velmora {
 // restored copy) is indexed afresh.
 class OrderPhoneIndex {
 public:
-    void update(const std::vector<pizzacore::Order>& orders);
+    void update(const pizzacore::RecordList<pizzacore::Order>& orders);
 
     // The positions, in stored order, of the orders whose telephone has the phone key `key`;
     // none for an empty key.
     const std::vector<std::uint32_t>& positions(const std::string& key) const;
 
 private:
-    void add(const std::vector<pizzacore::Order>& orders, std::size_t from);
+    void add(const pizzacore::RecordList<pizzacore::Order>& orders, std::size_t from);
 
     std::unordered_map<std::string, std::vector<std::uint32_t>> byKey_;
     std::size_t indexed_ = 0;

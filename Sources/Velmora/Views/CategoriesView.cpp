@@ -73,7 +73,7 @@ void CategoriesModel::refresh() {
     for (const pizzacore::Product& product : db.products)
         counts[product.category.id] += 1;
     beginResetModel();
-    categories_ = db.categories;
+    categories_ = db.categories.toVector();
     counts_.clear();
     for (const pizzacore::Category& category : categories_)
         counts_.push_back(counts[category.id]);

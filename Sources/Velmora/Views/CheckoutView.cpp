@@ -493,7 +493,7 @@ void CheckoutView::showDocument() {
 }
 
 void CheckoutView::showProducts() {
-    const std::vector<pizzacore::Product>& all = store_.db().products;
+    const pizzacore::RecordList<pizzacore::Product>& all = store_.db().products;
     const bool anyActive = std::any_of(all.begin(), all.end(), [](const auto& p) { return p.active; });
     catalogue_->setCurrentIndex(anyActive ? 1 : 0);
 

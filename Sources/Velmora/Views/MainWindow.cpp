@@ -16,6 +16,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPointer>
+#include <QProgressBar>
 #include <QStackedWidget>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -60,10 +61,16 @@ MainWindow::MainWindow(AppStore& store, QWidget* parent)
 
     if (store_.fatal())
         showFatal();
+    else if (store_.opening())
+        showOpening();
     else
         showContent();
     connect(&store_, &AppStore::fatalChanged, this, [this] {
         if (store_.fatal()) showFatal();
+    });
+    // The sections are built once the data is open, with the document they show.
+    connect(&store_, &AppStore::openingChanged, this, [this] {
+        if (!store_.opening() && !store_.fatal() && !detail_) showContent();
     });
 
     connect(&store_, &AppStore::draftChanged, this, &MainWindow::saveDraft);
@@ -132,6 +139,27 @@ void MainWindow::showFatal() {
     // stays reachable.
     detail_ = nullptr;
     setCentralWidget(new FatalView(store_, this));
+}
+
+void MainWindow::showOpening() {
+    auto* opening = new QWidget(this);
+    opening->setObjectName(QStringLiteral("OpeningView"));
+    auto* text = new QLabel(QStringLiteral("Abriendo los datos…"), opening);
+    text->setObjectName(QStringLiteral("openingText"));
+    scaleFont(*text, 1.3, true);
+    auto* progress = new QProgressBar(opening);
+    progress->setObjectName(QStringLiteral("openingProgress"));
+    progress->setAccessibleName(QStringLiteral("Abriendo los datos…"));
+    // How long a year of data takes to read is not known in advance: the bar only shows activity.
+    progress->setRange(0, 0);
+    progress->setTextVisible(false);
+    progress->setFixedWidth(280);
+    auto* layout = new QVBoxLayout(opening);
+    layout->addStretch();
+    layout->addWidget(text, 0, Qt::AlignHCenter);
+    layout->addWidget(progress, 0, Qt::AlignHCenter);
+    layout->addStretch();
+    setCentralWidget(opening);
 }
 
 void MainWindow::showSelectedTab() {

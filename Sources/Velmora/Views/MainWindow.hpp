@@ -15,7 +15,8 @@ namespace velmora {
 class AppStore;
 
 // The application's main window. It shows the sidebar of sections and the screen of the selected
-// one, or only the fatal-state screen when the data could not be opened. It also shows the
+// one, or only the fatal-state screen when the data could not be opened; while the data is being
+// opened, only a busy "Abriendo los datos…" indicator. It also shows the
 // controller's pending message as an alert, ticks the business clock every 30 seconds and
 // whenever the application becomes active, saves the order draft after every change (in the
 // background) and says so while a save takes long enough to notice.
@@ -45,6 +46,7 @@ private:
     QWidget* makeSection(std::size_t position, QWidget* parent);
     void showContent();
     void showFatal();
+    void showOpening();
     void showSelectedTab();
     void saveDraft();
     void scheduleAlert();
