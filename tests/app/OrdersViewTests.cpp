@@ -332,7 +332,9 @@ TEST_F(OrdersViewTest, AHiddenListCatchesUpWhenShownAgain) {
     view_->hide();
     confirm({{"Berta", "600 000 002"}});
     store_->setSelectedOrder(order(2).id);
-    EXPECT_EQ(view_->model().rowCount(), 1) << "hidden, the list does not follow every save";
+    // Hidden, the list follows the document only where that costs no more than the change; the
+    // selection waits until it is shown.
+    EXPECT_EQ(view_->model().rowCount(), OrdersModel::followsChangesCheaply ? 2 : 1);
     view_->show();
     EXPECT_EQ(listed(), (std::vector<std::int64_t>{2, 1}));
     EXPECT_EQ(child<QListView>("ordersList").selectionModel()->selectedRows().front().row(), 0);

@@ -95,7 +95,7 @@ void AppStore::countPrintAttempt(const pizzacore::Uuid& order, QObject* context,
 }
 
 void AppStore::confirm(QObject* context, Then then) {
-    const pizzacore::Draft taken = draft_;
+    const pizzacore::Draft taken = draft();
     const pizzacore::Instant now = clock_.now();
     // Written by the change on the writer's thread, read once the outcome is back.
     auto confirmed = std::make_shared<pizzacore::Uuid>();
