@@ -313,9 +313,16 @@ void BM_SessionsShowScreen(benchmark::State& state) {
     }
 }
 
+// A busy year's rows are made on a worker thread; the list benchmarks start once they are listed.
+void waitForRows(const velmora::OrdersModel& model) {
+    while (!model.ready())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+}
+
 void BM_OrdersSearchKeystrokeBusyYear(benchmark::State& state) {
     velmora::AppStore& store = *busyYear().store;
     velmora::OrdersModel model(store);
+    waitForRows(model);
     QListView view;
     view.setUniformItemSizes(true);
     view.setModel(&model);
@@ -339,6 +346,7 @@ void BM_OrdersSearchKeystrokeBusyYear(benchmark::State& state) {
 void BM_OrdersPendingToggleBusyYear(benchmark::State& state) {
     velmora::AppStore& store = *busyYear().store;
     velmora::OrdersModel model(store);
+    waitForRows(model);
     QListView view;
     view.setUniformItemSizes(true);
     view.setModel(&model);
@@ -358,6 +366,7 @@ void BM_OrdersPendingToggleBusyYear(benchmark::State& state) {
 void BM_OrdersRefreshAfterChangeBusyYear(benchmark::State& state) {
     velmora::AppStore& store = *busyYear().store;
     velmora::OrdersModel model(store);
+    waitForRows(model);
     for (auto _ : state)
         model.refresh();
 }
@@ -365,6 +374,7 @@ void BM_OrdersRefreshAfterChangeBusyYear(benchmark::State& state) {
 void BM_OrdersSelectBusyYear(benchmark::State& state) {
     velmora::AppStore& store = *busyYear().store;
     velmora::OrdersModel model(store);
+    waitForRows(model);
     const auto& orders = store.db().orders;
     std::size_t next = 0;
     for (auto _ : state) {

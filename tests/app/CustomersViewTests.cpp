@@ -16,6 +16,7 @@
 #include <QPushButton>
 
 #include <algorithm>
+#include <random>
 
 namespace {
 
@@ -139,6 +140,55 @@ TEST(CustomerSummariesTest, AgreeWithTheCoreQueriesForEveryCard) {
         const velmora::CustomerSummaries summaries(db);
         for (const Customer& card : db.customers) {
             const auto summary = summaries.summary(card);
+            EXPECT_EQ(summary.orders, db.ordersFor(card).size()) << card.name;
+            EXPECT_EQ(summary.usualPayment, db.usualPaymentFor(card)) << card.name;
+        }
+    }
+}
+
+// Figures brought up to date change by change agree with figures counted afresh and with the
+// core's queries, whatever the changes: orders for cards and for telephones, payments, cancelled
+// orders, cards removed.
+TEST(CustomerSummariesTest, FollowingChangesAgreesWithCountingAfresh) {
+    Database db = pizzacore::testing::makeDocument(pizzacore::testing::DocumentShape::small(), 11);
+    velmora::CustomerSummaries followed(db);
+    std::mt19937 random(11);
+    const pizzacore::Instant now{db.sessions.back().opened.seconds + 60};
+    std::vector<pizzacore::Product> active;
+    for (const pizzacore::Product& product : db.products)
+        if (product.active) active.push_back(product);
+    ASSERT_FALSE(active.empty());
+    for (int step = 0; step < 60; ++step) {
+        SCOPED_TRACE(step);
+        ASSERT_FALSE(db.customers.empty());
+        const unsigned kind = random() % 5;
+        try {
+            if (kind < 2) {
+                pizzacore::Draft draft;
+                const Customer& card = db.customers[random() % db.customers.size()];
+                if (random() % 2)
+                    draft.customerID = card.id;
+                else
+                    draft.phone = card.phone;
+                draft.lines = {pizzacore::Line::make(active[random() % active.size()])};
+                db.confirm(draft, now);
+            } else if (kind == 2) {
+                const pizzacore::Order& order = db.orders[db.orders.size() - 1 - random() % 20];
+                db.pay(order.id, random() % 2 ? PaymentMethod::cash : PaymentMethod::card, std::nullopt, now);
+            } else if (kind == 3) {
+                db.cancel(db.orders[db.orders.size() - 1 - random() % 5].id, "Prueba", now);
+            } else {
+                db.deleteCustomer(db.customers[random() % db.customers.size()].id, now);
+            }
+        } catch (const pizzacore::PCError&) {
+            // Refused (already paid, cancelled, closed day): nothing changed.
+        }
+        followed.update(db);
+        const velmora::CustomerSummaries afresh(db);
+        for (const Customer& card : db.customers) {
+            const auto summary = followed.summary(card);
+            EXPECT_EQ(summary.orders, afresh.summary(card).orders) << card.name;
+            EXPECT_EQ(summary.usualPayment, afresh.summary(card).usualPayment) << card.name;
             EXPECT_EQ(summary.orders, db.ordersFor(card).size()) << card.name;
             EXPECT_EQ(summary.usualPayment, db.usualPaymentFor(card)) << card.name;
         }

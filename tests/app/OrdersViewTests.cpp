@@ -332,7 +332,8 @@ TEST_F(OrdersViewTest, AHiddenListCatchesUpWhenShownAgain) {
     view_->hide();
     confirm({{"Berta", "600 000 002"}});
     store_->setSelectedOrder(order(2).id);
-    // Hidden, the list follows a save only when that costs no more than the change.
+    // Hidden, the list follows the document only where that costs no more than the change; the
+    // selection waits until it is shown.
     EXPECT_EQ(view_->model().rowCount(), OrdersModel::followsChangesCheaply ? 2 : 1);
     view_->show();
     EXPECT_EQ(listed(), (std::vector<std::int64_t>{2, 1}));

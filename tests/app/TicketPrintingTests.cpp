@@ -218,6 +218,24 @@ TEST_F(TicketPrintingTest, ACancelledDialogStillCountsAnAttemptAndTheNextRenderi
               2);
 }
 
+// The attempt is written while the window goes on; a service gone by the time it is published
+// (its screen closed) still has the attempt counted and never opens the print dialog.
+TEST_F(TicketPrintingTest, AServiceGoneWhileTheAttemptIsWrittenCountsItAndOpensNoDialog) {
+    QObject watcher;
+    QObject::connect(store_.get(), &AppStore::dbChanged, &watcher, [this] {
+        if (order().printAttempts == 1) service_.reset();
+    });
+    service_->printOrder(order());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !service_; }, 30000));
+    store_->flush();
+    QTest::qWait(50);
+    EXPECT_TRUE(platform_.printDialogs().empty());
+    EXPECT_EQ(order().printAttempts, 1);
+    EXPECT_EQ(attemptEntries(store_->db()), 1);
+    EXPECT_EQ(pizzacore::Repository(directory_.path(), false).load().orders.front().printAttempts, 1);
+    EXPECT_FALSE(store_->message());
+}
+
 TEST_F(TicketPrintingTest, PreviewSavesTheSameDocumentAndNeverCounts) {
     ASSERT_TRUE(store_->transact([](Database& db) { db.settings.paper = pizzacore::Paper::mm80; }));
     const fs::path file = directory_.path() / "vista.pdf";

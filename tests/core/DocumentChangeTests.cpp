@@ -9,7 +9,9 @@
 #include <gtest/gtest.h>
 #include <support/SyntheticDocument.hpp>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -96,10 +98,11 @@ TEST(DocumentChange, AReorderingIsKeptExactlyAndALargeOneGoesWhole) {
     expectFaithful(before, swapped, "intercambiar");
 
     Database reversed = before;
-    auto categories = reversed.categories.toVector();
+    // Reversed as plain lists: the document's lists hand out their records read-only.
+    std::vector<Category> categories(before.categories.begin(), before.categories.end());
     std::reverse(categories.begin(), categories.end());
     reversed.categories = categories;
-    auto orders = reversed.orders.toVector();
+    std::vector<Order> orders(before.orders.begin(), before.orders.end());
     std::reverse(orders.begin(), orders.end());
     reversed.orders = orders;
     const DocumentChange change = diff(before, reversed);

@@ -2,6 +2,10 @@
 
 #include <PizzaCore/Models/PhoneKey.hpp>
 
+#include <algorithm>
+#include <optional>
+#include <utility>
+
 namespace velmora {
 
 CustomerSummaries::CustomerSummaries(const pizzacore::Database& db) {
@@ -11,93 +15,102 @@ CustomerSummaries::CustomerSummaries(const pizzacore::Database& db) {
 void CustomerSummaries::countAll(const pizzacore::Database& db) {
     byCard_.clear();
     byPhoneKey_.clear();
-    methods_.clear();
-    shares_.clear();
-    methods_.reserve(db.payments.size());
+    // The method of each order's first payment.
+    std::unordered_map<pizzacore::Uuid, pizzacore::PaymentMethod> methods;
+    methods.reserve(db.payments.size());
     for (const pizzacore::Payment& payment : db.payments)
-        methods_.emplace(payment.orderID, payment.method);
+        methods.emplace(payment.orderID, payment.method);
+    shares_.clear();
     shares_.reserve(db.orders.size());
     for (const pizzacore::Order& order : db.orders) {
-        Share share = shareOf(order);
-        count(order.id, share, 1);
-        shares_.insert_or_assign(order.id, std::move(share));
+        const auto method = methods.find(order.id);
+        shares_.push_back(
+            shareOf(order, method == methods.end() ? std::nullopt : std::optional(method->second)));
+        count(shares_.back(), 1);
     }
     ordersVersion_.remember(db.orders);
     paymentsVersion_.remember(db.payments);
 }
 
 void CustomerSummaries::update(const pizzacore::Database& db) {
-    if constexpr (RecordVersion<Orders>::exact && RecordVersion<Payments>::exact) {
-        const ChangedSpan orders = ordersVersion_.spanTo(db.orders);
-        const ChangedSpan payments = paymentsVersion_.spanTo(db.payments);
-        // Payments are only ever added; one removed or changed (a restored backup) may change
-        // which payment of an order came first, so everything is counted again then. So it is when
-        // one id names several orders, which a shared tally by id cannot follow.
-        bool exact = payments.onlyAppends(paymentsVersion_.size());
-        const Orders& earlier = ordersVersion_.list();
-        // The orders replaced leave their figures, counted with the payments known before.
-        for (std::size_t at = orders.first; exact && at < orders.earlierEnd; ++at) {
-            const auto share = shares_.find(earlier[at].id);
-            if (share == shares_.end()) {
-                exact = false;
-                break;
-            }
-            count(share->first, share->second, -1);
-            shares_.erase(share);
-        }
-        if (!exact) {
-            countAll(db);
-            return;
-        }
-        // A new first payment of an order still stored counts for it at once.
-        for (std::size_t at = payments.first; at < payments.laterEnd; ++at) {
-            const pizzacore::Payment& payment = db.payments[at];
-            if (!methods_.emplace(payment.orderID, payment.method).second) continue;
-            const auto share = shares_.find(payment.orderID);
-            if (share == shares_.end() || share->second.cancelled) continue;
-            if (Tally* tally = tallyOf(share->second))
-                (payment.method == pizzacore::PaymentMethod::cash ? tally->cash : tally->card) += 1;
-        }
-        // The orders that replace them bring theirs, with the payments known now.
-        for (std::size_t at = orders.first; at < orders.laterEnd; ++at) {
-            const pizzacore::Order& order = db.orders[at];
-            Share share = shareOf(order);
-            if (!shares_.emplace(order.id, share).second) {
-                countAll(db);
-                return;
-            }
-            count(order.id, share, 1);
-        }
-        ordersVersion_.remember(db.orders);
-        paymentsVersion_.remember(db.payments);
-    } else {
-        countAll(db);
-    }
+    if (!follow(db)) countAll(db);
 }
 
-CustomerSummaries::Share CustomerSummaries::shareOf(const pizzacore::Order& order) {
+bool CustomerSummaries::follow(const pizzacore::Database& db) {
+    if (!RecordVersion<Orders>::exact || !RecordVersion<Payments>::exact) return false;
+    const ChangedSpan orders = ordersVersion_.spanTo(db.orders);
+    const ChangedSpan payments = paymentsVersion_.spanTo(db.payments);
+    // Payments are only ever added; one removed or replaced (a restored backup) may change which
+    // payment of an order came first.
+    if (!payments.onlyAppends(paymentsVersion_.size()) || orders.earlierEnd > shares_.size()) return false;
+    const Orders& earlier = ordersVersion_.list();
+    const auto firstPayment = [&](const pizzacore::Uuid& order) -> std::optional<pizzacore::PaymentMethod> {
+        for (const pizzacore::Payment& payment : db.payments)
+            if (payment.orderID == order) return payment.method;
+        return std::nullopt;
+    };
+
+    // The orders replaced leave their figures and those replacing them bring theirs; an order
+    // changed in place keeps its payment's method, a new one looks for its payment.
+    std::vector<Share> replacing;
+    replacing.reserve(orders.laterEnd - orders.first);
+    for (std::size_t at = orders.first; at < orders.laterEnd; ++at) {
+        const pizzacore::Order& order = db.orders[at];
+        const bool same = at < orders.earlierEnd && earlier[at].id == order.id;
+        replacing.push_back(shareOf(order, same ? shares_[at].method : firstPayment(order.id)));
+    }
+    for (std::size_t at = orders.first; at < orders.earlierEnd; ++at)
+        count(shares_[at], -1);
+    for (const Share& share : replacing)
+        count(share, 1);
+    const auto from = shares_.begin() + static_cast<std::ptrdiff_t>(orders.first);
+    if (orders.keepsPositions()) {
+        std::copy(replacing.begin(), replacing.end(), from);
+    } else {
+        shares_.erase(from, shares_.begin() + static_cast<std::ptrdiff_t>(orders.earlierEnd));
+        shares_.insert(shares_.begin() + static_cast<std::ptrdiff_t>(orders.first), replacing.begin(),
+                       replacing.end());
+    }
+
+    // A first payment of an order counted before counts for it now; the latest orders are the
+    // ones paid, so the look-up starts from the end.
+    for (std::size_t at = payments.first; at < payments.laterEnd; ++at) {
+        const pizzacore::Payment& payment = db.payments[at];
+        for (std::size_t position = db.orders.size(); position > 0; --position) {
+            if (db.orders[position - 1].id != payment.orderID) continue;
+            Share& share = shares_[position - 1];
+            if (!share.method) {
+                count(share, -1);
+                share.method = payment.method;
+                count(share, 1);
+            }
+            break;
+        }
+    }
+    ordersVersion_.remember(db.orders);
+    paymentsVersion_.remember(db.payments);
+    return true;
+}
+
+CustomerSummaries::Share CustomerSummaries::shareOf(const pizzacore::Order& order,
+                                                    std::optional<pizzacore::PaymentMethod> method) {
     Share share;
-    share.card = order.draft.customerID;
-    if (!share.card) share.phoneKey = pizzacore::phoneKey(order.draft.phone);
+    if (order.draft.customerID) {
+        share.tally = &byCard_[*order.draft.customerID];
+    } else if (std::string key = pizzacore::phoneKey(order.draft.phone); !key.empty()) {
+        share.tally = &byPhoneKey_[std::move(key)];
+    }
     share.cancelled = order.preparation == pizzacore::Preparation::cancelled;
+    share.method = method;
     return share;
 }
 
-CustomerSummaries::Tally* CustomerSummaries::tallyOf(const Share& share) {
-    if (share.card) return &byCard_[*share.card];
-    if (share.phoneKey.empty()) return nullptr;
-    return &byPhoneKey_[share.phoneKey];
-}
-
-void CustomerSummaries::count(const pizzacore::Uuid& order, const Share& share, int step) {
-    Tally* tally = tallyOf(share);
-    if (!tally) return;
+void CustomerSummaries::count(const Share& share, int step) {
+    if (!share.tally) return;
     const auto apply = [step](std::size_t& figure) { figure = step > 0 ? figure + 1 : figure - 1; };
-    apply(tally->orders);
-    if (share.cancelled) return;
-    const auto method = methods_.find(order);
-    if (method == methods_.end()) return;
-    apply(method->second == pizzacore::PaymentMethod::cash ? tally->cash : tally->card);
+    apply(share.tally->orders);
+    if (share.cancelled || !share.method) return;
+    apply(*share.method == pizzacore::PaymentMethod::cash ? share.tally->cash : share.tally->card);
 }
 
 CustomerSummaries::Summary CustomerSummaries::summary(const pizzacore::Customer& customer) const {

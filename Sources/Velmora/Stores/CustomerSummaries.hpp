@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 namespace velmora {
 
@@ -31,6 +32,9 @@ public:
     };
 
     explicit CustomerSummaries(const pizzacore::Database& db);
+    // Each order's share points into the tallies: a copy would point into the original's.
+    CustomerSummaries(const CustomerSummaries&) = delete;
+    CustomerSummaries& operator=(const CustomerSummaries&) = delete;
 
     // Brings the figures up to `db`, a later version of the document they were counted from.
     void update(const pizzacore::Database& db);
@@ -46,26 +50,28 @@ private:
         std::size_t cash = 0;
         std::size_t card = 0;
     };
-    // Whose figures an order counts in, and whether its payment counts.
+    // What one stored order adds to the figures.
     struct Share {
-        std::optional<pizzacore::Uuid> card;
-        std::string phoneKey;
+        // The tally of its card or of its telephone's key; null for an order of nobody. Tallies
+        // are never removed, and a map keeps its elements in place, so the pointer stays good.
+        Tally* tally = nullptr;
         bool cancelled = false;
+        // The method of its first payment.
+        std::optional<pizzacore::PaymentMethod> method;
     };
 
     void countAll(const pizzacore::Database& db);
-    static Share shareOf(const pizzacore::Order& order);
-    // The tally the order's figures go to, or null for an order of nobody.
-    Tally* tallyOf(const Share& share);
+    // Follows the change from the counted document to `db`; false when it cannot (payments
+    // removed or replaced), and then nothing was changed.
+    bool follow(const pizzacore::Database& db);
+    Share shareOf(const pizzacore::Order& order, std::optional<pizzacore::PaymentMethod> method);
     // Adds (`step` 1) or takes away (`step` -1) the order's figures.
-    void count(const pizzacore::Uuid& order, const Share& share, int step);
+    static void count(const Share& share, int step);
 
     std::unordered_map<pizzacore::Uuid, Tally> byCard_;
     std::unordered_map<std::string, Tally> byPhoneKey_;
-    // The method of each order's first payment.
-    std::unordered_map<pizzacore::Uuid, pizzacore::PaymentMethod> methods_;
-    // Each stored order's share, by id.
-    std::unordered_map<pizzacore::Uuid, Share> shares_;
+    // One per stored order, in stored order.
+    std::vector<Share> shares_;
     RecordVersion<Orders> ordersVersion_;
     RecordVersion<Payments> paymentsVersion_;
 };

@@ -243,19 +243,22 @@ OrdersModel::Row OrdersModel::makeRow(const pizzacore::Order& order,
     return row;
 }
 
-OrdersModel::Made OrdersModel::make(const Source& source, const std::string& locale) {
+OrdersModel::Made OrdersModel::make(const Orders& orders, const Payments& payments,
+                                    const std::string& locale) {
     const pizzacore::CaseInsensitiveMatcher matcher(locale);
     Made made;
-    made.rows.reserve(source.orders.size());
-    made.positions.reserve(source.orders.size());
-    for (const pizzacore::Order& order : source.orders) {
+    made.rows.reserve(orders.size());
+    made.positions.reserve(orders.size());
+    for (const pizzacore::Order& order : orders) {
         made.positions[order.id] = static_cast<int>(made.rows.size());
         made.rows.push_back(makeRow(order, matcher));
     }
     // Payments only name orders; an order is paid when any payment names it.
-    for (const pizzacore::Payment& payment : source.payments)
+    for (const pizzacore::Payment& payment : payments)
         if (const auto found = made.positions.find(payment.orderID); found != made.positions.end())
             ++made.rows[static_cast<std::size_t>(found->second)].payments;
+    made.orders.remember(orders);
+    made.payments.remember(payments);
     return made;
 }
 
@@ -268,22 +271,22 @@ void OrdersModel::refresh() {
     }
     const QStringList days = dayChoices_;
     const Changes changes = catchUp();
+    // A change that makes everything again reads nothing else first.
     if (changes.rebuild) {
         rebuild();
-    } else {
-        present(changes);
+        return;
     }
+    present(changes);
     if (dayChoices_ != days) emit dayChoicesChanged();
 }
 
 void OrdersModel::rebuild() {
     const pizzacore::Database& db = store_.db();
-    auto source = std::make_shared<const Source>(Source{db.orders, db.payments, db.sessions});
     ++generation_;
-    if (source->orders.size() < backgroundFrom_) {
+    if (db.orders.size() < backgroundFrom_) {
         const QStringList days = dayChoices_;
         building_ = false;
-        install(make(*source, locale_), *source);
+        install(make(db.orders, db.payments, locale_));
         if (dayChoices_ != days) emit dayChoicesChanged();
         return;
     }
@@ -298,42 +301,44 @@ void OrdersModel::rebuild() {
     ordersVersion_.forget();
     paymentsVersion_.forget();
     building_ = true;
-    QThreadPool::globalInstance()->start(
-        [handover = handover_, source, locale = locale_, generation = generation_] {
-            std::shared_ptr<Made> made;
-            try {
-                made = std::make_shared<Made>(make(*source, locale));
-            } catch (...) {
-                // Out of memory here leaves the records to the window's thread, which reports it.
-            }
-            const std::lock_guard lock(handover->mutex);
-            if (OrdersModel* model = handover->model)
-                QMetaObject::invokeMethod(
-                    model,
-                    [model, made = std::move(made), source, generation] {
-                        model->finishBuild(generation, made, source);
-                    },
-                    Qt::QueuedConnection);
-        });
+    // Copying collections that share their records costs a pointer each. The worker frees the
+    // copy itself, so that a long history is never freed on the window's thread either.
+    auto source = std::make_unique<Source>(Source{db.orders, db.payments});
+    QThreadPool::globalInstance()->start([handover = handover_,
+                                          source = std::shared_ptr<Source>(std::move(source)),
+                                          locale = locale_, generation = generation_]() mutable {
+        std::shared_ptr<Made> made;
+        try {
+            made = std::make_shared<Made>(make(source->orders, source->payments, locale));
+        } catch (...) {
+            // Out of memory here leaves the records to the window's thread, which reports it.
+        }
+        source.reset();
+        const std::lock_guard lock(handover->mutex);
+        if (OrdersModel* model = handover->model)
+            QMetaObject::invokeMethod(
+                model, [model, made = std::move(made), generation] { model->finishBuild(generation, made); },
+                Qt::QueuedConnection);
+    });
 }
 
-void OrdersModel::finishBuild(std::uint64_t generation, const std::shared_ptr<Made>& made,
-                              const std::shared_ptr<const Source>& source) {
+void OrdersModel::finishBuild(std::uint64_t generation, const std::shared_ptr<Made>& made) {
     // A later build replaced this one.
     if (generation != generation_ || !building_) return;
     const QStringList days = dayChoices_;
     building_ = false;
-    install(made ? std::move(*made) : make(*source, locale_), *source);
+    const pizzacore::Database& db = store_.db();
+    install(made ? std::move(*made) : make(db.orders, db.payments, locale_));
     if (dayChoices_ != days) emit dayChoicesChanged();
     if (ready_) emit becameReady();
 }
 
-void OrdersModel::install(Made made, const Source& source) {
+void OrdersModel::install(Made made) {
     beginResetModel();
     rows_ = std::move(made.rows);
     positions_ = std::move(made.positions);
-    ordersVersion_.remember(source.orders);
-    paymentsVersion_.remember(source.payments);
+    ordersVersion_ = std::move(made.orders);
+    paymentsVersion_ = std::move(made.payments);
     sessionsVersion_.forget();
     ready_ = true;
     // The document may have changed while the records were made.

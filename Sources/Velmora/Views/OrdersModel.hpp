@@ -121,16 +121,18 @@ private:
         bool paid() const { return payments > 0; }
         bool cancelled() const { return preparation == pizzacore::Preparation::cancelled; }
     };
-    // The collections the records are made from, copied from one published document.
+    // The collections the records are made from on the worker, copied from one published
+    // document.
     struct Source {
         Orders orders;
         Payments payments;
-        Sessions sessions;
     };
-    // Records made from a source, on the worker or at once.
+    // Records made on the worker or at once, with the versions of the collections they describe.
     struct Made {
         std::vector<Row> rows;
         std::unordered_map<pizzacore::Uuid, int> positions;
+        RecordVersion<Orders> orders;
+        RecordVersion<Payments> payments;
     };
     // Shared with the worker, which hands its records over only while the model exists.
     struct Handover;
@@ -142,14 +144,13 @@ private:
     };
 
     static Row makeRow(const pizzacore::Order& order, const pizzacore::CaseInsensitiveMatcher& matcher);
-    static Made make(const Source& source, const std::string& locale);
+    static Made make(const Orders& orders, const Payments& payments, const std::string& locale);
 
     // The orders the records describe: the document they were last brought up to.
     const Orders& orders() const;
     void rebuild();
-    void finishBuild(std::uint64_t generation, const std::shared_ptr<Made>& made,
-                     const std::shared_ptr<const Source>& source);
-    void install(Made made, const Source& source);
+    void finishBuild(std::uint64_t generation, const std::shared_ptr<Made>& made);
+    void install(Made made);
     // Brings the records up to the published document without telling the views.
     Changes catchUp();
     // Shows the changed records to the views: rows inserted, removed or redrawn.
