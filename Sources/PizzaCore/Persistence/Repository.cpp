@@ -207,6 +207,22 @@ std::string Repository::encode(const Database& db) {
 }
 
 Database Repository::load() const {
+    // A reader beside Velmora may read the document just before a fold replaces it and the journal
+    // just after the fold dropped what it folded: the newer document holds those entries, and the
+    // reading starts again. The lock holder folds only under foldMutex_, so for it the gap is real.
+    for (int attempt = 0;; ++attempt) {
+        try {
+            return loadOnce();
+        } catch (const PCError& error) {
+            const Journal* entries = journal(false);
+            if (access_ == Access::locked || attempt == 2 || !entries ||
+                error.message() != Journal::behindMessage(entries->file()))
+                throw;
+        }
+    }
+}
+
+Database Repository::loadOnce() const {
     std::lock_guard lock(foldMutex_);
     known_.reset();
     std::int64_t folded = 0;

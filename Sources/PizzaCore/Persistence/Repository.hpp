@@ -151,6 +151,8 @@ public:
 private:
     // The journal, opened on first use; nothing when it does not exist and `create` is false.
     Journal* journal(bool create) const;
+    // One reading of the document and its journal; load repeats it as it describes.
+    Database loadOnce() const;
     // Writes the document naming journal entry `sequence`, as save describes.
     void writeDocument(const Database& db, std::int64_t sequence);
     void requireWritable() const;
