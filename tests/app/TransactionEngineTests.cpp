@@ -320,12 +320,13 @@ TEST(EngineFold, AFoldStartsByItselfOnceEnoughChangesWait) {
     TemporaryDirectory directory;
     OpenEngine open(directory.path());
     TransactionEngine& engine = open.engine;
+    engine.setFoldEntries(20);
     // The first change creates the data file; the journal holds the others.
-    for (std::int64_t i = 0; i < TransactionEngine::foldEntries; ++i)
+    for (std::int64_t i = 0; i < engine.foldEntries(); ++i)
         ASSERT_TRUE(
             engine.transact([i](Database& db) { db.record("Cambio " + std::to_string(i), "", friday); }));
     engine.settle();
-    EXPECT_EQ(engine.pendingEntries(), TransactionEngine::foldEntries - 1);
+    EXPECT_EQ(engine.pendingEntries(), engine.foldEntries() - 1);
     ASSERT_TRUE(engine.transact([](Database& db) { db.record("La que llena el diario", "", friday); }));
     engine.settle();
     EXPECT_EQ(engine.pendingEntries(), 0);

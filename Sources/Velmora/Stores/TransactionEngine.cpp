@@ -553,7 +553,7 @@ void TransactionEngine::foldIfDue() {
     if (!available() || folding_ || pendingEntries() <= 0) return;
     // After a failure the next try waits for the timer, however many changes come meanwhile.
     if (foldFailed_ && foldTimer_->isActive()) return;
-    if (pendingEntries() >= foldEntries)
+    if (pendingEntries() >= foldEntries_)
         fold();
     else if (!foldTimer_->isActive())
         foldTimer_->start(foldInterval);
