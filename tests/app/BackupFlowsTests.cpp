@@ -155,9 +155,17 @@ TEST(BackupFlows, ExportThenRestoreGivesBackTheExportedDocumentAndClosesWhatFell
     EXPECT_EQ(desk.platform.openPanels()[0].kind, velmora::FileKind::any);
     ASSERT_EQ(desk.platform.alerts().size(), 1u);
     EXPECT_EQ(desk.platform.alerts()[0].message, "¿Restaurar esta copia?");
-    EXPECT_EQ(desk.platform.alerts()[0].informative,
-              "Sustituirá los datos actuales por los de la copia elegida. Se conservará una copia previa "
-              "completa en la carpeta de datos. No combina bases de datos.");
+    // The operator recognises the copy before it replaces anything: what it holds and how recent
+    // it is (the moment of its last entry, 7 March 2025).
+    const QString informative = desk.platform.alerts()[0].informative;
+    EXPECT_TRUE(
+        informative.startsWith("La copia contiene 0 pedidos y 1 ficha de cliente, con datos hasta el "))
+        << informative.toStdString();
+    EXPECT_TRUE(informative.contains("2025")) << informative.toStdString();
+    EXPECT_TRUE(informative.endsWith(
+        ".\n\nSustituirá los datos actuales por los de la copia elegida. Se conservará una copia previa "
+        "completa en la carpeta de datos. No combina bases de datos."))
+        << informative.toStdString();
     EXPECT_EQ(desk.platform.alerts()[0].buttons, QStringList({"Restaurar", "Cancelar"}));
     EXPECT_EQ(desk.store.message(), restored);
     EXPECT_FALSE(desk.store.selectedOrder());

@@ -147,6 +147,57 @@ TEST_F(FiscalScreensTest, AProposalFromAnOrderIsSavedAndListedNewestFirstWithIts
     reopened.grab().save(QStringLiteral("/tmp/velmora-invoice-editor.png"));
 }
 
+TEST_F(FiscalScreensTest, ASavedProposalSaysSoAndItsRowNamesTheOrderItCameFrom) {
+    const pizzacore::Order order = confirmedOrder();
+    pizzacore::InvoiceProposal fromOrder = store_->db().invoiceProposalFor(order, *now_);
+    fromOrder.lines[1].rate = 2100;
+    velmora::FiscalView view(*store_);
+    velmora::InvoiceEditor editor(*store_, fromOrder);
+    // Cancelar, then the prominent save at the right, as on every sheet.
+    auto& cancel = child<QPushButton>(editor, "cancel");
+    auto& save = child<QPushButton>(editor, "saveProposal");
+    editor.show();
+    EXPECT_LT(cancel.mapTo(&editor, QPoint()).x(), save.mapTo(&editor, QPoint()).x());
+    EXPECT_TRUE(save.isDefault());
+    save.click();
+    written();
+    ASSERT_EQ(storedProposals().size(), 1u);
+    EXPECT_EQ(store_->message(), "Propuesta guardada. No tiene validez fiscal ni consume numeración.");
+    EXPECT_EQ(store_->messageKind(), velmora::AlertKind::information);
+    ASSERT_EQ(view.proposals().rowCount(), 1);
+    const QString detail = view.proposals().index(0).data(velmora::ProposalsModel::DetailRole).toString();
+    EXPECT_TRUE(detail.startsWith("Propuesta · ")) << detail.toStdString();
+    EXPECT_TRUE(detail.endsWith(" · Pedido #" + QString::number(order.number))) << detail.toStdString();
+}
+
+TEST_F(FiscalScreensTest, TheIssuerIsProposedFromTheBusinessDataUntilTheFiscalSettingsNameIt) {
+    ASSERT_TRUE(store_->transact([](pizzacore::Database& db) {
+        db.settings.business = "Pizzería Sol";
+        db.settings.taxID = "B12345678";
+        db.settings.address = "Calle Mayor 3, Las Palmas";
+    }));
+    {
+        velmora::FiscalSettingsView sheet(*store_);
+        EXPECT_EQ(child<QLineEdit>(sheet, "issuerName").text(), "Pizzería Sol");
+        EXPECT_EQ(child<QLineEdit>(sheet, "issuerTaxID").text(), "B12345678");
+        EXPECT_EQ(child<QLineEdit>(sheet, "issuerAddress").text(), "Calle Mayor 3, Las Palmas");
+        auto& close = child<QPushButton>(sheet, "close");
+        auto& save = child<QPushButton>(sheet, "saveSettings");
+        sheet.show();
+        EXPECT_LT(close.mapTo(&sheet, QPoint()).x(), save.mapTo(&sheet, QPoint()).x());
+        child<QLineEdit>(sheet, "issuerName").setText("Sol Restauración S.L.");
+        save.click();
+        written();
+        EXPECT_EQ(sheet.error(), "");
+    }
+    const pizzacore::FiscalSettings saved = store_->db().fiscalState().settings;
+    EXPECT_EQ(saved.issuerName, "Sol Restauración S.L.");
+    EXPECT_EQ(saved.issuerTaxID, "B12345678");
+    // What the fiscal settings hold wins over the business data from then on.
+    velmora::FiscalSettingsView again(*store_);
+    EXPECT_EQ(child<QLineEdit>(again, "issuerName").text(), "Sol Restauración S.L.");
+}
+
 TEST_F(FiscalScreensTest, ProposalsShowTheirTimeWithTwoDigitHours) {
     // 09:05 on this computer's clock, whatever its zone.
     const QDateTime morning(QDate(2025, 3, 8), QTime(9, 5));
@@ -307,6 +358,15 @@ TEST_F(FiscalScreensTest, AProposalPdfIsSavedUnderItsSuggestedNameAndOpens) {
     ASSERT_EQ(platform_.opened(), std::vector<fs::path>{target});
     EXPECT_FALSE(store_->message());
 
+    // Saved, but the desktop could not open it: the operator is told, not left waiting.
+    platform_.setOpenSucceeds(false);
+    platform_.answerNextSavePanel(target);
+    velmora::InvoiceDocuments::saveProposal(proposal, store_->db().fiscalState().settings, *store_);
+    EXPECT_EQ(store_->message(), "El PDF se ha guardado, pero el sistema no ha podido abrirlo.");
+    EXPECT_TRUE(fs::exists(target));
+    platform_.setOpenSucceeds(true);
+    store_->clearMessage();
+
     QProcess reader;
     reader.start(QStringLiteral("pdftotext"), {QString::fromStdString(target.string()), QStringLiteral("-")});
     ASSERT_TRUE(reader.waitForFinished(30'000));
@@ -320,7 +380,7 @@ TEST_F(FiscalScreensTest, AProposalPdfIsSavedUnderItsSuggestedNameAndOpens) {
     velmora::InvoiceDocuments::saveProposal(proposal, store_->db().fiscalState().settings, *store_);
     proposal.lines[0].rate = -1;
     velmora::InvoiceDocuments::saveProposal(proposal, store_->db().fiscalState().settings, *store_);
-    EXPECT_EQ(platform_.savePanels().size(), 2u);
+    EXPECT_EQ(platform_.savePanels().size(), 3u);
     EXPECT_EQ(store_->message(), "Revisa los conceptos, cantidades, precios e impuestos.");
 }
 

@@ -23,6 +23,7 @@
 #include <QBuffer>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QImage>
 #include <QLabel>
 #include <QListWidget>
@@ -129,7 +130,8 @@ protected:
 
 TEST_F(MainWindowTest, OpensAtItsSizesWithTheSidebarAndSavesAScreenshot) {
     EXPECT_EQ(window().windowTitle(), "Velmora");
-    EXPECT_EQ(window().minimumSize(), QSize(1080, 730));
+    // Small enough for a 1024×768 till.
+    EXPECT_EQ(window().minimumSize(), QSize(900, 560));
     EXPECT_EQ(window().size(), QSize(1280, 820));
     window().show();
     settle();
@@ -165,6 +167,37 @@ TEST_F(MainWindowTest, OpensAtItsSizesWithTheSidebarAndSavesAScreenshot) {
     const char* directory = std::getenv("VELMORA_SCREENSHOT_DIR");
     const fs::path shot = fs::path(directory && *directory ? directory : ".") / "Velmora-ventana.png";
     EXPECT_TRUE(window().grab().save(QString::fromStdString(shot.string()), "PNG")) << shot;
+}
+
+TEST_F(MainWindowTest, CtrlAndADigitOpenTheSectionsInTheSidebarsOrder) {
+    window().show();
+    QApplication::setActiveWindow(&window());
+    settle();
+    const QStringList titles{"Caja", "Pedidos", "Clientes", "Productos", "Jornadas", "Facturación"};
+    for (int position = titles.size() - 1; position >= 0; --position) {
+        QTest::keyClick(&window(), static_cast<Qt::Key>(Qt::Key_1 + position), Qt::ControlModifier);
+        EXPECT_EQ(store().selectedTab(), titles[position]);
+        EXPECT_EQ(window().visibleSection(), position);
+    }
+}
+
+TEST_F(MainWindowTest, OpensMaximisedTheFirstTimeAndAfterwardsAsItWasClosed) {
+    QFile::remove(MainWindow::layoutFile());
+    window().showAsLastTime();
+    settle();
+    EXPECT_TRUE(window().windowState() & Qt::WindowMaximized);
+    window().showNormal();
+    window().setGeometry(40, 50, 1100, 700);
+    settle();
+    window().close();
+
+    MainWindow again(store());
+    again.showAsLastTime();
+    settle();
+    EXPECT_FALSE(again.windowState() & Qt::WindowMaximized);
+    EXPECT_EQ(again.size(), QSize(1100, 700));
+    again.close();
+    QFile::remove(MainWindow::layoutFile());
 }
 
 TEST_F(MainWindowTest, TheSidebarDecodesEachLogoOnceUprightAtTheSizeItShowsAndAwayFromTheWindow) {

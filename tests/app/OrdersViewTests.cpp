@@ -4,6 +4,7 @@
 
 #include <Velmora/Services/TicketService.hpp>
 #include <Velmora/Stores/AppStore.hpp>
+#include <Velmora/Views/Formatting.hpp>
 #include <Velmora/Views/InvoiceEditor.hpp>
 #include <Velmora/Views/OrderDetail.hpp>
 #include <Velmora/Views/OrdersModel.hpp>
@@ -20,6 +21,7 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDialog>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -382,6 +384,95 @@ TEST_F(OrdersViewTest, CashPaymentWithChangeAndRefusals) {
     EXPECT_EQ(child<QLabel>("paidChange").text(), "Entregado: 20,00 EUR · Cambio: 7,50 EUR");
     EXPECT_TRUE(child<QPushButton>("cancelOrder").isHidden()) << "a paid order cannot be cancelled";
     EXPECT_EQ(view_->model().data(view_->model().index(0), OrdersModel::StatusRole).toString(), "Cobrado");
+}
+
+TEST_F(OrdersViewTest, RowsSayWhenEachOrderWasConfirmedAndAnEmptyListSaysWhy) {
+    auto& empty = child<QLabel>("ordersEmpty");
+    EXPECT_FALSE(empty.isHidden());
+    EXPECT_EQ(empty.text(), "Aún no hay pedidos. Los pedidos confirmados en Caja aparecen aquí.");
+
+    confirm({{"Ana", "600 000 001"}});
+    EXPECT_TRUE(empty.isHidden());
+    const auto when = [this] { return view_->model().index(0).data(OrdersModel::WhenRole).toString(); };
+    const QString at = velmora::timeText(friday);
+    *now_ = Instant{friday.seconds + 30};
+    EXPECT_EQ(when(), at + " · hace menos de 1 min");
+    *now_ = Instant{friday.seconds + 12 * 60 + 30};
+    EXPECT_EQ(when(), at + " · hace 12 min");
+    EXPECT_TRUE(view_->model().index(0).data(Qt::AccessibleTextRole).toString().endsWith(" · hace 12 min"));
+    *now_ = Instant{friday.seconds + 3 * 3600 + 59};
+    EXPECT_EQ(when(), at + " · hace 3 h");
+    *now_ = saturday;
+    EXPECT_EQ(when(), velmora::dateTimeText(friday)) << "a day later, the date";
+
+    child<QLineEdit>("orderSearch").setText(QStringLiteral("Zacarías"));
+    EXPECT_FALSE(empty.isHidden());
+    EXPECT_EQ(empty.text(), "Ningún pedido coincide con la búsqueda o los filtros.");
+    child<QLineEdit>("orderSearch").clear();
+    EXPECT_TRUE(empty.isHidden());
+}
+
+TEST_F(OrdersViewTest, LineNotesAreAsLargeAsTheLineItself) {
+    const Instant now = *now_;
+    ASSERT_TRUE(store_->transact([&](Database& db) {
+        pizzacore::Draft draft;
+        pizzacore::Line line = pizzacore::Line::make(db.products[0]);
+        line.notes = "Sin cebolla";
+        draft.lines = {line};
+        db.confirm(draft, now);
+    }));
+    select(1);
+    auto& lines = child<QListView>("orderLines");
+    const int lineHeight = QFontMetrics(lines.font()).height();
+    EXPECT_GE(lines.sizeHintForRow(0), 2 * lineHeight + 8);
+}
+
+TEST_F(OrdersViewTest, QuickAmountsFillTheCashHandedOverAndTheChangeIsLarge) {
+    confirm({{"Ana", "600 000 001"}});
+    select(1);
+    QLineEdit& received = child<QLineEdit>("received");
+    QLabel& change = child<QLabel>("change");
+    // 12,50 EUR: a 5 or a 10 cannot pay it.
+    EXPECT_TRUE(child<QPushButton>("receivedExact").isEnabled());
+    EXPECT_FALSE(child<QPushButton>("received5").isEnabled());
+    EXPECT_FALSE(child<QPushButton>("received10").isEnabled());
+    EXPECT_TRUE(child<QPushButton>("received20").isEnabled());
+    EXPECT_TRUE(child<QPushButton>("received50").isEnabled());
+    EXPECT_EQ(child<QPushButton>("received50").accessibleName(), "50");
+
+    child<QPushButton>("received50").click();
+    EXPECT_EQ(received.text(), "50,00");
+    EXPECT_FALSE(change.isHidden());
+    EXPECT_EQ(change.text(), "Cambio: 37,50 EUR");
+    EXPECT_GE(change.font().pointSizeF(), 1.5 * view_->font().pointSizeF()) << "read from across the counter";
+    child<QPushButton>("receivedExact").click();
+    EXPECT_EQ(received.text(), "12,50");
+    EXPECT_EQ(change.text(), "Cambio: 0,00 EUR");
+
+    // Paying by card needs no cash.
+    child<QAbstractButton>("method1").click();
+    EXPECT_TRUE(child<QPushButton>("received20").isHidden());
+    child<QAbstractButton>("method0").click();
+    child<QPushButton>("received20").click();
+    QTest::mouseClick(&child<QPushButton>("payButton"), Qt::LeftButton);
+    ASSERT_EQ(store_->db().payments.size(), 1u);
+    EXPECT_EQ(store_->db().payments[0].received, 2000);
+    EXPECT_GT(child<QLabel>("paidChange").font().pointSizeF(), view_->font().pointSizeF());
+}
+
+TEST_F(OrdersViewTest, TheChosenPreparationStateIsFilledWithTheHighlightColour) {
+    confirm({{"Ana", "600 000 001"}});
+    select(1);
+    child<QAbstractButton>("preparationChoice1").click();
+    written();
+    auto& chosen = child<QAbstractButton>("preparationChoice1");
+    auto& other = child<QAbstractButton>("preparationChoice0");
+    ASSERT_TRUE(chosen.isChecked());
+    const QImage chosenLook = chosen.grab().toImage();
+    const QImage otherLook = other.grab().toImage();
+    const QColor highlight = chosen.palette().color(QPalette::Highlight);
+    EXPECT_EQ(chosenLook.pixelColor(3, chosenLook.height() / 2).rgb(), highlight.rgb());
+    EXPECT_NE(otherLook.pixelColor(3, otherLook.height() / 2).rgb(), highlight.rgb());
 }
 
 TEST_F(OrdersViewTest, EmptyCashPaysTheTotalAndCardIgnoresTheAmount) {

@@ -116,6 +116,7 @@ TEST_F(ProductsViewTest, TheEditorSavesANewProductAndKeepsWhatWasTypedWhenRefuse
     auto& price = child<QLineEdit>(*editor, "price");
     auto& category = child<QComboBox>(*editor, "category");
     auto& tax = child<QComboBox>(*editor, "taxRate");
+    EXPECT_EQ(editor->focusWidget(), &name) << "the sheet opens with the cursor in the name";
     EXPECT_EQ(price.text(), "0,00");
     EXPECT_EQ(price.accessibleName(), "Precio final (EUR)");
     EXPECT_TRUE(child<QCheckBox>(*editor, "active").isChecked());

@@ -2,18 +2,23 @@
 // adds, the window each panel and alert belongs to, and the icon an alert shows.
 
 #include <Velmora/Services/QtPlatformServices.hpp>
+#include <support/ScopedVariable.hpp>
 #include <support/TestFiles.hpp>
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
+#include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPrintDialog>
+#include <QPushButton>
 #include <QTest>
 #include <QTimer>
 
+#include <cups/cups.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -87,6 +92,34 @@ private:
 
     QTimer timer_;
 };
+
+TEST(QtPrintDialog, WithNoPrinterInstalledOffersNoPrintAndChoosesNothing) {
+    TemporaryDirectory directory;
+    const pizzacore::testing::ScopedVariable nowhere("CUPS_SERVER",
+                                                     (directory.path() / "no-cups.sock").string());
+    cupsSetServer(nullptr);
+    QtPlatformServices services;
+    std::optional<bool> acceptEnabled;
+    QTimer timer;
+    timer.setInterval(10);
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        auto* dialog = qobject_cast<QPrintDialog*>(QApplication::activeModalWidget());
+        if (!dialog) return;
+        auto* box = dialog->findChild<QDialogButtonBox*>();
+        QPushButton* accept = box ? box->button(QDialogButtonBox::Ok) : nullptr;
+        acceptEnabled = accept && accept->isEnabled();
+        // Accepted all the same (as a keyboard shortcut could): still no printer is chosen.
+        dialog->accept();
+    });
+    timer.start();
+    const auto choice =
+        services.choosePrinter({QStringLiteral("Pedido 27"), QString(), QSizeF(226.77, 720)}, nullptr);
+    timer.stop();
+    cupsSetServer(nullptr);
+    ASSERT_TRUE(acceptEnabled.has_value());
+    EXPECT_FALSE(*acceptEnabled);
+    EXPECT_FALSE(choice);
+}
 
 TEST(QtSavePanel, AddsTheExtensionLeftOffAndAsksBeforeReplacingThatFile) {
     TemporaryDirectory directory;

@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QListView>
 #include <QPushButton>
+#include <QScrollArea>
 
 namespace {
 
@@ -108,6 +109,19 @@ TEST_F(SessionsViewTest, AManualCloseAsksFirstAndTheDayAddsBothShifts) {
     EXPECT_EQ(field(*view_, 1, SessionsModel::ReceiptsRole), "Cobros: 10,00 EUR");
     // What was owed at the close stays as it was, although it has been paid since.
     EXPECT_EQ(field(*view_, 1, SessionsModel::UnpaidRole), "Pendiente global al cierre: 5,00 €");
+    // Each shift's receipts by method.
+    EXPECT_EQ(field(*view_, 0, SessionsModel::SplitRole), "Efectivo: 0,00 EUR · Tarjeta: 10,00 EUR");
+    EXPECT_EQ(field(*view_, 1, SessionsModel::SplitRole), "Efectivo: 10,00 EUR · Tarjeta: 0,00 EUR");
+}
+
+TEST_F(SessionsViewTest, TheHistoryTakesTheVisibleHeightOfEveryScreen) {
+    for (const QSize size : {QSize(1024, 768), QSize(1366, 768), QSize(1920, 1080)}) {
+        view_->resize(size);
+        settle();
+        auto* scroll = view_->findChild<QScrollArea*>(QStringLiteral("sessionsScroll"));
+        ASSERT_NE(scroll, nullptr);
+        EXPECT_GE(view_->history().height(), scroll->viewport()->height() - 48) << size.height();
+    }
 }
 
 TEST_F(SessionsViewTest, ClosedShiftsShowTheFiguresStoredAtTheirClose) {

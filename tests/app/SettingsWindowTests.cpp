@@ -29,6 +29,7 @@
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTest>
+#include <QTimeEdit>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -161,17 +162,16 @@ TEST_F(SettingsWindowTest, ShowsTheStoredSettingsInFourTabs) {
     EXPECT_TRUE(child<QCheckBox>("bar").isChecked());
     EXPECT_EQ(child<QComboBox>("timeZone").currentText(), "Canarias · Atlantic/Canary");
     EXPECT_EQ(child<QComboBox>("timeZone").count(), 2);
-    EXPECT_EQ(child<QSpinBox>("closingHour").text(), "Hora: 3");
-    EXPECT_EQ(child<QSpinBox>("closingMinute").text(), "Minuto: 30");
+    EXPECT_EQ(child<QTimeEdit>("closingTime").text(), "03:30");
     EXPECT_EQ(status(), unsaved);
     EXPECT_EQ(window.edited(), store_.db().settings);
 
     // Every control can be found and is named after its label.
     for (QWidget* widget : window.findChildren<QWidget*>()) {
         if (!qobject_cast<QLineEdit*>(widget) && !qobject_cast<QAbstractButton*>(widget) &&
-            !qobject_cast<QComboBox*>(widget) && !qobject_cast<QSpinBox*>(widget))
+            !qobject_cast<QComboBox*>(widget) && !qobject_cast<QAbstractSpinBox*>(widget))
             continue;
-        if (widget->parentWidget() && qobject_cast<QSpinBox*>(widget->parentWidget())) continue;
+        if (widget->parentWidget() && qobject_cast<QAbstractSpinBox*>(widget->parentWidget())) continue;
         if (qobject_cast<QComboBox*>(widget->parentWidget())) continue;
         if (widget->objectName().startsWith("qt_")) continue;
         EXPECT_FALSE(widget->objectName().isEmpty()) << widget->metaObject()->className();
@@ -186,7 +186,7 @@ TEST_F(SettingsWindowTest, SavesTheEditedCopyInOneTransactionAndSaysSo) {
     type("phone", "928 000 111");
     child<QComboBox>("paper").setCurrentIndex(1);
     child<QCheckBox>("bar").click();
-    child<QSpinBox>("closingHour").setValue(2);
+    child<QTimeEdit>("closingTime").setTime(QTime(2, 0));
     EXPECT_EQ(status(), unsaved);
     EXPECT_EQ(store_.db().settings.business, "Mi restaurante") << "nothing is stored before saving";
 
@@ -214,6 +214,68 @@ TEST_F(SettingsWindowTest, SavesTheEditedCopyInOneTransactionAndSaysSo) {
     QCoreApplication::processEvents();
     EXPECT_EQ(status(), "Ajustes guardados");
     EXPECT_EQ(store_.db().settings.footer, "Gracias por tu pedido!");
+}
+
+TEST_F(SettingsWindowTest, TheClosingTimeIsOneFieldTypedAsHoursAndMinutes) {
+    changeStored([](pizzacore::Settings& settings) {
+        settings.closingHour = 4;
+        settings.closingMinute = 5;
+    });
+    open();
+    auto& time = child<QTimeEdit>("closingTime");
+    EXPECT_EQ(time.text(), "04:05");
+    EXPECT_EQ(time.accessibleName(), "Cierre diario");
+    // Typed as the operator does: the hours, then the minutes.
+    time.setSelectedSection(QDateTimeEdit::HourSection);
+    QTest::keyClicks(&time, "23");
+    time.setSelectedSection(QDateTimeEdit::MinuteSection);
+    QTest::keyClicks(&time, "45");
+    EXPECT_EQ(time.text(), "23:45");
+    EXPECT_EQ(window_->edited().closingHour, 23);
+    EXPECT_EQ(window_->edited().closingMinute, 45);
+    save();
+    EXPECT_EQ(store_.db().settings.closingHour, 23);
+    EXPECT_EQ(store_.db().settings.closingMinute, 45);
+}
+
+TEST_F(SettingsWindowTest, PrintingOnConfirmFollowsThePreferredPrinterUntilTheOperatorDecides) {
+    open();
+    auto& print = child<QCheckBox>("printOnConfirm");
+    EXPECT_EQ(print.text(), "Imprimir al confirmar");
+    EXPECT_FALSE(print.isChecked()) << "no preferred printer, nothing prints unasked";
+
+    // Choosing a preferred printer turns it on, without deciding it for later.
+    auto& printer = child<QComboBox>("printer");
+    printer.setCurrentIndex(printer.findData(QStringLiteral("Cocina-80")));
+    EXPECT_TRUE(print.isChecked());
+    EXPECT_FALSE(window_->edited().printOnConfirm.has_value());
+    save();
+    EXPECT_TRUE(store_.db().settings.printsOnConfirm());
+
+    // Turned off, it stays off with the printer chosen, and opens again as it was saved.
+    print.click();
+    EXPECT_EQ(status(), unsaved);
+    save();
+    EXPECT_EQ(store_.db().settings.printOnConfirm, std::optional<bool>(false));
+    EXPECT_EQ(store_.db().settings.printer, "Cocina-80");
+    window_.reset();
+    open();
+    EXPECT_FALSE(child<QCheckBox>("printOnConfirm").isChecked());
+    EXPECT_EQ(child<QComboBox>("printer").currentData().toString(), "Cocina-80");
+}
+
+TEST_F(SettingsWindowTest, SavingTheCallersCardOnConfirmingIsOnUntilSwitchedOff) {
+    open();
+    auto& saveCard = child<QCheckBox>("saveCardOnConfirm");
+    EXPECT_EQ(saveCard.accessibleName(), "Guardar la ficha al confirmar");
+    EXPECT_TRUE(saveCard.isChecked());
+    saveCard.click();
+    EXPECT_EQ(status(), unsaved);
+    save();
+    EXPECT_EQ(store_.db().settings.saveCardOnConfirm, std::optional<bool>(false));
+    window_.reset();
+    open();
+    EXPECT_FALSE(child<QCheckBox>("saveCardOnConfirm").isChecked());
 }
 
 TEST_F(SettingsWindowTest, RefusesANameOfSpacesOrNoDestinationAndKeepsThePreviousSettings) {

@@ -7,6 +7,7 @@
 #include <Velmora/Services/Printers.hpp>
 #include <Velmora/Services/TicketService.hpp>
 #include <Velmora/Stores/AppStore.hpp>
+#include <support/ScopedVariable.hpp>
 #include <support/TestFiles.hpp>
 
 #include "PrivateCups.hpp"
@@ -147,6 +148,16 @@ protected:
 
     const Order& order() const { return store_->db().orders.front(); }
 
+    // Takes one more order at the till and confirms it as the checkout does; its number.
+    std::int64_t confirmAnother() {
+        pizzacore::Draft draft;
+        draft.name = "Luis";
+        draft.lines = store_->db().orders.front().draft.lines;
+        store_->setDraft(draft);
+        EXPECT_TRUE(store_->confirm());
+        return store_->db().orders.back().number;
+    }
+
     struct Call {
         std::int64_t number;
         bool copy;
@@ -234,6 +245,31 @@ TEST_F(TicketPrintingTest, AServiceGoneWhileTheAttemptIsWrittenCountsItAndOpensN
     EXPECT_EQ(attemptEntries(store_->db()), 1);
     EXPECT_EQ(pizzacore::Repository(directory_.path(), false).load().orders.front().printAttempts, 1);
     EXPECT_FALSE(store_->message());
+}
+
+TEST_F(TicketPrintingTest, ConfirmingPrintsOnlyWhenTheSettingsSaySoAndNeverWithoutAPrinter) {
+    QSignalSpy finished(service_.get(), &TicketService::printFinished);
+    // No preferred printer and the switch never set: confirming prints nothing.
+    confirmAnother();
+    QTest::qWait(100);
+    EXPECT_TRUE(finished.empty());
+    EXPECT_TRUE(calls_.empty());
+    EXPECT_FALSE(store_->message());
+
+    // Asked to print on confirming, with no printer anywhere (no print system answers at all):
+    // the order stays saved, no dialog opens, nothing counts, and the operator is told where to
+    // print it from.
+    const pizzacore::testing::ScopedVariable nowhere("CUPS_SERVER",
+                                                     (directory_.path() / "no-cups.sock").string());
+    ASSERT_TRUE(store_->transact([](Database& db) { db.settings.printOnConfirm = true; }));
+    confirmAnother();
+    ASSERT_TRUE(waitFor(finished));
+    EXPECT_FALSE(finished[0][0].toBool());
+    EXPECT_EQ(store_->message().value_or(QString()), TicketService::noPrinter);
+    EXPECT_TRUE(platform_.printDialogs().empty());
+    EXPECT_EQ(store_->db().orders.back().printAttempts, 0);
+    EXPECT_EQ(attemptEntries(store_->db()), 0);
+    EXPECT_EQ(store_->db().orders.size(), 3u);
 }
 
 TEST_F(TicketPrintingTest, PreviewSavesTheSameDocumentAndNeverCounts) {
@@ -543,6 +579,37 @@ TEST_F(RealPrintingTest, RefusedAndFailedJobsAreReportedWhenCupsSaysSo) {
     EXPECT_EQ(velmora::CupsJob::status(accepted[0][0].toInt()).state, velmora::CupsJob::State::stopped);
     EXPECT_EQ(order().printAttempts, 2);
     EXPECT_FALSE(fs::exists(cups_->output("Rota")) && !readFile(cups_->output("Rota")).empty());
+}
+
+TEST_F(RealPrintingTest, AConfirmedOrderGoesStraightToThePreferredPrinterAsOneAttempt) {
+    realTickets_ = true;
+    ASSERT_TRUE(store_->transact([](Database& db) { db.settings.printer = "Tickets"; }));
+    ASSERT_TRUE(store_->db().settings.printsOnConfirm()) << "a preferred printer turns it on";
+    QSignalSpy accepted(service_.get(), &TicketService::jobAccepted);
+    QSignalSpy finished(service_.get(), &TicketService::printFinished);
+    const std::int64_t number = confirmAnother();
+    ASSERT_TRUE(waitFor(finished)) << explain();
+    EXPECT_TRUE(finished[0][0].toBool()) << explain();
+    EXPECT_TRUE(platform_.printDialogs().empty()) << "no dialog on confirming";
+    ASSERT_EQ(accepted.size(), 1);
+    EXPECT_EQ(jobInteger(accepted[0][0].toInt(), "copies"), 1);
+    const Order& printed = store_->db().orders.back();
+    EXPECT_EQ(printed.number, number);
+    EXPECT_EQ(printed.printAttempts, 1);
+    ASSERT_EQ(attemptEntries(store_->db()), 1);
+    EXPECT_EQ(store_->db().audit.back().reference, std::to_string(number));
+    EXPECT_EQ(pizzacore::Repository(directory_.path(), false).load().orders.back().printAttempts, 1);
+    ASSERT_FALSE(calls_.empty());
+    EXPECT_FALSE(calls_.back().copy) << "the first print of an order is no copy";
+    EXPECT_EQ(readFile(cups_->output("Tickets")), std::string(pdf_.begin(), pdf_.end()));
+    EXPECT_FALSE(store_->message());
+
+    // Switched off, a preferred printer prints only through "Imprimir…".
+    ASSERT_TRUE(store_->transact([](Database& db) { db.settings.printOnConfirm = false; }));
+    confirmAnother();
+    QTest::qWait(200);
+    EXPECT_EQ(finished.size(), 1);
+    EXPECT_EQ(store_->db().orders.back().printAttempts, 0);
 }
 
 } // namespace

@@ -21,6 +21,33 @@ TEST(JsonExamples, CategoryAndDefaultSettingsAreWrittenByteForByte) {
               R"("paper":"A4","phone":"","printer":"","taxID":"","timeZone":"Europe\/Madrid"})");
 }
 
+TEST(JsonExamples, ConfirmSwitchesReadAsTheirDefaultsWhenAbsentAndRoundTripWhenSet) {
+    // Settings stored before the two switches existed.
+    const std::string older = toJSON(Settings());
+    Settings read = fromJSON<Settings>(older);
+    EXPECT_FALSE(read.saveCardOnConfirm.has_value());
+    EXPECT_TRUE(read.savesCardOnConfirm());
+    EXPECT_FALSE(read.printsOnConfirm());
+    read.printer = "Cocina-USB";
+    EXPECT_TRUE(read.printsOnConfirm());
+
+    Settings chosen;
+    chosen.printer = "Cocina-USB";
+    chosen.saveCardOnConfirm = false;
+    chosen.printOnConfirm = false;
+    const std::string text = toJSON(chosen);
+    EXPECT_NE(text.find(R"("printOnConfirm":false,"printer":"Cocina-USB","saveCardOnConfirm":false,)"),
+              std::string::npos);
+    const Settings back = fromJSON<Settings>(text);
+    EXPECT_EQ(back, chosen);
+    EXPECT_FALSE(back.savesCardOnConfirm());
+    EXPECT_FALSE(back.printsOnConfirm());
+
+    chosen.printer.clear();
+    chosen.printOnConfirm = true;
+    EXPECT_TRUE(fromJSON<Settings>(toJSON(chosen)).printsOnConfirm());
+}
+
 TEST(JsonExamples, InstantsAreTheShortestTextThatReadsBackExactly) {
     // 2025-03-07 12:00:00.5 UTC.
     Audit entry{someID, Instant::fromUnix(1741348800.5), "Apertura", ""};

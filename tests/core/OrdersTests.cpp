@@ -177,6 +177,131 @@ TEST_F(OrderDesk, ConfirmingTheSameDraftAgainGivesBackTheSameOrderAndChangesNoth
     EXPECT_EQ(db, once);
 }
 
+TEST_F(OrderDesk, ConfirmingKeepsANewCallersCardWithItsAuditEntry) {
+    Draft draft = draftOf({{pizza, 1}}, Mode::delivery);
+    draft.name = "Marta Gil";
+    draft.phone = "699 111 222";
+    draft.address = "Calle Luna 3";
+    draft.customerNotes = "Portero automático";
+    const std::size_t entries = db.audit.size();
+
+    const Order order = db.confirmKeepingCard(draft, false, monday13h);
+    ASSERT_EQ(db.customers.size(), 2u);
+    const Customer& kept = db.customers[1];
+    EXPECT_EQ(kept.name, "Marta Gil");
+    EXPECT_EQ(kept.phone, "699 111 222");
+    EXPECT_EQ(kept.address, "Calle Luna 3");
+    EXPECT_EQ(kept.notes, "Portero automático");
+    // The order is linked to the card made for it; otherwise it is the draft as given.
+    EXPECT_EQ(order.draft.customerID, kept.id);
+    Draft linked = draft;
+    linked.customerID = kept.id;
+    EXPECT_EQ(order.draft, linked);
+    EXPECT_EQ(entriesFrom(db, entries), (std::vector<Entry>{{"Confirmar pedido", "1", monday13h},
+                                                            {"Guardar cliente", kept.id.text(), monday13h}}));
+    EXPECT_EQ(db.ordersFor(kept), std::vector<Order>{order});
+    expectValid(db);
+
+    // Confirming the same draft again saves nothing more.
+    const Database once = db;
+    EXPECT_EQ(db.confirmKeepingCard(draft, false, monday13h), order);
+    EXPECT_EQ(db, once);
+}
+
+TEST_F(OrderDesk, ConfirmingKeepsNoCardItCannotSaveAndStillConfirms) {
+    Draft anonymous = draftOf({{pizza, 1}});
+    Draft noName = anonymous;
+    noName.phone = "699 111 222";
+    noName.name = "   ";
+    Draft shortPhone = anonymous;
+    shortPhone.name = "Marta";
+    shortPhone.phone = "12345";
+    // Another card already has this telephone, written differently.
+    Draft taken = anonymous;
+    taken.name = "Otra persona";
+    taken.phone = "+34 612345678";
+    for (Draft draft : {anonymous, noName, shortPhone, taken}) {
+        draft.id = Uuid::random();
+        EXPECT_FALSE(db.cardKeptOnConfirm(draft, true).has_value());
+        const Order order = db.confirmKeepingCard(draft, true, monday13h);
+        EXPECT_EQ(order.draft, draft);
+    }
+    EXPECT_EQ(db.customers, RecordList<Customer>{card});
+
+    // Switched off in the settings: no card either.
+    db.settings.saveCardOnConfirm = false;
+    Draft caller = draftOf({{pizza, 1}});
+    caller.name = "Marta";
+    caller.phone = "699 111 222";
+    EXPECT_FALSE(db.cardKeptOnConfirm(caller, true).has_value());
+    db.confirmKeepingCard(caller, true, monday13h);
+    EXPECT_EQ(db.customers.size(), 1u);
+}
+
+TEST_F(OrderDesk, ConfirmingUpdatesAKnownCardsAddressOnlyWhenAgreed) {
+    Draft draft = draftOf({{pizza, 1}}, Mode::delivery);
+    draft.customerID = card.id;
+    draft.name = card.name;
+    draft.phone = card.phone;
+    draft.address = card.address;
+    EXPECT_FALSE(db.changesCardAddress(draft));
+    draft.address = "   ";
+    EXPECT_FALSE(db.changesCardAddress(draft));
+    draft.address = "Avenida del Puerto 12";
+    EXPECT_TRUE(db.changesCardAddress(draft));
+
+    Database declined = db;
+    declined.confirmKeepingCard(draft, false, monday13h);
+    EXPECT_EQ(declined.customers, RecordList<Customer>{card});
+
+    const std::size_t entries = db.audit.size();
+    const Order order = db.confirmKeepingCard(draft, true, monday13h);
+    Customer moved = card;
+    moved.address = "Avenida del Puerto 12";
+    EXPECT_EQ(db.customers, RecordList<Customer>{moved});
+    EXPECT_EQ(order.draft, draft);
+    EXPECT_EQ(entriesFrom(db, entries), (std::vector<Entry>{{"Confirmar pedido", "1", monday13h},
+                                                            {"Guardar cliente", card.id.text(), monday13h}}));
+}
+
+TEST_F(OrderDesk, ARefusedConfirmationKeepsNoCard) {
+    Draft draft = draftOf({{pizza, 1}});
+    draft.name = "Marta";
+    draft.phone = "699 111 222";
+    db.products[0].cents = 1100;
+    expectRefused(
+        db, [&](Database& d) { d.confirmKeepingCard(draft, true, monday13h); }, catalogueChanged);
+}
+
+TEST_F(OrderDesk, LineProblemNamesWhyALineCannotBeConfirmed) {
+    const Line fine = Line::make(pizza);
+    EXPECT_EQ(db.lineProblem(fine), std::nullopt);
+    Line tooMany = fine;
+    tooMany.quantity = 1000;
+    EXPECT_EQ(db.lineProblem(tooMany), "tiene una cantidad fuera de 1–999");
+
+    Database changed = db;
+    changed.products[0].cents = 1100;
+    EXPECT_EQ(changed.lineProblem(fine), "ha cambiado de precio");
+    changed = db;
+    changed.products[0].name = "Margarita grande";
+    EXPECT_EQ(changed.lineProblem(fine), "ha cambiado de nombre");
+    changed = db;
+    changed.products[0].category = Category::side();
+    EXPECT_EQ(changed.lineProblem(fine), "ha cambiado de categoría");
+    changed = db;
+    changed.products[0].taxRate = 2100;
+    EXPECT_EQ(changed.lineProblem(fine), "ha cambiado de IVA");
+    changed = db;
+    changed.products[0].active = false;
+    EXPECT_EQ(changed.lineProblem(fine), "ya no está en la carta");
+    changed = db;
+    changed.products.erase(changed.products.begin());
+    EXPECT_EQ(changed.lineProblem(fine), "ya no está en la carta");
+    // Exactly the lines confirm() refuses.
+    EXPECT_THROW(changed.confirm(draftOf({{pizza, 1}}), monday13h), PCError);
+}
+
 TEST_F(OrderDesk, ConfirmAcceptsTheLimits) {
     Draft delivery = draftOf({{pizza, 1}}, Mode::delivery);
     delivery.name = "   "; // the name is not trimmed for this test

@@ -453,6 +453,9 @@ private:
             .closingMinute = minute,
             .timeZone = canary_ ? "Atlantic/Canary" : "Europe/Madrid",
             .printer = random_.chance(0.5) ? std::string() : std::string("EPSON TM-T20III"),
+            // Left at their defaults, so the rest of the document is drawn as before.
+            .saveCardOnConfirm = std::nullopt,
+            .printOnConfirm = std::nullopt,
         };
     }
 

@@ -64,6 +64,25 @@ struct Database {
     // telephone and address, a line whose quantity is not 1…999 or that no longer matches an
     // active product exactly, and a total above the amount ceiling. Audit "Confirmar pedido".
     Order confirm(const Draft& draft, Instant now);
+    // Why the line could not be confirmed as it stands, in the words the checkout shows after
+    // the product's name: "ya no está en la carta" (missing or inactive), "ha cambiado de
+    // precio", "de nombre", "de categoría" or "de IVA", or a quantity outside 1…999. None when
+    // the line still matches an active product exactly, as confirm() requires.
+    std::optional<std::string> lineProblem(const Line& line) const;
+    // Whether the draft is linked to a stored card whose address differs from the draft's
+    // address, which is not blank: confirming it could bring the card up to date.
+    bool changesCardAddress(const Draft& draft) const;
+    // The card that confirming the draft keeps for the caller's next call: for a draft linked to
+    // no card, with a name and a valid telephone that no card has, a new card with the draft's
+    // name, telephone, address and usual notes; for a draft linked to a card whose address it
+    // changes, when `updateAddress`, that card with the new address. Never a card saveCustomer()
+    // would refuse; none when the settings do not keep cards on confirming.
+    std::optional<Customer> cardKeptOnConfirm(const Draft& draft, bool updateAddress) const;
+    // Confirms the draft as confirm() does and, in the same change, saves the card that
+    // cardKeptOnConfirm() gives, as saveCustomer() does (audit "Guardar cliente" after "Confirmar
+    // pedido"); the order is linked to a card created for it. A draft already confirmed gives its
+    // order back and saves no card.
+    Order confirmKeepingCard(const Draft& draft, bool updateAddress, Instant now);
     // Registers the order's payment in the session open at `now`: the order total, with the
     // amount handed over (`received`, or the total when absent, for cash; always the total for
     // card). An order already paid is left as it is, without an error. Refuses a missing or

@@ -14,4 +14,12 @@ std::vector<Recipient> Settings::recipients() const {
     return result;
 }
 
+bool Settings::savesCardOnConfirm() const {
+    return saveCardOnConfirm.value_or(true);
+}
+
+bool Settings::printsOnConfirm() const {
+    return printOnConfirm.value_or(!printer.empty());
+}
+
 } // namespace pizzacore

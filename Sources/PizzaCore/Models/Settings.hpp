@@ -13,7 +13,9 @@ namespace pizzacore {
 
 // Business data, ticket options and the business clock. `currency` is set by the fiscal
 // settings; `closingHour`:`closingMinute` in `timeZone` ends each business day; an empty
-// `printer` means the system's default printer.
+// `printer` means the system's default printer. `saveCardOnConfirm` and `printOnConfirm` are
+// absent until the operator sets them, so that documents written before they existed open
+// unchanged and read with their defaults: see savesCardOnConfirm() and printsOnConfirm().
 #define PIZZACORE_SETTINGS_FIELDS(X)                                                                         \
     X(std::optional<std::string>, currency)                                                                  \
     X(std::string, business, "Mi restaurante")                                                               \
@@ -30,7 +32,9 @@ namespace pizzacore {
     X(std::int64_t, closingHour, 4)                                                                          \
     X(std::int64_t, closingMinute, 0)                                                                        \
     X(std::string, timeZone, "Europe/Madrid")                                                                \
-    X(std::string, printer)
+    X(std::string, printer)                                                                                  \
+    X(std::optional<bool>, saveCardOnConfirm)                                                                \
+    X(std::optional<bool>, printOnConfirm)
 
 struct Settings {
     PIZZACORE_RECORD(Settings, PIZZACORE_SETTINGS_FIELDS)
@@ -39,6 +43,11 @@ struct Settings {
     std::string currencyCode() const;
     // The ticket destinations switched on, in the order kitchen, bar, customer.
     std::vector<Recipient> recipients() const;
+    // Whether confirming an order also saves the caller's card: on unless switched off.
+    bool savesCardOnConfirm() const;
+    // Whether confirming an order prints its tickets at once: when never set, on exactly when
+    // a preferred printer is chosen, since without one there is nowhere to print unasked.
+    bool printsOnConfirm() const;
 };
 
 } // namespace pizzacore

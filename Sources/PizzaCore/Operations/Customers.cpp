@@ -45,6 +45,36 @@ void Database::saveCustomer(const Customer& customer, Instant now) {
     record("Guardar cliente", reference, now);
 }
 
+bool Database::changesCardAddress(const Draft& draft) const {
+    if (!draft.customerID || isBlank(draft.address)) return false;
+    const auto card = std::find_if(customers.begin(), customers.end(),
+                                   [&](const Customer& c) { return c.id == *draft.customerID; });
+    return card != customers.end() && card->address != draft.address;
+}
+
+std::optional<Customer> Database::cardKeptOnConfirm(const Draft& draft, bool updateAddress) const {
+    if (!settings.savesCardOnConfirm()) return std::nullopt;
+    Customer card;
+    if (draft.customerID) {
+        if (!updateAddress || !changesCardAddress(draft)) return std::nullopt;
+        card = *std::find_if(customers.begin(), customers.end(),
+                             [&](const Customer& c) { return c.id == *draft.customerID; });
+        card.address = draft.address;
+    } else {
+        card.name = draft.name;
+        card.phone = draft.phone;
+        card.address = draft.address;
+        card.notes = draft.customerNotes;
+    }
+    // The same checks as saveCustomer(): a card it would refuse is not kept, and the order is
+    // confirmed all the same.
+    const std::string key = phoneKey(card.phone);
+    if (isBlank(card.name) || key.size() < 7 || key.size() > 15) return std::nullopt;
+    for (const Customer& other : customers)
+        if (other.id != card.id && phoneKey(other.phone) == key) return std::nullopt;
+    return card;
+}
+
 void Database::deleteCustomer(Uuid customerID, Instant now) {
     erase_if(customers, [&](const Customer& card) { return card.id == customerID; });
     record("Eliminar cliente", customerID.text(), now);

@@ -148,6 +148,32 @@ Order Database::confirm(const Draft& draft, Instant now) {
     return order;
 }
 
+std::optional<std::string> Database::lineProblem(const Line& line) const {
+    if (line.quantity < 1 || line.quantity > maximumQuantity) return "tiene una cantidad fuera de 1–999";
+    if (matchesCatalogue(line, products)) return std::nullopt;
+    const auto product = std::find_if(products.begin(), products.end(), [&](const Product& candidate) {
+        return candidate.id == line.productID && candidate.active;
+    });
+    if (product == products.end()) return "ya no está en la carta";
+    // The price first: it is what the customer was told.
+    if (product->cents != line.cents) return "ha cambiado de precio";
+    if (product->name != line.name) return "ha cambiado de nombre";
+    if (product->category != line.category) return "ha cambiado de categoría";
+    return "ha cambiado de IVA";
+}
+
+Order Database::confirmKeepingCard(const Draft& draft, bool updateAddress, Instant now) {
+    if (orderIndex(orders, draft.id) < orders.size()) return confirm(draft, now);
+    const std::optional<Customer> card = cardKeptOnConfirm(draft, updateAddress);
+    if (!card) return confirm(draft, now);
+    Draft linked = draft;
+    linked.customerID = card->id;
+    Order order = confirm(linked, now);
+    // The card was checked against the same cards saveCustomer() checks, so this cannot refuse.
+    saveCustomer(*card, now);
+    return order;
+}
+
 void Database::pay(Uuid orderID, PaymentMethod method, std::optional<Cents> received, Instant now) {
     const std::size_t index = orderIndex(orders, orderID);
     // Read only: the order itself does not change.

@@ -121,7 +121,7 @@ VelmoraApp::VelmoraApp(PlatformServices& platform, std::optional<std::filesystem
 VelmoraApp::~VelmoraApp() = default;
 
 void VelmoraApp::show() {
-    window_.show();
+    window_.showAsLastTime();
     window_.raise();
     window_.activateWindow();
 }

@@ -3,13 +3,16 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDesktopServices>
+#include <QDialogButtonBox>
 #include <QDir>
+#include <QEvent>
 #include <QFileDialog>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPageSize>
 #include <QPrintDialog>
 #include <QPrinter>
+#include <QPrinterInfo>
 #include <QPushButton>
 #include <QUrl>
 #include <QWidget>
@@ -137,6 +140,36 @@ std::optional<int> QtPlatformServices::confirm(const Confirmation& confirmation,
     return std::nullopt;
 }
 
+namespace {
+
+// With no printer installed the print dialog would still offer to print, to a printer with no
+// name: its accept button stays off, each time the dialog shows, while there is none.
+class PrinterRequired : public QObject {
+public:
+    explicit PrinterRequired(QPrintDialog& dialog)
+        : QObject(&dialog)
+        , dialog_(dialog) {
+        dialog.installEventFilter(this);
+    }
+
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == &dialog_ && event->type() == QEvent::Show) {
+            if (auto* box = dialog_.findChild<QDialogButtonBox*>()) {
+                if (QPushButton* accept = box->button(QDialogButtonBox::Ok)) {
+                    accept->setEnabled(false);
+                    accept->setToolTip(QStringLiteral("No hay ninguna impresora instalada."));
+                }
+            }
+        }
+        return false;
+    }
+
+private:
+    QPrintDialog& dialog_;
+};
+
+} // namespace
+
 std::optional<PrintChoice> QtPlatformServices::choosePrinter(const PrintRequest& request, QWidget* parent) {
     QPrinter printer(QPrinter::HighResolution);
     if (!request.printer.isEmpty()) printer.setPrinterName(request.printer);
@@ -153,7 +186,8 @@ std::optional<PrintChoice> QtPlatformServices::choosePrinter(const PrintRequest&
     dialog.setOption(QAbstractPrintDialog::PrintSelection, false);
     dialog.setOption(QAbstractPrintDialog::PrintPageRange, false);
     dialog.setOption(QAbstractPrintDialog::PrintCurrentPage, false);
-    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+    if (QPrinterInfo::availablePrinterNames().isEmpty()) new PrinterRequired(dialog);
+    if (dialog.exec() != QDialog::Accepted || printer.printerName().isEmpty()) return std::nullopt;
     return PrintChoice{printer.printerName(), std::max(1, printer.copyCount())};
 }
 

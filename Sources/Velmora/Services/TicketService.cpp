@@ -43,6 +43,10 @@ const QString TicketService::silentPrintSystem =
     kept + QStringLiteral("No se pudo crear el trabajo de impresión. ") +
     QString::fromUtf8(CupsJob::silentServer);
 
+const QString TicketService::noPrinter =
+    kept + QStringLiteral("No hay ninguna impresora disponible para imprimir al confirmar; imprime sus "
+                          "tickets desde Pedidos.");
+
 QString TicketService::notCompletedBecause(const QString& reason) {
     if (reason.isEmpty()) return notCompleted;
     return notCompleted + QStringLiteral(" Motivo: ") + reason;
@@ -163,6 +167,8 @@ TicketService::TicketService(AppStore& store, Renderer renderer, QObject* parent
     connect(jobs_, &TicketJobs::submitted, this, &TicketService::submitted, Qt::QueuedConnection);
     connect(jobs_, &TicketJobs::ended, this, &TicketService::ended, Qt::QueuedConnection);
     thread_->start();
+    // Printing on confirming follows the controller's confirmations, whichever screen made them.
+    connect(&store_, &AppStore::orderConfirmed, this, &TicketService::printConfirmed);
 }
 
 TicketService::~TicketService() {
@@ -193,7 +199,17 @@ std::optional<pizzacore::Order> TicketService::current(const pizzacore::Order& o
 }
 
 void TicketService::printOrder(const pizzacore::Order& given) {
-    const pizzacore::Order order = current(given).value_or(given);
+    start(current(given).value_or(given), false);
+}
+
+void TicketService::printConfirmed(const pizzacore::Uuid& orderID) {
+    if (!store_.db().settings.printsOnConfirm()) return;
+    // An order gone by now (a restore in between) has nothing left to print.
+    for (const pizzacore::Order& stored : store_.db().orders)
+        if (stored.id == orderID) return start(stored, true);
+}
+
+void TicketService::start(const pizzacore::Order& order, bool direct) {
     const pizzacore::Settings settings = store_.db().settings;
     pizzacore::Bytes pdf;
     try {
@@ -224,7 +240,7 @@ void TicketService::printOrder(const pizzacore::Order& given) {
     giveUp->setSingleShot(true);
     giveUp->setInterval(patience_ + 1000);
     connect(giveUp, &QTimer::timeout, this, [this, ticket] { unanswered(ticket); });
-    preparing_.emplace(ticket, Preparation{order, std::move(pdf), width, height, giveUp});
+    preparing_.emplace(ticket, Preparation{order, std::move(pdf), width, height, giveUp, direct});
     giveUp->start();
     QMetaObject::invokeMethod(
         jobs_, [jobs = jobs_, ticket, preferred = settings.printer] { jobs->findPrinter(ticket, preferred); },
@@ -239,6 +255,12 @@ void TicketService::printerFound(int ticket, const QString& printer, bool silent
     preparation.giveUp->deleteLater();
     if (silent) {
         unansweredPrint();
+        return;
+    }
+    // Unasked printing needs a printer to go to; without one nothing is sent and nothing counts.
+    if (preparation.direct && printer.isEmpty()) {
+        store_.setMessage(noPrinter);
+        emit printFinished(false);
         return;
     }
     choose(preparation, printer);
@@ -274,12 +296,22 @@ void TicketService::choose(const Preparation& preparation, const QString& printe
                              });
 }
 
+namespace {
+
+QString jobTitle(const pizzacore::Order& order) {
+    return QStringLiteral("Pedido ") + QString::number(order.number);
+}
+
+} // namespace
+
 void TicketService::askForPrinter(const Preparation& preparation, const QString& printer) {
-    const pizzacore::Order& order = preparation.order;
-    const QString title = QStringLiteral("Pedido ") + QString::number(order.number);
+    if (preparation.direct) {
+        send(preparation, printer, 1);
+        return;
+    }
     const QPointer<TicketService> alive(this);
     const std::optional<PrintChoice> choice = store_.platform().choosePrinter(
-        {title, printer, QSizeF(preparation.width, preparation.height)}, nullptr);
+        {jobTitle(preparation.order), printer, QSizeF(preparation.width, preparation.height)}, nullptr);
     // The dialog runs its own event loop, in which this service may go.
     if (!alive) return;
     if (!choice || choice->printer.isEmpty()) {
@@ -287,8 +319,12 @@ void TicketService::askForPrinter(const Preparation& preparation, const QString&
         emit printFinished(false);
         return;
     }
-    CupsJob::Request request{choice->printer.toStdString(), title.toStdString(), preparation.width,
-                             preparation.height, std::max(1, choice->copies)};
+    send(preparation, choice->printer, choice->copies);
+}
+
+void TicketService::send(const Preparation& preparation, const QString& printer, int copies) {
+    CupsJob::Request request{printer.toStdString(), jobTitle(preparation.order).toStdString(),
+                             preparation.width, preparation.height, std::max(1, copies)};
     ++inProgress_;
     QMetaObject::invokeMethod(
         jobs_,

@@ -30,9 +30,10 @@ class TicketJobs;
 // window up: a scheduler that does not answer before the dialog stops the print with a message
 // (the dialog would wait on it too); a refusal, or a job that CUPS later reports aborted,
 // cancelled, stopped or no longer has, reaches the operator through the controller's message with
-// CUPS's reason; a completed job says nothing. The preview saves the same document where the user
-// chooses and opens it in the default viewer. Neither changes the order except for the attempt
-// counter.
+// CUPS's reason; a completed job says nothing. When the settings ask for it, an order just
+// confirmed (and saved) prints at once the same way, on the preferred printer (else the system's
+// default) without the dialog. The preview saves the same document where the user chooses and
+// opens it in the default viewer. Neither changes the order except for the attempt counter.
 class TicketService : public QObject {
     Q_OBJECT
 public:
@@ -50,6 +51,8 @@ public:
     static QString notCompletedBecause(const QString& reason);
     // What the operator reads when CUPS does not answer before the print dialog.
     static const QString silentPrintSystem;
+    // What the operator reads when an order should print on confirming and CUPS has no printer.
+    static const QString noPrinter;
 
     // The longest the service waits for its thread to finish when it goes away: quitting never
     // waits longer on a print system that does not answer.
@@ -68,6 +71,9 @@ public:
 
     // Prints the order's tickets (a copy once an attempt was made before).
     void printOrder(const pizzacore::Order& order);
+    // Prints the tickets of an order whose confirmation is saved, without the dialog, when the
+    // settings print on confirming: one attempt, counted as the dialog's is.
+    void printConfirmed(const pizzacore::Uuid& order);
     // Saves the order's tickets as a PDF file and opens it; never counts as an attempt.
     void preview(const pizzacore::Order& order);
 
@@ -93,6 +99,8 @@ private:
         double width = 0;
         double height = 0;
         QTimer* giveUp = nullptr;
+        // Printed on confirming: straight to the printer, without the dialog.
+        bool direct = false;
     };
 
     void printerFound(int ticket, const QString& printer, bool silent);
@@ -100,6 +108,8 @@ private:
     void unansweredPrint();
     void choose(const Preparation& preparation, const QString& printer);
     void askForPrinter(const Preparation& preparation, const QString& printer);
+    void start(const pizzacore::Order& order, bool direct);
+    void send(const Preparation& preparation, const QString& printer, int copies);
     void submitted(int job, const QString& failure);
     void ended(bool completed, const QString& reason);
     std::optional<pizzacore::Order> current(const pizzacore::Order& order) const;

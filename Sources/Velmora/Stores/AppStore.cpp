@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <new>
 #include <string>
 #include <string_view>
@@ -134,6 +135,16 @@ void AppStore::startInBackground() {
     } catch (...) {
         enterFatal(describeFailure(std::current_exception()));
         return;
+    }
+    // Read before the opening writes anything: the newest of the document and its journal.
+    for (const char* name : {"Velmora.json", "Velmora.journal", "Velmora.journal-wal"}) {
+        std::error_code error;
+        const auto written = std::filesystem::last_write_time(*resolvedDirectory_ / name, error);
+        if (error) continue;
+        const auto since = std::chrono::file_clock::to_sys(written).time_since_epoch();
+        const QDateTime when = QDateTime::fromMSecsSinceEpoch(
+            std::chrono::duration_cast<std::chrono::milliseconds>(since).count());
+        if (!lastWrittenBeforeStart_ || when > *lastWrittenBeforeStart_) lastWrittenBeforeStart_ = when;
     }
     opening_ = true;
     emit openingChanged();

@@ -14,6 +14,7 @@
 #include <Velmora/Stores/OrderPhoneIndex.hpp>
 #include <Velmora/Stores/TransactionEngine.hpp>
 
+#include <QDateTime>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -187,9 +188,10 @@ public:
     // Order-desk actions of the checkout, orders and customer screens.
 
     // Looks the draft's telephone up among the cards by phone key: the first match is loaded into
-    // the draft; otherwise the draft's customer link, name, address and usual notes are cleared
-    // and `message` says that this is a new customer.
-    void findCustomer();
+    // the draft; otherwise the draft's customer link, name, address and usual notes are cleared.
+    // Gives whether a card was found; the checkout says itself that the caller is new, without
+    // an alert that would take the operator's hands off the keyboard.
+    bool findCustomer();
     // Loads a card into the draft (lines, order notes and mode stay) and shows the checkout.
     void selectCustomer(const pizzacore::Customer& customer);
     // Saves the draft's customer data as a card (a new one when the draft has none) and links the
@@ -199,8 +201,16 @@ public:
     // price, or starts a new line when there is none or it already holds 999.
     void add(const pizzacore::Product& product);
     // Confirms the draft as an order; on success selects it and shows the orders screen, on
-    // failure leaves everything as it was and puts the reason in `message`.
+    // failure leaves everything as it was and puts the reason in `message`. With the setting
+    // "Guardar la ficha al confirmar" the caller's card is kept in the same transaction
+    // (Database::confirmKeepingCard): a new caller's card is created, and when the draft changes
+    // a known card's address the operator is asked first whether the card takes it; cancelling
+    // that question confirms nothing. A line the catalogue no longer matches is refused naming
+    // the product and why.
     bool confirm();
+    // The "Pedido a medias" line of a draft left from the last run needs to say when it was
+    // written: the last change of the data directory's files before this run opened them.
+    const std::optional<QDateTime>& lastWrittenBeforeStart() const { return lastWrittenBeforeStart_; }
     // Loads an earlier order into the draft at current prices and shows the checkout, naming in
     // `message` the products no longer available.
     void repeatOrder(const pizzacore::Order& order);
@@ -297,6 +307,8 @@ signals:
     void selectedOrderChanged();
     // showOrder() asked for the selected order to be brought into view.
     void selectedOrderShown();
+    // An order was confirmed and its confirmation is saved.
+    void orderConfirmed(const pizzacore::Uuid& order);
     // saving() changed.
     void savingChanged();
     // opening() changed.
@@ -328,6 +340,10 @@ private:
     // `succeeded` runs first on success, whoever waits for the outcome.
     void command(Change change, QObject* context, Then then, bool editor, QWidget* window = nullptr,
                  std::function<void()> succeeded = {});
+    // What confirming the draft needs settled on this thread first: a refusal naming the line the
+    // catalogue no longer matches (in `message`), or the operator's answer on a changed address.
+    // None when the confirmation must not go ahead; otherwise whether the card takes the address.
+    std::optional<bool> prepareConfirmation(const pizzacore::Draft& taken);
     // Once the engine has opened the data (or failed to).
     void opened(const std::exception_ptr& failure);
     void endOpening();
@@ -338,6 +354,7 @@ private:
     PlatformServices& platform_;
     std::optional<std::filesystem::path> requestedDirectory_;
     std::optional<std::filesystem::path> resolvedDirectory_;
+    std::optional<QDateTime> lastWrittenBeforeStart_;
     bool started_ = false;
     bool opening_ = false;
 

@@ -9,6 +9,8 @@
 #include <PizzaCore/Foundation/PCError.hpp>
 #include <PizzaCore/Persistence/Repository.hpp>
 
+#include <QDateTime>
+#include <QLocale>
 #include <QPointer>
 #include <QWidget>
 
@@ -16,6 +18,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -51,6 +54,31 @@ pizzacore::Database readBackup(const fs::path& path) {
                                    std::make_error_code(std::errc::is_a_directory));
     if (!file.isRegular()) throw pizzacore::PCError::invalid(std::string(integrityMessage));
     return pizzacore::Repository::decodeBackup(file.descriptor(), path);
+}
+
+// "12 pedidos", "1 pedido".
+QString counted(std::size_t count, const char* one, const char* many) {
+    return QString::number(count) + QLatin1Char(' ') + QString::fromUtf8(count == 1 ? one : many);
+}
+
+// What a backup holds, for the operator to recognise it before it replaces the data: the last
+// moment it records (its last order or audit entry) and how many orders and cards it has.
+QString backupSummary(const pizzacore::Database& copy) {
+    std::optional<pizzacore::Instant> latest;
+    if (!copy.audit.empty()) latest = copy.audit.back().date;
+    if (!copy.orders.empty() && (!latest || *latest < copy.orders.back().created))
+        latest = copy.orders.back().created;
+    QString text = QStringLiteral("La copia contiene ") + counted(copy.orders.size(), "pedido", "pedidos") +
+                   QStringLiteral(" y ") +
+                   counted(copy.customers.size(), "ficha de cliente", "fichas de cliente");
+    const double seconds = latest ? latest->unixSeconds() : 0;
+    if (latest && std::isfinite(seconds) && std::abs(seconds) < 1e14) {
+        const QDateTime when =
+            QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(std::floor(seconds)) * 1000);
+        text += QStringLiteral(", con datos hasta el ") +
+                QLocale().toString(when, QStringLiteral("d MMM yyyy, HH:mm"));
+    }
+    return text + QLatin1Char('.');
 }
 
 // Whether `path` names one of the data directory's own files, which a backup must never replace
@@ -112,20 +140,24 @@ bool AppStore::restoreBackup(QWidget* window) {
     // Checked in full before the operator is asked anything, by the writer (a large copy takes
     // a while to read) while the window keeps working; the document read is not kept.
     const fs::path chosen = *path;
-    if (const Outcome checked = useRepository([&chosen](pizzacore::Repository&, const pizzacore::Database&) {
-            readBackup(chosen);
-            return std::optional<pizzacore::Database>();
-        });
+    QString summary;
+    if (const Outcome checked =
+            useRepository([&chosen, &summary](pizzacore::Repository&, const pizzacore::Database&) {
+                summary = backupSummary(readBackup(chosen));
+                return std::optional<pizzacore::Database>();
+            });
         !checked) {
         setMessage(checked.failure);
         return false;
     }
     const std::optional<int> answer = platform_.confirm(
-        Confirmation{QStringLiteral("¿Restaurar esta copia?"),
-                     QStringLiteral(
-                         "Sustituirá los datos actuales por los de la copia elegida. Se conservará una copia "
-                         "previa completa en la carpeta de datos. No combina bases de datos."),
-                     {QStringLiteral("Restaurar"), QStringLiteral("Cancelar")}},
+        Confirmation{
+            QStringLiteral("¿Restaurar esta copia?"),
+            summary + QStringLiteral("\n\n") +
+                QStringLiteral("Sustituirá los datos actuales por los de la copia elegida. Se conservará "
+                               "una copia previa completa en la carpeta de datos. No combina bases de "
+                               "datos."),
+            {QStringLiteral("Restaurar"), QStringLiteral("Cancelar")}},
         owner.data());
     if (answer != 0) return false;
     if (fatal_ || !repository()) {

@@ -96,13 +96,28 @@ void AppStore::countPrintAttempt(const pizzacore::Uuid& order, QObject* context,
 
 void AppStore::confirm(QObject* context, Then then) {
     const pizzacore::Draft taken = draft();
+    const std::optional<bool> updateAddress = prepareConfirmation(taken);
+    if (!updateAddress) {
+        // As for any command, the outcome comes back from the event loop, never from this call;
+        // the reason, if any, is already in `message`.
+        if (then)
+            QMetaObject::invokeMethod(
+                context ? context : this,
+                [then = std::move(then)] { then(Outcome::failed(QStringLiteral("No confirmado."))); },
+                Qt::QueuedConnection);
+        return;
+    }
     const pizzacore::Instant now = clock_.now();
     // Written by the change on the writer's thread, read once the outcome is back.
     auto confirmed = std::make_shared<pizzacore::Uuid>();
-    command([taken, now, confirmed](pizzacore::Database& db) { *confirmed = db.confirm(taken, now).id; },
+    command([taken, now, confirmed, update = *updateAddress](
+                pizzacore::Database& db) { *confirmed = db.confirmKeepingCard(taken, update, now).id; },
             context, std::move(then), false, nullptr,
             // The transaction published the fresh draft the confirmation left in the document.
-            [this, confirmed] { showOrder(*confirmed); });
+            [this, confirmed] {
+                showOrder(*confirmed);
+                emit orderConfirmed(*confirmed);
+            });
 }
 
 void AppStore::prepareOrder(const pizzacore::Uuid& orderID, pizzacore::Preparation state, QObject* context,

@@ -35,7 +35,9 @@ void saveProposal(const pizzacore::InvoiceProposal& proposal, const pizzacore::F
         store.setMessage(describeFailure(std::current_exception()));
         return;
     }
-    store.platform().openWithDefaultApplication(*path);
+    // Saved is not shown: a desktop that cannot open it must not leave the operator waiting.
+    if (!store.platform().openWithDefaultApplication(*path))
+        store.setMessage(QStringLiteral("El PDF se ha guardado, pero el sistema no ha podido abrirlo."));
 }
 
 } // namespace velmora::InvoiceDocuments

@@ -18,12 +18,12 @@ QString fromUtf8(const std::string& text) {
 
 } // namespace
 
-void AppStore::findCustomer() {
+bool AppStore::findCustomer() {
     const std::string key = pizzacore::phoneKey(draft().phone);
     for (const pizzacore::Customer& customer : db().customers) {
         if (pizzacore::phoneKey(customer.phone) == key) {
             selectCustomer(customer);
-            return;
+            return true;
         }
     }
     pizzacore::Draft draft = this->draft();
@@ -32,8 +32,7 @@ void AppStore::findCustomer() {
     draft.address.clear();
     draft.customerNotes.clear();
     setDraft(draft);
-    setMessage(QStringLiteral("Cliente nuevo. Completa su nombre y guarda la ficha para la próxima llamada."),
-               AlertKind::information);
+    return false;
 }
 
 void AppStore::selectCustomer(const pizzacore::Customer& customer) {
@@ -85,17 +84,49 @@ void AppStore::add(const pizzacore::Product& product) {
     setDraft(draft);
 }
 
+std::optional<bool> AppStore::prepareConfirmation(const pizzacore::Draft& taken) {
+    for (const pizzacore::Line& line : taken.lines) {
+        if (const std::optional<std::string> problem = db().lineProblem(line)) {
+            setMessage(QStringLiteral("No se puede confirmar: «") + fromUtf8(line.name) +
+                       QStringLiteral("» ") + fromUtf8(*problem) +
+                       QStringLiteral(". Quítalo del pedido y, si sigue en la carta, vuelve a añadirlo."));
+            return std::nullopt;
+        }
+    }
+    if (!db().settings.savesCardOnConfirm() || !db().changesCardAddress(taken)) return false;
+    // A delivery somewhere else once (a workplace, a friend's) must not overwrite the card unasked.
+    QString stored;
+    for (const pizzacore::Customer& card : db().customers)
+        if (card.id == *taken.customerID) stored = fromUtf8(card.address);
+    const std::optional<int> choice =
+        platform_.confirm(Confirmation{QStringLiteral("¿Guardar la nueva dirección en la ficha del cliente?"),
+                                       QStringLiteral("En la ficha: ") + stored +
+                                           QStringLiteral("\nEn este pedido: ") + fromUtf8(taken.address),
+                                       {QStringLiteral("Actualizar ficha"),
+                                        QStringLiteral("Solo este pedido"), QStringLiteral("Cancelar")},
+                                       AlertKind::information},
+                          nullptr);
+    if (choice == 0) return true;
+    if (choice == 1) return false;
+    return std::nullopt;
+}
+
 bool AppStore::confirm() {
     const pizzacore::Draft taken = draft();
+    const std::optional<bool> updateAddress = prepareConfirmation(taken);
+    if (!updateAddress) return false;
     const pizzacore::Instant now = clock_.now();
     pizzacore::Order order;
-    const Outcome outcome = transact([&](pizzacore::Database& db) { order = db.confirm(taken, now); });
+    const Outcome outcome = transact([&, update = *updateAddress](pizzacore::Database& db) {
+        order = db.confirmKeepingCard(taken, update, now);
+    });
     if (!outcome) {
         setMessage(outcome.failure);
         return false;
     }
     // The transaction published the fresh draft the confirmation left in the document.
     showOrder(order.id);
+    emit orderConfirmed(order.id);
     return true;
 }
 

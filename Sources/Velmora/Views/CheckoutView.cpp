@@ -11,11 +11,13 @@
 #include <PizzaCore/Foundation/PCError.hpp>
 #include <PizzaCore/Foundation/TextCompare.hpp>
 
+#include <QApplication>
 #include <QButtonGroup>
 #include <QComboBox>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
@@ -32,6 +34,7 @@
 
 #include <algorithm>
 #include <array>
+#include <functional>
 #include <utility>
 
 namespace velmora {
@@ -98,6 +101,59 @@ constexpr std::array modeChoices{
 
 constexpr int recentCount = 3;
 
+// A warning in the destructive red of the screen's other warnings.
+const QColor warningRed(0xC6, 0x28, 0x28);
+
+// The product search: Return adds the first product shown, Escape empties the search, Down moves
+// into the grid.
+class SearchField : public QLineEdit {
+public:
+    using QLineEdit::QLineEdit;
+    std::function<void()> chooseFirst;
+    std::function<void()> enterGrid;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override {
+        if (event->modifiers() == Qt::NoModifier || event->modifiers() == Qt::KeypadModifier) {
+            switch (event->key()) {
+            case Qt::Key_Return:
+            case Qt::Key_Enter:
+                if (chooseFirst) chooseFirst();
+                return;
+            case Qt::Key_Escape:
+                if (!text().isEmpty()) {
+                    clear();
+                    return;
+                }
+                break;
+            case Qt::Key_Down:
+                if (enterGrid) enterGrid();
+                return;
+            default:
+                break;
+            }
+        }
+        QLineEdit::keyPressEvent(event);
+    }
+};
+
+// The prominent colours of "Confirmar pedido": the selection colours while it can be pressed, a
+// plain grey face with grey text while it cannot, so the two states never look alike.
+void paintProminent(QPushButton& button) {
+    QPalette colours = button.palette();
+    const QColor face = colours.color(QPalette::Active, QPalette::Highlight);
+    const QColor text = colours.color(QPalette::Active, QPalette::HighlightedText);
+    for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+        colours.setColor(group, QPalette::Button, face);
+        colours.setColor(group, QPalette::ButtonText, text);
+    }
+    const QColor window = colours.color(QPalette::Active, QPalette::Window);
+    colours.setColor(QPalette::Disabled, QPalette::Button, window.darker(112));
+    colours.setColor(QPalette::Disabled, QPalette::ButtonText,
+                     colours.color(QPalette::Disabled, QPalette::WindowText));
+    button.setPalette(colours);
+}
+
 } // namespace
 
 LineCard::LineCard(QWidget* parent)
@@ -107,7 +163,8 @@ LineCard::LineCard(QWidget* parent)
     , stepLabel_(new QLabel(this))
     , quantity_(new QSpinBox(this))
     , remove_(new QToolButton(this))
-    , notes_(textField("lineNotes", QStringLiteral("Nota para este artículo"), this)) {
+    , notes_(textField("lineNotes", QStringLiteral("Nota para este artículo"), this))
+    , problem_(new QLabel(this)) {
     setObjectName(QStringLiteral("lineCard"));
     setFrameShape(QFrame::StyledPanel);
     name_->setObjectName(QStringLiteral("lineName"));
@@ -128,6 +185,17 @@ LineCard::LineCard(QWidget* parent)
     remove_->setIcon(symbolIcon(QStringLiteral("trash")));
     if (remove_->icon().isNull()) remove_->setText(QStringLiteral("Quitar"));
 
+    problem_->setObjectName(QStringLiteral("lineProblem"));
+    problem_->setTextFormat(Qt::PlainText);
+    problem_->setWordWrap(true);
+    scaleFont(*problem_, 0.95, true);
+    {
+        QPalette warning = problem_->palette();
+        warning.setColor(QPalette::WindowText, warningRed);
+        problem_->setPalette(warning);
+    }
+    problem_->hide();
+
     auto* top = new QHBoxLayout;
     top->addWidget(name_, 1);
     top->addWidget(amount_, 0, Qt::AlignTop);
@@ -141,6 +209,7 @@ LineCard::LineCard(QWidget* parent)
     layout->addLayout(top);
     layout->addLayout(middle);
     layout->addWidget(notes_);
+    layout->addWidget(problem_);
 
     connect(quantity_, &QSpinBox::valueChanged, this, [this](int value) {
         if (!refilling_) emit quantityEdited(lineID_, value);
@@ -153,7 +222,8 @@ LineCard::LineCard(QWidget* parent)
     });
 }
 
-void LineCard::display(const pizzacore::Line& line, const std::string& currency) {
+void LineCard::display(const pizzacore::Line& line, const std::string& currency,
+                       const std::optional<std::string>& problem) {
     lineID_ = line.id;
     name_->setText(fromUtf8(line.name));
     try {
@@ -170,6 +240,13 @@ void LineCard::display(const pizzacore::Line& line, const std::string& currency)
         quantity_->value() != quantity)
         quantity_->setValue(quantity);
     showText(*notes_, line.notes);
+    if (problem) {
+        const QString text = QStringLiteral("«") + fromUtf8(line.name) + QStringLiteral("» ") +
+                             fromUtf8(*problem) + QStringLiteral(": quítalo y vuelve a añadirlo.");
+        problem_->setText(text);
+        problem_->setAccessibleName(text);
+    }
+    problem_->setVisible(problem.has_value());
     setVisible(true);
 }
 
@@ -192,6 +269,24 @@ CheckoutView::CheckoutView(AppStore& store, ThumbnailCache& thumbnails, QWidget*
         empty_->setPalette(destructive);
     }
     header->addWidget(empty_, 0, Qt::AlignTop);
+
+    // A draft left half-taken by the last run: said discreetly, with a way to start afresh.
+    leftover_ = new QWidget(this);
+    leftover_->setObjectName(QStringLiteral("leftoverDraft"));
+    leftoverText_ = caption(QString(), "leftoverDraftText", leftover_);
+    leftoverText_->setWordWrap(false);
+    emptyLeftover_ = named(new QPushButton(QStringLiteral("Vaciar"), leftover_), "emptyLeftoverDraft",
+                           QStringLiteral("Vaciar"));
+    emptyLeftover_->setFlat(true);
+    auto* leftoverLayout = new QHBoxLayout(leftover_);
+    leftoverLayout->setContentsMargins(0, 0, 0, 0);
+    leftoverLayout->addWidget(leftoverText_);
+    leftoverLayout->addWidget(emptyLeftover_);
+    leftoverLayout->addStretch();
+    leftover_->hide();
+    if (const pizzacore::Draft& draft = store_.draft();
+        !draft.lines.empty() || !draft.phone.empty() || !draft.name.empty())
+        leftoverDraft_ = draft.id;
 
     // Left pane: the caller and the products, scrolling together.
     auto* leftContent = new QWidget;
@@ -217,6 +312,7 @@ CheckoutView::CheckoutView(AppStore& store, ThumbnailCache& thumbnails, QWidget*
     layout->setContentsMargins(28, 24, 28, 24);
     layout->setSpacing(16);
     layout->addLayout(header);
+    layout->addWidget(leftover_);
     layout->addLayout(panes, 1);
 
     for (const QKeySequence& keys :
@@ -226,6 +322,14 @@ CheckoutView::CheckoutView(AppStore& store, ThumbnailCache& thumbnails, QWidget*
         connect(shortcut, &QShortcut::activated, this, &CheckoutView::confirmOrder);
     }
     connect(empty_, &QPushButton::clicked, this, &CheckoutView::askToEmptyDraft);
+    connect(emptyLeftover_, &QPushButton::clicked, this, &CheckoutView::askToEmptyDraft);
+    // Ctrl+F goes to the product search from anywhere on the screen.
+    auto* findProduct = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_F), this);
+    findProduct->setContext(Qt::WidgetWithChildrenShortcut);
+    connect(findProduct, &QShortcut::activated, this, [this] {
+        search_->setFocus(Qt::ShortcutFocusReason);
+        search_->selectAll();
+    });
     connect(&store_, &AppStore::dbChanged, this, &CheckoutView::showDocument);
     connect(&store_, &AppStore::draftChanged, this, &CheckoutView::showDraft);
     showDocument();
@@ -240,6 +344,8 @@ QWidget* CheckoutView::makeCustomerSection() {
     auto* form = new QFormLayout(box);
     form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
     form->setLabelAlignment(Qt::AlignLeft);
+    // On a narrow screen the labels go above their fields rather than squeezing them.
+    form->setRowWrapPolicy(QFormLayout::WrapLongRows);
 
     phone_ = textField("phone", QStringLiteral("Teléfono"), box);
     phone_->setInputMethodHints(Qt::ImhDialableCharactersOnly);
@@ -249,6 +355,9 @@ QWidget* CheckoutView::makeCustomerSection() {
     phoneRow->addWidget(phone_, 1);
     phoneRow->addWidget(find_);
     form->addRow(QStringLiteral("Teléfono"), phoneRow);
+    customerHint_ = caption(QString(), "customerHint", box);
+    customerHint_->hide();
+    form->addRow(QString(), customerHint_);
 
     name_ = textField("name", QStringLiteral("Nombre"), box);
     form->addRow(QStringLiteral("Nombre"), name_);
@@ -280,7 +389,9 @@ QWidget* CheckoutView::makeCustomerSection() {
     recentCaption_ = caption(QString(), "recentOrders", box);
     recentCaption_->setWordWrap(true);
     form->addRow(recentCaption_);
-    auto* recentRow = new QHBoxLayout;
+    // One under another: three buttons side by side do not fit a small screen's column.
+    auto* recentRow = new QVBoxLayout;
+    recentRow->setSpacing(4);
     for (int index = 0; index < recentCount; ++index) {
         auto* button = new QPushButton(box);
         button->setObjectName(QStringLiteral("recentOrder%1").arg(index));
@@ -290,22 +401,29 @@ QWidget* CheckoutView::makeCustomerSection() {
             store_.showOrder(recentIDs_[static_cast<std::size_t>(index)]);
         });
         recentButtons_.push_back(button);
-        recentRow->addWidget(button);
+        recentRow->addWidget(button, 0, Qt::AlignLeft);
     }
-    recentRow->addStretch();
     form->addRow(recentRow);
 
     // Every change of a field's text goes into the draft, whether typed, pasted, dictated or set
     // through the accessibility interface; only showDraft()'s refills are left out.
     connect(phone_, &QLineEdit::textChanged, this, [this](const QString& text) {
         editField([&](pizzacore::Draft& d) { d.phone = text.toStdString(); });
+        // What the line said was about the number before.
+        if (!refilling_) customerHint_->hide();
     });
-    const auto findCustomer = [this] {
-        commitPendingEdits(*this);
-        store_.findCustomer();
-    };
-    connect(phone_, &QLineEdit::returnPressed, this, findCustomer);
-    connect(find_, &QPushButton::clicked, this, findCustomer);
+    connect(phone_, &QLineEdit::returnPressed, this, &CheckoutView::lookUpCaller);
+    connect(find_, &QPushButton::clicked, this, &CheckoutView::lookUpCaller);
+    // Return goes on towards the products: through the address for a delivery still without one.
+    connect(name_, &QLineEdit::returnPressed, this, [this] {
+        if (store_.draft().mode == pizzacore::Mode::delivery && address_->text().trimmed().isEmpty())
+            address_->setFocus(Qt::OtherFocusReason);
+        else
+            search_->setFocus(Qt::OtherFocusReason);
+    });
+    connect(address_, &QLineEdit::returnPressed, this, [this] { search_->setFocus(Qt::OtherFocusReason); });
+    connect(customerNotes_, &QLineEdit::returnPressed, this,
+            [this] { search_->setFocus(Qt::OtherFocusReason); });
     connect(name_, &QLineEdit::textChanged, this, [this](const QString& text) {
         editField([&](pizzacore::Draft& d) { d.name = text.toStdString(); });
     });
@@ -340,6 +458,19 @@ QWidget* CheckoutView::makeProductSection() {
     top->addWidget(categories_);
     layout->addLayout(top);
 
+    auto* search = new SearchField(section);
+    search_ = named(search, "productSearch", QStringLiteral("Buscar producto"));
+    search_->setPlaceholderText(QStringLiteral("Buscar producto"));
+    search_->setToolTip(QStringLiteral("Buscar producto (Ctrl+F). Intro añade el primero; Esc vacía."));
+    search_->setClearButtonEnabled(true);
+    search->chooseFirst = [this] { addFirstMatch(); };
+    search->enterGrid = [this] {
+        if (grid_->model()->rowCount() == 0) return;
+        grid_->setFocus(Qt::OtherFocusReason);
+        if (!grid_->currentIndex().isValid()) grid_->setCurrentIndex(grid_->model()->index(0, 0));
+    };
+    layout->addWidget(search_);
+
     catalogue_ = new QStackedWidget(section);
     auto* prompt = new QWidget;
     auto* promptLayout = new QVBoxLayout(prompt);
@@ -361,6 +492,10 @@ QWidget* CheckoutView::makeProductSection() {
         category_ = id.isEmpty() ? std::nullopt : std::optional<std::string>(id.toStdString());
         showProducts();
     });
+    connect(search_, &QLineEdit::textChanged, this, [this](const QString& text) {
+        query_ = text.trimmed();
+        showProducts();
+    });
     connect(goToProducts_, &QPushButton::clicked, this,
             [this] { store_.setSelectedTab(QStringLiteral("Productos")); });
     connect(grid_, &ProductGrid::productChosen, this, [this](int row) {
@@ -375,7 +510,7 @@ QWidget* CheckoutView::makeOrderSection() {
     auto* pane = new QFrame(this);
     pane->setObjectName(QStringLiteral("orderSection"));
     pane->setFrameShape(QFrame::StyledPanel);
-    pane->setMinimumWidth(340);
+    pane->setMinimumWidth(300);
     pane->setMaximumWidth(420);
     auto* layout = new QVBoxLayout(pane);
     layout->setContentsMargins(16, 14, 16, 14);
@@ -433,12 +568,7 @@ QWidget* CheckoutView::makeOrderSection() {
     confirm_->setToolTip(QStringLiteral("Confirmar pedido (Ctrl+Intro)"));
     confirm_->setMinimumHeight(44);
     scaleFont(*confirm_, 1.1, true);
-    {
-        QPalette prominent = confirm_->palette();
-        prominent.setColor(QPalette::Button, prominent.color(QPalette::Highlight));
-        prominent.setColor(QPalette::ButtonText, prominent.color(QPalette::HighlightedText));
-        confirm_->setPalette(prominent);
-    }
+    paintProminent(*confirm_);
     layout->addWidget(confirm_);
     layout->addWidget(caption(QStringLiteral("Se guarda una vez. Después podrás cobrar e imprimir."),
                               "confirmCaption", pane));
@@ -454,6 +584,8 @@ void CheckoutView::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     // Each time the checkout comes up, the next call starts with the telephone.
     phone_->setFocus(Qt::OtherFocusReason);
+    // Whatever it holds, a draft left from before included, the next number typed replaces it.
+    phone_->selectAll();
 }
 
 std::string CheckoutView::currency() const {
@@ -496,11 +628,18 @@ void CheckoutView::showProducts() {
     const pizzacore::RecordList<pizzacore::Product>& all = store_.db().products;
     const bool anyActive = std::any_of(all.begin(), all.end(), [](const auto& p) { return p.active; });
     catalogue_->setCurrentIndex(anyActive ? 1 : 0);
+    // Nothing to search before the first product.
+    search_->setVisible(anyActive);
 
     std::vector<std::pair<std::string, const pizzacore::Product*>> shown;
-    const pizzacore::NaturalOrder order(pizzacore::textLocale());
+    const std::string locale = pizzacore::textLocale();
+    const pizzacore::NaturalOrder order(locale);
+    // The search ignores case and accents, as the customers screen's does.
+    pizzacore::InsensitiveMatcher matcher(locale);
+    const std::string query = query_.toStdString();
     for (const pizzacore::Product& product : all)
-        if (product.active && (!category_ || product.category.id == *category_))
+        if (product.active && (!category_ || product.category.id == *category_) &&
+            (query.empty() || matcher.textContains(product.name, query)))
             shown.emplace_back(order.key(product.name), &product);
     std::stable_sort(shown.begin(), shown.end(),
                      [](const auto& a, const auto& b) { return a.first < b.first; });
@@ -540,8 +679,50 @@ void CheckoutView::showDraft() {
                                           : QStringLiteral("Guardar nuevo cliente");
     saveCustomer_->setText(save);
     saveCustomer_->setAccessibleName(save);
+    if (draft.customerID) customerHint_->hide();
+    showLeftover();
     showRecentOrders();
     showLines();
+}
+
+void CheckoutView::showLeftover() {
+    if (leftoverDraft_ && store_.draft().id != *leftoverDraft_) leftoverDraft_.reset();
+    if (!leftoverDraft_) {
+        leftover_->hide();
+        return;
+    }
+    const std::optional<QDateTime>& written = store_.lastWrittenBeforeStart();
+    const QString text = written ? QStringLiteral("Pedido a medias de las ") +
+                                       written->toLocalTime().toString(QStringLiteral("HH:mm"))
+                                 : QStringLiteral("Pedido a medias");
+    leftoverText_->setText(text);
+    leftoverText_->setAccessibleName(text);
+    leftover_->show();
+}
+
+void CheckoutView::lookUpCaller() {
+    commitPendingEdits(*this);
+    if (store_.findCustomer()) {
+        customerHint_->hide();
+        search_->setFocus(Qt::OtherFocusReason);
+        search_->selectAll();
+        return;
+    }
+    const QString hint =
+        store_.db().settings.savesCardOnConfirm()
+            ? QStringLiteral("Cliente nuevo. Escribe su nombre: la ficha se guarda al confirmar.")
+            : QStringLiteral("Cliente nuevo. Completa su nombre y guarda la ficha para la próxima llamada.");
+    customerHint_->setText(hint);
+    customerHint_->setAccessibleName(hint);
+    customerHint_->show();
+    name_->setFocus(Qt::OtherFocusReason);
+}
+
+void CheckoutView::addFirstMatch() {
+    if (confirming_ || products_->rowCount() == 0) return;
+    store_.add(products_->product(0));
+    // Return again adds another; typing starts the next search.
+    search_->selectAll();
 }
 
 void CheckoutView::showRecentOrders() {
@@ -563,9 +744,12 @@ void CheckoutView::showRecentOrders() {
         } catch (const pizzacore::PCError&) {
             total = QStringLiteral("—");
         }
-        entries << QStringLiteral("#") + QString::number(order.number) + QStringLiteral(" · ") + total;
-        const QString text = QStringLiteral("Ver #") + QString::number(order.number) + QStringLiteral(" · ") +
-                             dateTimeText(order.created);
+        const bool cancelled = order.preparation == pizzacore::Preparation::cancelled;
+        entries << QStringLiteral("#") + QString::number(order.number) + QStringLiteral(" · ") + total +
+                       (cancelled ? QStringLiteral(" (anulado)") : QString());
+        QString text = QStringLiteral("Ver #") + QString::number(order.number) + QStringLiteral(" · ") +
+                       dateTimeText(order.created);
+        if (cancelled) text += QStringLiteral(" · Anulado");
         button->setText(text);
         button->setAccessibleName(text);
         button->setVisible(true);
@@ -602,7 +786,7 @@ void CheckoutView::showLines() {
     }
     for (std::size_t index = 0; index < cards_.size(); ++index) {
         if (index < draft.lines.size()) {
-            cards_[index]->display(draft.lines[index], code);
+            cards_[index]->display(draft.lines[index], code, store_.db().lineProblem(draft.lines[index]));
             cards_[index]->setEnabled(!confirming_);
         } else {
             cards_[index]->setVisible(false);
@@ -624,16 +808,18 @@ int CheckoutView::visibleLineCards() const {
 
 // Tab follows the sections: the caller, the products, then the order and its confirmation.
 void CheckoutView::updateTabOrder() {
-    std::vector<QWidget*> chain{phone_, find_, name_};
+    // The caller's details, then straight to the products: the mode and the card buttons come
+    // after them, so that the search is a few Tabs from the telephone.
+    std::vector<QWidget*> chain{phone_, find_, name_, address_, customerNotes_, search_, grid_};
     for (QPushButton* button : modeButtons_)
         chain.push_back(button);
-    chain.insert(chain.end(), {address_, customerNotes_, saveCustomer_});
+    chain.push_back(saveCustomer_);
     for (QPushButton* button : recentButtons_)
         chain.push_back(button);
-    chain.insert(chain.end(), {categories_, goToProducts_, grid_});
+    chain.insert(chain.end(), {categories_, goToProducts_});
     for (LineCard* card : cards_)
         chain.insert(chain.end(), {card->quantity(), card->remove(), card->notes()});
-    chain.insert(chain.end(), {orderNotes_, confirm_, empty_});
+    chain.insert(chain.end(), {orderNotes_, confirm_, empty_, emptyLeftover_});
     for (std::size_t index = 1; index < chain.size(); ++index)
         QWidget::setTabOrder(chain[index - 1], chain[index]);
 }

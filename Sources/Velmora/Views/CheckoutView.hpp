@@ -38,13 +38,16 @@ class LineCard : public QFrame {
 public:
     explicit LineCard(QWidget* parent = nullptr);
 
-    // Shows `line` with amounts in `currency`.
-    void display(const pizzacore::Line& line, const std::string& currency);
+    // Shows `line` with amounts in `currency` and, when the line can no longer be confirmed, why
+    // (`problem`, the words that follow the product's name).
+    void display(const pizzacore::Line& line, const std::string& currency,
+                 const std::optional<std::string>& problem = std::nullopt);
     const pizzacore::Uuid& lineID() const { return lineID_; }
 
     QSpinBox* quantity() const { return quantity_; }
     QToolButton* remove() const { return remove_; }
     QLineEdit* notes() const { return notes_; }
+    QLabel* problem() const { return problem_; }
 
 signals:
     void quantityEdited(const pizzacore::Uuid& line, int quantity);
@@ -59,6 +62,7 @@ private:
     QSpinBox* quantity_;
     QToolButton* remove_;
     QLineEdit* notes_;
+    QLabel* problem_;
     // The card is showing its line again: the editors' signals are not the operator's edits.
     bool refilling_ = false;
 };
@@ -79,6 +83,8 @@ public:
 
     // The number of line cards on show.
     int visibleLineCards() const;
+    // Adds one unit of the first product the grid shows, as Return in the product search does.
+    void addFirstMatch();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -93,6 +99,10 @@ private:
     void showRecentOrders();
     void showProducts();
     void showLines();
+    void showLeftover();
+    // Looks the caller up and moves on: to the products for a known caller, to "Nombre" for a
+    // new one, said in the line under the telephone.
+    void lookUpCaller();
     void updateTabOrder();
     void editDraft(const std::function<void(pizzacore::Draft&)>& edit);
     // A field's change, left out while showDraft() writes the draft back into the fields.
@@ -119,10 +129,14 @@ private:
     QLineEdit* address_ = nullptr;
     QLineEdit* customerNotes_ = nullptr;
     QPushButton* saveCustomer_ = nullptr;
+    QLabel* customerHint_ = nullptr;
     QLabel* recentCaption_ = nullptr;
     std::vector<QPushButton*> recentButtons_;
     std::vector<pizzacore::Uuid> recentIDs_;
 
+    QLineEdit* search_ = nullptr;
+    // The typed product search, as the grid filters by it.
+    QString query_;
     QComboBox* categories_ = nullptr;
     QStackedWidget* catalogue_ = nullptr;
     QPushButton* goToProducts_ = nullptr;
@@ -136,6 +150,12 @@ private:
     QLabel* total_ = nullptr;
     QPushButton* confirm_ = nullptr;
     QPushButton* empty_ = nullptr;
+
+    // The draft found at start-up, left half-taken in the last run, while it is still the draft.
+    std::optional<pizzacore::Uuid> leftoverDraft_;
+    QWidget* leftover_ = nullptr;
+    QLabel* leftoverText_ = nullptr;
+    QPushButton* emptyLeftover_ = nullptr;
 };
 
 } // namespace velmora

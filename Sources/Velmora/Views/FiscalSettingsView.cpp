@@ -10,7 +10,6 @@
 #include <PizzaCore/Foundation/PCError.hpp>
 #include <PizzaCore/Models/Money.hpp>
 
-#include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -159,18 +158,17 @@ FiscalSettingsView::FiscalSettingsView(AppStore& store, QWidget* parent)
     error_->hide();
     outer->addWidget(error_);
 
-    auto* buttons = new QDialogButtonBox(this);
-    auto* close = buttons->addButton(QStringLiteral("Cerrar"), QDialogButtonBox::RejectRole);
-    close->setObjectName(QStringLiteral("close"));
-    close->setAccessibleName(close->text());
-    auto* saveButton =
-        buttons->addButton(QStringLiteral("Guardar configuración"), QDialogButtonBox::AcceptRole);
-    saveButton->setObjectName(QStringLiteral("saveSettings"));
-    saveButton->setAccessibleName(saveButton->text());
-    saveButton->setDefault(true);
+    // As on every sheet: "Cerrar", then the prominent save at the right.
+    QPushButton* close = makeButton(QStringLiteral("Cerrar"), QStringLiteral("close"), this);
+    QPushButton* saveButton =
+        makeProminentButton(QStringLiteral("Guardar configuración"), QStringLiteral("saveSettings"), this);
     connect(close, &QPushButton::clicked, this, &QDialog::reject);
     connect(saveButton, &QPushButton::clicked, this, &FiscalSettingsView::save);
-    outer->addWidget(buttons);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(close);
+    buttons->addWidget(saveButton);
+    outer->addLayout(buttons);
 
     reload();
 }
@@ -182,9 +180,15 @@ void FiscalSettingsView::reload() {
     currency_->setText(fromUtf8(settings_.currency));
     taxName_->setText(fromUtf8(settings_.taxName));
     rates_->setText(ratesText(settings_.rates));
-    issuerName_->setText(fromUtf8(settings_.issuerName));
-    issuerTaxID_->setText(fromUtf8(settings_.issuerTaxID));
-    issuerAddress_->setText(fromUtf8(settings_.issuerAddress));
+    // The issuer is the business itself: until the fiscal settings name it, the business data
+    // of Ajustes is proposed, to be checked and saved here.
+    const pizzacore::Settings& business = store_.db().settings;
+    const auto proposed = [](const std::string& fiscal, const std::string& stored) {
+        return fromUtf8(fiscal.empty() ? stored : fiscal);
+    };
+    issuerName_->setText(proposed(settings_.issuerName, business.business));
+    issuerTaxID_->setText(proposed(settings_.issuerTaxID, business.taxID));
+    issuerAddress_->setText(proposed(settings_.issuerAddress, business.address));
     fullSeries_->setText(fromUtf8(settings_.fullSeries));
     simpleSeries_->setText(fromUtf8(settings_.simpleSeries));
     correctionSeries_->setText(fromUtf8(settings_.correctionSeries));

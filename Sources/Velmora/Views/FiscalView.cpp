@@ -92,8 +92,14 @@ QVariant ProposalsModel::data(const QModelIndex& index, int role) const {
         return fromUtf8(pizzacore::title(shown.kind)) + QStringLiteral(" · ") +
                (shown.recipientName.empty() ? QStringLiteral("Sin destinatario")
                                             : fromUtf8(shown.recipientName));
-    case DetailRole:
-        return QStringLiteral("Propuesta · ") + dateTimeText(shown.created);
+    case DetailRole: {
+        QString detail = QStringLiteral("Propuesta · ") + dateTimeText(shown.created);
+        if (shown.orderID) {
+            if (const auto number = orderNumbers_.find(*shown.orderID); number != orderNumbers_.end())
+                detail += QStringLiteral(" · Pedido #") + QString::number(number->second);
+        }
+        return detail;
+    }
     case TotalRole:
         return fromUtf8(pizzacore::FiscalMoney::text(shown.gross(), currency_));
     default:
@@ -111,6 +117,16 @@ void ProposalsModel::refresh() {
     beginResetModel();
     currency_ = currency;
     proposals_ = stored;
+    orderNumbers_.clear();
+    for (const pizzacore::InvoiceProposal& proposal : proposals_)
+        if (proposal.orderID) orderNumbers_.emplace(*proposal.orderID, 0);
+    if (!orderNumbers_.empty()) {
+        for (const pizzacore::Order& order : db.orders)
+            if (const auto found = orderNumbers_.find(order.id); found != orderNumbers_.end())
+                found->second = order.number;
+        // An order no longer stored names nothing.
+        std::erase_if(orderNumbers_, [](const auto& entry) { return entry.second == 0; });
+    }
     std::stable_sort(proposals_.begin(), proposals_.end(),
                      [](const auto& left, const auto& right) { return left.created > right.created; });
     endResetModel();

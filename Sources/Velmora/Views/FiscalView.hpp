@@ -7,6 +7,8 @@
 #include <QAbstractListModel>
 #include <QWidget>
 
+#include <cstdint>
+#include <unordered_map>
 #include <vector>
 
 class QLabel;
@@ -24,8 +26,8 @@ class ProposalsModel : public QAbstractListModel {
 public:
     enum Role {
         TitleRole = Qt::UserRole + 1, // kind · recipient
-        DetailRole,                   // "Propuesta · " + created
-        TotalRole,                    // gross total as an amount text
+        DetailRole, // "Propuesta · " + created, then " · Pedido #27" when prepared from one
+        TotalRole,  // gross total as an amount text
     };
 
     explicit ProposalsModel(AppStore& store, QObject* parent = nullptr);
@@ -45,6 +47,8 @@ private:
     AppStore& store_;
     std::vector<pizzacore::InvoiceProposal> proposals_;
     std::string currency_;
+    // The numbers of the orders the proposals were prepared from, looked up once per refresh.
+    std::unordered_map<pizzacore::Uuid, std::int64_t> orderNumbers_;
 };
 
 // The invoicing section: proposals without fiscal value, the archive's counters and the notice

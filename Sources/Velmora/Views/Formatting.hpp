@@ -26,5 +26,8 @@ QString dateTimeText(pizzacore::Instant instant);
 QString dateText(pizzacore::Instant instant);
 // "13:05".
 QString timeText(pizzacore::Instant instant);
+// When something happened, as an order list reads it at `now`: "13:05 · hace 12 min" within the
+// last day ("hace menos de 1 min", "hace 3 h"), otherwise the date and time.
+QString whenText(pizzacore::Instant instant, pizzacore::Instant now);
 
 } // namespace velmora

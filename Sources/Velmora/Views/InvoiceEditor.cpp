@@ -10,7 +10,6 @@
 #include <QComboBox>
 #include <QDateEdit>
 #include <QDateTime>
-#include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QFrame>
 #include <QHBoxLayout>
@@ -170,16 +169,15 @@ InvoiceEditor::InvoiceEditor(AppStore& store, pizzacore::InvoiceProposal proposa
     error_->hide();
     outer->addWidget(error_);
 
-    auto* buttons = new QDialogButtonBox(this);
-    auto* cancel = buttons->addButton(QStringLiteral("Cancelar"), QDialogButtonBox::RejectRole);
-    cancel->setObjectName(QStringLiteral("cancel"));
-    cancel->setAccessibleName(cancel->text());
-    cancel->setAutoDefault(false);
-    auto* saveButton = buttons->addButton(QStringLiteral("Guardar propuesta"), QDialogButtonBox::AcceptRole);
-    saveButton->setObjectName(QStringLiteral("saveProposal"));
-    saveButton->setAccessibleName(saveButton->text());
-    saveButton->setDefault(true);
-    outer->addWidget(buttons);
+    // As on every sheet: "Cancelar", then the prominent save at the right.
+    QPushButton* cancel = makeButton(QStringLiteral("Cancelar"), QStringLiteral("cancel"), this);
+    QPushButton* saveButton =
+        makeProminentButton(QStringLiteral("Guardar propuesta"), QStringLiteral("saveProposal"), this);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(cancel);
+    buttons->addWidget(saveButton);
+    outer->addLayout(buttons);
 
     connect(add, &QPushButton::clicked, this, &InvoiceEditor::addLine);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
@@ -387,7 +385,12 @@ void InvoiceEditor::save() {
             setError(outcome.failure);
         } else if (outcome) {
             setError(QString());
+            AppStore& store = store_;
             accept();
+            // The sheet closes on success; the operator is told the proposal was kept.
+            store.setMessage(
+                QStringLiteral("Propuesta guardada. No tiene validez fiscal ni consume numeración."),
+                AlertKind::information);
         }
     });
 }

@@ -12,12 +12,19 @@
 #include <Velmora/Views/SessionsView.hpp>
 #include <Velmora/Views/Sidebar.hpp>
 
+#include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QKeySequence>
 #include <QLabel>
 #include <QPointer>
 #include <QProgressBar>
+#include <QSettings>
+#include <QShortcut>
 #include <QStackedWidget>
+#include <QStandardPaths>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -56,7 +63,8 @@ MainWindow::MainWindow(AppStore& store, QWidget* parent)
     , clock_(new QTimer(this)) {
     setObjectName(QStringLiteral("MainWindow"));
     setWindowTitle(QStringLiteral("Velmora"));
-    setMinimumSize(1080, 730);
+    // Small enough for a 1024×768 till with a panel; every screen scrolls what does not fit.
+    setMinimumSize(900, 560);
     resize(1280, 820);
 
     if (store_.fatal())
@@ -132,6 +140,37 @@ void MainWindow::showContent() {
 
     connect(&store_, &AppStore::selectedTabChanged, this, &MainWindow::showSelectedTab);
     showSelectedTab();
+
+    // Ctrl+1 … Ctrl+6 open the sections in the sidebar's order. They belong to the content, so
+    // the fatal-state screen that replaces it takes them away too.
+    for (std::size_t position = 0; position < sections.size(); ++position) {
+        auto* shortcut =
+            new QShortcut(QKeySequence(Qt::CTRL | static_cast<Qt::Key>(Qt::Key_1 + position)), content);
+        shortcut->setContext(Qt::WindowShortcut);
+        connect(shortcut, &QShortcut::activated, this,
+                [this, position] { store_.setSelectedTab(QString::fromUtf8(sections[position].title)); });
+    }
+}
+
+QString MainWindow::layoutFile() {
+    return QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation) +
+           QStringLiteral("/ventana.ini");
+}
+
+void MainWindow::showAsLastTime() {
+    const QSettings kept(layoutFile(), QSettings::IniFormat);
+    if (restoreGeometry(kept.value(QStringLiteral("geometria")).toByteArray()))
+        show();
+    else
+        showMaximized();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    QMainWindow::closeEvent(event);
+    if (!event->isAccepted()) return;
+    QDir().mkpath(QFileInfo(layoutFile()).path());
+    QSettings kept(layoutFile(), QSettings::IniFormat);
+    kept.setValue(QStringLiteral("geometria"), saveGeometry());
 }
 
 void MainWindow::showFatal() {

@@ -32,6 +32,11 @@ public:
 
     // The section on screen: its index in the sidebar's order.
     int visibleSection() const;
+    // Shows the window at the size and place it was closed at, maximised if it was, and
+    // maximised the first time: a till's screen is the till's.
+    void showAsLastTime();
+    // Where the window's size is kept between runs.
+    static QString layoutFile();
 
 signals:
     // "Ajustes…" was pressed.
@@ -39,6 +44,7 @@ signals:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void showSaving();

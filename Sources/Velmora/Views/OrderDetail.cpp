@@ -29,6 +29,7 @@
 #include <QStyledItemDelegate>
 #include <QVBoxLayout>
 
+#include <array>
 #include <string_view>
 
 namespace velmora {
@@ -80,6 +81,14 @@ QWidget* segmented(const QString& name, const QStringList& labels, QButtonGroup*
         layout->addWidget(choice);
     }
     layout->addStretch();
+    // The chosen segment must read at a glance from across the counter: filled with the
+    // highlight colour, the others plain. (Not bold: the segments are sized for their text.)
+    row->setStyleSheet(QStringLiteral(
+        "QPushButton { padding: 5px 14px; border: 1px solid palette(mid); background-color: palette(button); "
+        "}"
+        "QPushButton:hover:!checked { background-color: palette(midlight); }"
+        "QPushButton:checked { background-color: palette(highlight); color: palette(highlighted-text);"
+        " border-color: palette(highlight); }"));
     return row;
 }
 
@@ -89,6 +98,20 @@ QFrame* divider(QWidget* parent) {
     line->setFrameShadow(QFrame::Sunken);
     return line;
 }
+
+// The buttons next to the cash field: a cents value of 0 stands for the exact total.
+struct QuickAmount {
+    const char* label;
+    const char* name;
+    pizzacore::Cents cents;
+};
+constexpr std::array<QuickAmount, 5> quickAmounts{{
+    {"Exacto", "receivedExact", 0},
+    {"5", "received5", 500},
+    {"10", "received10", 1000},
+    {"20", "received20", 2000},
+    {"50", "received50", 5000},
+}};
 
 } // namespace
 
@@ -154,15 +177,11 @@ public:
         : QStyledItemDelegate(parent)
         , model_(model) {}
 
-    static QFont captionFont(const QFont& base) {
-        QFont caption = base;
-        caption.setPointSizeF(base.pointSizeF() * 0.88);
-        return caption;
-    }
-
     // Every row leaves room for a notes line when any line has notes, so the rows stay uniform.
+    // The notes ("sin cebolla") are what the kitchen must not miss: full size, in the secondary
+    // colour.
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const override {
-        const int notes = model_.anyNotes() ? QFontMetrics(captionFont(option.font)).height() : 0;
+        const int notes = model_.anyNotes() ? QFontMetrics(option.font).height() : 0;
         return {200, QFontMetrics(option.font).height() + notes + 8};
     }
 
@@ -185,7 +204,7 @@ public:
         painter->drawText(line.adjusted(0, 0, -amountWidth - 12, 0), Qt::AlignLeft | Qt::AlignVCenter, title);
         const QString notes = index.data(OrderLinesModel::NotesRole).toString();
         if (!notes.isEmpty()) {
-            const QFont caption = captionFont(option.font);
+            const QFont& caption = option.font;
             painter->setFont(caption);
             QColor secondary = option.palette.color(QPalette::Text);
             secondary.setAlphaF(0.6);
@@ -308,7 +327,8 @@ OrderDetail::OrderDetail(AppStore& store, TicketService& tickets, QWidget* paren
         paidIcon->setPalette(palette);
     }
     paidChange_ = plainLabel(QStringLiteral("paidChange"), paid_);
-    scaleFont(*paidChange_, 0.88, false);
+    // The change is counted out right after the payment is registered: large enough to read.
+    setBold(*paidChange_, 1.25);
     paidDate_ = plainLabel(QStringLiteral("paidDate"), paid_);
     makeSecondary(*paidDate_);
     {
@@ -339,8 +359,23 @@ OrderDetail::OrderDetail(AppStore& store, TicketService& tickets, QWidget* paren
     received_->setObjectName(QStringLiteral("received"));
     received_->setPlaceholderText(QStringLiteral("Efectivo entregado (vacío = importe exacto)"));
     received_->setAccessibleName(QStringLiteral("Efectivo entregado (vacío = importe exacto)"));
+    // Quick amounts: the exact total and the usual notes, each filling in the cash handed over.
+    received_->setMinimumWidth(120);
+    auto* receivedRow = new QHBoxLayout;
+    receivedRow->setSpacing(4);
+    receivedRow->addWidget(received_, 1);
+    for (const auto& [label, name, cents] : quickAmounts) {
+        QPushButton* quick = button(QString::fromUtf8(label), QString::fromLatin1(name), unpaid_);
+        // As narrow as their labels (the style's minimum button width would push the detail
+        // wider than a small screen): the field keeps the room to show what was typed.
+        quick->setFixedWidth(std::max(40, quick->fontMetrics().horizontalAdvance(quick->text()) + 20));
+        quick->setProperty("cents", QVariant::fromValue<qint64>(cents));
+        receivedRow->addWidget(quick);
+        quick_.push_back(quick);
+        connect(quick, &QPushButton::clicked, this, [this, cents = cents] { fillReceived(cents); });
+    }
     change_ = plainLabel(QStringLiteral("change"), unpaid_);
-    setBold(*change_, 1.1);
+    setBold(*change_, 1.8);
     payButton_ = button(QString(), QStringLiteral("payButton"), unpaid_);
     payButton_->setDefault(true);
     setBold(*payButton_);
@@ -350,7 +385,7 @@ OrderDetail::OrderDetail(AppStore& store, TicketService& tickets, QWidget* paren
         block->setSpacing(8);
         block->addWidget(pending);
         block->addLayout(methodRow);
-        block->addWidget(received_);
+        block->addLayout(receivedRow);
         block->addWidget(change_);
         block->addWidget(payButton_, 0, Qt::AlignLeft);
     }
@@ -516,6 +551,13 @@ void OrderDetail::showPayment() {
     }
     const bool cash = methods_->checkedId() == 0;
     received_->setVisible(cash);
+    for (QPushButton* quick : quick_) {
+        const pizzacore::Cents cents = quick->property("cents").value<qint64>();
+        quick->setVisible(cash);
+        // A note smaller than the total cannot pay it.
+        quick->setEnabled(cents == 0 || cents >= total);
+        quick->setToolTip(QStringLiteral("Entregado: ") + amount(cents == 0 ? total : cents));
+    }
     payButton_->setText(QStringLiteral("Registrar cobro · ") + amount(total));
     payButton_->setAccessibleName(payButton_->text());
     showChange();
@@ -537,6 +579,19 @@ void OrderDetail::showChange() {
         }
     }
     change_->setVisible(shown);
+}
+
+void OrderDetail::fillReceived(pizzacore::Cents cents) {
+    if (!order_) return;
+    if (cents == 0) {
+        try {
+            cents = order_->total();
+        } catch (const pizzacore::PCError&) {
+            return;
+        }
+    }
+    received_->setText(text(pizzacore::Money::input(cents)));
+    received_->setFocus(Qt::OtherFocusReason);
 }
 
 void OrderDetail::choosePreparation(QAbstractButton* button) {

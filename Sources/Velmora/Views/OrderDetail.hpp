@@ -8,6 +8,7 @@
 #include <QWidget>
 
 #include <optional>
+#include <vector>
 
 class QAbstractButton;
 class QButtonGroup;
@@ -40,6 +41,8 @@ private:
     void fill();
     void showPayment();
     void showChange();
+    // Puts `cents` (0: the order's total) into the cash handed over.
+    void fillReceived(pizzacore::Cents cents);
     void choosePreparation(QAbstractButton* button);
     void pay();
     void repeat();
@@ -72,6 +75,7 @@ private:
     QWidget* unpaid_;
     QButtonGroup* methods_;
     QLineEdit* received_;
+    std::vector<QPushButton*> quick_;
     QLabel* change_;
     QPushButton* payButton_;
     QPushButton* invoiceButton_;

@@ -1,6 +1,7 @@
 #include <Velmora/Views/OrdersModel.hpp>
 
 #include <Velmora/Stores/AppStore.hpp>
+#include <Velmora/Views/Formatting.hpp>
 
 #include <PizzaCore/Fiscal/FiscalMoney.hpp>
 #include <PizzaCore/Models/Database.hpp>
@@ -93,10 +94,14 @@ QVariant OrdersModel::data(const QModelIndex& index, int role) const {
     };
     switch (role) {
     case Qt::DisplayRole:
-    case Qt::AccessibleTextRole:
         return QStringLiteral("#") + QString::number(order.number) + QLatin1Char(' ') + name() +
                QStringLiteral(" · ") + amount(order, settings) + QStringLiteral(" · ") + detail() +
                QStringLiteral(" · ") + status();
+    case Qt::AccessibleTextRole:
+        return data(index, Qt::DisplayRole).toString() + QStringLiteral(" · ") +
+               whenText(order.created, store_.now());
+    case WhenRole:
+        return whenText(order.created, store_.now());
     case IdRole:
         return text(order.id.text());
     case NumberRole:

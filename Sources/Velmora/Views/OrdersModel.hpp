@@ -54,6 +54,7 @@ public:
         DetailRole,                // mode · preparation
         StatusRole,                // "Cobrado", "Anulado" or "Pendiente de cobro"
         PaidRole,                  // bool
+        WhenRole,                  // confirmation time and how long ago: "13:05 · hace 12 min"
     };
 
     // Histories with at least this many orders have their records made on a worker thread.

@@ -17,6 +17,7 @@
 #include <QSignalBlocker>
 #include <QStackedWidget>
 #include <QStyledItemDelegate>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace velmora {
@@ -84,8 +85,15 @@ public:
         painter->setFont(caption);
         painter->setPen(secondary);
         line = QRect(area.left(), line.bottom() + 3, area.width(), captionHeight);
-        painter->drawText(line, Qt::AlignLeft | Qt::AlignVCenter,
-                          index.data(OrdersModel::DetailRole).toString());
+        // When it was confirmed at the right; the mode and state take what is left.
+        const QString when = index.data(OrdersModel::WhenRole).toString();
+        const QFontMetrics captionMetrics(caption);
+        const int whenWidth = captionMetrics.horizontalAdvance(when);
+        painter->drawText(line, Qt::AlignRight | Qt::AlignVCenter, when);
+        painter->drawText(line.adjusted(0, 0, -whenWidth - 8, 0), Qt::AlignLeft | Qt::AlignVCenter,
+                          captionMetrics.elidedText(index.data(OrdersModel::DetailRole).toString(),
+                                                    Qt::ElideRight,
+                                                    std::max(0, line.width() - whenWidth - 8)));
         line.translate(0, captionHeight);
         const bool paid = index.data(OrdersModel::PaidRole).toBool();
         painter->setPen(selected ? text : (paid ? paidColour : pendingColour));
@@ -140,6 +148,31 @@ OrdersView::OrdersView(AppStore& store, TicketService& tickets, QWidget* parent)
     list_->setMaximumWidth(360);
     list_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Expanding);
 
+    // What an empty list means, over its viewport: nothing confirmed yet, or nothing that
+    // passes the filters.
+    empty_ = new QLabel(list_->viewport());
+    empty_->setObjectName(QStringLiteral("ordersEmpty"));
+    empty_->setTextFormat(Qt::PlainText);
+    empty_->setWordWrap(true);
+    empty_->setAlignment(Qt::AlignCenter);
+    makeSecondary(*empty_);
+    {
+        auto* centred = new QVBoxLayout(list_->viewport());
+        centred->setContentsMargins(16, 16, 16, 16);
+        centred->addWidget(empty_);
+    }
+    connect(model_, &QAbstractItemModel::modelReset, this, &OrdersView::showEmptyList);
+    connect(model_, &QAbstractItemModel::layoutChanged, this, &OrdersView::showEmptyList);
+    connect(model_, &QAbstractItemModel::rowsInserted, this, &OrdersView::showEmptyList);
+    connect(model_, &QAbstractItemModel::rowsRemoved, this, &OrdersView::showEmptyList);
+    // "hace 12 min" moves on by itself while the list is on screen.
+    auto* clock = new QTimer(this);
+    clock->setInterval(30'000);
+    connect(clock, &QTimer::timeout, this, [this] {
+        if (isVisible()) list_->viewport()->update();
+    });
+    clock->start();
+
     auto* scroll = new QScrollArea(pane_);
     scroll->setObjectName(QStringLiteral("detailScroll"));
     scroll->setWidgetResizable(true);
@@ -175,6 +208,7 @@ OrdersView::OrdersView(AppStore& store, TicketService& tickets, QWidget* parent)
     connect(day_, &QComboBox::currentIndexChanged, this, &OrdersView::applyFilter);
     connect(pending_, &QCheckBox::toggled, this, &OrdersView::applyFilter);
     connect(model_, &OrdersModel::dayChoicesChanged, this, &OrdersView::showDayChoices);
+    connect(model_, &OrdersModel::becameReady, this, &OrdersView::showEmptyList);
     connect(model_, &OrdersModel::becameReady, this, [this] {
         if (isVisible())
             followSelection();
@@ -191,6 +225,19 @@ OrdersView::OrdersView(AppStore& store, TicketService& tickets, QWidget* parent)
 
     showDayChoices();
     showSelectedOrder();
+    showEmptyList();
+}
+
+void OrdersView::showEmptyList() {
+    const bool none = model_->rowCount() == 0;
+    empty_->setVisible(none);
+    if (!none) return;
+    if (!model_->ready())
+        empty_->setText(QStringLiteral("Cargando pedidos…"));
+    else if (store_.db().orders.empty())
+        empty_->setText(QStringLiteral("Aún no hay pedidos. Los pedidos confirmados en Caja aparecen aquí."));
+    else
+        empty_->setText(QStringLiteral("Ningún pedido coincide con la búsqueda o los filtros."));
 }
 
 void OrdersView::applyFilter() {

@@ -4,6 +4,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QLabel;
 class QLineEdit;
 class QListView;
 class QStackedWidget;
@@ -44,6 +45,8 @@ private:
     // it, then selects its row and scrolls to it.
     void revealSelectedOrder();
     void listSelectionChanged();
+    // Says why the list is empty, when it is.
+    void showEmptyList();
 
     AppStore& store_;
     OrdersModel* model_;
@@ -51,6 +54,7 @@ private:
     QComboBox* day_;
     QCheckBox* pending_;
     QListView* list_;
+    QLabel* empty_ = nullptr;
     QStackedWidget* pane_;
     OrderDetail* detail_;
     // Set while the list follows the controller, so that following never feeds back into it.

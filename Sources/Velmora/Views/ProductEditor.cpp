@@ -112,6 +112,8 @@ ProductEditor::ProductEditor(AppStore& store, pizzacore::Product product, QWidge
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(save, &QPushButton::clicked, this, &ProductEditor::save);
     showImage();
+    // The name is what the operator types first; the sheet opens with the cursor there.
+    name_->setFocus(Qt::OtherFocusReason);
 }
 
 QString ProductEditor::error() const {

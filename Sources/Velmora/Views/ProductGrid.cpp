@@ -8,6 +8,7 @@
 #include <QKeyEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QTextLayout>
 
 #include <algorithm>
 
@@ -124,12 +125,12 @@ void ProductTileDelegate::paint(QPainter* painter, const QStyleOptionViewItem& o
     int y = text.top() + 2;
     painter->setPen(palette.color(QPalette::ButtonText));
     painter->setFont(nameFont);
-    const QString name = index.data(Qt::DisplayRole).toString();
-    const QRect nameBox(text.left(), y, text.width(), nameMetrics.height() * 2);
-    const QString elided = nameMetrics.elidedText(name, Qt::ElideRight, text.width() * 2 - 8);
-    painter->drawText(nameBox, Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, elided);
-    const int nameLines = nameMetrics.horizontalAdvance(elided) > text.width() ? 2 : 1;
-    y += nameMetrics.height() * nameLines + 2;
+    for (const QString& line : nameLines(index.data(Qt::DisplayRole).toString(), nameFont, text.width())) {
+        painter->drawText(QRect(text.left(), y, text.width(), nameMetrics.height()),
+                          Qt::AlignLeft | Qt::AlignTop, line);
+        y += nameMetrics.height();
+    }
+    y += 2;
 
     painter->setFont(captionFont);
     painter->setPen(widget ? secondaryTextColor(*widget) : palette.color(QPalette::PlaceholderText));
@@ -143,6 +144,27 @@ void ProductTileDelegate::paint(QPainter* painter, const QStyleOptionViewItem& o
         QRect(text.left(), text.bottom() - priceMetrics.height(), text.width(), priceMetrics.height()),
         Qt::AlignLeft, index.data(ProductGridModel::PriceRole).toString());
     painter->restore();
+}
+
+QStringList ProductTileDelegate::nameLines(const QString& name, const QFont& font, int width) {
+    const QFontMetrics metrics(font);
+    QStringList lines;
+    QTextLayout layout(name, font);
+    QTextOption wrapping;
+    wrapping.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(wrapping);
+    layout.beginLayout();
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        line.setLineWidth(width);
+        if (!lines.isEmpty()) {
+            // The second line takes the rest of the name, cut with "…" when it does not fit.
+            lines << metrics.elidedText(name.mid(line.textStart()).trimmed(), Qt::ElideRight, width);
+            break;
+        }
+        lines << name.mid(line.textStart(), line.textLength()).trimmed();
+    }
+    layout.endLayout();
+    return lines;
 }
 
 ProductGrid::ProductGrid(ProductGridModel& model, ThumbnailCache& thumbnails, QWidget* parent)

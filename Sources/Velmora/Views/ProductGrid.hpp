@@ -48,6 +48,9 @@ public:
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override;
+    // A product's name as the tile shows it: at most two lines of `width`, broken between words,
+    // the second ending in "…" when the name is longer still; the tooltip has it whole.
+    static QStringList nameLines(const QString& name, const QFont& font, int width);
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
 
 private:

@@ -9,6 +9,7 @@
 
 #include <PizzaCore/Models/Money.hpp>
 
+#include <QEvent>
 #include <QFrame>
 #include <QGridLayout>
 #include <QLabel>
@@ -17,10 +18,13 @@
 #include <QPainterPath>
 #include <QPointer>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QStyledItemDelegate>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <array>
+#include <unordered_map>
 
 namespace velmora {
 
@@ -35,7 +39,7 @@ public:
 
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const override {
         return QSize(200, QFontMetrics(headlineFont(option.font)).height() +
-                              5 * QFontMetrics(option.font).height() + 2 * padding + 14);
+                              6 * QFontMetrics(option.font).height() + 2 * padding + 14);
     }
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
@@ -56,8 +60,9 @@ public:
         y = drawLine(*painter, index.data().toString(), headlineFont(option.font), text, x, y, width) + 2;
         y = drawLine(*painter, index.data(SessionsModel::StateRole).toString(), option.font, secondary, x, y,
                      width);
-        for (const int role : {SessionsModel::HoursRole, SessionsModel::SalesRole,
-                               SessionsModel::ReceiptsRole, SessionsModel::UnpaidRole})
+        for (const int role :
+             {SessionsModel::HoursRole, SessionsModel::SalesRole, SessionsModel::ReceiptsRole,
+              SessionsModel::SplitRole, SessionsModel::UnpaidRole})
             y = drawLine(*painter, index.data(role).toString(), option.font, text, x, y, width);
         painter->restore();
     }
@@ -117,6 +122,19 @@ void SessionsModel::refresh() {
             return QStringLiteral("—");
         }
     };
+    // Each shift's receipts by method, in one pass over the payments; a sum that overflows shows
+    // a dash.
+    struct Split {
+        pizzacore::Cents cash = 0, card = 0;
+        bool overflow = false;
+    };
+    std::unordered_map<pizzacore::Uuid, Split> splits;
+    splits.reserve(db.sessions.size());
+    for (const pizzacore::Payment& payment : db.payments) {
+        Split& split = splits[payment.sessionID];
+        pizzacore::Cents& total = payment.method == pizzacore::PaymentMethod::cash ? split.cash : split.card;
+        if (__builtin_add_overflow(total, payment.cents, &total)) split.overflow = true;
+    }
     beginResetModel();
     rows_.clear();
     rows_.reserve(db.sessions.size());
@@ -132,6 +150,15 @@ void SessionsModel::refresh() {
             QStringLiteral("Ventas: ") + amount(session->salesAtClose, [&] { return db.sales(*session); });
         row.receipts = QStringLiteral("Cobros: ") +
                        amount(session->receiptsAtClose, [&] { return db.receipts(std::nullopt, *session); });
+        const auto split = splits.find(session->id);
+        if (split == splits.end())
+            row.split = QStringLiteral("Efectivo: ") + amountText(0, db.settings) +
+                        QStringLiteral(" · Tarjeta: ") + amountText(0, db.settings);
+        else if (split->second.overflow)
+            row.split = QStringLiteral("Efectivo: — · Tarjeta: —");
+        else
+            row.split = QStringLiteral("Efectivo: ") + amountText(split->second.cash, db.settings) +
+                        QStringLiteral(" · Tarjeta: ") + amountText(split->second.card, db.settings);
         row.unpaid = QStringLiteral("Pendiente global al cierre: ") +
                      (session->unpaidAtClose ? qtext(pizzacore::Money::text(*session->unpaidAtClose))
                                              : QStringLiteral("—"));
@@ -162,6 +189,8 @@ QVariant SessionsModel::data(const QModelIndex& index, int role) const {
         return row.receipts;
     case UnpaidRole:
         return row.unpaid;
+    case SplitRole:
+        return row.split;
     default:
         return {};
     }
@@ -231,12 +260,29 @@ SessionsView::SessionsView(AppStore& store, QWidget* parent)
     history_->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     history_->setSelectionMode(QAbstractItemView::NoSelection);
 
-    auto* layout = new QVBoxLayout(this);
+    // The whole screen scrolls; the history list scrolls its own boxes within the visible height.
+    scroll_ = new QScrollArea(this);
+    scroll_->setObjectName(QStringLiteral("sessionsScroll"));
+    scroll_->setWidgetResizable(true);
+    scroll_->setFrameShape(QFrame::NoFrame);
+    scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    auto* page = new QWidget(scroll_);
+    scroll_->setWidget(page);
+    currentDay_->setParent(page);
+    history_->setParent(page);
+    divider->setParent(page);
+    heading->setParent(page);
+    scroll_->viewport()->installEventFilter(this);
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->addWidget(scroll_);
+
+    auto* layout = new QVBoxLayout(page);
     layout->setContentsMargins(28, 24, 28, 24);
     layout->setSpacing(12);
     layout->addWidget(new PageHeader(
         QStringLiteral("Jornadas y caja"),
-        QStringLiteral("Ventas y cobros son distintos: un pedido anterior puede cobrarse hoy."), this));
+        QStringLiteral("Ventas y cobros son distintos: un pedido anterior puede cobrarse hoy."), page));
     layout->addWidget(currentDay_);
     layout->addWidget(divider);
     layout->addWidget(heading);
@@ -245,7 +291,7 @@ SessionsView::SessionsView(AppStore& store, QWidget* parent)
         QStringLiteral(
             "Registro local de cobros; no es un arqueo del cajón. No incluye fondo inicial, retiradas, "
             "gastos, devoluciones ni facturación. Los pedidos pendientes permanecen después del cierre."),
-        QStringLiteral("caption"), this));
+        QStringLiteral("caption"), page));
 
     connect(close_, &QPushButton::clicked, this, &SessionsView::closeShift);
     connect(&store_, &AppStore::dbChanged, this, &SessionsView::documentChanged);
@@ -254,6 +300,18 @@ SessionsView::SessionsView(AppStore& store, QWidget* parent)
 void SessionsView::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     if (stale_) refresh();
+}
+
+bool SessionsView::eventFilter(QObject* watched, QEvent* event) {
+    // The visible height is known once the scroll area has laid out its viewport.
+    if (watched == scroll_->viewport() && event->type() == QEvent::Resize) fitHistory();
+    return QWidget::eventFilter(watched, event);
+}
+
+void SessionsView::fitHistory() {
+    // At least a few boxes even on a small screen; otherwise the visible height, less the margins.
+    const int visible = scroll_->viewport()->height() - 48;
+    history_->setMinimumHeight(std::max(history_->sizeHintForRow(0) * 2, visible));
 }
 
 void SessionsView::documentChanged() {

@@ -14,6 +14,7 @@
 class QLabel;
 class QListView;
 class QPushButton;
+class QScrollArea;
 
 namespace velmora {
 
@@ -29,6 +30,7 @@ public:
         SalesRole,
         ReceiptsRole,
         UnpaidRole,
+        SplitRole, // "Efectivo: … · Tarjeta: …", the shift's receipts by method
     };
 
     explicit SessionsModel(const AppStore& store, QObject* parent = nullptr);
@@ -40,7 +42,7 @@ public:
 
 private:
     struct Row {
-        QString day, state, hours, sales, receipts, unpaid;
+        QString day, state, hours, sales, receipts, unpaid, split;
     };
 
     const AppStore& store_;
@@ -67,9 +69,13 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void refresh();
+    // The history is given the whole visible height, so that scrolling down to it shows as many
+    // shifts as the screen holds.
+    void fitHistory();
     void documentChanged();
 
     AppStore& store_;
@@ -80,6 +86,7 @@ private:
     QPushButton* close_;
     QListView* history_;
     SessionsModel* model_;
+    QScrollArea* scroll_ = nullptr;
     std::optional<pizzacore::Uuid> closing_;
     bool stale_ = true;
 };

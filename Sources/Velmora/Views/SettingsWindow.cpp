@@ -18,10 +18,11 @@
 #include <QPromise>
 #include <QPushButton>
 #include <QShowEvent>
-#include <QSpinBox>
 #include <QTabWidget>
+#include <QTimeEdit>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <array>
 #include <memory>
 #include <system_error>
@@ -168,6 +169,15 @@ QWidget* SettingsWindow::makeBusinessTab() {
     row->addWidget(removeLogo_);
     row->addStretch();
     layout->addRow(QStringLiteral("Logotipo"), logoRow);
+
+    const QString saveCard = QStringLiteral("Guardar la ficha al confirmar");
+    saveCardOnConfirm_ = named(new QCheckBox(saveCard, page), "saveCardOnConfirm", saveCard);
+    saveCardOnConfirm_->setToolTip(QStringLiteral(
+        "Al confirmar un pedido con teléfono y nombre de alguien sin ficha, se crea su ficha; si "
+        "cambia la dirección de un cliente conocido, se pregunta si guardarla."));
+    connect(saveCardOnConfirm_, &QCheckBox::toggled, this,
+            [this](bool on) { edit([&] { settings_.saveCardOnConfirm = on; }); });
+    layout->addRow(saveCardOnConfirm_);
     return page;
 }
 
@@ -190,10 +200,21 @@ QWidget* SettingsWindow::makeTicketsTab() {
     connect(printer_, &QComboBox::currentIndexChanged, this, [this](int index) {
         if (index < 0) return;
         edit([&] { settings_.printer = printer_->itemData(index).toString().toStdString(); });
+        // Until the operator decides, printing on confirming follows whether a printer is chosen.
+        showPrintOnConfirm();
     });
     layout->addRow(QStringLiteral("Impresora preferida"), printer_);
     systemPrinter_ = secondaryLabel(QString(), page, "systemPrinter");
     layout->addRow(QString(), systemPrinter_);
+
+    const QString printOnConfirm = QStringLiteral("Imprimir al confirmar");
+    printOnConfirm_ = named(new QCheckBox(printOnConfirm, page), "printOnConfirm", printOnConfirm);
+    printOnConfirm_->setToolTip(QStringLiteral(
+        "Al confirmar un pedido, sus tickets van directamente a la impresora preferida (o a la "
+        "predeterminada del sistema), sin diálogo."));
+    connect(printOnConfirm_, &QCheckBox::toggled, this,
+            [this](bool on) { edit([&] { settings_.printOnConfirm = on; }); });
+    layout->addRow(printOnConfirm_);
 
     const auto toggle = [&](QCheckBox*& box, const char* name, const QString& label,
                             bool pizzacore::Settings::*member) {
@@ -213,7 +234,7 @@ QWidget* SettingsWindow::makeTicketsTab() {
     layout->addRow(secondaryLabel(
         QStringLiteral(
             "Uno, dos o tres tickets por pedido, en la misma impresora. Cada destino empieza en una "
-            "página. Siempre se muestra el diálogo de impresión. Las térmicas requieren un "
+            "página. «Imprimir…» siempre muestra el diálogo de impresión. Las térmicas requieren un "
             "controlador compatible y papel personalizado de 58/80 mm; valida márgenes y longitud "
             "con tu modelo."),
         page, "ticketsCaption"));
@@ -231,22 +252,20 @@ QWidget* SettingsWindow::makeClosingTab() {
     });
     layout->addRow(QStringLiteral("Zona horaria"), timeZone_);
 
-    const auto stepper = [&](QSpinBox*& box, const char* name, const QString& label, int maximum,
-                             std::int64_t pizzacore::Settings::*member) {
-        box = named(new QSpinBox(page), name, label);
-        box->setRange(0, maximum);
-        box->setSingleStep(1);
-        box->setPrefix(label + QStringLiteral(": "));
-        connect(box, &QSpinBox::valueChanged, this,
-                [this, member](int value) { edit([&] { settings_.*member = value; }); });
-    };
-    stepper(hour_, "closingHour", QStringLiteral("Hora"), 23, &pizzacore::Settings::closingHour);
-    stepper(minute_, "closingMinute", QStringLiteral("Minuto"), 59, &pizzacore::Settings::closingMinute);
+    // One field for the time, typed as a till operator reads it: "04:00".
+    closingTime_ = named(new QTimeEdit(page), "closingTime", QStringLiteral("Cierre diario"));
+    closingTime_->setDisplayFormat(QStringLiteral("HH:mm"));
+    closingTime_->setWrapping(true);
+    connect(closingTime_, &QTimeEdit::timeChanged, this, [this](QTime time) {
+        edit([&] {
+            settings_.closingHour = time.hour();
+            settings_.closingMinute = time.minute();
+        });
+    });
     auto* time = new QWidget(page);
     auto* row = new QHBoxLayout(time);
     row->setContentsMargins(0, 0, 0, 0);
-    row->addWidget(hour_);
-    row->addWidget(minute_);
+    row->addWidget(closingTime_);
     row->addStretch();
     layout->addRow(QStringLiteral("Cierre diario"), time);
 
@@ -383,9 +402,12 @@ void SettingsWindow::showSettings() {
     bar_->setChecked(settings_.bar);
     customer_->setChecked(settings_.customer);
     fullCopies_->setChecked(settings_.fullCopies);
-    hour_->setValue(static_cast<int>(settings_.closingHour));
-    minute_->setValue(static_cast<int>(settings_.closingMinute));
+    // Stored values out of range (only a hand-edited document holds them) show as the nearest.
+    closingTime_->setTime(QTime(static_cast<int>(std::clamp<std::int64_t>(settings_.closingHour, 0, 23)),
+                                static_cast<int>(std::clamp<std::int64_t>(settings_.closingMinute, 0, 59))));
     showPrinters();
+    showPrintOnConfirm();
+    saveCardOnConfirm_->setChecked(settings_.savesCardOnConfirm());
     showTimeZones();
     filling_ = false;
     showLogo();
@@ -456,6 +478,12 @@ void SettingsWindow::showPrinters() {
         systemPrinter_->setText(QStringLiteral("El sistema no tiene impresora predeterminada."));
     else
         systemPrinter_->setText(QStringLiteral("Predeterminada ahora: ") + installed_.defaultName);
+}
+
+void SettingsWindow::showPrintOnConfirm() {
+    const bool filling = std::exchange(filling_, true);
+    printOnConfirm_->setChecked(settings_.printsOnConfirm());
+    filling_ = filling;
 }
 
 void SettingsWindow::showTimeZones() {

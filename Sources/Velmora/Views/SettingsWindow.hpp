@@ -16,8 +16,8 @@ class QFormLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class QSpinBox;
 class QTabWidget;
+class QTimeEdit;
 
 namespace velmora {
 
@@ -78,6 +78,7 @@ private:
     void showPrinters();
     // Asks for the printer list away from this thread; it is shown when it comes.
     void listPrinters();
+    void showPrintOnConfirm();
     void showTimeZones();
     void showStatus();
     // Records an edit made through `apply`, unless the fields are being filled from the copy.
@@ -111,13 +112,14 @@ private:
     QComboBox* paper_ = nullptr;
     QComboBox* printer_ = nullptr;
     QLabel* systemPrinter_ = nullptr;
+    QCheckBox* printOnConfirm_ = nullptr;
+    QCheckBox* saveCardOnConfirm_ = nullptr;
     QCheckBox* kitchen_ = nullptr;
     QCheckBox* bar_ = nullptr;
     QCheckBox* customer_ = nullptr;
     QCheckBox* fullCopies_ = nullptr;
     QComboBox* timeZone_ = nullptr;
-    QSpinBox* hour_ = nullptr;
-    QSpinBox* minute_ = nullptr;
+    QTimeEdit* closingTime_ = nullptr;
     TicketPreview* preview_ = nullptr;
     QLabel* status_ = nullptr;
     QPushButton* save_ = nullptr;
