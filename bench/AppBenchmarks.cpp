@@ -36,13 +36,13 @@
 #include <Velmora/Stores/AppStore.hpp>
 #include <Velmora/Stores/CustomerSummaries.hpp>
 #include <Velmora/Stores/DailyBackups.hpp>
-#include <Velmora/Views/CustomersView.hpp>
-#include <Velmora/Views/MainWindow.hpp>
-#include <Velmora/Views/OrdersModel.hpp>
-#include <Velmora/Views/ProductsView.hpp>
-#include <Velmora/Views/SessionsView.hpp>
-#include <Velmora/Views/ThumbnailCache.hpp>
-#include <Velmora/Views/TicketPreview.hpp>
+#include <Velmora/Views/Customers/CustomersView.hpp>
+#include <Velmora/Views/Window/MainWindow.hpp>
+#include <Velmora/Views/Orders/OrdersModel.hpp>
+#include <Velmora/Views/Products/ProductsView.hpp>
+#include <Velmora/Views/Sessions/SessionsView.hpp>
+#include <Velmora/Views/Shared/ThumbnailCache.hpp>
+#include <Velmora/Views/Orders/TicketPreview.hpp>
 #include <support/TestFiles.hpp>
 
 #include <PizzaCore/PizzaCore.hpp>

@@ -14,9 +14,9 @@
 // confirmation's own save is not counted.
 
 #include <Velmora/Stores/AppStore.hpp>
-#include <Velmora/Views/CustomersView.hpp>
-#include <Velmora/Views/OrdersModel.hpp>
-#include <Velmora/Views/OrdersView.hpp>
+#include <Velmora/Views/Customers/CustomersView.hpp>
+#include <Velmora/Views/Orders/OrdersModel.hpp>
+#include <Velmora/Views/Orders/OrdersView.hpp>
 #include <support/TestFiles.hpp>
 
 #include <PizzaCore/PizzaCore.hpp>

@@ -6,7 +6,7 @@
 #include <PizzaCore/Documents/TicketRenderer.hpp>
 #include <PizzaCore/Fiscal/CertificateDER.hpp>
 #include <PizzaCore/Fiscal/FiscalModels.hpp>
-#include <PizzaCore/Fiscal/FiscalMoney.hpp>
+#include <PizzaCore/Models/FiscalMoney.hpp>
 #include <PizzaCore/Fiscal/FiscalRecords.hpp>
 #include <PizzaCore/Fiscal/FiscalRules.hpp>
 #include <PizzaCore/Fiscal/FiscalSignature.hpp>

@@ -7,7 +7,7 @@
 #include "StoredData.hpp"
 #include "TextOutput.hpp"
 
-#include <PizzaCore/Fiscal/FiscalMoney.hpp>
+#include <PizzaCore/Models/FiscalMoney.hpp>
 #include <PizzaCore/Models/Database.hpp>
 
 #include <string>

@@ -4,9 +4,9 @@
 // kept by a real second process across a restart and a kill while typing.
 
 #include <Velmora/Stores/AppStore.hpp>
-#include <Velmora/Views/CheckoutView.hpp>
-#include <Velmora/Views/MainWindow.hpp>
-#include <Velmora/Views/ProductGrid.hpp>
+#include <Velmora/Views/Checkout/CheckoutView.hpp>
+#include <Velmora/Views/Window/MainWindow.hpp>
+#include <Velmora/Views/Checkout/ProductGrid.hpp>
 #include <support/ScopedVariable.hpp>
 #include <support/SyntheticDocument.hpp>
 #include <support/TestFiles.hpp>

@@ -3,8 +3,8 @@
 // removal with its confirmation, "Usar en Caja" and the history sheet.
 
 #include <Velmora/Stores/CustomerSummaries.hpp>
-#include <Velmora/Views/CustomerHistoryView.hpp>
-#include <Velmora/Views/CustomersView.hpp>
+#include <Velmora/Views/Customers/CustomerHistoryView.hpp>
+#include <Velmora/Views/Customers/CustomersView.hpp>
 #include <support/SyntheticDocument.hpp>
 
 #include "ScreenTesting.hpp"

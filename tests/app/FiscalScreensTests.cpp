@@ -4,11 +4,11 @@
 
 #include <Velmora/Stores/AppStore.hpp>
 #include <Velmora/Stores/InvoiceDocuments.hpp>
-#include <Velmora/Views/Components.hpp>
-#include <Velmora/Views/FiscalSettingsView.hpp>
-#include <Velmora/Views/FiscalView.hpp>
-#include <Velmora/Views/InvoiceEditor.hpp>
-#include <Velmora/Views/RowActions.hpp>
+#include <Velmora/Views/Shared/Components.hpp>
+#include <Velmora/Views/Fiscal/FiscalSettingsView.hpp>
+#include <Velmora/Views/Fiscal/FiscalView.hpp>
+#include <Velmora/Views/Fiscal/InvoiceEditor.hpp>
+#include <Velmora/Views/Shared/RowActions.hpp>
 #include <support/TestFiles.hpp>
 
 #include "ScreenTesting.hpp"

@@ -4,12 +4,12 @@
 // guide, Qt's Spanish texts and the check for a display.
 
 #include <Velmora/App/VelmoraApp.hpp>
-#include <Velmora/Services/QtPlatformServices.hpp>
+#include <Velmora/Platform/QtPlatformServices.hpp>
 #include <Velmora/Stores/AppStore.hpp>
-#include <Velmora/Views/Components.hpp>
-#include <Velmora/Views/FatalView.hpp>
-#include <Velmora/Views/MainWindow.hpp>
-#include <Velmora/Views/Sidebar.hpp>
+#include <Velmora/Views/Shared/Components.hpp>
+#include <Velmora/Views/Window/FatalView.hpp>
+#include <Velmora/Views/Window/MainWindow.hpp>
+#include <Velmora/Views/Window/Sidebar.hpp>
 #include <support/TestFiles.hpp>
 
 #include "TestImages.hpp"

@@ -4,13 +4,13 @@
 // written, which are never called back and lose nothing.
 
 #include <Velmora/Stores/AppStore.hpp>
-#include <Velmora/Views/CancelOrderDialog.hpp>
-#include <Velmora/Views/CategoriesView.hpp>
-#include <Velmora/Views/CheckoutView.hpp>
-#include <Velmora/Views/CustomersView.hpp>
-#include <Velmora/Views/FiscalSettingsView.hpp>
-#include <Velmora/Views/ProductEditor.hpp>
-#include <Velmora/Views/ThumbnailCache.hpp>
+#include <Velmora/Views/Orders/CancelOrderDialog.hpp>
+#include <Velmora/Views/Products/CategoriesView.hpp>
+#include <Velmora/Views/Checkout/CheckoutView.hpp>
+#include <Velmora/Views/Customers/CustomersView.hpp>
+#include <Velmora/Views/Fiscal/FiscalSettingsView.hpp>
+#include <Velmora/Views/Products/ProductEditor.hpp>
+#include <Velmora/Views/Shared/ThumbnailCache.hpp>
 
 #include "ScreenTesting.hpp"
 

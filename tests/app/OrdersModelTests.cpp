@@ -7,7 +7,7 @@
 
 #include <Velmora/Stores/AppStore.hpp>
 #include <Velmora/Stores/RecordVersions.hpp>
-#include <Velmora/Views/OrdersModel.hpp>
+#include <Velmora/Views/Orders/OrdersModel.hpp>
 
 #include "ScreenTesting.hpp"
 

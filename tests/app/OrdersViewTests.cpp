@@ -4,11 +4,11 @@
 
 #include <Velmora/Services/TicketService.hpp>
 #include <Velmora/Stores/AppStore.hpp>
-#include <Velmora/Views/Formatting.hpp>
-#include <Velmora/Views/InvoiceEditor.hpp>
-#include <Velmora/Views/OrderDetail.hpp>
-#include <Velmora/Views/OrdersModel.hpp>
-#include <Velmora/Views/OrdersView.hpp>
+#include <Velmora/Views/Shared/Formatting.hpp>
+#include <Velmora/Views/Fiscal/InvoiceEditor.hpp>
+#include <Velmora/Views/Orders/OrderDetail.hpp>
+#include <Velmora/Views/Orders/OrdersModel.hpp>
+#include <Velmora/Views/Orders/OrdersView.hpp>
 #include <support/TestFiles.hpp>
 
 #include "TestPdf.hpp"

@@ -1,7 +1,7 @@
 // The printer list from a real print scheduler: a private cupsd on its own socket, with queues
 // added by lpadmin, and a scheduler that is not there.
 
-#include <Velmora/Services/Printers.hpp>
+#include <Velmora/Platform/Printers.hpp>
 #include <support/ScopedVariable.hpp>
 #include <support/TestFiles.hpp>
 

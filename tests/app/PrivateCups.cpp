@@ -1,6 +1,6 @@
 #include "PrivateCups.hpp"
 
-#include <Velmora/Services/CupsJob.hpp>
+#include <Velmora/Platform/CupsJob.hpp>
 
 #include <algorithm>
 #include <chrono>

@@ -5,7 +5,7 @@
 
 #include <Velmora/Services/ProductImages.hpp>
 #include <Velmora/Stores/AppStore.hpp>
-#include <Velmora/Views/ThumbnailCache.hpp>
+#include <Velmora/Views/Shared/ThumbnailCache.hpp>
 #include <support/TestFiles.hpp>
 #include <support/TestImages.hpp>
 

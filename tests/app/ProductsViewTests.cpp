@@ -2,10 +2,10 @@
 // the menu by category and its order, unavailable products, the editor's refusals and photo, the
 // removal of a product, and categories created, renamed, emptied by moving and deleted.
 
-#include <Velmora/Views/CategoriesView.hpp>
-#include <Velmora/Views/ProductEditor.hpp>
-#include <Velmora/Views/ProductsView.hpp>
-#include <Velmora/Views/ThumbnailCache.hpp>
+#include <Velmora/Views/Products/CategoriesView.hpp>
+#include <Velmora/Views/Products/ProductEditor.hpp>
+#include <Velmora/Views/Products/ProductsView.hpp>
+#include <Velmora/Views/Shared/ThumbnailCache.hpp>
 
 #include "ScreenTesting.hpp"
 #include "TestImages.hpp"

@@ -1,7 +1,7 @@
 // The desktop's own panels and alerts, driven as the operator would: the extension a save panel
 // adds, the window each panel and alert belongs to, and the icon an alert shows.
 
-#include <Velmora/Services/QtPlatformServices.hpp>
+#include <Velmora/Platform/QtPlatformServices.hpp>
 #include <support/ScopedVariable.hpp>
 #include <support/TestFiles.hpp>
 

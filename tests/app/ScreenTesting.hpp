@@ -5,7 +5,7 @@
 // buttons that list rows draw.
 
 #include <Velmora/Stores/AppStore.hpp>
-#include <Velmora/Views/RowActions.hpp>
+#include <Velmora/Views/Shared/RowActions.hpp>
 #include <support/TestFiles.hpp>
 
 #include "TestPlatformServices.hpp"

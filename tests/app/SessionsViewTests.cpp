@@ -2,7 +2,7 @@
 // frozen figures for closed shifts and live ones for the open shift, the manual close with its
 // question, and a manual close that comes after the automatic one.
 
-#include <Velmora/Views/SessionsView.hpp>
+#include <Velmora/Views/Sessions/SessionsView.hpp>
 
 #include "ScreenTesting.hpp"
 

@@ -4,9 +4,9 @@
 
 #include <Velmora/App/VelmoraApp.hpp>
 #include <Velmora/Stores/AppStore.hpp>
-#include <Velmora/Views/Components.hpp>
-#include <Velmora/Views/SettingsWindow.hpp>
-#include <Velmora/Views/TicketPreview.hpp>
+#include <Velmora/Views/Shared/Components.hpp>
+#include <Velmora/Views/Settings/SettingsWindow.hpp>
+#include <Velmora/Views/Orders/TicketPreview.hpp>
 #include <support/TestFiles.hpp>
 
 #include "TestImages.hpp"

@@ -5,7 +5,7 @@
 // the widget it was opened from (its parent); one that finds no answer queued is cancelled (and
 // still recorded).
 
-#include <Velmora/Services/PlatformServices.hpp>
+#include <Velmora/Platform/PlatformServices.hpp>
 
 #include <deque>
 #include <filesystem>

@@ -3,7 +3,7 @@
 // already gone. Under AddressSanitizer a wrong order of destruction fails at once; without it the
 // loop crashed within a few dozen rounds.
 
-#include <Velmora/Views/TicketPreview.hpp>
+#include <Velmora/Views/Orders/TicketPreview.hpp>
 
 #include <PizzaCore/PizzaCore.hpp>
 

@@ -2,9 +2,9 @@
 // failure, the paper size from the rendered pages, and real jobs on a CUPS scheduler of the
 // test's own whose queue writes what it receives to a file.
 
-#include <Velmora/Services/CupsJob.hpp>
-#include <Velmora/Services/PdfPages.hpp>
-#include <Velmora/Services/Printers.hpp>
+#include <Velmora/Platform/CupsJob.hpp>
+#include <Velmora/Platform/PdfPages.hpp>
+#include <Velmora/Platform/Printers.hpp>
 #include <Velmora/Services/TicketService.hpp>
 #include <Velmora/Stores/AppStore.hpp>
 #include <support/ScopedVariable.hpp>

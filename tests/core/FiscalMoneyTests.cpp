@@ -1,4 +1,4 @@
-#include <PizzaCore/Fiscal/FiscalMoney.hpp>
+#include <PizzaCore/Models/FiscalMoney.hpp>
 #include <cstdint>
 #include <gtest/gtest.h>
 #include <limits>

@@ -3,7 +3,7 @@
 #include "DateText.hpp"
 #include "PdfDocument.hpp"
 
-#include <PizzaCore/Fiscal/FiscalMoney.hpp>
+#include <PizzaCore/Models/FiscalMoney.hpp>
 #include <PizzaCore/Fiscal/FiscalRules.hpp>
 #include <PizzaCore/Foundation/PCError.hpp>
 #include <PizzaCore/Models/Money.hpp>

@@ -4,7 +4,7 @@
 #include "LogoImage.hpp"
 #include "PdfDocument.hpp"
 
-#include <PizzaCore/Fiscal/FiscalMoney.hpp>
+#include <PizzaCore/Models/FiscalMoney.hpp>
 #include <PizzaCore/Foundation/PCError.hpp>
 
 #include <algorithm>

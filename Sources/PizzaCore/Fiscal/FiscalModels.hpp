@@ -4,10 +4,10 @@
 // installation, invoice proposals, and room for issued invoices and fiscal events.
 
 #include <PizzaCore/Foundation/Bytes.hpp>
+#include <PizzaCore/Foundation/Enumeration.hpp>
 #include <PizzaCore/Foundation/Instant.hpp>
 #include <PizzaCore/Foundation/Record.hpp>
 #include <PizzaCore/Foundation/Uuid.hpp>
-#include <PizzaCore/Models/Enumerations.hpp>
 
 #include <cstdint>
 #include <map>

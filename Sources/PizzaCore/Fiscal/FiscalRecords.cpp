@@ -1,4 +1,4 @@
-#include <PizzaCore/Fiscal/FiscalMoney.hpp>
+#include <PizzaCore/Models/FiscalMoney.hpp>
 #include <PizzaCore/Fiscal/FiscalRecords.hpp>
 #include <PizzaCore/Fiscal/FiscalRules.hpp>
 #include <PizzaCore/Fiscal/FiscalSignature.hpp>

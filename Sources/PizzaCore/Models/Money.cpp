@@ -1,6 +1,6 @@
 #include "Money.hpp"
 
-#include <PizzaCore/Fiscal/FiscalMoney.hpp>
+#include <PizzaCore/Models/FiscalMoney.hpp>
 #include <PizzaCore/Foundation/PCError.hpp>
 #include <PizzaCore/Foundation/Text.hpp>
 #include <cstddef>

@@ -1,7 +1,7 @@
 #include <Velmora/App/VelmoraApp.hpp>
 
-#include <Velmora/Services/PlatformServices.hpp>
-#include <Velmora/Views/Components.hpp>
+#include <Velmora/Platform/PlatformServices.hpp>
+#include <Velmora/Views/Shared/Components.hpp>
 
 #include <QAction>
 #include <QApplication>

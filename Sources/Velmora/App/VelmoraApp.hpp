@@ -1,8 +1,8 @@
 #pragma once
 
 #include <Velmora/Stores/AppStore.hpp>
-#include <Velmora/Views/MainWindow.hpp>
-#include <Velmora/Views/SettingsWindow.hpp>
+#include <Velmora/Views/Window/MainWindow.hpp>
+#include <Velmora/Views/Settings/SettingsWindow.hpp>
 
 #include <QObject>
 #include <QString>

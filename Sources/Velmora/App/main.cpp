@@ -1,5 +1,5 @@
 #include <Velmora/App/VelmoraApp.hpp>
-#include <Velmora/Services/QtPlatformServices.hpp>
+#include <Velmora/Platform/QtPlatformServices.hpp>
 
 #include <QApplication>
 

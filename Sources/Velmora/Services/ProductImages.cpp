@@ -1,8 +1,8 @@
 #include <Velmora/Services/ProductImages.hpp>
 
-#include <Velmora/Services/Pictures.hpp>
-#include <Velmora/Services/PlatformServices.hpp>
-#include <Velmora/Stores/ChosenFile.hpp>
+#include <Velmora/Platform/ChosenFile.hpp>
+#include <Velmora/Platform/Pictures.hpp>
+#include <Velmora/Platform/PlatformServices.hpp>
 
 #include <PizzaCore/Documents/Picture.hpp>
 #include <PizzaCore/Foundation/PCError.hpp>

@@ -1,8 +1,9 @@
 #include <Velmora/Services/TicketService.hpp>
 
-#include <Velmora/Services/CupsJob.hpp>
-#include <Velmora/Services/PdfPages.hpp>
-#include <Velmora/Services/PlatformServices.hpp>
+#include <Velmora/Platform/CupsJob.hpp>
+#include <Velmora/Platform/PdfPages.hpp>
+#include <Velmora/Platform/PlatformServices.hpp>
+#include <Velmora/Platform/QtText.hpp>
 #include <Velmora/Stores/AppStore.hpp>
 
 #include <PizzaCore/Documents/TicketRenderer.hpp>
@@ -186,8 +187,8 @@ TicketService::~TicketService() {
 
 QString TicketService::suggestedName(const pizzacore::Order& order, pizzacore::Paper paper) {
     const std::string_view label = pizzacore::rawValue(paper);
-    return QStringLiteral("Pedido-") + QString::number(order.number) + QLatin1Char('-') +
-           QString::fromUtf8(label.data(), static_cast<qsizetype>(label.size())) + QStringLiteral(".pdf");
+    return QStringLiteral("Pedido-") + QString::number(order.number) + QLatin1Char('-') + qtext(label) +
+           QStringLiteral(".pdf");
 }
 
 // The order as the document holds it now, which is what gets printed; the caller's copy may be

@@ -1,6 +1,7 @@
 #include <Velmora/Stores/AppStore.hpp>
 
-#include <Velmora/Services/PlatformServices.hpp>
+#include <Velmora/Platform/PlatformServices.hpp>
+#include <Velmora/Platform/QtText.hpp>
 
 #include <PizzaCore/Foundation/PCError.hpp>
 #include <PizzaCore/Json/Json.hpp>
@@ -21,10 +22,6 @@
 namespace velmora {
 
 namespace {
-
-QString fromUtf8(std::string_view text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 // The Spanish text of the system errors a data directory meets in practice; anything else keeps
 // the system's own wording.
@@ -84,17 +81,17 @@ QString describeFailure(const std::exception_ptr& error) {
     try {
         std::rethrow_exception(error);
     } catch (const pizzacore::PCError& failure) {
-        return fromUtf8(failure.message());
+        return qtext(failure.message());
     } catch (const pizzacore::JSONError& failure) {
-        return fromUtf8(failure.what());
+        return qtext(failure.what());
     } catch (const std::filesystem::filesystem_error& failure) {
-        return fromUtf8(describeFileSystem(failure));
+        return qtext(describeFileSystem(failure));
     } catch (const std::system_error& failure) {
-        return QStringLiteral("Error del sistema: ") + fromUtf8(spanishReason(failure.code()));
+        return QStringLiteral("Error del sistema: ") + qtext(spanishReason(failure.code()));
     } catch (const std::bad_alloc&) {
         return QStringLiteral("No hay memoria suficiente para completar la operación.");
     } catch (const std::exception& failure) {
-        return QStringLiteral("Error inesperado: ") + fromUtf8(failure.what());
+        return QStringLiteral("Error inesperado: ") + qtext(failure.what());
     } catch (...) {
         return QStringLiteral("Error inesperado.");
     }

@@ -10,7 +10,7 @@
 #include <PizzaCore/Models/Settings.hpp>
 #endif
 
-#include <Velmora/Services/PlatformServices.hpp>
+#include <Velmora/Platform/PlatformServices.hpp>
 #include <Velmora/Stores/OrderPhoneIndex.hpp>
 #include <Velmora/Stores/TransactionEngine.hpp>
 

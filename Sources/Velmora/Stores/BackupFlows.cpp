@@ -3,8 +3,8 @@
 
 #include <Velmora/Stores/AppStore.hpp>
 
-#include <Velmora/Services/PlatformServices.hpp>
-#include <Velmora/Stores/ChosenFile.hpp>
+#include <Velmora/Platform/ChosenFile.hpp>
+#include <Velmora/Platform/PlatformServices.hpp>
 
 #include <PizzaCore/Foundation/PCError.hpp>
 #include <PizzaCore/Persistence/Repository.hpp>

@@ -1,6 +1,6 @@
 #include <Velmora/Stores/InvoiceDocuments.hpp>
 
-#include <Velmora/Services/PlatformServices.hpp>
+#include <Velmora/Platform/PlatformServices.hpp>
 #include <Velmora/Stores/AppStore.hpp>
 
 #include <PizzaCore/Persistence/AtomicFile.hpp>

@@ -2,6 +2,7 @@
 // adding products to the draft, confirming it, and loading an earlier order again. Each combines
 // a change of the in-memory draft with one core operation and the message the operator reads.
 
+#include <Velmora/Platform/QtText.hpp>
 #include <Velmora/Stores/AppStore.hpp>
 
 #include <PizzaCore/Models/PhoneKey.hpp>
@@ -10,13 +11,7 @@
 
 namespace velmora {
 
-namespace {
-
-QString fromUtf8(const std::string& text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-} // namespace
+namespace {} // namespace
 
 bool AppStore::findCustomer() {
     const std::string key = pizzacore::phoneKey(draft().phone);
@@ -87,8 +82,8 @@ void AppStore::add(const pizzacore::Product& product) {
 std::optional<bool> AppStore::prepareConfirmation(const pizzacore::Draft& taken) {
     for (const pizzacore::Line& line : taken.lines) {
         if (const std::optional<std::string> problem = db().lineProblem(line)) {
-            setMessage(QStringLiteral("No se puede confirmar: «") + fromUtf8(line.name) +
-                       QStringLiteral("» ") + fromUtf8(*problem) +
+            setMessage(QStringLiteral("No se puede confirmar: «") + qtext(line.name) + QStringLiteral("» ") +
+                       qtext(*problem) +
                        QStringLiteral(". Quítalo del pedido y, si sigue en la carta, vuelve a añadirlo."));
             return std::nullopt;
         }
@@ -97,11 +92,11 @@ std::optional<bool> AppStore::prepareConfirmation(const pizzacore::Draft& taken)
     // A delivery somewhere else once (a workplace, a friend's) must not overwrite the card unasked.
     QString stored;
     for (const pizzacore::Customer& card : db().customers)
-        if (card.id == *taken.customerID) stored = fromUtf8(card.address);
+        if (card.id == *taken.customerID) stored = qtext(card.address);
     const std::optional<int> choice =
         platform_.confirm(Confirmation{QStringLiteral("¿Guardar la nueva dirección en la ficha del cliente?"),
                                        QStringLiteral("En la ficha: ") + stored +
-                                           QStringLiteral("\nEn este pedido: ") + fromUtf8(taken.address),
+                                           QStringLiteral("\nEn este pedido: ") + qtext(taken.address),
                                        {QStringLiteral("Actualizar ficha"),
                                         QStringLiteral("Solo este pedido"), QStringLiteral("Cancelar")},
                                        AlertKind::information},
@@ -140,7 +135,7 @@ void AppStore::repeatOrder(const pizzacore::Order& order) {
     if (!unavailable.empty()) {
         QStringList names;
         for (const std::string& name : unavailable)
-            names << fromUtf8(name);
+            names << qtext(name);
         text += QStringLiteral("\nNo disponibles: ") + names.join(QStringLiteral(", "));
     }
     // Products left out are a warning; otherwise the order simply loaded.

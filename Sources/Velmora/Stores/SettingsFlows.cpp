@@ -2,9 +2,9 @@
 
 #include <Velmora/Stores/AppStore.hpp>
 
-#include <Velmora/Services/Pictures.hpp>
-#include <Velmora/Services/PlatformServices.hpp>
-#include <Velmora/Stores/ChosenFile.hpp>
+#include <Velmora/Platform/ChosenFile.hpp>
+#include <Velmora/Platform/Pictures.hpp>
+#include <Velmora/Platform/PlatformServices.hpp>
 
 #include <PizzaCore/Documents/LogoImage.hpp>
 #include <PizzaCore/Foundation/PCError.hpp>
