@@ -248,17 +248,13 @@ void CustomersView::openHistory(const pizzacore::Customer& customer) {
 }
 
 CustomerEditor::CustomerEditor(AppStore& store, pizzacore::Customer customer, QWidget* parent)
-    : QDialog(parent)
-    , store_(store)
+    : EditorSheet(store, QStringLiteral("Ficha de cliente"), parent)
     , customer_(std::move(customer))
     , name_(makeField(QStringLiteral("Nombre"), QStringLiteral("name"), this))
     , phone_(makeField(QStringLiteral("Teléfono"), QStringLiteral("phone"), this))
     , address_(makeField(QStringLiteral("Dirección"), QStringLiteral("address"), this))
-    , notes_(makeField(QStringLiteral("Notas habituales"), QStringLiteral("notes"), this))
-    , error_(makeErrorLine(this)) {
+    , notes_(makeField(QStringLiteral("Notas habituales"), QStringLiteral("notes"), this)) {
     setObjectName(QStringLiteral("CustomerEditor"));
-    setWindowTitle(QStringLiteral("Ficha de cliente"));
-    setModal(true);
     setMinimumWidth(450);
 
     name_->setText(qtext(customer_.name));
@@ -266,57 +262,29 @@ CustomerEditor::CustomerEditor(AppStore& store, pizzacore::Customer customer, QW
     address_->setText(qtext(customer_.address));
     notes_->setText(qtext(customer_.notes));
 
-    auto* form = new QFormLayout;
-    form->addRow(QStringLiteral("Nombre"), name_);
-    form->addRow(QStringLiteral("Teléfono"), phone_);
-    form->addRow(QStringLiteral("Dirección"), address_);
-    form->addRow(QStringLiteral("Notas habituales"), notes_);
-
-    QPushButton* cancel = makeButton(QStringLiteral("Cancelar"), QStringLiteral("cancel"), this);
-    QPushButton* save = makeProminentButton(QStringLiteral("Guardar"), QStringLiteral("save"), this);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(cancel);
-    buttons->addWidget(save);
-
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(24, 22, 24, 20);
-    layout->setSpacing(12);
-    layout->addWidget(makeSheetTitle(QStringLiteral("Ficha de cliente"), this));
-    layout->addLayout(form);
-    layout->addWidget(makeCaption(
+    auto* fields = new QFormLayout;
+    fields->addRow(QStringLiteral("Nombre"), name_);
+    fields->addRow(QStringLiteral("Teléfono"), phone_);
+    fields->addRow(QStringLiteral("Dirección"), address_);
+    fields->addRow(QStringLiteral("Notas habituales"), notes_);
+    form().addLayout(fields);
+    form().addWidget(makeCaption(
         QStringLiteral(
             "Las notas habituales se copian a los nuevos pedidos. Los históricos no se modifican."),
         QStringLiteral("caption"), this));
-    layout->addWidget(error_);
-    layout->addLayout(buttons);
-
-    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-    connect(save, &QPushButton::clicked, this, &CustomerEditor::save);
 }
 
-QString CustomerEditor::error() const {
-    return error_->text();
+std::optional<QString> CustomerEditor::check() {
+    edited_ = customer_;
+    edited_.name = utf8(name_->text());
+    edited_.phone = utf8(phone_->text());
+    edited_.address = utf8(address_->text());
+    edited_.notes = utf8(notes_->text());
+    return std::nullopt;
 }
 
-void CustomerEditor::save() {
-    // One save at a time: a second press while the first is written would record it twice.
-    if (saving_) return;
-    commitPendingEdits(*this);
-    pizzacore::Customer customer = customer_;
-    customer.name = utf8(name_->text());
-    customer.phone = utf8(phone_->text());
-    customer.address = utf8(address_->text());
-    customer.notes = utf8(notes_->text());
-    saving_ = true;
-    // A refusal stays in the sheet with what was typed; a failure to write is in the main alert.
-    store_.saveCustomer(customer, this, [this](const Outcome& outcome) {
-        saving_ = false;
-        if (outcome.refused)
-            showError(*error_, outcome.failure);
-        else if (outcome)
-            accept();
-    });
+void CustomerEditor::transact(AppStore::Then then) {
+    store().saveCustomer(edited_, this, std::move(then));
 }
 
 } // namespace velmora

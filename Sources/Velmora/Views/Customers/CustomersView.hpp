@@ -1,9 +1,9 @@
 #pragma once
 
 #include <Velmora/Stores/CustomerSummaries.hpp>
+#include <Velmora/Views/Shared/EditorSheet.hpp>
 
 #include <QAbstractListModel>
-#include <QDialog>
 #include <QWidget>
 
 #include <optional>
@@ -98,23 +98,23 @@ private:
 };
 
 // The sheet that creates or edits one card. A refusal stays in its red line with what was typed.
-class CustomerEditor : public QDialog {
+class CustomerEditor : public EditorSheet {
     Q_OBJECT
 public:
     CustomerEditor(AppStore& store, pizzacore::Customer customer, QWidget* parent = nullptr);
 
-    QString error() const;
-    void save();
+protected:
+    std::optional<QString> check() override;
+    void transact(AppStore::Then then) override;
 
 private:
-    AppStore& store_;
     pizzacore::Customer customer_;
+    // The card as read from the fields by the last check.
+    pizzacore::Customer edited_;
     QLineEdit* name_;
     QLineEdit* phone_;
     QLineEdit* address_;
     QLineEdit* notes_;
-    QLabel* error_;
-    bool saving_ = false;
 };
 
 } // namespace velmora

@@ -7,6 +7,7 @@
 #include <Velmora/Views/Shared/Components.hpp>
 #include <Velmora/Views/Shared/Formatting.hpp>
 #include <Velmora/Views/Shared/RowActions.hpp>
+#include <Velmora/Views/Shared/Sheet.hpp>
 
 #include <PizzaCore/Fiscal/FiscalRules.hpp>
 #include <PizzaCore/Models/FiscalMoney.hpp>
@@ -135,22 +136,33 @@ FiscalView::FiscalView(AppStore& store, QWidget* parent)
     setObjectName(QStringLiteral("FiscalView"));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(28, 24, 28, 24);
+    layout->addLayout(makeHeader());
+    layout->addWidget(makeNotice());
+    layout->addWidget(makeList(), 1);
+    layout->addLayout(makeFooter());
 
+    connect(&store_, &AppStore::dbChanged, this, &FiscalView::refresh);
+    refresh();
+}
+
+QLayout* FiscalView::makeHeader() {
     auto* header = new QHBoxLayout;
     header->addWidget(new PageHeader(QStringLiteral("Facturación"),
                                      QStringLiteral("España · NO VERI*FACTU · Archivo local"), this),
                       1);
-    auto* configure = new QPushButton(QStringLiteral("Configuración fiscal…"), this);
-    configure->setObjectName(QStringLiteral("configureFiscal"));
-    configure->setAccessibleName(configure->text());
-    auto* create = new QPushButton(QStringLiteral("Nueva propuesta"), this);
-    create->setObjectName(QStringLiteral("newProposal"));
-    create->setAccessibleName(create->text());
-    create->setDefault(true);
+    QPushButton* configure =
+        makeButton(QStringLiteral("Configuración fiscal…"), QStringLiteral("configureFiscal"), this);
+    QPushButton* create =
+        makeProminentButton(QStringLiteral("Nueva propuesta"), QStringLiteral("newProposal"), this);
     header->addWidget(configure, 0, Qt::AlignTop);
     header->addWidget(create, 0, Qt::AlignTop);
-    layout->addLayout(header);
 
+    connect(configure, &QPushButton::clicked, this, &FiscalView::configure);
+    connect(create, &QPushButton::clicked, this, &FiscalView::newProposal);
+    return header;
+}
+
+QWidget* FiscalView::makeNotice() {
     // The notice that emission is blocked.
     auto* notice = new QFrame(this);
     notice->setObjectName(QStringLiteral("pendingNotice"));
@@ -160,23 +172,23 @@ FiscalView::FiscalView(AppStore& store, QWidget* parent)
     shield->setPixmap(symbolIcon(QStringLiteral("lock.shield")).pixmap(28, 28));
     noticeLayout->addWidget(shield, 0, Qt::AlignTop);
     auto* noticeText = new QVBoxLayout;
-    auto* headline = new QLabel(QStringLiteral("Emisión fiscal pendiente de validación"), notice);
+    QLabel* headline = makePlainLabel(QStringLiteral("Emisión fiscal pendiente de validación"),
+                                      QStringLiteral("pendingHeadline"), notice);
     scaleFont(*headline, 1.1, true);
-    auto* pending = new QLabel(qtext(pizzacore::FiscalRules::pendingValidation), notice);
-    pending->setObjectName(QStringLiteral("pendingValidation"));
+    QLabel* pending = makePlainLabel(qtext(pizzacore::FiscalRules::pendingValidation),
+                                     QStringLiteral("pendingValidation"), notice);
     pending->setWordWrap(true);
-    auto* numbering =
-        new QLabel(QStringLiteral("Las propuestas no consumen números de factura y sus PDF indican que "
-                                  "no tienen validez fiscal."),
-                   notice);
-    numbering->setWordWrap(true);
-    makeSecondary(*numbering);
     noticeText->addWidget(headline);
     noticeText->addWidget(pending);
-    noticeText->addWidget(numbering);
+    noticeText->addWidget(
+        makeCaption(QStringLiteral("Las propuestas no consumen números de factura y sus PDF "
+                                   "indican que no tienen validez fiscal."),
+                    QStringLiteral("numbering"), notice));
     noticeLayout->addLayout(noticeText, 1);
-    layout->addWidget(notice);
+    return notice;
+}
 
+QWidget* FiscalView::makeList() {
     content_ = new QStackedWidget(this);
     content_->addWidget(
         new EmptyMessage(QStringLiteral("Sin propuestas de factura"),
@@ -187,28 +199,18 @@ FiscalView::FiscalView(AppStore& store, QWidget* parent)
     list_->setObjectName(QStringLiteral("proposals"));
     list_->setAccessibleName(QStringLiteral("Propuestas de factura"));
     list_->setModel(&model_);
+    // Every row has the same height, so the list never measures rows that are not on screen.
     list_->setUniformItemSizes(true);
+    list_->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     list_->setSelectionMode(QAbstractItemView::SingleSelection);
-    delegate_ = new ProposalDelegate(list_);
+    // The buttons, Return, the row's menu and its accessible actions all run the same actions;
+    // a proposal has nothing to delete.
+    delegate_ = new ProposalDelegate(this);
     delegate_->attach(*list_, editAction, -1);
     content_->addWidget(list_);
-    layout->addWidget(content_, 1);
 
-    auto* footer = new QHBoxLayout;
-    counters_ = new QLabel(this);
-    counters_->setObjectName(QStringLiteral("counters"));
-    makeSecondary(*counters_);
-    auto* requirements = new QPushButton(QStringLiteral("Requisitos pendientes…"), this);
-    requirements->setObjectName(QStringLiteral("requirements"));
-    requirements->setAccessibleName(requirements->text());
-    footer->addWidget(counters_, 1);
-    footer->addWidget(requirements);
-    layout->addLayout(footer);
-
-    connect(configure, &QPushButton::clicked, this, &FiscalView::configure);
-    connect(create, &QPushButton::clicked, this, &FiscalView::newProposal);
-    connect(requirements, &QPushButton::clicked, this, &FiscalView::showRequirements);
     connect(delegate_, &RowActionsDelegate::triggered, this, [this](const QModelIndex& index, int action) {
+        if (index.row() < 0 || index.row() >= model_.rowCount()) return;
         if (action == editAction)
             edit(model_.proposal(index.row()));
         else
@@ -217,8 +219,19 @@ FiscalView::FiscalView(AppStore& store, QWidget* parent)
     // Activating a row (a double click outside its buttons) edits it, like its "Editar" button.
     connect(list_, &QListView::activated, this,
             [this](const QModelIndex& index) { delegate_->trigger(index, editAction); });
-    connect(&store_, &AppStore::dbChanged, this, &FiscalView::refresh);
-    refresh();
+    return content_;
+}
+
+QLayout* FiscalView::makeFooter() {
+    auto* footer = new QHBoxLayout;
+    counters_ = makeCaption(QString(), QStringLiteral("counters"), this);
+    QPushButton* requirements =
+        makeButton(QStringLiteral("Requisitos pendientes…"), QStringLiteral("requirements"), this);
+    footer->addWidget(counters_, 1);
+    footer->addWidget(requirements);
+
+    connect(requirements, &QPushButton::clicked, this, &FiscalView::showRequirements);
+    return footer;
 }
 
 void FiscalView::refresh() {

@@ -12,6 +12,7 @@
 #include <vector>
 
 class QLabel;
+class QLayout;
 class QListView;
 class QStackedWidget;
 
@@ -78,14 +79,19 @@ public slots:
     void showRequirements();
 
 private:
+    // The parts of the screen, top to bottom.
+    QLayout* makeHeader();
+    QWidget* makeNotice();
+    QWidget* makeList();
+    QLayout* makeFooter();
     void refresh();
 
     AppStore& store_;
     ProposalsModel model_;
-    QStackedWidget* content_;
-    QListView* list_;
-    RowActionsDelegate* delegate_;
-    QLabel* counters_;
+    QStackedWidget* content_ = nullptr;
+    QListView* list_ = nullptr;
+    RowActionsDelegate* delegate_ = nullptr;
+    QLabel* counters_ = nullptr;
 };
 
 } // namespace velmora

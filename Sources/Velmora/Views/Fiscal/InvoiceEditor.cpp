@@ -37,15 +37,6 @@ QString rateLabel(std::int64_t rate) {
     return qtext(pizzacore::FiscalMoney::decimal(rate)) + QStringLiteral(" %");
 }
 
-QLineEdit* field(QFormLayout& form, const QString& label, const char* name, const std::string& value,
-                 QWidget* parent) {
-    auto* edit = new QLineEdit(qtext(value), parent);
-    edit->setObjectName(QString::fromLatin1(name));
-    edit->setAccessibleName(label);
-    form.addRow(label, edit);
-    return edit;
-}
-
 QDateTime localDateTime(pizzacore::Instant instant) {
     return QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(instant.unixSeconds() * 1000.0));
 }
@@ -53,29 +44,23 @@ QDateTime localDateTime(pizzacore::Instant instant) {
 } // namespace
 
 InvoiceEditor::InvoiceEditor(AppStore& store, pizzacore::InvoiceProposal proposal, QWidget* parent)
-    : QDialog(parent)
-    , store_(store)
+    : EditorSheet(store, QStringLiteral("Propuesta de factura"), parent,
+                  {QStringLiteral("Cancelar"), QStringLiteral("cancel"), QStringLiteral("Guardar propuesta"),
+                   QStringLiteral("saveProposal")})
     , proposal_(std::move(proposal)) {
     setObjectName(QStringLiteral("InvoiceEditor"));
-    setWindowTitle(QStringLiteral("Propuesta de factura"));
-    setModal(true);
     resize(760, 760);
+    // The sheet closes on success; the operator is told the proposal was kept.
+    setSavedMessage(QStringLiteral("Propuesta guardada. No tiene validez fiscal ni consume numeración."));
 
-    const pizzacore::FiscalState fiscal = store_.db().fiscalState();
+    const pizzacore::FiscalState fiscal = this->store().db().fiscalState();
     configuredRates_ = fiscal.settings.rates;
-    currency_ = store_.db().settings.currency.value_or("EUR");
+    currency_ = this->store().db().settings.currency.value_or("EUR");
 
-    auto* outer = new QVBoxLayout(this);
-    auto* title = new QLabel(QStringLiteral("Propuesta de factura"), this);
-    scaleFont(*title, 1.3, true);
-    outer->addWidget(title);
-    auto* subtitle =
-        new QLabel(QStringLiteral("Documento preparatorio sin validez fiscal. La emisión definitiva está "
-                                  "bloqueada hasta completar la validación del módulo."),
-                   this);
-    subtitle->setWordWrap(true);
-    makeSecondary(*subtitle);
-    outer->addWidget(subtitle);
+    form().addWidget(
+        makeCaption(QStringLiteral("Documento preparatorio sin validez fiscal. La emisión definitiva está "
+                                   "bloqueada hasta completar la validación del módulo."),
+                    QStringLiteral("subtitle"), this));
 
     auto* scroll = new QScrollArea(this);
     scroll->setWidgetResizable(true);
@@ -83,10 +68,19 @@ InvoiceEditor::InvoiceEditor(AppStore& store, pizzacore::InvoiceProposal proposa
     auto* body = new QWidget(scroll);
     auto* layout = new QVBoxLayout(body);
     scroll->setWidget(body);
-    outer->addWidget(scroll, 1);
+    form().addWidget(scroll, 1);
 
-    auto* form = new QFormLayout;
-    layout->addLayout(form);
+    auto* fields = new QFormLayout;
+    layout->addLayout(fields);
+    makeKind(*fields, body, fiscal);
+    makeRecipient(*fields, body);
+    makeLines(*layout, body);
+    layout->addStretch();
+
+    kindChanged();
+}
+
+void InvoiceEditor::makeKind(QFormLayout& fields, QWidget* body, const pizzacore::FiscalState& fiscal) {
     kind_ = new QComboBox(body);
     kind_->setObjectName(QStringLiteral("kind"));
     kind_->setAccessibleName(QStringLiteral("Tipo"));
@@ -94,7 +88,7 @@ InvoiceEditor::InvoiceEditor(AppStore& store, pizzacore::InvoiceProposal proposa
         kind_->addItem(qtext(pizzacore::title(kind)), static_cast<int>(kind));
         if (kind == proposal_.kind) kind_->setCurrentIndex(kind_->count() - 1);
     }
-    form->addRow(QStringLiteral("Tipo"), kind_);
+    fields.addRow(QStringLiteral("Tipo"), kind_);
 
     // What only a rectifying kind asks for: the invoice it corrects and why.
     correction_ = new QWidget(body);
@@ -109,73 +103,15 @@ InvoiceEditor::InvoiceEditor(AppStore& store, pizzacore::InvoiceProposal proposa
         if (proposal_.correctionOf == invoice.id) correctionOf_->setCurrentIndex(correctionOf_->count() - 1);
     }
     correctionForm->addRow(QStringLiteral("Factura rectificada"), correctionOf_);
-    reason_ = field(*correctionForm, QStringLiteral("Motivo de rectificación"), "reason", proposal_.reason,
-                    correction_);
-    auto* correctionCaption = new QLabel(
+    reason_ = addFormField(*correctionForm, QStringLiteral("Motivo de rectificación"),
+                           QStringLiteral("reason"), correction_);
+    reason_->setText(qtext(proposal_.reason));
+    correctionForm->addRow(makeCaption(
         QStringLiteral(
             "Las rectificaciones se guardan como documentos nuevos y conservan la factura original."),
-        correction_);
-    correctionCaption->setWordWrap(true);
-    makeSecondary(*correctionCaption);
-    correctionForm->addRow(correctionCaption);
-    form->addRow(correction_);
+        QStringLiteral("correctionCaption"), correction_));
+    fields.addRow(correction_);
 
-    recipientName_ =
-        field(*form, QStringLiteral("Nombre / razón social"), "recipientName", proposal_.recipientName, body);
-    recipientTaxID_ = field(*form, QStringLiteral("NIF / identificación fiscal"), "recipientTaxID",
-                            proposal_.recipientTaxID, body);
-    recipientAddress_ = field(*form, QStringLiteral("Domicilio fiscal del destinatario"), "recipientAddress",
-                              proposal_.recipientAddress, body);
-    recipientCountry_ = field(*form, QStringLiteral("País del destinatario (ISO)"), "recipientCountry",
-                              proposal_.recipientCountry, body);
-    operationDate_ = new QDateEdit(localDateTime(proposal_.operationDate).date(), body);
-    operationDate_->setObjectName(QStringLiteral("operationDate"));
-    operationDate_->setAccessibleName(QStringLiteral("Fecha de operación"));
-    operationDate_->setCalendarPopup(true);
-    form->addRow(QStringLiteral("Fecha de operación"), operationDate_);
-
-    auto* linesHeading = new QHBoxLayout;
-    auto* heading = new QLabel(QStringLiteral("Conceptos · precios con impuesto incluido"), body);
-    scaleFont(*heading, 1.0, true);
-    auto* add = new QPushButton(QStringLiteral("Añadir concepto"), body);
-    add->setObjectName(QStringLiteral("addLine"));
-    add->setAccessibleName(add->text());
-    add->setAutoDefault(false);
-    linesHeading->addWidget(heading, 1);
-    linesHeading->addWidget(add);
-    layout->addLayout(linesHeading);
-    lines_ = new QVBoxLayout;
-    layout->addLayout(lines_);
-    totals_ = new QLabel(body);
-    totals_->setObjectName(QStringLiteral("totals"));
-    totals_->setWordWrap(true);
-    totals_->setAlignment(Qt::AlignRight);
-    layout->addWidget(totals_);
-    layout->addStretch();
-    for (const pizzacore::FiscalLine& line : proposal_.lines)
-        addRow(line);
-
-    error_ = new QLabel(this);
-    error_->setObjectName(QStringLiteral("error"));
-    error_->setTextFormat(Qt::PlainText);
-    error_->setWordWrap(true);
-    colours::paintText(*error_, colours::destructive);
-    error_->hide();
-    outer->addWidget(error_);
-
-    // As on every sheet: "Cancelar", then the prominent save at the right.
-    QPushButton* cancel = makeButton(QStringLiteral("Cancelar"), QStringLiteral("cancel"), this);
-    QPushButton* saveButton =
-        makeProminentButton(QStringLiteral("Guardar propuesta"), QStringLiteral("saveProposal"), this);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(cancel);
-    buttons->addWidget(saveButton);
-    outer->addLayout(buttons);
-
-    connect(add, &QPushButton::clicked, this, &InvoiceEditor::addLine);
-    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-    connect(saveButton, &QPushButton::clicked, this, &InvoiceEditor::save);
     connect(kind_, &QComboBox::currentIndexChanged, this, &InvoiceEditor::kindChanged);
     connect(correctionOf_, &QComboBox::currentIndexChanged, this, [this](int index) {
         const QVariant id = correctionOf_->itemData(index);
@@ -184,14 +120,30 @@ InvoiceEditor::InvoiceEditor(AppStore& store, pizzacore::InvoiceProposal proposa
     });
     connect(reason_, &QLineEdit::textChanged, this,
             [this](const QString& text) { proposal_.reason = utf8(text); });
-    connect(recipientName_, &QLineEdit::textChanged, this,
-            [this](const QString& text) { proposal_.recipientName = utf8(text); });
-    connect(recipientTaxID_, &QLineEdit::textChanged, this,
-            [this](const QString& text) { proposal_.recipientTaxID = utf8(text); });
-    connect(recipientAddress_, &QLineEdit::textChanged, this,
-            [this](const QString& text) { proposal_.recipientAddress = utf8(text); });
-    connect(recipientCountry_, &QLineEdit::textChanged, this,
-            [this](const QString& text) { proposal_.recipientCountry = utf8(text); });
+}
+
+void InvoiceEditor::makeRecipient(QFormLayout& fields, QWidget* body) {
+    // Each field writes into the proposal as it is typed.
+    const auto recipientField = [&](const QString& label, const QString& name, std::string& value) {
+        QLineEdit* edit = addFormField(fields, label, name, body);
+        edit->setText(qtext(value));
+        connect(edit, &QLineEdit::textChanged, this, [&value](const QString& text) { value = utf8(text); });
+        return edit;
+    };
+    recipientName_ = recipientField(QStringLiteral("Nombre / razón social"), QStringLiteral("recipientName"),
+                                    proposal_.recipientName);
+    recipientTaxID_ = recipientField(QStringLiteral("NIF / identificación fiscal"),
+                                     QStringLiteral("recipientTaxID"), proposal_.recipientTaxID);
+    recipientAddress_ = recipientField(QStringLiteral("Domicilio fiscal del destinatario"),
+                                       QStringLiteral("recipientAddress"), proposal_.recipientAddress);
+    recipientCountry_ = recipientField(QStringLiteral("País del destinatario (ISO)"),
+                                       QStringLiteral("recipientCountry"), proposal_.recipientCountry);
+
+    operationDate_ = new QDateEdit(localDateTime(proposal_.operationDate).date(), body);
+    operationDate_->setObjectName(QStringLiteral("operationDate"));
+    operationDate_->setAccessibleName(QStringLiteral("Fecha de operación"));
+    operationDate_->setCalendarPopup(true);
+    fields.addRow(QStringLiteral("Fecha de operación"), operationDate_);
     connect(operationDate_, &QDateEdit::dateChanged, this, [this](const QDate& date) {
         // Only the day changes; the time of day the proposal carried stays.
         QDateTime moment = localDateTime(proposal_.operationDate);
@@ -199,17 +151,28 @@ InvoiceEditor::InvoiceEditor(AppStore& store, pizzacore::InvoiceProposal proposa
         proposal_.operationDate =
             pizzacore::Instant::fromUnix(static_cast<double>(moment.toMSecsSinceEpoch()) / 1000.0);
     });
-
-    kindChanged();
 }
 
-QString InvoiceEditor::error() const {
-    return error_->text();
-}
+void InvoiceEditor::makeLines(QVBoxLayout& layout, QWidget* body) {
+    auto* heading = new QHBoxLayout;
+    QLabel* title = makePlainLabel(QStringLiteral("Conceptos · precios con impuesto incluido"),
+                                   QStringLiteral("linesTitle"), body);
+    scaleFont(*title, 1.0, true);
+    QPushButton* add = makeButton(QStringLiteral("Añadir concepto"), QStringLiteral("addLine"), body);
+    heading->addWidget(title, 1);
+    heading->addWidget(add);
+    layout.addLayout(heading);
+    lines_ = new QVBoxLayout;
+    layout.addLayout(lines_);
+    totals_ = new QLabel(body);
+    totals_->setObjectName(QStringLiteral("totals"));
+    totals_->setWordWrap(true);
+    totals_->setAlignment(Qt::AlignRight);
+    layout.addWidget(totals_);
+    for (const pizzacore::FiscalLine& line : proposal_.lines)
+        addRow(line);
 
-void InvoiceEditor::setError(const QString& text) {
-    error_->setText(text);
-    error_->setVisible(!text.isEmpty());
+    connect(add, &QPushButton::clicked, this, &InvoiceEditor::addLine);
 }
 
 QString InvoiceEditor::money(std::int64_t cents) const {
@@ -240,10 +203,8 @@ void InvoiceEditor::addRow(const pizzacore::FiscalLine& source) {
     auto* grid = new QVBoxLayout(frame);
 
     auto* top = new QHBoxLayout;
-    auto* description = new QLineEdit(qtext(source.description), frame);
-    description->setObjectName(QStringLiteral("description"));
-    description->setAccessibleName(QStringLiteral("Descripción"));
-    description->setPlaceholderText(QStringLiteral("Descripción"));
+    QLineEdit* description = makeField(QStringLiteral("Descripción"), QStringLiteral("description"), frame);
+    description->setText(qtext(source.description));
     auto* remove = new QToolButton(frame);
     remove->setObjectName(QStringLiteral("removeLine"));
     remove->setAccessibleName(QStringLiteral("Eliminar concepto"));
@@ -262,11 +223,8 @@ void InvoiceEditor::addRow(const pizzacore::FiscalLine& source) {
     quantity->setPrefix(QStringLiteral("Cantidad: "));
     quantity->setRange(-999, 999);
     quantity->setValue(static_cast<int>(std::clamp<std::int64_t>(source.quantity, -999, 999)));
-    auto* price =
-        new QLineEdit(qtext(pizzacore::Money::input(std::max<std::int64_t>(source.unitGross, 0))), frame);
-    price->setObjectName(QStringLiteral("price"));
-    price->setAccessibleName(QStringLiteral("Precio"));
-    price->setPlaceholderText(QStringLiteral("Precio"));
+    QLineEdit* price = makeField(QStringLiteral("Precio"), QStringLiteral("price"), frame);
+    price->setText(qtext(pizzacore::Money::input(std::max<std::int64_t>(source.unitGross, 0))));
     auto* rate = new QComboBox(frame);
     rate->setObjectName(QStringLiteral("rate"));
     rate->setAccessibleName(QStringLiteral("Impuesto"));
@@ -279,12 +237,11 @@ void InvoiceEditor::addRow(const pizzacore::FiscalLine& source) {
         rate->addItem(rateLabel(value), qlonglong{value});
         if (value == source.rate) rate->setCurrentIndex(rate->count() - 1);
     }
-    auto* gross = new QLabel(frame);
-    gross->setObjectName(QStringLiteral("lineGross"));
+    QLabel* gross = makePlainLabel(QString(), QStringLiteral("lineGross"), frame);
     gross->setFont(QFont(QStringLiteral("monospace")));
     gross->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     bottom->addWidget(quantity);
-    bottom->addWidget(new QLabel(QStringLiteral("Precio"), frame));
+    bottom->addWidget(makePlainLabel(QStringLiteral("Precio"), QStringLiteral("priceLabel"), frame));
     bottom->addWidget(price);
     bottom->addWidget(rate);
     bottom->addStretch();
@@ -358,35 +315,20 @@ void InvoiceEditor::refreshTotals() {
                               money(proposal_.gross()).toHtmlEscaped()));
 }
 
-void InvoiceEditor::save() {
-    // One save at a time: a second press while the first is written would record it twice.
-    if (saving_) return;
-    commitPendingEdits(*this);
+std::optional<QString> InvoiceEditor::check() {
     for (const LineRow& row : rows_) {
         try {
             const pizzacore::Cents cents = pizzacore::Money::parse(utf8(row.price->text()));
             if (auto* edited = line(row.id)) edited->unitGross = cents;
         } catch (...) {
-            setError(describeFailure(std::current_exception()));
-            return;
+            return describeFailure(std::current_exception());
         }
     }
-    saving_ = true;
-    // A refusal shows in this sheet; a failure to write is in the main alert.
-    store_.saveInvoiceProposal(proposal_, this, [this](const Outcome& outcome) {
-        saving_ = false;
-        if (outcome.refused) {
-            setError(outcome.failure);
-        } else if (outcome) {
-            setError(QString());
-            AppStore& store = store_;
-            accept();
-            // The sheet closes on success; the operator is told the proposal was kept.
-            store.setMessage(
-                QStringLiteral("Propuesta guardada. No tiene validez fiscal ni consume numeración."),
-                AlertKind::information);
-        }
-    });
+    return std::nullopt;
+}
+
+void InvoiceEditor::transact(AppStore::Then then) {
+    store().saveInvoiceProposal(proposal_, this, std::move(then));
 }
 
 } // namespace velmora

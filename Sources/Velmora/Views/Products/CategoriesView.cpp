@@ -168,26 +168,24 @@ void CategoriesView::openEditor(const pizzacore::Category& category) {
 }
 
 RemoveCategorySheet::RemoveCategorySheet(AppStore& store, pizzacore::Category removing, QWidget* parent)
-    : QDialog(parent)
-    , store_(store)
+    : EditorSheet(store, QStringLiteral("Eliminar «") + qtext(removing.rawValue) + QStringLiteral("»"),
+                  parent,
+                  {QStringLiteral("Volver"), QStringLiteral("back"), QStringLiteral("Eliminar categoría"),
+                   QStringLiteral("deleteCategory"), true})
     , removing_(std::move(removing))
     , explanation_(makePlainLabel(QString(), QStringLiteral("explanation"), this))
     , destination_(new QComboBox(this))
     , destinationLabel_(new QLabel(QStringLiteral("Destino"), this))
-    , move_(makeProminentButton(QString(), QStringLiteral("moveProducts"), this))
-    , delete_(makeButton(QStringLiteral("Eliminar categoría"), QStringLiteral("deleteCategory"), this))
-    , error_(makeErrorLine(this)) {
+    , move_(makeProminentButton(QString(), QStringLiteral("moveProducts"), this)) {
     setObjectName(QStringLiteral("RemoveCategorySheet"));
     setWindowTitle(QStringLiteral("Eliminar categoría"));
-    setModal(true);
     setMinimumWidth(450);
     explanation_->setWordWrap(true);
     destination_->setObjectName(QStringLiteral("destination"));
     destination_->setAccessibleName(QStringLiteral("Destino"));
-    colours::makeDestructive(*delete_);
 
     // The first other category in stored order is proposed.
-    for (const pizzacore::Category& category : store_.db().categories)
+    for (const pizzacore::Category& category : this->store().db().categories)
         if (category.id != removing_.id) destination_->addItem(qtext(category.rawValue), qtext(category.id));
 
     auto* destinationRow = new QHBoxLayout;
@@ -195,26 +193,12 @@ RemoveCategorySheet::RemoveCategorySheet(AppStore& store, pizzacore::Category re
     destinationRow->addWidget(destination_, 1);
     destinationRow->addWidget(move_);
 
-    QPushButton* back = makeButton(QStringLiteral("Volver"), QStringLiteral("back"), this);
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(24, 22, 24, 20);
-    layout->setSpacing(12);
-    layout->addWidget(
-        makeSheetTitle(QStringLiteral("Eliminar «") + qtext(removing_.rawValue) + QStringLiteral("»"), this));
-    layout->addWidget(explanation_);
-    layout->addLayout(destinationRow);
-    layout->addWidget(error_);
-    layout->addLayout(buttonRow({back, delete_}));
+    form().addWidget(explanation_);
+    form().addLayout(destinationRow);
 
-    connect(back, &QPushButton::clicked, this, &QDialog::reject);
     connect(move_, &QPushButton::clicked, this, &RemoveCategorySheet::moveProducts);
-    connect(delete_, &QPushButton::clicked, this, &RemoveCategorySheet::deleteCategory);
-    connect(&store_, &AppStore::dbChanged, this, &RemoveCategorySheet::showState);
+    connect(&this->store(), &AppStore::dbChanged, this, &RemoveCategorySheet::showState);
     showState();
-}
-
-QString RemoveCategorySheet::error() const {
-    return error_->text();
 }
 
 QString RemoveCategorySheet::explanation() const {
@@ -222,7 +206,7 @@ QString RemoveCategorySheet::explanation() const {
 }
 
 std::size_t RemoveCategorySheet::productCount() const {
-    return productsOf(store_.db(), removing_.id);
+    return productsOf(store().db(), removing_.id);
 }
 
 void RemoveCategorySheet::showState() {
@@ -238,48 +222,37 @@ void RemoveCategorySheet::showState() {
     destination_->setVisible(hasProducts);
     move_->setVisible(hasProducts);
     move_->setDefault(hasProducts);
-    delete_->setEnabled(!hasProducts);
+    deleteButton().setEnabled(!hasProducts);
 }
 
 void RemoveCategorySheet::moveProducts() {
-    if (saving_) return;
+    if (saving()) return;
     const std::string destinationID = utf8(destination_->currentData().toString());
     std::optional<pizzacore::Category> to;
-    for (const pizzacore::Category& category : store_.db().categories)
+    for (const pizzacore::Category& category : store().db().categories)
         if (category.id == destinationID && !destinationID.empty()) to = category;
     if (!to) {
         // The only category has nowhere to send its products.
-        showError(*error_, QStringLiteral("Elige otra categoría de destino."));
+        setError(QStringLiteral("Elige otra categoría de destino."));
         return;
     }
-    saving_ = true;
     // A refusal (a stale copy of either category) stays in the sheet; a failure to write is in the
-    // main alert.
-    store_.moveProducts(removing_, *to, this, [this](const Outcome& outcome) {
-        saving_ = false;
-        showError(*error_, outcome.refused ? outcome.failure : QString());
-    });
+    // main alert. The sheet stays open to delete the emptied category.
+    runChange(
+        [this, to = *to](AppStore::Then then) { store().moveProducts(removing_, to, this, std::move(then)); },
+        [this](const Outcome& outcome) { setError(outcome.refused ? outcome.failure : QString()); });
 }
 
-void RemoveCategorySheet::deleteCategory() {
-    if (saving_) return;
-    saving_ = true;
-    store_.deleteCategory(removing_, this, [this](const Outcome& outcome) {
-        saving_ = false;
-        if (outcome) accept();
-    });
+void RemoveCategorySheet::transact(AppStore::Then then) {
+    store().deleteCategory(removing_, this, std::move(then));
 }
 
 CategoryEditor::CategoryEditor(AppStore& store, pizzacore::Category category, QWidget* parent)
-    : QDialog(parent)
-    , store_(store)
+    : EditorSheet(store, QStringLiteral("Categoría"), parent)
     , category_(std::move(category))
     , name_(makeField(QStringLiteral("Nombre"), QStringLiteral("name"), this))
-    , destination_(new QButtonGroup(this))
-    , error_(makeErrorLine(this)) {
+    , destination_(new QButtonGroup(this)) {
     setObjectName(QStringLiteral("CategoryEditor"));
-    setWindowTitle(QStringLiteral("Categoría"));
-    setModal(true);
     setFixedWidth(450);
     name_->setText(qtext(category_.rawValue));
 
@@ -302,47 +275,25 @@ CategoryEditor::CategoryEditor(AppStore& store, pizzacore::Category category, QW
     segmentBox->setLayout(segments);
     segments->setContentsMargins(0, 0, 0, 0);
 
-    auto* form = new QFormLayout;
-    form->addRow(QStringLiteral("Nombre"), name_);
-    form->addRow(QStringLiteral("Destino del ticket"), segmentBox);
-
-    QPushButton* cancel = makeButton(QStringLiteral("Cancelar"), QStringLiteral("cancel"), this);
-    QPushButton* save = makeProminentButton(QStringLiteral("Guardar"), QStringLiteral("save"), this);
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(24, 22, 24, 20);
-    layout->setSpacing(12);
-    layout->addWidget(makeSheetTitle(QStringLiteral("Categoría"), this));
-    layout->addLayout(form);
-    layout->addWidget(
+    auto* fields = new QFormLayout;
+    fields->addRow(QStringLiteral("Nombre"), name_);
+    fields->addRow(QStringLiteral("Destino del ticket"), segmentBox);
+    form().addLayout(fields);
+    form().addWidget(
         makeCaption(QStringLiteral("El ticket de cliente incluye todos los productos. Los pedidos "
                                    "anteriores conservan su destino."),
                     QStringLiteral("caption"), this));
-    layout->addWidget(error_);
-    layout->addLayout(buttonRow({cancel, save}));
-
-    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-    connect(save, &QPushButton::clicked, this, &CategoryEditor::save);
 }
 
-QString CategoryEditor::error() const {
-    return error_->text();
+std::optional<QString> CategoryEditor::check() {
+    edited_ = category_;
+    edited_.rawValue = utf8(name_->text());
+    edited_.bar = destination_->checkedId() == 1;
+    return std::nullopt;
 }
 
-void CategoryEditor::save() {
-    // One save at a time: a second press while the first is written would record it twice.
-    if (saving_) return;
-    commitPendingEdits(*this);
-    pizzacore::Category category = category_;
-    category.rawValue = utf8(name_->text());
-    category.bar = destination_->checkedId() == 1;
-    saving_ = true;
-    store_.saveCategory(category, this, [this](const Outcome& outcome) {
-        saving_ = false;
-        if (outcome.refused)
-            showError(*error_, outcome.failure);
-        else if (outcome)
-            accept();
-    });
+void CategoryEditor::transact(AppStore::Then then) {
+    store().saveCategory(edited_, this, std::move(then));
 }
 
 } // namespace velmora

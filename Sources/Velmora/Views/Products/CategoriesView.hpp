@@ -4,6 +4,8 @@
 #include <PizzaCore/Models/Catalog.hpp>
 #endif
 
+#include <Velmora/Views/Shared/EditorSheet.hpp>
+
 #include <QAbstractListModel>
 #include <QDialog>
 
@@ -66,55 +68,55 @@ private:
 };
 
 // The sheet for removing one category: it first moves the category's products to another one,
-// then deletes the emptied category.
-class RemoveCategorySheet : public QDialog {
+// then deletes the emptied category ("Eliminar categoría", its destructive confirmation).
+class RemoveCategorySheet : public EditorSheet {
     Q_OBJECT
 public:
     RemoveCategorySheet(AppStore& store, pizzacore::Category removing, QWidget* parent = nullptr);
 
-    QString error() const;
     QString explanation() const;
     QComboBox& destination() const { return *destination_; }
     QPushButton& moveButton() const { return *move_; }
-    QPushButton& deleteButton() const { return *delete_; }
+    QPushButton& deleteButton() const { return saveButton(); }
 
     void moveProducts();
-    void deleteCategory();
+    void deleteCategory() { save(); }
+
+protected:
+    std::optional<QString> check() override { return std::nullopt; }
+    void transact(AppStore::Then then) override;
 
 private:
     // Shows the category's current number of products and the destinations.
     void showState();
     std::size_t productCount() const;
 
-    AppStore& store_;
     pizzacore::Category removing_;
     QLabel* explanation_;
     QComboBox* destination_;
     QLabel* destinationLabel_;
     QPushButton* move_;
-    QPushButton* delete_;
-    QLabel* error_;
-    bool saving_ = false;
 };
 
 // The sheet that creates or edits one category: its name and its ticket destination.
-class CategoryEditor : public QDialog {
+class CategoryEditor : public EditorSheet {
     Q_OBJECT
 public:
     CategoryEditor(AppStore& store, pizzacore::Category category, QWidget* parent = nullptr);
 
-    QString error() const;
     // The destination buttons: "Cocina" (0) and "Barra" (1).
     QButtonGroup& destination() const { return *destination_; }
-    void save();
+
+protected:
+    std::optional<QString> check() override;
+    void transact(AppStore::Then then) override;
 
 private:
-    AppStore& store_;
     pizzacore::Category category_;
+    // The category as read from the form by the last check.
+    pizzacore::Category edited_;
     QLineEdit* name_;
     QButtonGroup* destination_;
-    QLabel* error_;
-    bool saving_ = false;
 };
 
 } // namespace velmora

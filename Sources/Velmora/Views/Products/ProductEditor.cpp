@@ -24,8 +24,7 @@
 namespace velmora {
 
 ProductEditor::ProductEditor(AppStore& store, pizzacore::Product product, QWidget* parent)
-    : QDialog(parent)
-    , store_(store)
+    : EditorSheet(store, QStringLiteral("Producto"), parent)
     , product_(std::move(product))
     , thumbnail_(new ProductThumbnail(96, this))
     , removeImage_(makeButton(QStringLiteral("Quitar imagen"), QStringLiteral("removeImage"), this))
@@ -33,14 +32,17 @@ ProductEditor::ProductEditor(AppStore& store, pizzacore::Product product, QWidge
     , category_(new QComboBox(this))
     , price_(makeField(QString(), QStringLiteral("price"), this))
     , taxRate_(new QComboBox(this))
-    , active_(new QCheckBox(QStringLiteral("Disponible en Caja"), this))
-    , error_(makeErrorLine(this)) {
+    , active_(new QCheckBox(QStringLiteral("Disponible en Caja"), this)) {
     setObjectName(QStringLiteral("ProductEditor"));
-    setWindowTitle(QStringLiteral("Producto"));
-    setModal(true);
     setFixedWidth(450);
-    const pizzacore::Database& db = store_.db();
+    form().addLayout(makePicture());
+    form().addLayout(makeFields());
+    showImage();
+    // The name is what the operator types first; the sheet opens with the cursor there.
+    name_->setFocus(Qt::OtherFocusReason);
+}
 
+QLayout* ProductEditor::makePicture() {
     QPushButton* attach = makeButton(QStringLiteral("Adjuntar imagen…"), QStringLiteral("attachImage"), this);
     auto* pictureButtons = new QVBoxLayout;
     pictureButtons->addWidget(attach);
@@ -52,6 +54,13 @@ ProductEditor::ProductEditor(AppStore& store, pizzacore::Product product, QWidge
     picture->addWidget(thumbnail_);
     picture->addLayout(pictureButtons, 1);
 
+    connect(attach, &QPushButton::clicked, this, &ProductEditor::attachImage);
+    connect(removeImage_, &QPushButton::clicked, this, &ProductEditor::removeImage);
+    return picture;
+}
+
+QLayout* ProductEditor::makeFields() {
+    const pizzacore::Database& db = store().db();
     name_->setText(qtext(product_.name));
 
     // The categories by id, so that the one chosen is read from the document as it is at saving.
@@ -84,40 +93,13 @@ ProductEditor::ProductEditor(AppStore& store, pizzacore::Product product, QWidge
     active_->setAccessibleName(QStringLiteral("Disponible en Caja"));
     active_->setChecked(product_.active);
 
-    auto* form = new QFormLayout;
-    form->addRow(QStringLiteral("Nombre"), name_);
-    form->addRow(QStringLiteral("Categoría"), category_);
-    form->addRow(priceLabel, price_);
-    form->addRow(QStringLiteral("Impuesto"), taxRate_);
-    form->addRow(QString(), active_);
-
-    QPushButton* cancel = makeButton(QStringLiteral("Cancelar"), QStringLiteral("cancel"), this);
-    QPushButton* save = makeProminentButton(QStringLiteral("Guardar"), QStringLiteral("save"), this);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(cancel);
-    buttons->addWidget(save);
-
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(24, 22, 24, 20);
-    layout->setSpacing(12);
-    layout->addWidget(makeSheetTitle(QStringLiteral("Producto"), this));
-    layout->addLayout(picture);
-    layout->addLayout(form);
-    layout->addWidget(error_);
-    layout->addLayout(buttons);
-
-    connect(attach, &QPushButton::clicked, this, &ProductEditor::attachImage);
-    connect(removeImage_, &QPushButton::clicked, this, &ProductEditor::removeImage);
-    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-    connect(save, &QPushButton::clicked, this, &ProductEditor::save);
-    showImage();
-    // The name is what the operator types first; the sheet opens with the cursor there.
-    name_->setFocus(Qt::OtherFocusReason);
-}
-
-QString ProductEditor::error() const {
-    return error_->text();
+    auto* fields = new QFormLayout;
+    fields->addRow(QStringLiteral("Nombre"), name_);
+    fields->addRow(QStringLiteral("Categoría"), category_);
+    fields->addRow(priceLabel, price_);
+    fields->addRow(QStringLiteral("Impuesto"), taxRate_);
+    fields->addRow(QString(), active_);
+    return fields;
 }
 
 void ProductEditor::showImage() {
@@ -129,13 +111,13 @@ void ProductEditor::attachImage() {
     // The file panel is modal and lets the event loop run; the editor may be gone afterwards.
     const QPointer<ProductEditor> alive(this);
     try {
-        std::optional<pizzacore::Bytes> image = ProductImages::choose(store_.platform(), this);
+        std::optional<pizzacore::Bytes> image = ProductImages::choose(store().platform(), this);
         if (!alive || !image) return;
         product_.image = std::move(*image);
-        showError(*error_, QString());
+        setError(QString());
         showImage();
     } catch (...) {
-        if (alive) showError(*error_, describeFailure(std::current_exception()));
+        if (alive) setError(describeFailure(std::current_exception()));
     }
 }
 
@@ -144,34 +126,25 @@ void ProductEditor::removeImage() {
     showImage();
 }
 
-void ProductEditor::save() {
-    // One save at a time: a second press while the first is written would record it twice.
-    if (saving_) return;
-    commitPendingEdits(*this);
-    pizzacore::Product product = product_;
+std::optional<QString> ProductEditor::check() {
+    edited_ = product_;
     try {
-        product.cents = pizzacore::Money::parse(utf8(price_->text()));
+        edited_.cents = pizzacore::Money::parse(utf8(price_->text()));
     } catch (...) {
-        showError(*error_, describeFailure(std::current_exception()));
-        return;
+        return describeFailure(std::current_exception());
     }
-    product.name = utf8(name_->text());
-    product.active = active_->isChecked();
+    edited_.name = utf8(name_->text());
+    edited_.active = active_->isChecked();
     const QVariant rate = taxRate_->currentData();
-    product.taxRate = rate.isValid() ? std::optional<std::int64_t>(rate.toLongLong()) : std::nullopt;
+    edited_.taxRate = rate.isValid() ? std::optional<std::int64_t>(rate.toLongLong()) : std::nullopt;
     const std::string categoryID = utf8(category_->currentData().toString());
-    for (const pizzacore::Category& category : store_.db().categories)
-        if (category.id == categoryID) product.category = category;
+    for (const pizzacore::Category& category : store().db().categories)
+        if (category.id == categoryID) edited_.category = category;
+    return std::nullopt;
+}
 
-    saving_ = true;
-    // A refusal stays in the sheet with what was typed; a failure to write is in the main alert.
-    store_.saveProduct(product, this, [this](const Outcome& outcome) {
-        saving_ = false;
-        if (outcome.refused)
-            showError(*error_, outcome.failure);
-        else if (outcome)
-            accept();
-    });
+void ProductEditor::transact(AppStore::Then then) {
+    store().saveProduct(edited_, this, std::move(then));
 }
 
 } // namespace velmora

@@ -4,40 +4,45 @@
 #include <PizzaCore/Models/Catalog.hpp>
 #endif
 
-#include <QDialog>
+#include <Velmora/Views/Shared/EditorSheet.hpp>
 
 class QCheckBox;
 class QComboBox;
-class QLabel;
+class QLayout;
 class QLineEdit;
 class QPushButton;
 
 namespace velmora {
 
-class AppStore;
 class ProductThumbnail;
 
 // The sheet that creates or edits one product: picture, name, category, final price, tax rate and
 // availability at the till. Nothing is stored until "Guardar" succeeds; a refusal stays in its red
 // line with everything as typed.
-class ProductEditor : public QDialog {
+class ProductEditor : public EditorSheet {
     Q_OBJECT
 public:
     ProductEditor(AppStore& store, pizzacore::Product product, QWidget* parent = nullptr);
 
     // The product as edited so far (its picture included), before the fields are read into it.
     const pizzacore::Product& product() const { return product_; }
-    QString error() const;
 
     void attachImage();
     void removeImage();
-    void save();
+
+protected:
+    std::optional<QString> check() override;
+    void transact(AppStore::Then then) override;
 
 private:
+    // The sections of the sheet, top to bottom.
+    QLayout* makePicture();
+    QLayout* makeFields();
     void showImage();
 
-    AppStore& store_;
     pizzacore::Product product_;
+    // The product as read from the fields by the last check.
+    pizzacore::Product edited_;
     ProductThumbnail* thumbnail_;
     QPushButton* removeImage_;
     QLineEdit* name_;
@@ -45,8 +50,6 @@ private:
     QLineEdit* price_;
     QComboBox* taxRate_;
     QCheckBox* active_;
-    QLabel* error_;
-    bool saving_ = false;
 };
 
 } // namespace velmora

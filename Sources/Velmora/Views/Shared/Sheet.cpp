@@ -5,6 +5,7 @@
 
 #include <QAbstractSpinBox>
 #include <QApplication>
+#include <QFormLayout>
 #include <QInputMethod>
 #include <QLabel>
 #include <QLineEdit>
@@ -77,6 +78,12 @@ void commitPendingEdits(QWidget& root) {
         QGuiApplication::inputMethod()->commit();
     for (QAbstractSpinBox* box : root.findChildren<QAbstractSpinBox*>())
         if (box->isVisibleTo(&root)) box->interpretText();
+}
+
+QLineEdit* addFormField(QFormLayout& form, const QString& label, const QString& objectName, QWidget* parent) {
+    QLineEdit* field = makeField(label, objectName, parent);
+    form.addRow(label, field);
+    return field;
 }
 
 } // namespace velmora

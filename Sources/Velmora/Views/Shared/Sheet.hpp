@@ -2,6 +2,7 @@
 
 #include <QString>
 
+class QFormLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -33,5 +34,8 @@ void showError(QLabel& line, const QString& text);
 // half-typed shows its value again). A shortcut or a screen reader's press starts an action
 // without the focus ever leaving the editor, which is when Qt does this on its own.
 void commitPendingEdits(QWidget& root);
+
+// A field made as makeField() makes it, added to `form` as a row labelled `label`.
+QLineEdit* addFormField(QFormLayout& form, const QString& label, const QString& objectName, QWidget* parent);
 
 } // namespace velmora
