@@ -5,6 +5,7 @@
 #include <support/ScopedVariable.hpp>
 #include <support/TestFiles.hpp>
 
+#include "ScreenTesting.hpp"
 #include "TestPlatformServices.hpp"
 
 #include <PizzaCore/PizzaCore.hpp>
@@ -50,8 +51,7 @@ const QString unavailable = QStringLiteral("El almacenamiento no está disponibl
 const QString instanceMessage =
     QStringLiteral("Velmora ya está abierto con estos datos. Usa una sola instancia.");
 
-// 2025-03-07 12:00 UTC, a Friday afternoon.
-constexpr Instant friday = Instant::fromUnix(1741348800.0);
+using velmora::testing::friday;
 QString fatalText(const QString& description, const fs::path& folder) {
     return QStringLiteral("No se han abierto los datos. ") + description +
            QStringLiteral("\nNo se creará una base vacía encima del archivo existente. Carpeta: ") +
@@ -258,16 +258,11 @@ TEST(AppStoreStart, ADataDirectoryThatCannotBeCreatedIsFatalWithASpanishReason) 
     EXPECT_TRUE(store.fatal()->endsWith("Carpeta: " + QString::fromStdString(directory.string())));
 }
 
-class AppStoreOpen : public ::testing::Test {
+// A controller opened on an empty data folder, as at the first start.
+class AppStoreOpen : public velmora::testing::ScreenTest {
 protected:
-    void SetUp() override {
-        store_ = std::make_unique<AppStore>(temporary_.path(), Clock::manual(now_), platform_);
-        store_->start();
-        ASSERT_FALSE(store_->fatal());
-    }
-    AppStore& store() { return *store_; }
-    fs::path file() const { return temporary_.path() / "Velmora.json"; }
-    Database stored() const { return Repository(temporary_.path(), Repository::Access::readOnly).load(); }
+    AppStoreOpen() { start_ = Start::emptyFolder; }
+    fs::path file() const { return dataFolder() / "Velmora.json"; }
     void setNow(Instant instant) { *now_ = instant; }
 
     // A product on the menu, saved through the controller.
@@ -278,11 +273,6 @@ protected:
         EXPECT_TRUE(store().transact([&](Database& db) { db.saveProduct(product, *now_); }));
         return product;
     }
-
-    TemporaryDirectory temporary_;
-    std::shared_ptr<Instant> now_ = std::make_shared<Instant>(friday);
-    TestPlatformServices platform_;
-    std::unique_ptr<AppStore> store_;
 };
 
 TEST_F(AppStoreOpen, ATransactionSavesTheCurrentDraftWithItsChangeAndPublishesBoth) {
@@ -306,15 +296,15 @@ TEST_F(AppStoreOpen, ATransactionSavesTheCurrentDraftWithItsChangeAndPublishesBo
     EXPECT_EQ(confirmed->draft.lines, draft.lines) << "the transaction put the current draft in";
     EXPECT_NE(store().draft().id, draft.id);
     EXPECT_TRUE(store().draft().lines.empty());
-    EXPECT_EQ(stored(), store().db());
-    ASSERT_EQ(stored().orders.size(), 1u);
+    EXPECT_EQ(reloaded(), store().db());
+    ASSERT_EQ(reloaded().orders.size(), 1u);
 
     // A change that leaves the draft alone still stores the draft being taken.
     Draft next = store().draft();
     next.notes = "Otra";
     store().setDraft(next);
     ASSERT_TRUE(store().transact([&](Database& db) { db.record("Prueba", "", *now_); }));
-    EXPECT_EQ(stored().draft, next);
+    EXPECT_EQ(reloaded().draft, next);
     EXPECT_EQ(store().draft(), next);
 }
 
@@ -413,7 +403,7 @@ TEST_F(AppStoreOpen, TickClosesTheSessionOnlyOnceItsScheduledEndHasPassed) {
     EXPECT_GT(store().db().sessions[1].scheduledEnd, *now_);
     ASSERT_GE(store().db().audit.size(), 2u);
     EXPECT_EQ(store().db().audit.back().action, "Apertura");
-    EXPECT_EQ(stored(), store().db());
+    EXPECT_EQ(reloaded(), store().db());
     EXPECT_FALSE(store().message());
 
     // The next tick finds nothing due.

@@ -7,6 +7,7 @@
 #include <support/TestFiles.hpp>
 #include <support/TestImages.hpp>
 
+#include "ScreenTesting.hpp"
 #include "TestPlatformServices.hpp"
 
 #include <PizzaCore/Persistence/Envelope.hpp>
@@ -55,24 +56,17 @@ const QString logoRefusal = QStringLiteral("Elige una imagen PNG o JPEG de hasta
 const QString restored =
     QStringLiteral("Copia restaurada. La versión anterior permanece en la carpeta de datos.");
 
-// 2025-03-07 12:00 UTC, a Friday afternoon in Madrid; the shift opened then ends at 04:00 local
-// time on Saturday, 03:00 UTC.
-constexpr Instant friday = Instant::fromUnix(1741348800.0);
+// The shift opened on `friday` ends at 04:00 local time on Saturday, 03:00 UTC.
+using velmora::testing::friday;
 constexpr Instant saturdayClose = Instant::fromUnix(1741348800.0 + 15 * 3600);
 
 // A controller on a fresh data directory whose clock the test moves.
-struct Desk {
-    TemporaryDirectory temporary;
-    fs::path data = temporary.path() / "datos";
-    std::shared_ptr<Instant> now = std::make_shared<Instant>(friday);
-    TestPlatformServices platform;
-    AppStore store{data, Clock::manual(now), platform};
-
+struct Desk : velmora::testing::ScreenBench {
     Desk() {
-        store.start();
-        if (store.fatal()) throw std::runtime_error(store.fatal()->toStdString());
+        openStore(Start::emptyFolder);
+        if (store().fatal()) throw std::runtime_error(store().fatal()->toStdString());
     }
-    void at(Instant instant) { *now = instant; }
+    Instant now() const { return *now_; }
     // Some data worth keeping: a customer, a product and business details.
     void fill() {
         pizzacore::Customer customer;
@@ -81,9 +75,9 @@ struct Desk {
         pizzacore::Product product;
         product.name = "Margarita";
         product.cents = 950;
-        ASSERT_TRUE(store.transact([&](Database& db) {
-            db.saveCustomer(customer, *now);
-            db.saveProduct(product, *now);
+        ASSERT_TRUE(store().transact([&](Database& db) {
+            db.saveCustomer(customer, *now_);
+            db.saveProduct(product, *now_);
             db.settings.business = "Pizzería Sol";
         }));
     }
@@ -121,43 +115,43 @@ std::vector<std::string> namesIn(const fs::path& folder) {
 TEST(BackupFlows, ExportThenRestoreGivesBackTheExportedDocumentAndClosesWhatFellDue) {
     Desk desk;
     desk.fill();
-    pizzacore::Draft draft = desk.store.draft();
+    pizzacore::Draft draft = desk.store().draft();
     draft.notes = "Sin cebolla";
-    desk.store.setDraft(draft);
-    const fs::path backup = desk.temporary.path() / "mis copias" / "copia.velmorabackup";
+    desk.store().setDraft(draft);
+    const fs::path backup = desk.folder() / "mis copias" / "copia.velmorabackup";
     fs::create_directories(backup.parent_path());
 
-    desk.platform.answerNextSavePanel(backup);
-    desk.store.exportBackup();
-    ASSERT_EQ(desk.platform.savePanels().size(), 1u);
-    EXPECT_EQ(desk.platform.savePanels()[0].title, "Guardar copia de seguridad");
-    EXPECT_EQ(desk.platform.savePanels()[0].proposedName, "Velmora-2025-03-07.velmorabackup");
-    EXPECT_EQ(desk.store.message(),
+    desk.platform().answerNextSavePanel(backup);
+    desk.store().exportBackup();
+    ASSERT_EQ(desk.platform().savePanels().size(), 1u);
+    EXPECT_EQ(desk.platform().savePanels()[0].title, "Guardar copia de seguridad");
+    EXPECT_EQ(desk.platform().savePanels()[0].proposedName, "Velmora-2025-03-07.velmorabackup");
+    EXPECT_EQ(desk.store().message(),
               "Copia guardada. Contiene clientes, pedidos, cierres, borrador y ajustes.");
     const Database exported = Repository::decode(readFile(backup));
-    EXPECT_EQ(exported, desk.store.db());
+    EXPECT_EQ(exported, desk.store().db());
     EXPECT_EQ(fs::status(backup).permissions(), fs::perms::owner_read | fs::perms::owner_write)
         << "the copy holds the customers' data";
     EXPECT_EQ(exported.draft.notes, "Sin cebolla") << "the draft is saved before the copy";
-    desk.store.clearMessage();
+    desk.store().clearMessage();
 
     // The data changes after the copy; then the copy comes back after its shift fell due.
-    ASSERT_TRUE(desk.store.transact([](Database& db) { db.settings.business = "Otro nombre"; }));
-    const Database replaced = desk.store.db();
-    desk.store.setSelectedOrder(pizzacore::Uuid::random());
+    ASSERT_TRUE(desk.store().transact([](Database& db) { db.settings.business = "Otro nombre"; }));
+    const Database replaced = desk.store().db();
+    desk.store().setSelectedOrder(pizzacore::Uuid::random());
     desk.at(Instant{saturdayClose.seconds + 60});
-    desk.platform.answerNextOpenPanel(backup);
-    desk.platform.answerNextAlert(QStringLiteral("Restaurar"));
-    EXPECT_TRUE(desk.store.restoreBackup());
+    desk.platform().answerNextOpenPanel(backup);
+    desk.platform().answerNextAlert(QStringLiteral("Restaurar"));
+    EXPECT_TRUE(desk.store().restoreBackup());
 
-    ASSERT_EQ(desk.platform.openPanels().size(), 1u);
-    EXPECT_EQ(desk.platform.openPanels()[0].title, "Elegir copia de Velmora");
-    EXPECT_EQ(desk.platform.openPanels()[0].kind, velmora::FileKind::any);
-    ASSERT_EQ(desk.platform.alerts().size(), 1u);
-    EXPECT_EQ(desk.platform.alerts()[0].message, "¿Restaurar esta copia?");
+    ASSERT_EQ(desk.platform().openPanels().size(), 1u);
+    EXPECT_EQ(desk.platform().openPanels()[0].title, "Elegir copia de Velmora");
+    EXPECT_EQ(desk.platform().openPanels()[0].kind, velmora::FileKind::any);
+    ASSERT_EQ(desk.platform().alerts().size(), 1u);
+    EXPECT_EQ(desk.platform().alerts()[0].message, "¿Restaurar esta copia?");
     // The operator recognises the copy before it replaces anything: what it holds and how recent
     // it is (the moment of its last entry, 7 March 2025).
-    const QString informative = desk.platform.alerts()[0].informative;
+    const QString informative = desk.platform().alerts()[0].informative;
     EXPECT_TRUE(
         informative.startsWith("La copia contiene 0 pedidos y 1 ficha de cliente, con datos hasta el "))
         << informative.toStdString();
@@ -166,18 +160,18 @@ TEST(BackupFlows, ExportThenRestoreGivesBackTheExportedDocumentAndClosesWhatFell
         ".\n\nSustituirá los datos actuales por los de la copia elegida. Se conservará una copia previa "
         "completa en la carpeta de datos. No combina bases de datos."))
         << informative.toStdString();
-    EXPECT_EQ(desk.platform.alerts()[0].buttons, QStringList({"Restaurar", "Cancelar"}));
-    EXPECT_EQ(desk.store.message(), restored);
-    EXPECT_FALSE(desk.store.selectedOrder());
+    EXPECT_EQ(desk.platform().alerts()[0].buttons, QStringList({"Restaurar", "Cancelar"}));
+    EXPECT_EQ(desk.store().message(), restored);
+    EXPECT_FALSE(desk.store().selectedOrder());
 
     // Everything comes from the copy; its audit goes on with the restore, then the tick's close
     // of the shift that fell due and the opening of the next one.
-    const Database& now = desk.store.db();
+    const Database& now = desk.store().db();
     EXPECT_EQ(now.customers, exported.customers);
     EXPECT_EQ(now.products, exported.products);
     EXPECT_EQ(now.settings, exported.settings);
     EXPECT_EQ(now.nextNumber, exported.nextNumber);
-    EXPECT_EQ(desk.store.draft(), exported.draft);
+    EXPECT_EQ(desk.store().draft(), exported.draft);
     ASSERT_EQ(now.audit.size(), exported.audit.size() + 3);
     EXPECT_TRUE(std::equal(exported.audit.begin(), exported.audit.end(), now.audit.begin()));
     const pizzacore::Audit& restore = now.audit[exported.audit.size()];
@@ -188,106 +182,107 @@ TEST(BackupFlows, ExportThenRestoreGivesBackTheExportedDocumentAndClosesWhatFell
     ASSERT_EQ(now.sessions.size(), 2u);
     EXPECT_EQ(now.sessions[0].closed, now.sessions[0].scheduledEnd);
     EXPECT_FALSE(now.sessions[1].closed);
-    EXPECT_EQ(Repository(desk.data, Repository::Access::readOnly).load(), now)
+    EXPECT_EQ(Repository(desk.dataFolder(), Repository::Access::readOnly).load(), now)
         << "what is shown is what is stored";
 
     // The data it replaced is kept whole before anything else was written.
     std::vector<fs::path> kept;
-    for (const auto& entry : fs::directory_iterator(desk.data))
+    for (const auto& entry : fs::directory_iterator(desk.dataFolder()))
         if (entry.path().filename().string().starts_with("Antes-de-restaurar-")) kept.push_back(entry.path());
     ASSERT_EQ(kept.size(), 1u);
     EXPECT_EQ(kept[0].extension(), ".velmorabackup");
     EXPECT_EQ(Repository::decode(readFile(kept[0])), replaced);
     // The tick's close also left the day's automatic copy.
-    EXPECT_EQ(namesIn(desk.store.dailyBackupFolder()),
+    EXPECT_EQ(namesIn(desk.store().dailyBackupFolder()),
               std::vector<std::string>{"Jornada-2025-03-07.velmorabackup"});
 }
 
 TEST(BackupFlows, ACancelledPanelOrConfirmationWritesNothing) {
     Desk desk;
     desk.fill();
-    const fs::path backup = desk.temporary.path() / "copia.velmorabackup";
-    desk.platform.answerNextSavePanel(backup);
-    desk.store.exportBackup();
-    desk.store.clearMessage();
-    const auto before = snapshot(desk.data);
-    const Database shown = desk.store.db();
+    const fs::path backup = desk.folder() / "copia.velmorabackup";
+    desk.platform().answerNextSavePanel(backup);
+    desk.store().exportBackup();
+    desk.store().clearMessage();
+    const auto before = snapshot(desk.dataFolder());
+    const Database shown = desk.store().db();
 
-    desk.platform.answerNextSavePanel(std::nullopt);
-    desk.store.exportBackup();
-    desk.platform.answerNextOpenPanel(std::nullopt);
-    EXPECT_FALSE(desk.store.restoreBackup());
-    EXPECT_TRUE(desk.platform.alerts().empty()) << "nothing is asked without a file";
+    desk.platform().answerNextSavePanel(std::nullopt);
+    desk.store().exportBackup();
+    desk.platform().answerNextOpenPanel(std::nullopt);
+    EXPECT_FALSE(desk.store().restoreBackup());
+    EXPECT_TRUE(desk.platform().alerts().empty()) << "nothing is asked without a file";
     for (const std::optional<QString>& answer :
          {std::optional<QString>("Cancelar"), std::optional<QString>()}) {
-        desk.platform.answerNextOpenPanel(backup);
-        desk.platform.answerNextAlert(answer);
-        EXPECT_FALSE(desk.store.restoreBackup());
+        desk.platform().answerNextOpenPanel(backup);
+        desk.platform().answerNextAlert(answer);
+        EXPECT_FALSE(desk.store().restoreBackup());
     }
-    EXPECT_EQ(desk.platform.alerts().size(), 2u);
-    EXPECT_FALSE(desk.store.message());
-    EXPECT_EQ(desk.store.db(), shown);
-    EXPECT_EQ(snapshot(desk.data), before);
-    EXPECT_EQ(desk.platform.unusedAnswers(), 0u);
+    EXPECT_EQ(desk.platform().alerts().size(), 2u);
+    EXPECT_FALSE(desk.store().message());
+    EXPECT_EQ(desk.store().db(), shown);
+    EXPECT_EQ(snapshot(desk.dataFolder()), before);
+    EXPECT_EQ(desk.platform().unusedAnswers(), 0u);
 }
 
 TEST(BackupFlows, ABackupIsNeverWrittenOverTheDataFiles) {
     Desk desk;
     desk.fill();
-    const auto before = snapshot(desk.data);
+    const auto before = snapshot(desk.dataFolder());
     for (const char* name : {".lock", "Velmora.json", "Velmora.previous.json"}) {
-        desk.platform.answerNextSavePanel(desk.data / name);
-        desk.store.exportBackup();
-        ASSERT_TRUE(desk.store.message()) << name;
-        EXPECT_TRUE(desk.store.message()->startsWith("Ese archivo forma parte de los datos de Velmora."));
-        desk.store.clearMessage();
+        desk.platform().answerNextSavePanel(desk.dataFolder() / name);
+        desk.store().exportBackup();
+        ASSERT_TRUE(desk.store().message()) << name;
+        EXPECT_TRUE(desk.store().message()->startsWith("Ese archivo forma parte de los datos de Velmora."));
+        desk.store().clearMessage();
     }
     // The draft save before each attempt replaced the previous copy with identical bytes.
-    EXPECT_EQ(snapshot(desk.data).at("Velmora.json"), before.at("Velmora.json"));
-    EXPECT_EQ(snapshot(desk.data).at(".lock"), before.at(".lock"));
+    EXPECT_EQ(snapshot(desk.dataFolder()).at("Velmora.json"), before.at("Velmora.json"));
+    EXPECT_EQ(snapshot(desk.dataFolder()).at(".lock"), before.at(".lock"));
 }
 
 TEST(BackupFlows, AnExportThatCannotBeWrittenSaysWhy) {
     Desk desk;
-    desk.platform.answerNextSavePanel(desk.temporary.path() / "no existe" / "copia.velmorabackup");
-    desk.store.exportBackup();
-    ASSERT_TRUE(desk.store.message());
-    EXPECT_FALSE(desk.store.message()->startsWith("Copia guardada")) << desk.store.message()->toStdString();
-    EXPECT_TRUE(desk.store.message()->contains("No existe el archivo o la carpeta"))
-        << desk.store.message()->toStdString();
+    desk.platform().answerNextSavePanel(desk.folder() / "no existe" / "copia.velmorabackup");
+    desk.store().exportBackup();
+    ASSERT_TRUE(desk.store().message());
+    EXPECT_FALSE(desk.store().message()->startsWith("Copia guardada"))
+        << desk.store().message()->toStdString();
+    EXPECT_TRUE(desk.store().message()->contains("No existe el archivo o la carpeta"))
+        << desk.store().message()->toStdString();
 }
 
 // Restores `path` answering every question, and checks that it was refused before anything was
 // asked or written.
 void expectRefused(Desk& desk, const fs::path& path, const std::optional<QString>& expected) {
-    const auto before = snapshot(desk.data);
-    const Database shown = desk.store.db();
-    const std::size_t alerts = desk.platform.alerts().size();
-    desk.store.clearMessage();
-    desk.platform.answerNextOpenPanel(path);
-    EXPECT_FALSE(desk.store.restoreBackup());
-    ASSERT_TRUE(desk.store.message());
+    const auto before = snapshot(desk.dataFolder());
+    const Database shown = desk.store().db();
+    const std::size_t alerts = desk.platform().alerts().size();
+    desk.store().clearMessage();
+    desk.platform().answerNextOpenPanel(path);
+    EXPECT_FALSE(desk.store().restoreBackup());
+    ASSERT_TRUE(desk.store().message());
     if (expected) {
-        EXPECT_EQ(*desk.store.message(), *expected);
+        EXPECT_EQ(*desk.store().message(), *expected);
     }
-    EXPECT_FALSE(desk.store.message()->startsWith("Copia restaurada"));
-    EXPECT_EQ(desk.platform.alerts().size(), alerts) << "a bad file is refused before the confirmation";
-    EXPECT_EQ(desk.store.db(), shown);
-    EXPECT_EQ(snapshot(desk.data), before) << "nothing on disk changed";
+    EXPECT_FALSE(desk.store().message()->startsWith("Copia restaurada"));
+    EXPECT_EQ(desk.platform().alerts().size(), alerts) << "a bad file is refused before the confirmation";
+    EXPECT_EQ(desk.store().db(), shown);
+    EXPECT_EQ(snapshot(desk.dataFolder()), before) << "nothing on disk changed";
 }
 
 TEST(BackupFlows, RestoreRefusesFilesThatAreNoValidBackup) {
     Desk desk;
     desk.fill();
-    const fs::path good = desk.temporary.path() / "buena.velmorabackup";
-    desk.platform.answerNextSavePanel(good);
-    desk.store.exportBackup();
+    const fs::path good = desk.folder() / "buena.velmorabackup";
+    desk.platform().answerNextSavePanel(good);
+    desk.store().exportBackup();
     const std::string envelope = readFile(good);
-    const fs::path folder = desk.temporary.path();
+    const fs::path folder = desk.folder();
 
     std::string damaged = envelope;
     damaged[damaged.find("\"payload\":\"") + 30] ^= 0x01;
-    Database inconsistent = desk.store.db();
+    Database inconsistent = desk.store().db();
     inconsistent.nextNumber = 0;
     std::string otherFormat = envelope;
     otherFormat.replace(otherFormat.find("\"Velmora\""), 9, "\"Vendora\"");
@@ -319,14 +314,14 @@ TEST(BackupFlows, RestoreRefusesFilesThatAreNoValidBackup) {
     // A folder, and a file that no longer exists when it is read.
     fs::create_directories(folder / "carpeta.velmorabackup");
     expectRefused(desk, folder / "carpeta.velmorabackup", std::nullopt);
-    EXPECT_TRUE(desk.store.message()->contains("Es una carpeta")) << desk.store.message()->toStdString();
+    EXPECT_TRUE(desk.store().message()->contains("Es una carpeta")) << desk.store().message()->toStdString();
     expectRefused(desk, folder / "desaparecida.velmorabackup", std::nullopt);
-    EXPECT_TRUE(desk.store.message()->contains("No existe el archivo o la carpeta"));
+    EXPECT_TRUE(desk.store().message()->contains("No existe el archivo o la carpeta"));
 }
 
 TEST(BackupFlows, RestoreRefusesAFifoWithoutWaitingOnIt) {
     Desk desk;
-    const fs::path fifo = desk.temporary.path() / "tuberia.velmorabackup";
+    const fs::path fifo = desk.folder() / "tuberia.velmorabackup";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     // Should the flow wait on the FIFO, a writer that comes and goes after five seconds ends the
     // wait, so that the test fails instead of hanging.
@@ -347,7 +342,7 @@ TEST(BackupFlows, RestoreRefusesAFifoWithoutWaitingOnIt) {
 
 TEST(BackupFlows, RestoreRefusesTwoGigabytesOfGarbageAfterReadingItsBeginning) {
     Desk desk;
-    const fs::path garbage = desk.temporary.path() / "basura.velmorabackup";
+    const fs::path garbage = desk.folder() / "basura.velmorabackup";
     {
         // Sparse: the file claims 2 GB but takes no room on the disk.
         const int fd = ::open(garbage.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -373,7 +368,7 @@ TEST(BackupFlows, ALargeFileIsCheckedWhileTheWindowKeepsWorkingAndWithLittleMemo
     Desk desk;
     // Valid UTF-8 and valid JSON for 64 MB, in a form this program does not write, with a digest
     // that does not match: it can only be refused once it has been read to its end.
-    const fs::path chosen = desk.temporary.path() / "espaciada.velmorabackup";
+    const fs::path chosen = desk.folder() / "espaciada.velmorabackup";
     {
         std::ofstream out(chosen, std::ios::binary);
         out << "{ \"format\": \"Velmora\", \"payload\": \"";
@@ -401,12 +396,12 @@ TEST(BackupFlows, ALargeFileIsCheckedWhileTheWindowKeepsWorkingAndWithLittleMemo
 TEST(BackupFlows, ABackupOfALaterVersionAsksForAnUpdate) {
     Desk desk;
     desk.fill();
-    const fs::path backup = desk.temporary.path() / "copia.velmorabackup";
-    desk.platform.answerNextSavePanel(backup);
-    desk.store.exportBackup();
+    const fs::path backup = desk.folder() / "copia.velmorabackup";
+    desk.platform().answerNextSavePanel(backup);
+    desk.store().exportBackup();
     std::string bytes = readFile(backup);
     bytes.replace(bytes.rfind("\"version\":1}"), 12, "\"version\":2}");
-    const fs::path later = desk.temporary.path() / "posterior.velmorabackup";
+    const fs::path later = desk.folder() / "posterior.velmorabackup";
     writeFile(later, bytes);
     expectRefused(
         desk, later,
@@ -417,46 +412,47 @@ TEST(BackupFlows, ABackupOfALaterVersionAsksForAnUpdate) {
 TEST(BackupFlows, ALargeGenuineBackupStillRestores) {
     Desk desk;
     // Product pictures make the copy several megabytes long, far beyond the part looked at first.
-    ASSERT_TRUE(desk.store.transact([&](Database& db) {
+    ASSERT_TRUE(desk.store().transact([&](Database& db) {
         for (int i = 0; i < 6; ++i) {
             pizzacore::Product product;
             product.name = "Pizza " + std::to_string(i);
             product.image = pizzacore::Bytes(1'900'000, static_cast<std::uint8_t>(i));
-            db.saveProduct(product, *desk.now);
+            db.saveProduct(product, desk.now());
         }
     }));
-    const fs::path backup = desk.temporary.path() / "grande.velmorabackup";
-    desk.platform.answerNextSavePanel(backup);
-    desk.store.exportBackup();
+    const fs::path backup = desk.folder() / "grande.velmorabackup";
+    desk.platform().answerNextSavePanel(backup);
+    desk.store().exportBackup();
     ASSERT_GT(fs::file_size(backup), 10'000'000u);
-    const Database exported = desk.store.db();
-    ASSERT_TRUE(desk.store.transact([](Database& db) { db.products.clear(); }));
+    const Database exported = desk.store().db();
+    ASSERT_TRUE(desk.store().transact([](Database& db) { db.products.clear(); }));
 
-    desk.platform.answerNextOpenPanel(backup);
-    desk.platform.answerNextAlert(QStringLiteral("Restaurar"));
-    ASSERT_TRUE(desk.store.restoreBackup()) << desk.store.message()->toStdString();
-    EXPECT_EQ(desk.store.db().products, exported.products);
+    desk.platform().answerNextOpenPanel(backup);
+    desk.platform().answerNextAlert(QStringLiteral("Restaurar"));
+    ASSERT_TRUE(desk.store().restoreBackup()) << desk.store().message()->toStdString();
+    EXPECT_EQ(desk.store().db().products, exported.products);
 }
 
 TEST(BackupFlows, RestoreKeepsTheNumberingOfTheCurrentData) {
     Desk desk;
-    const fs::path backup = desk.temporary.path() / "vieja.velmorabackup";
-    ASSERT_TRUE(desk.store.transact([](Database& db) { db.nextNumber = 40; }));
-    desk.platform.answerNextSavePanel(backup);
-    desk.store.exportBackup();
-    ASSERT_TRUE(desk.store.transact([](Database& db) { db.nextNumber = 57; }));
-    desk.platform.answerNextOpenPanel(backup);
-    desk.platform.answerNextAlert(QStringLiteral("Restaurar"));
-    ASSERT_TRUE(desk.store.restoreBackup());
-    EXPECT_EQ(desk.store.db().nextNumber, 57);
-    EXPECT_EQ(desk.store.db().audit.back().action, "Restauración de copia; numeración mínima conservada: 57");
+    const fs::path backup = desk.folder() / "vieja.velmorabackup";
+    ASSERT_TRUE(desk.store().transact([](Database& db) { db.nextNumber = 40; }));
+    desk.platform().answerNextSavePanel(backup);
+    desk.store().exportBackup();
+    ASSERT_TRUE(desk.store().transact([](Database& db) { db.nextNumber = 57; }));
+    desk.platform().answerNextOpenPanel(backup);
+    desk.platform().answerNextAlert(QStringLiteral("Restaurar"));
+    ASSERT_TRUE(desk.store().restoreBackup());
+    EXPECT_EQ(desk.store().db().nextNumber, 57);
+    EXPECT_EQ(desk.store().db().audit.back().action,
+              "Restauración de copia; numeración mínima conservada: 57");
 }
 
 // ---- Logo --------------------------------------------------------------------------------------
 
 TEST(ImportLogo, AcceptsUpToTwoMillionBytesOfPngOrJpegAndNothingElse) {
     Desk desk;
-    const fs::path folder = desk.temporary.path();
+    const fs::path folder = desk.folder();
     QByteArray jpeg;
     {
         QBuffer buffer(&jpeg);
@@ -482,39 +478,39 @@ TEST(ImportLogo, AcceptsUpToTwoMillionBytesOfPngOrJpegAndNothingElse) {
     for (const char* name : {"exacto.png", "foto.jpg"}) {
         pizzacore::Settings settings;
         settings.logo = previous;
-        desk.platform.answerNextOpenPanel(folder / name);
-        EXPECT_TRUE(desk.store.importLogo(settings)) << name;
+        desk.platform().answerNextOpenPanel(folder / name);
+        EXPECT_TRUE(desk.store().importLogo(settings)) << name;
         const std::string stored = readFile(folder / name);
         EXPECT_EQ(settings.logo, pizzacore::Bytes(stored.begin(), stored.end()))
             << "kept unchanged: " << name;
     }
-    EXPECT_FALSE(desk.store.message());
-    EXPECT_EQ(desk.platform.openPanels().back().kind, velmora::FileKind::image);
+    EXPECT_FALSE(desk.store().message());
+    EXPECT_EQ(desk.platform().openPanels().back().kind, velmora::FileKind::image);
 
     for (const char* name :
          {"grande.png", "texto.png", "vacía.png", "mapa.png", "carpeta.png", "tuberia.png"}) {
         pizzacore::Settings settings;
         settings.logo = previous;
         const pizzacore::Settings untouched = settings;
-        desk.platform.answerNextOpenPanel(folder / name);
-        EXPECT_FALSE(desk.store.importLogo(settings)) << name;
-        EXPECT_EQ(desk.store.message(), logoRefusal) << name;
+        desk.platform().answerNextOpenPanel(folder / name);
+        EXPECT_FALSE(desk.store().importLogo(settings)) << name;
+        EXPECT_EQ(desk.store().message(), logoRefusal) << name;
         EXPECT_EQ(settings, untouched) << name;
-        desk.store.clearMessage();
+        desk.store().clearMessage();
     }
 
     pizzacore::Settings settings;
-    desk.platform.answerNextOpenPanel(std::nullopt);
-    EXPECT_FALSE(desk.store.importLogo(settings));
+    desk.platform().answerNextOpenPanel(std::nullopt);
+    EXPECT_FALSE(desk.store().importLogo(settings));
     EXPECT_FALSE(settings.logo);
-    EXPECT_FALSE(desk.store.message());
+    EXPECT_FALSE(desk.store().message());
 }
 
 TEST(ImportLogo, PicturesCutShortOrClaimingHugeSizesAreRefusedAndTheLogoIsReadAwayFromTheWindow) {
     using pizzacore::testing::claimingSize;
     using pizzacore::testing::jpegImage;
     Desk desk;
-    const fs::path folder = desk.temporary.path();
+    const fs::path folder = desk.folder();
     const auto asText = [](const pizzacore::Bytes& bytes) {
         return std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     };
@@ -525,11 +521,11 @@ TEST(ImportLogo, PicturesCutShortOrClaimingHugeSizesAreRefusedAndTheLogoIsReadAw
               asText(claimingSize(jpegImage(8, 8, colours, {.progressive = true}), 40000, 40000)));
     for (const char* name : {"cortado.jpg", "enorme.jpg"}) {
         pizzacore::Settings settings;
-        desk.platform.answerNextOpenPanel(folder / name);
-        EXPECT_FALSE(desk.store.importLogo(settings)) << name;
-        EXPECT_EQ(desk.store.message(), logoRefusal) << name;
+        desk.platform().answerNextOpenPanel(folder / name);
+        EXPECT_FALSE(desk.store().importLogo(settings)) << name;
+        EXPECT_EQ(desk.store().message(), logoRefusal) << name;
         EXPECT_FALSE(settings.logo) << name;
-        desk.store.clearMessage();
+        desk.store().clearMessage();
     }
 
     // A large logo is read and decoded while the window's timers keep running.
@@ -543,8 +539,8 @@ TEST(ImportLogo, PicturesCutShortOrClaimingHugeSizesAreRefusedAndTheLogoIsReadAw
     QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
     timer.start();
     pizzacore::Settings settings;
-    desk.platform.answerNextOpenPanel(folder / "grande.png");
-    EXPECT_TRUE(desk.store.importLogo(settings));
+    desk.platform().answerNextOpenPanel(folder / "grande.png");
+    EXPECT_TRUE(desk.store().importLogo(settings));
     timer.stop();
     EXPECT_EQ(settings.logo, large);
     EXPECT_GT(ticks, 1);
@@ -554,8 +550,8 @@ TEST(ImportLogo, PicturesCutShortOrClaimingHugeSizesAreRefusedAndTheLogoIsReadAw
 
 TEST(SaveSettings, RefusesANameOfSpacesOrNoDestinationAndStoresTheNameAsTyped) {
     Desk desk;
-    const auto before = snapshot(desk.data);
-    const pizzacore::Settings inForce = desk.store.db().settings;
+    const auto before = snapshot(desk.dataFolder());
+    const pizzacore::Settings inForce = desk.store().db().settings;
     const QString refusal = QStringLiteral("Indica el nombre del negocio y activa al menos un destinatario.");
 
     pizzacore::Settings spaces = inForce;
@@ -563,22 +559,22 @@ TEST(SaveSettings, RefusesANameOfSpacesOrNoDestinationAndStoresTheNameAsTyped) {
     pizzacore::Settings none = inForce;
     none.kitchen = none.bar = none.customer = false;
     for (const pizzacore::Settings& refused : {spaces, none}) {
-        EXPECT_FALSE(desk.store.saveSettings(refused));
-        EXPECT_EQ(desk.store.message(), refusal);
-        desk.store.clearMessage();
+        EXPECT_FALSE(desk.store().saveSettings(refused));
+        EXPECT_EQ(desk.store().message(), refusal);
+        desk.store().clearMessage();
     }
-    EXPECT_EQ(desk.store.db().settings, inForce);
-    EXPECT_EQ(snapshot(desk.data), before);
+    EXPECT_EQ(desk.store().db().settings, inForce);
+    EXPECT_EQ(snapshot(desk.dataFolder()), before);
 
     pizzacore::Settings named = inForce;
     named.business = "  Pizzería Sol  ";
     named.bar = true;
     named.kitchen = named.customer = false;
-    ASSERT_TRUE(desk.store.saveSettings(named));
-    EXPECT_EQ(Repository(desk.data, Repository::Access::readOnly).load().settings, named);
-    EXPECT_EQ(desk.store.db().audit.back().action, "Guardar ajustes");
-    EXPECT_EQ(desk.store.db().audit.back().reference, "");
-    EXPECT_FALSE(desk.store.message());
+    ASSERT_TRUE(desk.store().saveSettings(named));
+    EXPECT_EQ(Repository(desk.dataFolder(), Repository::Access::readOnly).load().settings, named);
+    EXPECT_EQ(desk.store().db().audit.back().action, "Guardar ajustes");
+    EXPECT_EQ(desk.store().db().audit.back().reference, "");
+    EXPECT_FALSE(desk.store().message());
 }
 
 // ---- Daily copies ------------------------------------------------------------------------------
@@ -628,64 +624,65 @@ private:
 TEST(DailyBackups, TheAutomaticCloseLeavesACopyOfTheDayThatRestores) {
     Desk desk;
     desk.fill();
-    const fs::path copies = desk.data / "Copias";
-    EXPECT_EQ(desk.store.dailyBackupFolder(), copies);
+    const fs::path copies = desk.dataFolder() / "Copias";
+    EXPECT_EQ(desk.store().dailyBackupFolder(), copies);
     desk.at(Instant{saturdayClose.seconds - 1});
-    desk.store.tick();
-    desk.store.flush();
+    desk.store().tick();
+    desk.store().flush();
     EXPECT_FALSE(fs::exists(copies)) << "nothing before the close";
 
     desk.at(Instant{saturdayClose.seconds + 20});
-    desk.store.tick();
+    desk.store().tick();
     // The copy is made in the background, once the close is folded into the data file.
-    desk.store.flush();
-    ASSERT_EQ(desk.store.db().sessions.size(), 2u);
-    EXPECT_TRUE(desk.store.db().sessions[0].closed);
-    EXPECT_FALSE(desk.store.message());
+    desk.store().flush();
+    ASSERT_EQ(desk.store().db().sessions.size(), 2u);
+    EXPECT_TRUE(desk.store().db().sessions[0].closed);
+    EXPECT_FALSE(desk.store().message());
     ASSERT_EQ(namesIn(copies), std::vector<std::string>{"Jornada-2025-03-07.velmorabackup"});
     const fs::path copy = copies / "Jornada-2025-03-07.velmorabackup";
-    EXPECT_EQ(Repository::decode(readFile(copy)), desk.store.db()) << "the document as saved after the close";
+    EXPECT_EQ(Repository::decode(readFile(copy)), desk.store().db())
+        << "the document as saved after the close";
     EXPECT_EQ(fs::status(copy).permissions() & fs::perms::all,
               fs::perms::owner_read | fs::perms::owner_write);
 
     // Later saves never change the day's copy.
     const std::string kept = readFile(copy);
-    ASSERT_TRUE(desk.store.transact([](Database& db) { db.settings.footer = "Hasta pronto"; }));
-    desk.store.tick();
-    desk.store.fold();
-    desk.store.flush();
+    ASSERT_TRUE(desk.store().transact([](Database& db) { db.settings.footer = "Hasta pronto"; }));
+    desk.store().tick();
+    desk.store().fold();
+    desk.store().flush();
     EXPECT_EQ(readFile(copy), kept);
 
     // It is a backup like any other.
-    desk.platform.answerNextOpenPanel(copy);
-    desk.platform.answerNextAlert(QStringLiteral("Restaurar"));
-    EXPECT_TRUE(desk.store.restoreBackup());
-    EXPECT_EQ(desk.store.db().settings.footer, "Gracias por tu pedido");
+    desk.platform().answerNextOpenPanel(copy);
+    desk.platform().answerNextAlert(QStringLiteral("Restaurar"));
+    EXPECT_TRUE(desk.store().restoreBackup());
+    EXPECT_EQ(desk.store().db().settings.footer, "Gracias por tu pedido");
 }
 
 TEST(DailyBackups, AManualCloseLeavesTheDaysCopyAndALaterCloseReplacesIt) {
     Desk desk;
     desk.at(Instant{friday.seconds + 3600});
-    const pizzacore::Uuid first = desk.store.db().sessions.back().id;
-    ASSERT_TRUE(desk.store.closeShift(first));
-    desk.store.flush();
-    const fs::path copy = desk.data / "Copias" / "Jornada-2025-03-07.velmorabackup";
+    const pizzacore::Uuid first = desk.store().db().sessions.back().id;
+    ASSERT_TRUE(desk.store().closeShift(first));
+    desk.store().flush();
+    const fs::path copy = desk.dataFolder() / "Copias" / "Jornada-2025-03-07.velmorabackup";
     ASSERT_TRUE(fs::exists(copy));
     EXPECT_EQ(Repository::decode(readFile(copy)).sessions.size(), 2u);
 
     // The second shift of the same day closes at the closing time: the copy becomes the last one.
     desk.at(Instant{saturdayClose.seconds + 5});
-    desk.store.tick();
-    desk.store.flush();
+    desk.store().tick();
+    desk.store().flush();
     const Database last = Repository::decode(readFile(copy));
-    EXPECT_EQ(last, desk.store.db());
+    EXPECT_EQ(last, desk.store().db());
     EXPECT_EQ(last.sessions.size(), 3u);
-    EXPECT_EQ(namesIn(desk.data / "Copias").size(), 1u);
+    EXPECT_EQ(namesIn(desk.dataFolder() / "Copias").size(), 1u);
 }
 
 TEST(DailyBackups, OnlyTheLastThirtyDaysAreKeptAndOtherFilesAreLeftAlone) {
     Desk desk;
-    const fs::path copies = desk.data / "Copias";
+    const fs::path copies = desk.dataFolder() / "Copias";
     fs::create_directories(copies);
     // 35 earlier days, from 2025-01-01, and files that are not day copies.
     for (int day = 0; day < 35; ++day) {
@@ -698,9 +695,9 @@ TEST(DailyBackups, OnlyTheLastThirtyDaysAreKeptAndOtherFilesAreLeftAlone) {
     fs::create_directories(copies / "Jornada-2000-01-01.velmorabackup");
 
     desk.at(Instant{saturdayClose.seconds + 1});
-    desk.store.tick();
-    desk.store.flush();
-    EXPECT_FALSE(desk.store.message());
+    desk.store().tick();
+    desk.store().flush();
+    EXPECT_FALSE(desk.store().message());
     std::vector<std::string> days;
     for (const std::string& name : namesIn(copies))
         if (name.size() == 32 && name.starts_with("Jornada-2025")) days.push_back(name);
@@ -718,7 +715,7 @@ TEST(DailyBackups, ACopyThatCannotBeWrittenNeitherBlocksNorUndoesTheClose) {
     for (const bool asFile : {true, false}) {
         SCOPED_TRACE(asFile ? "Copias is a file" : "Copias is read-only");
         Desk desk;
-        const fs::path copies = desk.data / "Copias";
+        const fs::path copies = desk.dataFolder() / "Copias";
         std::optional<ReadOnlyFolder> readOnly;
         if (asFile) {
             writeFile(copies, "no es una carpeta");
@@ -727,27 +724,27 @@ TEST(DailyBackups, ACopyThatCannotBeWrittenNeitherBlocksNorUndoesTheClose) {
             if (!readOnly->effective()) GTEST_SKIP() << "this file system cannot make a folder read-only";
         }
         desk.at(Instant{saturdayClose.seconds + 1});
-        desk.store.tick();
-        desk.store.flush();
+        desk.store().tick();
+        desk.store().flush();
 
         // The close is published and stored.
-        ASSERT_EQ(desk.store.db().sessions.size(), 2u);
-        EXPECT_TRUE(desk.store.db().sessions[0].closed);
-        EXPECT_EQ(Repository(desk.data, Repository::Access::readOnly).load(), desk.store.db());
-        ASSERT_TRUE(desk.store.message());
-        const QString text = *desk.store.message();
+        ASSERT_EQ(desk.store().db().sessions.size(), 2u);
+        EXPECT_TRUE(desk.store().db().sessions[0].closed);
+        EXPECT_EQ(Repository(desk.dataFolder(), Repository::Access::readOnly).load(), desk.store().db());
+        ASSERT_TRUE(desk.store().message());
+        const QString text = *desk.store().message();
         EXPECT_TRUE(
             text.startsWith("El cierre está guardado, pero no se pudo hacer la copia automática de la "
                             "jornada 2025-03-07 en la carpeta Copias: "))
             << text.toStdString();
-        desk.store.clearMessage();
+        desk.store().clearMessage();
 
         // Reported once: later ticks and saves say nothing more.
         desk.at(Instant{saturdayClose.seconds + 120});
-        desk.store.tick();
-        ASSERT_TRUE(desk.store.saveDraft());
-        desk.store.flush();
-        EXPECT_FALSE(desk.store.message());
+        desk.store().tick();
+        ASSERT_TRUE(desk.store().saveDraft());
+        desk.store().flush();
+        EXPECT_FALSE(desk.store().message());
         if (!asFile) {
             EXPECT_TRUE(namesIn(copies).empty());
         }
@@ -756,21 +753,21 @@ TEST(DailyBackups, ACopyThatCannotBeWrittenNeitherBlocksNorUndoesTheClose) {
 
 TEST(DailyBackups, AFailedCopyAfterARestoreFollowsTheRestoreConfirmation) {
     Desk desk;
-    const fs::path backup = desk.temporary.path() / "copia.velmorabackup";
-    desk.platform.answerNextSavePanel(backup);
-    desk.store.exportBackup();
-    desk.store.clearMessage();
-    writeFile(desk.data / "Copias", "no es una carpeta");
+    const fs::path backup = desk.folder() / "copia.velmorabackup";
+    desk.platform().answerNextSavePanel(backup);
+    desk.store().exportBackup();
+    desk.store().clearMessage();
+    writeFile(desk.dataFolder() / "Copias", "no es una carpeta");
     desk.at(Instant{saturdayClose.seconds + 60});
-    desk.platform.answerNextOpenPanel(backup);
-    desk.platform.answerNextAlert(QStringLiteral("Restaurar"));
-    ASSERT_TRUE(desk.store.restoreBackup());
-    ASSERT_TRUE(desk.store.message());
-    const QStringList parts = desk.store.message()->split(QStringLiteral("\n\n"));
-    ASSERT_EQ(parts.size(), 2) << desk.store.message()->toStdString();
+    desk.platform().answerNextOpenPanel(backup);
+    desk.platform().answerNextAlert(QStringLiteral("Restaurar"));
+    ASSERT_TRUE(desk.store().restoreBackup());
+    ASSERT_TRUE(desk.store().message());
+    const QStringList parts = desk.store().message()->split(QStringLiteral("\n\n"));
+    ASSERT_EQ(parts.size(), 2) << desk.store().message()->toStdString();
     EXPECT_EQ(parts[0], restored);
     EXPECT_TRUE(parts[1].startsWith("El cierre está guardado, pero no se pudo hacer la copia automática"));
-    EXPECT_TRUE(desk.store.db().sessions[0].closed);
+    EXPECT_TRUE(desk.store().db().sessions[0].closed);
 }
 
 TEST(DailyBackups, ACloseFoundAtStartUpLeavesItsCopy) {

@@ -5,12 +5,13 @@
 
 #include <Velmora/Stores/AppStore.hpp>
 #include <Velmora/Views/Checkout/CheckoutView.hpp>
-#include <Velmora/Views/Window/MainWindow.hpp>
 #include <Velmora/Views/Checkout/ProductGrid.hpp>
+#include <Velmora/Views/Window/MainWindow.hpp>
 #include <support/ScopedVariable.hpp>
 #include <support/SyntheticDocument.hpp>
 #include <support/TestFiles.hpp>
 
+#include "ScreenTesting.hpp"
 #include "TestPlatformServices.hpp"
 
 #include <PizzaCore/PizzaCore.hpp>
@@ -62,17 +63,10 @@ using velmora::AppStore;
 using velmora::CheckoutView;
 using velmora::MainWindow;
 using velmora::testing::TestPlatformServices;
-
-// 2025-03-07 12:00 UTC, a Friday afternoon.
-constexpr Instant friday = Instant::fromUnix(1741348800.0);
+using namespace velmora::testing;
 
 const QString newCustomer =
     QStringLiteral("Cliente nuevo. Escribe su nombre: la ficha se guarda al confirmar.");
-
-void settle() {
-    for (int round = 0; round < 3; ++round)
-        QCoreApplication::processEvents();
-}
 
 // Replaces the editor's whole text as a screen reader, dictation or an on-screen keyboard does:
 // through the accessibility interface, without a key press.
@@ -84,14 +78,13 @@ void setAccessibly(QWidget& editor, const QString& text) {
     accessible->editableTextInterface()->replaceText(0, accessible->textInterface()->characterCount(), text);
 }
 
-class Checkout : public ::testing::Test {
+// The main window on the sample, opened as at the first start, showing the checkout.
+class Checkout : public ScreenTest {
 protected:
+    Checkout() { start_ = Start::firstStart; }
     void SetUp() override {
-        store_ = std::make_unique<AppStore>(directory_.path(), Clock::manual(now_), platform_);
-        store_->start();
-        ASSERT_FALSE(store_->fatal());
-        margarita_ = product("Margarita", 950);
-        cola_ = product("Cola", 250, pizzacore::Category::drink());
+        ScreenTest::SetUp();
+        if (HasFatalFailure()) return;
         window_ = std::make_unique<MainWindow>(*store_);
         window_->show();
         QApplication::setActiveWindow(window_.get());
@@ -114,9 +107,7 @@ protected:
 
     template <class W>
     W& widget(const char* name) {
-        W* found = view_->findChild<W*>(QString::fromLatin1(name));
-        if (!found) throw std::runtime_error(std::string("no widget ") + name);
-        return *found;
+        return child<W>(*view_, name);
     }
     QLineEdit& field(const char* name) { return widget<QLineEdit>(name); }
     QPushButton& button(const char* name) { return widget<QPushButton>(name); }
@@ -156,18 +147,9 @@ protected:
         QTest::keyClick(&target, Qt::Key_Backspace);
         type(target, text);
     }
-    Database stored() const { return Repository(directory_.path(), Repository::Access::readOnly).load(); }
 
-    AppStore& store() { return *store_; }
-
-    TemporaryDirectory directory_;
-    std::shared_ptr<Instant> now_ = std::make_shared<Instant>(friday);
-    TestPlatformServices platform_;
-    std::unique_ptr<AppStore> store_;
     std::unique_ptr<MainWindow> window_;
     CheckoutView* view_ = nullptr;
-    Product margarita_;
-    Product cola_;
 };
 
 TEST_F(Checkout, FocusStartsInThePhoneAndTabFollowsTheSections) {
@@ -238,7 +220,7 @@ TEST_F(Checkout, ReturnInThePhoneLoadsTheCardWrittenDifferentlyAndAnUnknownOneCl
     EXPECT_EQ(platform_.alerts().back().message,
               "Ficha guardada. Las indicaciones habituales quedan en el cliente.");
     EXPECT_EQ(platform_.alerts().back().kind, velmora::AlertKind::information) << "a success, not a warning";
-    EXPECT_EQ(stored().customers.size(), 2u);
+    EXPECT_EQ(reloaded().customers.size(), 2u);
 }
 
 TEST_F(Checkout, TilesAddUnitsToTheMatchingLineOrStartANewOne) {
@@ -451,9 +433,7 @@ TEST_F(Checkout, ADraftLeftFromBeforeIsSaidWithItsTimeAndTheNextNumberReplacesTh
     store().flush();
     // The next start of the program, on the same data.
     window_.reset();
-    store_.reset();
-    store_ = std::make_unique<AppStore>(directory_.path(), Clock::manual(now_), platform_);
-    store_->start();
+    reopen();
     window_ = std::make_unique<MainWindow>(*store_);
     window_->show();
     QApplication::setActiveWindow(window_.get());
@@ -519,8 +499,8 @@ TEST_F(Checkout, CtrlReturnConfirmsAndShowsTheOrderWithAFreshDraft) {
     EXPECT_TRUE(store().draft().lines.empty());
     EXPECT_NE(store().draft().id, taken.id);
     EXPECT_TRUE(field("phone").text().isEmpty());
-    EXPECT_EQ(stored().orders.size(), 1u);
-    EXPECT_EQ(stored().draft, store().draft());
+    EXPECT_EQ(reloaded().orders.size(), 1u);
+    EXPECT_EQ(reloaded().draft, store().draft());
 
     // Ctrl+Enter on the keypad as well.
     store().setSelectedTab("Caja");
@@ -538,7 +518,7 @@ TEST_F(Checkout, TheQuantityTypedIsTheOneConfirmedAndAutosavedWithoutLeavingItsB
     QTest::keyClick(stepper, '3');
     EXPECT_EQ(store().draft().lines[0].quantity, 3);
     store().flush();
-    EXPECT_EQ(stored().draft.lines[0].quantity, 3) << "the autosave writes what the box shows";
+    EXPECT_EQ(reloaded().draft.lines[0].quantity, 3) << "the autosave writes what the box shows";
 
     // Ctrl+Return while the focus is still in the box confirms the number on screen.
     stepper->selectAll();
@@ -548,7 +528,7 @@ TEST_F(Checkout, TheQuantityTypedIsTheOneConfirmedAndAutosavedWithoutLeavingItsB
     store().flush();
     ASSERT_EQ(store().db().orders.size(), 1u) << store().message().value_or("").toStdString();
     EXPECT_EQ(store().db().orders[0].draft.lines[0].quantity, 12);
-    EXPECT_EQ(stored().orders[0].draft.lines[0].quantity, 12);
+    EXPECT_EQ(reloaded().orders[0].draft.lines[0].quantity, 12);
 
     // A box left empty shows the quantity kept once the order is confirmed (refused here).
     store().setSelectedTab("Caja");
@@ -603,7 +583,7 @@ TEST_F(Checkout, EveryFieldSetThroughTheAccessibilityInterfaceIsStored) {
     accessible->valueInterface()->setCurrentValue(6);
     EXPECT_EQ(store().draft().lines[0].quantity, 6);
     store().flush();
-    EXPECT_EQ(stored().draft, store().draft());
+    EXPECT_EQ(reloaded().draft, store().draft());
 
     // Saving the card takes the name as shown.
     button("saveCustomer").click();
@@ -619,7 +599,7 @@ TEST_F(Checkout, AnInvalidDraftLeavesEverythingAsItWasWithTheCoresMessage) {
     type(field("name"), "Rosa");
     const Draft before = store().draft();
     store().flush();
-    const Database saved = stored();
+    const Database saved = reloaded();
     button("confirmOrder").click();
     store().flush();
     settle();
@@ -629,7 +609,7 @@ TEST_F(Checkout, AnInvalidDraftLeavesEverythingAsItWasWithTheCoresMessage) {
     ASSERT_FALSE(platform_.alerts().empty());
     EXPECT_EQ(platform_.alerts().back().message,
               "Para domicilio indica nombre, teléfono y dirección de entrega.");
-    EXPECT_EQ(stored(), saved);
+    EXPECT_EQ(reloaded(), saved);
     EXPECT_TRUE(button("confirmOrder").isEnabled());
 }
 
@@ -663,7 +643,7 @@ TEST_F(Checkout, RepeatingAnOrderLoadsItAtTodaysPricesAndNamesWhatIsGone) {
     EXPECT_EQ(store().draft().lines[0].quantity, 3);
     EXPECT_EQ(store().draft().notes, "Portal 2");
     EXPECT_EQ(field("phone").text(), "612 345 678");
-    EXPECT_EQ(stored().draft, store().draft()) << "the loaded draft is saved at once";
+    EXPECT_EQ(reloaded().draft, store().draft()) << "the loaded draft is saved at once";
     ASSERT_FALSE(platform_.alerts().empty());
     EXPECT_EQ(platform_.alerts().back().message,
               "Pedido cargado con precios actuales. Revisa dirección y notas antes de confirmar."
@@ -712,7 +692,7 @@ TEST_F(Checkout, ConfirmingANewCallersOrderKeepsTheirCardForTheNextCall) {
     EXPECT_EQ(kept.notes, "Tercer piso");
     EXPECT_EQ(store().db().orders[0].draft.customerID, kept.id);
     EXPECT_EQ(store().db().audit.back().action, "Guardar cliente");
-    EXPECT_EQ(stored().customers.size(), 1u);
+    EXPECT_EQ(reloaded().customers.size(), 1u);
 
     // The next call from that number is a known caller.
     store().setSelectedTab("Caja");
@@ -778,7 +758,7 @@ TEST_F(Checkout, AKnownCardsNewAddressIsOfferedBeforeConfirming) {
     takeOrder("Avenida del Puerto 12");
     ASSERT_EQ(store().db().orders.size(), 2u);
     EXPECT_EQ(store().db().customers[0].address, "Avenida del Puerto 12");
-    EXPECT_EQ(stored().customers[0].address, "Avenida del Puerto 12");
+    EXPECT_EQ(reloaded().customers[0].address, "Avenida del Puerto 12");
 
     // The same address as the card asks nothing.
     const std::size_t asked = platform_.alerts().size();

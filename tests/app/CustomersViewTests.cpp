@@ -38,32 +38,34 @@ QStringList names(const CustomersView& view) {
 
 class CustomersViewTest : public ScreenTest {
 protected:
-    void SetUp() override {
-        Database db = newDocument();
-        const pizzacore::Product margarita = product(db, "Margarita", 950);
+    void prepare(Database& db) override {
+        addSample(db);
         jose_ = customer(db, "José García", "612 345 678", "Calle Mayor 3", "Timbre roto");
         ana_ = customer(db, "ana Pérez", "+34 699 111 222", "Avenida del Puerto 12");
         customer(db, "Pizza Club 10", "931112233");
         customer(db, "Pizza Club 9", "931112244", "Plaza Mayor 1");
         // José: two cash payments (one a walk-in order with his telephone written otherwise), one
         // card payment, one unpaid order and one cancelled.
-        first_ = order(db, margarita, jose_, {}, PaymentMethod::cash, friday);
-        order(db, margarita, std::nullopt, "612-34-56-78", PaymentMethod::cash,
+        first_ = order(db, margarita_, jose_, {}, PaymentMethod::cash, friday);
+        order(db, margarita_, std::nullopt, "612-34-56-78", PaymentMethod::cash,
               pizzacore::Instant{friday.seconds + 60});
-        order(db, margarita, jose_, {}, PaymentMethod::card, pizzacore::Instant{friday.seconds + 120});
-        latest_ = order(db, margarita, jose_, {}, std::nullopt, pizzacore::Instant{friday.seconds + 180});
+        order(db, margarita_, jose_, {}, PaymentMethod::card, pizzacore::Instant{friday.seconds + 120});
+        latest_ = order(db, margarita_, jose_, {}, std::nullopt, pizzacore::Instant{friday.seconds + 180});
         const pizzacore::Order cancelled =
-            order(db, margarita, jose_, {}, std::nullopt, pizzacore::Instant{friday.seconds + 30});
+            order(db, margarita_, jose_, {}, std::nullopt, pizzacore::Instant{friday.seconds + 30});
         db.cancel(cancelled.id, "Se equivocó de número", pizzacore::Instant{friday.seconds + 40});
         // An order linked to Ana with José's telephone belongs to Ana only.
         pizzacore::Draft draft;
         draft.customerID = ana_.id;
         draft.name = ana_.name;
         draft.phone = jose_.phone;
-        draft.lines.push_back(pizzacore::Line::make(margarita));
+        draft.lines.push_back(pizzacore::Line::make(margarita_));
         db.confirm(draft, friday);
         *now_ = pizzacore::Instant{friday.seconds + 600};
-        open(db);
+    }
+    void SetUp() override {
+        ScreenTest::SetUp();
+        if (HasFatalFailure()) return;
         view_ = std::make_unique<CustomersView>(store());
         view_->resize(1000, 700);
         view_->show();

@@ -4,15 +4,14 @@
 
 #include <Velmora/Stores/AppStore.hpp>
 #include <Velmora/Stores/InvoiceDocuments.hpp>
-#include <Velmora/Views/Shared/Components.hpp>
 #include <Velmora/Views/Fiscal/FiscalSettingsView.hpp>
 #include <Velmora/Views/Fiscal/FiscalView.hpp>
 #include <Velmora/Views/Fiscal/InvoiceEditor.hpp>
+#include <Velmora/Views/Shared/Components.hpp>
 #include <Velmora/Views/Shared/RowActions.hpp>
 #include <support/TestFiles.hpp>
 
 #include "ScreenTesting.hpp"
-#include "TestPlatformServices.hpp"
 
 #include <PizzaCore/PizzaCore.hpp>
 
@@ -34,35 +33,16 @@
 namespace {
 
 namespace fs = std::filesystem;
-using pizzacore::Clock;
 using pizzacore::Instant;
-using pizzacore::testing::TemporaryDirectory;
 using pizzacore::testing::writeFile;
 using velmora::AppStore;
-using velmora::testing::TestPlatformServices;
+using namespace velmora::testing;
 
-constexpr Instant friday = Instant::fromUnix(1741348800.0); // 2025-03-07 12:00 UTC
-
-template <class Widget>
-Widget& child(QWidget& parent, const char* name) {
-    auto* found = parent.findChild<Widget*>(QString::fromLatin1(name));
-    if (!found) throw std::runtime_error(std::string("missing widget ") + name);
-    return *found;
-}
-
-class FiscalScreensTest : public ::testing::Test {
+// The invoicing screens start on an empty data folder, as at the first start; each test adds the
+// orders it invoices.
+class FiscalScreensTest : public ScreenTest {
 protected:
-    void SetUp() override {
-        store_ = std::make_unique<AppStore>(directory_.path(), Clock::manual(now_), platform_);
-        store_->start();
-        ASSERT_FALSE(store_->fatal());
-    }
-
-    // Lets a sheet's save be written and its outcome come back to the sheet.
-    void written() {
-        store_->flush();
-        velmora::testing::settle();
-    }
+    FiscalScreensTest() { start_ = Start::emptyFolder; }
 
     // A confirmed order of two pizzas at 10,00 € with a 10 % rate and a drink without rate.
     pizzacore::Order confirmedOrder() {
@@ -90,11 +70,6 @@ protected:
     std::vector<pizzacore::InvoiceProposal> storedProposals() const {
         return store_->db().fiscalState().proposals;
     }
-
-    TemporaryDirectory directory_;
-    std::shared_ptr<Instant> now_ = std::make_shared<Instant>(friday);
-    TestPlatformServices platform_;
-    std::unique_ptr<AppStore> store_;
 };
 
 TEST_F(FiscalScreensTest, AProposalFromAnOrderIsSavedAndListedNewestFirstWithItsTotal) {
@@ -245,7 +220,7 @@ TEST_F(FiscalScreensTest, RectifyingKindsAskForTheInvoiceAndReasonAndAllowNegati
 }
 
 TEST_F(FiscalScreensTest, BadPricesAndMissingRatesAreRefusedWithTheCoresMessageAndNothingSaved) {
-    const std::string before = pizzacore::testing::readFile(directory_.path() / "Velmora.json");
+    const std::string before = pizzacore::testing::readFile(dataFolder() / "Velmora.json");
     pizzacore::InvoiceProposal proposal;
     proposal.lines.emplace_back();
     proposal.lines[0].description = "Menú";
@@ -264,7 +239,7 @@ TEST_F(FiscalScreensTest, BadPricesAndMissingRatesAreRefusedWithTheCoresMessageA
     EXPECT_EQ(editor.error(), "Revisa los conceptos, cantidades, precios e impuestos.");
 
     EXPECT_TRUE(storedProposals().empty());
-    EXPECT_EQ(pizzacore::testing::readFile(directory_.path() / "Velmora.json"), before);
+    EXPECT_EQ(pizzacore::testing::readFile(dataFolder() / "Velmora.json"), before);
 }
 
 TEST_F(FiscalScreensTest, RatesAreReadAsAmountsAndShownBackWithCommas) {
@@ -302,9 +277,9 @@ TEST_F(FiscalScreensTest, RatesAreReadAsAmountsAndShownBackWithCommas) {
 }
 
 TEST_F(FiscalScreensTest, TheDeclarationIsAPdfOfAtMostTenMegabytes) {
-    const fs::path exact = directory_.path() / "exacta.pdf";
-    const fs::path over = directory_.path() / "grande.pdf";
-    const fs::path png = directory_.path() / "declaracion.png";
+    const fs::path exact = dataFolder() / "exacta.pdf";
+    const fs::path over = dataFolder() / "grande.pdf";
+    const fs::path png = dataFolder() / "declaracion.png";
     std::string content = "%PDF-1.4\n";
     content.resize(10'000'000, ' ');
     writeFile(exact, content);
@@ -312,7 +287,7 @@ TEST_F(FiscalScreensTest, TheDeclarationIsAPdfOfAtMostTenMegabytes) {
     writeFile(png, "\x89PNG\r\n\x1a\n");
 
     velmora::FiscalSettingsView sheet(*store_);
-    for (const fs::path& refused : {over, png, directory_.path() / "no-existe.pdf", directory_.path()}) {
+    for (const fs::path& refused : {over, png, dataFolder() / "no-existe.pdf", dataFolder()}) {
         SCOPED_TRACE(refused.string());
         platform_.answerNextOpenPanel(refused);
         sheet.attachDeclaration();
@@ -344,7 +319,7 @@ TEST_F(FiscalScreensTest, AProposalPdfIsSavedUnderItsSuggestedNameAndOpens) {
     EXPECT_EQ(velmora::InvoiceDocuments::proposedFileName(proposal),
               "Propuesta-sin-validez-fiscal-3F2504E0.pdf");
 
-    const fs::path target = directory_.path() / "propuesta.pdf";
+    const fs::path target = dataFolder() / "propuesta.pdf";
     // Written for its owner only, also over a file others could read.
     writeFile(target, "antigua");
     fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
@@ -415,7 +390,7 @@ TEST_F(FiscalScreensTest, ProposalRowActionsAreReachableByButtonKeyboardMenuAndS
     QMenu* menu = velmora::testing::openRowMenu();
     ASSERT_NE(menu, nullptr);
     EXPECT_EQ(velmora::testing::menuEntries(*menu), (QStringList{"Editar", "PDF de propuesta…"}));
-    const fs::path target = directory_.path() / "propuesta.pdf";
+    const fs::path target = dataFolder() / "propuesta.pdf";
     platform_.answerNextSavePanel(target);
     velmora::testing::chooseFromMenu(*menu, QStringLiteral("PDF de propuesta…"));
     velmora::testing::settle();

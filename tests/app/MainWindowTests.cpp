@@ -12,6 +12,7 @@
 #include <Velmora/Views/Window/Sidebar.hpp>
 #include <support/TestFiles.hpp>
 
+#include "ScreenTesting.hpp"
 #include "TestImages.hpp"
 #include "TestPlatformServices.hpp"
 
@@ -63,15 +64,7 @@ using pizzacore::testing::writeFile;
 using velmora::AppStore;
 using velmora::MainWindow;
 using velmora::testing::TestPlatformServices;
-
-// 2025-03-07 12:00 UTC, a Friday afternoon.
-constexpr Instant friday = Instant::fromUnix(1741348800.0);
-
-// Lets queued work (the alert opens from the event loop) run.
-void settle() {
-    for (int round = 0; round < 3; ++round)
-        QCoreApplication::processEvents();
-}
+using namespace velmora::testing;
 
 pizzacore::Bytes pngBytes(int width, int height) {
     QImage image(width, height, QImage::Format_ARGB32);
@@ -96,35 +89,30 @@ QString visibleHeader(MainWindow& window) {
     return header ? header->title() : QString();
 }
 
-// A controller opened on its own data directory, at a time the test moves, with its window.
-class MainWindowTest : public ::testing::Test {
+// A controller opened on an empty data directory, as at the first start, with its window.
+class MainWindowTest : public ScreenTest {
 protected:
+    MainWindowTest() { start_ = Start::emptyFolder; }
     void SetUp() override {
-        store_ = std::make_unique<AppStore>(directory_.path(), Clock::manual(now_), platform_);
-        store_->start();
-        ASSERT_FALSE(store_->fatal()) << store_->fatal()->toStdString();
+        ScreenTest::SetUp();
+        if (HasFatalFailure()) return;
         window_ = std::make_unique<MainWindow>(*store_);
     }
 
-    AppStore& store() { return *store_; }
     MainWindow& window() { return *window_; }
-    fs::path file() const { return directory_.path() / "Velmora.json"; }
+    fs::path file() const { return dataFolder() / "Velmora.json"; }
 
     // A controller opened afresh on the same directory, as at the next start of the program.
     pizzacore::Database reopened() {
         window_.reset();
         store_.reset();
         TestPlatformServices platform;
-        AppStore again(directory_.path(), Clock::fixed(*now_), platform);
+        AppStore again(dataFolder(), Clock::fixed(*now_), platform);
         again.start();
         EXPECT_FALSE(again.fatal());
         return again.db();
     }
 
-    TemporaryDirectory directory_;
-    std::shared_ptr<Instant> now_ = std::make_shared<Instant>(friday);
-    TestPlatformServices platform_;
-    std::unique_ptr<AppStore> store_;
     std::unique_ptr<MainWindow> window_;
 };
 
@@ -352,25 +340,14 @@ TEST_F(MainWindowTest, TheMessageAlertShowsTheTextAndDismissingItClearsTheMessag
     EXPECT_EQ(platform_.alerts().size(), 2u) << "a cleared message shows nothing more";
 }
 
-// Panels that run something while an alert is open, as a clock tick may.
-class InterruptedPlatform : public TestPlatformServices {
-public:
-    std::function<void()> duringNextAlert;
-
-    std::optional<int> confirm(const velmora::Confirmation& confirmation, QWidget* parent) override {
-        if (auto during = std::exchange(duringNextAlert, nullptr)) during();
-        return TestPlatformServices::confirm(confirmation, parent);
-    }
-};
-
 TEST(MainWindowAlert, AMessageThatArrivesWhileTheAlertIsOpenIsShownNextNotLost) {
     TemporaryDirectory directory;
-    InterruptedPlatform platform;
+    HookedPlatformServices platform;
     AppStore store(directory.path(), Clock::fixed(friday), platform);
     store.start();
     MainWindow window(store);
 
-    platform.duringNextAlert = [&store] { store.setMessage(QStringLiteral("Segundo aviso")); };
+    platform.beforeNextAlert = [&store] { store.setMessage(QStringLiteral("Segundo aviso")); };
     store.setMessage(QStringLiteral("Primer aviso"));
     settle();
     ASSERT_EQ(platform.alerts().size(), 2u);
@@ -389,8 +366,7 @@ TEST_F(MainWindowTest, EveryChangeOfTheDraftIsSavedAndASaveFailureIsShown) {
     settle();
     EXPECT_FALSE(store().message());
     EXPECT_EQ(store().db().draft, draft);
-    EXPECT_EQ(pizzacore::Repository(directory_.path(), pizzacore::Repository::Access::readOnly).load().draft,
-              draft);
+    EXPECT_EQ(reloaded().draft, draft);
 
     // The stored file damaged behind the program's back: the save is refused and said so, and
     // the draft in memory stays.

@@ -4,11 +4,11 @@
 // written, which are never called back and lose nothing.
 
 #include <Velmora/Stores/AppStore.hpp>
-#include <Velmora/Views/Orders/CancelOrderDialog.hpp>
-#include <Velmora/Views/Products/CategoriesView.hpp>
 #include <Velmora/Views/Checkout/CheckoutView.hpp>
 #include <Velmora/Views/Customers/CustomersView.hpp>
 #include <Velmora/Views/Fiscal/FiscalSettingsView.hpp>
+#include <Velmora/Views/Orders/CancelOrderDialog.hpp>
+#include <Velmora/Views/Products/CategoriesView.hpp>
 #include <Velmora/Views/Products/ProductEditor.hpp>
 #include <Velmora/Views/Shared/ThumbnailCache.hpp>
 
@@ -36,12 +36,10 @@ std::size_t count(const Database& db, const std::string& action) {
 
 class NamedCommands : public ScreenTest {
 protected:
-    void SetUp() override {
-        Database db = newDocument();
+    void prepare(Database& db) override {
         pizza_ = product(db, "Margarita", 1050);
         card_ = customer(db, "Ana Pérez", "612 345 678");
         order_ = order(db, pizza_, card_, {}, std::nullopt);
-        open(db);
     }
 
     // Runs a command and lets the window run until its outcome is back.

@@ -55,13 +55,11 @@ bool spinUntil(const std::function<bool()>& done) {
 
 class OrdersModelTest : public ScreenTest {
 protected:
-    void SetUp() override {
-        Database db = newDocument();
+    void prepare(Database& db) override {
         products_ = {product(db, "Margarita", 1050), product(db, "Agua", 150, pizzacore::Category::drink())};
         cards_ = {customer(db, "Ana Pérez", "612 345 678"), customer(db, "JOSE Ruiz", "699 111 222")};
         order(db, products_[0], cards_[0], {}, pizzacore::PaymentMethod::cash);
         order(db, products_[1], std::nullopt, "600 000 001", std::nullopt);
-        open(db);
     }
 
     // Confirms an order through the controller, for a card, a telephone or nobody.

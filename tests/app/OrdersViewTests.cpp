@@ -4,15 +4,15 @@
 
 #include <Velmora/Services/TicketService.hpp>
 #include <Velmora/Stores/AppStore.hpp>
-#include <Velmora/Views/Shared/Formatting.hpp>
 #include <Velmora/Views/Fiscal/InvoiceEditor.hpp>
 #include <Velmora/Views/Orders/OrderDetail.hpp>
 #include <Velmora/Views/Orders/OrdersModel.hpp>
 #include <Velmora/Views/Orders/OrdersView.hpp>
+#include <Velmora/Views/Shared/Formatting.hpp>
 #include <support/TestFiles.hpp>
 
+#include "ScreenTesting.hpp"
 #include "TestPdf.hpp"
-#include "TestPlatformServices.hpp"
 
 #include <PizzaCore/PizzaCore.hpp>
 
@@ -39,30 +39,20 @@
 #include <string>
 #include <vector>
 
-// Readable failures for Qt's strings.
-QT_BEGIN_NAMESPACE
-inline void PrintTo(const QString& text, std::ostream* out) {
-    *out << '"' << text.toStdString() << '"';
-}
-QT_END_NAMESPACE
-
 namespace {
 
 namespace fs = std::filesystem;
-using pizzacore::Clock;
 using pizzacore::Database;
 using pizzacore::Instant;
 using pizzacore::Order;
-using pizzacore::testing::TemporaryDirectory;
 using velmora::AppStore;
 using velmora::OrderDetail;
 using velmora::OrdersModel;
 using velmora::OrdersView;
 using velmora::TicketService;
-using velmora::testing::TestPlatformServices;
+using namespace velmora::testing;
 
-// 2025-03-07 12:00 UTC, a Friday afternoon in Madrid; the business day ends at 04:00.
-constexpr Instant friday = Instant::fromUnix(1741348800.0);
+// A day after `friday`; the business day ends at 04:00 in Madrid.
 constexpr Instant saturday = Instant::fromUnix(1741348800.0 + 86400);
 
 struct Customer {
@@ -70,24 +60,26 @@ struct Customer {
     std::string phone;
 };
 
-class OrdersViewTest : public ::testing::Test {
+// The orders screen with its ticket service, on a menu of a pizza at 12,50 and a drink, opened
+// as at the first start.
+class OrdersViewTest : public ScreenTest {
 protected:
+    OrdersViewTest() { start_ = Start::firstStart; }
+    void prepare(Database& db) override {
+        pizzacore::Product pizza;
+        pizza.name = "Margarita";
+        pizza.category = db.categories[0];
+        pizza.cents = 1250;
+        db.saveProduct(pizza);
+        pizzacore::Product water;
+        water.name = "Agua";
+        water.category = db.categories[1];
+        water.cents = 150;
+        db.saveProduct(water);
+    }
     void SetUp() override {
-        store_ = std::make_unique<AppStore>(directory_.path(), Clock::manual(now_), platform_);
-        store_->start();
-        ASSERT_FALSE(store_->fatal());
-        ASSERT_TRUE(store_->transact([](Database& db) {
-            pizzacore::Product pizza;
-            pizza.name = "Margarita";
-            pizza.category = db.categories[0];
-            pizza.cents = 1250;
-            db.saveProduct(pizza);
-            pizzacore::Product water;
-            water.name = "Agua";
-            water.category = db.categories[1];
-            water.cents = 150;
-            db.saveProduct(water);
-        }));
+        ScreenTest::SetUp();
+        if (HasFatalFailure()) return;
         tickets_ = std::make_unique<TicketService>(
             *store_,
             [this](const Order&, const pizzacore::Settings&, const std::optional<pizzacore::Payment>&,
@@ -140,15 +132,7 @@ protected:
 
     template <class W>
     W& child(const char* name) const {
-        auto* found = view_->findChild<W*>(QString::fromLatin1(name));
-        if (!found) throw std::runtime_error(std::string("no widget ") + name);
-        return *found;
-    }
-
-    // Lets every change asked for be written and its outcome come back to the screen.
-    void written() {
-        store_->flush();
-        QCoreApplication::processEvents();
+        return ScreenTest::child<W>(*view_, name);
     }
 
     void select(std::int64_t number) {
@@ -156,10 +140,6 @@ protected:
         ASSERT_TRUE(view_->detail().order());
     }
 
-    TemporaryDirectory directory_;
-    std::shared_ptr<Instant> now_ = std::make_shared<Instant>(friday);
-    TestPlatformServices platform_;
-    std::unique_ptr<AppStore> store_;
     std::unique_ptr<TicketService> tickets_;
     std::unique_ptr<OrdersView> view_;
     std::vector<bool> copies_;

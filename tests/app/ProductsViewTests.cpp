@@ -43,13 +43,6 @@ QStringList rows(const ProductsView& view) {
     return shown;
 }
 
-template <class T>
-T& child(QWidget& parent, const char* name) {
-    T* found = parent.findChild<T*>(QString::fromLatin1(name));
-    if (!found) throw std::runtime_error(std::string("no child ") + name);
-    return *found;
-}
-
 TEST(ProductNameOrderTest, CodePointsWithNumbersByValue) {
     const std::vector<std::string> sorted{"Agua",      "Pizza",      "Pizza 9", "Pizza 009", "Pizza 10",
                                           "Pizza 10b", "Pizza Zeta", "pizza",   "Ñoquis",    "ñoquis"};
@@ -61,15 +54,17 @@ TEST(ProductNameOrderTest, CodePointsWithNumbersByValue) {
 
 class ProductsViewTest : public ScreenTest {
 protected:
-    void SetUp() override {
-        Database db = newDocument();
+    void prepare(Database& db) override {
         for (const char* name : {"pizza", "Pizza 10", "Pizza", "Pizza 9"})
             product(db, name, 900);
         agua_ = product(db, "Agua", 150, Category::drink());
         Product off = product(db, "Cerveza", 250, Category::drink());
         off.active = false;
         db.saveProduct(off, friday);
-        open(db);
+    }
+    void SetUp() override {
+        ScreenTest::SetUp();
+        if (HasFatalFailure()) return;
         view_ = std::make_unique<ProductsView>(store(), thumbnails_);
         view_->resize(1000, 700);
         view_->show();
@@ -162,7 +157,7 @@ TEST_F(ProductsViewTest, ThePhotoIsAttachedRefusedAndRemovedInTheEditor) {
     ASSERT_NE(editor, nullptr);
     EXPECT_FALSE(child<QPushButton>(*editor, "removeImage").isVisibleTo(editor));
 
-    const auto photo = directory_.path() / "agua.png";
+    const auto photo = folder() / "agua.png";
     pizzacore::testing::writeFile(photo, toString(encoded(twoColours(1024, 512), "PNG")));
     platform_.answerNextOpenPanel(photo);
     child<QPushButton>(*editor, "attachImage").click();
@@ -172,7 +167,7 @@ TEST_F(ProductsViewTest, ThePhotoIsAttachedRefusedAndRemovedInTheEditor) {
     EXPECT_TRUE(child<QPushButton>(*editor, "removeImage").isVisibleTo(editor));
 
     // A refused file leaves the picture as it was and says why in red.
-    const auto text = directory_.path() / "nota.png";
+    const auto text = folder() / "nota.png";
     pizzacore::testing::writeFile(text, "no es una imagen");
     platform_.answerNextOpenPanel(text);
     child<QPushButton>(*editor, "attachImage").click();

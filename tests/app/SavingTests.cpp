@@ -7,7 +7,7 @@
 #include <Velmora/Stores/AppStore.hpp>
 #include <support/TestFiles.hpp>
 
-#include "TestPlatformServices.hpp"
+#include "ScreenTesting.hpp"
 
 #include <PizzaCore/PizzaCore.hpp>
 
@@ -37,8 +37,7 @@ using pizzacore::testing::TemporaryDirectory;
 using velmora::AppStore;
 using velmora::testing::TestPlatformServices;
 
-// 2025-03-07 12:00 UTC, a Friday afternoon.
-constexpr Instant friday = Instant::fromUnix(1741348800.0);
+using velmora::testing::friday;
 
 // Waits on the writer's thread until the user-interface thread has done its part, for at most
 // five seconds: a frozen user-interface thread shows as a change that gave up waiting.
@@ -48,15 +47,10 @@ bool awaitOtherThread(const std::atomic<bool>& flag) {
     return flag;
 }
 
-class Saving : public ::testing::Test {
+// A controller opened on an empty data folder, as at the first start.
+class Saving : public velmora::testing::ScreenTest {
 protected:
-    void SetUp() override {
-        store_ = std::make_unique<AppStore>(directory_.path(), Clock::manual(now_), platform_);
-        store_->start();
-        ASSERT_FALSE(store_->fatal());
-    }
-    AppStore& store() { return *store_; }
-    Database stored() const { return Repository(directory_.path(), Repository::Access::readOnly).load(); }
+    Saving() { start_ = Start::emptyFolder; }
 
     pizzacore::Product addProduct(const std::string& name, pizzacore::Cents cents) {
         pizzacore::Product product;
@@ -75,11 +69,6 @@ protected:
         *now_ = Instant{friday.seconds + minutes * 60};
         ASSERT_TRUE(store().confirm()) << store().message().value_or("").toStdString();
     }
-
-    TemporaryDirectory directory_;
-    std::shared_ptr<Instant> now_ = std::make_shared<Instant>(friday);
-    TestPlatformServices platform_;
-    std::unique_ptr<AppStore> store_;
 };
 
 TEST_F(Saving, EventsKeepBeingHandledWhileAChangeIsWrittenAndEditsGoToTheNextDraft) {
@@ -115,7 +104,7 @@ TEST_F(Saving, EventsKeepBeingHandledWhileAChangeIsWrittenAndEditsGoToTheNextDra
     EXPECT_EQ(store().db().orders.size(), 1u);
     // What was typed meanwhile is saved after the confirmation, without being asked.
     store().flush();
-    EXPECT_EQ(stored().draft, store().draft());
+    EXPECT_EQ(reloaded().draft, store().draft());
     EXPECT_FALSE(store().saving());
 
     // A change that leaves the draft alone keeps what was typed during it, and the autosave
@@ -135,8 +124,8 @@ TEST_F(Saving, EventsKeepBeingHandledWhileAChangeIsWrittenAndEditsGoToTheNextDra
     EXPECT_EQ(store().draft().name, "Lucía");
     EXPECT_EQ(store().draft().phone, "699 000 111");
     store().flush();
-    EXPECT_EQ(stored().draft, store().draft());
-    EXPECT_EQ(stored(), store().db());
+    EXPECT_EQ(reloaded().draft, store().draft());
+    EXPECT_EQ(reloaded(), store().db());
 }
 
 TEST_F(Saving, ATransactionStartedWhileAnotherIsWrittenWaitsItsTurn) {
@@ -160,7 +149,7 @@ TEST_F(Saving, ATransactionStartedWhileAnotherIsWrittenWaitsItsTurn) {
     finished.push_back("primero");
     // The nested wait ended first; both changes are saved, in the order they were asked for.
     EXPECT_EQ(finished, (std::vector<std::string>{"segundo", "primero"}));
-    const Database saved = stored();
+    const Database saved = reloaded();
     ASSERT_GE(saved.audit.size(), 2u);
     EXPECT_EQ(saved.audit[saved.audit.size() - 2].action, "Primero");
     EXPECT_EQ(saved.audit.back().action, "Segundo");
@@ -177,9 +166,9 @@ TEST_F(Saving, TheDraftAutosaveWritesTheLatestDraftWithinASecond) {
         if (key % 8 == 0) QCoreApplication::processEvents();
     }
     clock.start();
-    while (stored().draft != draft && clock.elapsed() < 5000)
+    while (reloaded().draft != draft && clock.elapsed() < 5000)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    EXPECT_EQ(stored().draft, draft);
+    EXPECT_EQ(reloaded().draft, draft);
     EXPECT_LT(clock.elapsed(), 1000) << "on disk within a second of the last keystroke";
     store().flush(); // the file can be written before the window hears of it
     EXPECT_EQ(store().db().draft, draft);
@@ -193,11 +182,11 @@ TEST_F(Saving, ClosingTheControllerKeepsTheDraftTypedJustBefore) {
     store().setDraft(draft);
     store().saveDraftSoon();
     store_.reset(); // before the autosave's timer has fired
-    EXPECT_EQ(stored().draft, draft);
+    EXPECT_EQ(reloaded().draft, draft);
 }
 
 TEST_F(Saving, AFailedAutosaveKeepsTheDraftAndSaysWhy) {
-    pizzacore::testing::writeFile(directory_.path() / "Velmora.json", "dañado");
+    pizzacore::testing::writeFile(dataFolder() / "Velmora.json", "dañado");
     Draft draft = store().draft();
     draft.notes = "Sin cebolla";
     store().setDraft(draft);
@@ -207,7 +196,7 @@ TEST_F(Saving, AFailedAutosaveKeepsTheDraftAndSaysWhy) {
     EXPECT_FALSE(store().message()->isEmpty());
     EXPECT_EQ(store().draft(), draft);
     EXPECT_NE(store().db().draft, draft);
-    EXPECT_EQ(pizzacore::testing::readFile(directory_.path() / "Velmora.json"), "dañado");
+    EXPECT_EQ(pizzacore::testing::readFile(dataFolder() / "Velmora.json"), "dañado");
 }
 
 TEST_F(Saving, RecentOrdersFollowTheOrdersAsTheyAreAddedAndReplaced) {

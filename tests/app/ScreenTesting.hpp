@@ -28,6 +28,7 @@
 #include <memory>
 #include <optional>
 #include <ostream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -142,14 +143,66 @@ public:
     }
 };
 
-class ScreenTest : public ::testing::Test {
-protected:
-    // Saves `document` in the data directory and opens the controller on it.
-    void open(const pizzacore::Database& document) {
-        pizzacore::Repository(directory_.path(), false).save(document);
-        store_ = std::make_unique<AppStore>(directory_.path(), pizzacore::Clock::manual(now_), platform_);
-        store_->start();
+// A controller on a temporary folder of its own, whose "datos" folder it opens, with a clock the
+// test moves and panels and alerts answered in advance. Screen tests get one through ScreenTest;
+// a test that needs several, one after another, makes them itself.
+class ScreenBench {
+public:
+    // What the controller finds in its data folder when it opens.
+    enum class Start {
+        // The document `prepare` made from a new one, saved beforehand.
+        savedDocument,
+        // Nothing, as at the very first start; what `prepare` changes is then the first change
+        // asked of the controller.
+        firstStart,
+        // Nothing, and nothing is changed.
+        emptyFolder,
+    };
+
+    ScreenBench() = default;
+    ScreenBench(const ScreenBench&) = delete;
+    ScreenBench& operator=(const ScreenBench&) = delete;
+    virtual ~ScreenBench() = default;
+
+    // Opens the controller on the data folder as `start` says, with `prepare` shaping the document.
+    void openStore(Start start, const std::function<void(pizzacore::Database&)>& prepare = {}) {
+        if (start == Start::savedDocument) {
+            pizzacore::Database document = newDocument();
+            if (prepare) prepare(document);
+            pizzacore::Repository(dataFolder(), pizzacore::Repository::Access::unlocked).save(document);
+        }
+        reopen();
         ASSERT_FALSE(store_->fatal()) << store_->fatal()->toStdString();
+        if (start == Start::firstStart && prepare) {
+            ASSERT_TRUE(store_->transact(prepare));
+        }
+    }
+
+    // Opens a controller on the data folder in place of the one open, as the next start of the
+    // program does. Screens on the previous controller must be gone before.
+    void reopen() {
+        store_.reset();
+        store_ = std::make_unique<AppStore>(dataFolder(), pizzacore::Clock::manual(now_), platform_);
+        store_->start();
+    }
+
+    AppStore& store() { return *store_; }
+    const AppStore& store() const { return *store_; }
+    HookedPlatformServices& platform() { return platform_; }
+    // The folder the controller keeps its data in, inside the temporary folder.
+    std::filesystem::path dataFolder() const { return folder_.path() / "datos"; }
+    // The temporary folder, for files that are no part of the data (backups, pictures).
+    const std::filesystem::path& folder() const { return folder_.path(); }
+    // Moves the clock to `instant`.
+    void at(pizzacore::Instant instant) { *now_ = instant; }
+    // Lets every change asked for be written and its outcome come back to the screens.
+    void written() {
+        store_->flush();
+        settle();
+    }
+    // The document as stored on disk, read without taking the controller's lock.
+    pizzacore::Database reloaded() const {
+        return pizzacore::Repository(dataFolder(), pizzacore::Repository::Access::readOnly).load();
     }
 
     // A document with its first session open at `friday`.
@@ -183,11 +236,11 @@ protected:
     }
 
     // Confirms an order of one unit of `product` for the card (linked) or for a telephone alone,
-    // at `at`, and pays it when `method` is given.
+    // at `when`, and pays it when `method` is given.
     static pizzacore::Order order(pizzacore::Database& db, const pizzacore::Product& product,
                                   const std::optional<pizzacore::Customer>& card, const std::string& phone,
                                   std::optional<pizzacore::PaymentMethod> method,
-                                  pizzacore::Instant at = friday) {
+                                  pizzacore::Instant when = friday) {
         pizzacore::Draft draft;
         if (card) {
             draft.customerID = card->id;
@@ -198,23 +251,50 @@ protected:
             draft.phone = phone;
         }
         draft.lines.push_back(pizzacore::Line::make(product));
-        pizzacore::Order confirmed = db.confirm(draft, at);
-        if (method) db.pay(confirmed.id, *method, std::nullopt, at);
+        pizzacore::Order confirmed = db.confirm(draft, when);
+        if (method) db.pay(confirmed.id, *method, std::nullopt, when);
         return confirmed;
     }
 
-    AppStore& store() { return *store_; }
-    // Lets every change asked for be written and its outcome come back to the screens.
-    void written() {
-        store_->flush();
-        settle();
+    // The child of `parent` of type W named `name`; a missing one ends the test.
+    template <class W>
+    static W& child(const QObject& parent, const char* name) {
+        W* found = parent.findChild<W*>(QString::fromLatin1(name));
+        if (!found) throw std::runtime_error(std::string("no widget ") + name);
+        return *found;
     }
-    pizzacore::Database reloaded() const { return pizzacore::Repository(directory_.path(), false).load(); }
 
-    pizzacore::testing::TemporaryDirectory directory_;
+protected:
+    pizzacore::testing::TemporaryDirectory folder_;
     std::shared_ptr<pizzacore::Instant> now_ = std::make_shared<pizzacore::Instant>(friday);
     HookedPlatformServices platform_;
     std::unique_ptr<AppStore> store_;
+};
+
+// The fixture of the screen tests: a bench whose controller SetUp opens on the document `prepare`
+// shaped, the shared sample unless the fixture says otherwise, saved in the data folder unless
+// `start_` asks for a first start. A fixture builds its screens in its own SetUp after
+// ScreenTest::SetUp().
+class ScreenTest : public ::testing::Test, public ScreenBench {
+protected:
+    void SetUp() override {
+        openStore(start_, [this](pizzacore::Database& document) { prepare(document); });
+    }
+
+    // Shapes the document before the controller opens on it (or, for a first start, as its first
+    // change). The shared sample by default; a fixture whose screen needs other data overrides it.
+    virtual void prepare(pizzacore::Database& document) { addSample(document); }
+
+    // The sample document: a pizza and a drink on the menu.
+    void addSample(pizzacore::Database& document) {
+        margarita_ = product(document, "Margarita", 950);
+        cola_ = product(document, "Cola", 250, pizzacore::Category::drink());
+    }
+
+    Start start_ = Start::savedDocument;
+    // The sample's products, when the document holds the sample.
+    pizzacore::Product margarita_;
+    pizzacore::Product cola_;
 };
 
 } // namespace velmora::testing

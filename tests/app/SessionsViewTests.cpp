@@ -26,15 +26,17 @@ QString field(const SessionsView& view, int row, int role) {
 
 class SessionsViewTest : public ScreenTest {
 protected:
-    void SetUp() override {
-        Database db = newDocument();
+    void prepare(Database& db) override {
         margarita_ = product(db, "Margarita", 1000);
         bebida_ = product(db, "Refresco", 500);
         // First shift: 10,00 paid in cash and 5,00 still owed.
         order(db, margarita_, std::nullopt, "600000001", PaymentMethod::cash, Instant{friday.seconds + 60});
         owed_ = order(db, bebida_, std::nullopt, "600000002", std::nullopt, Instant{friday.seconds + 120});
         *now_ = Instant{friday.seconds + 3600};
-        open(db);
+    }
+    void SetUp() override {
+        ScreenTest::SetUp();
+        if (HasFatalFailure()) return;
         view_ = std::make_unique<SessionsView>(store());
         view_->resize(1000, 800);
         view_->show();

@@ -4,11 +4,12 @@
 
 #include <Velmora/App/VelmoraApp.hpp>
 #include <Velmora/Stores/AppStore.hpp>
-#include <Velmora/Views/Shared/Components.hpp>
-#include <Velmora/Views/Settings/SettingsWindow.hpp>
 #include <Velmora/Views/Orders/TicketPreview.hpp>
+#include <Velmora/Views/Settings/SettingsWindow.hpp>
+#include <Velmora/Views/Shared/Components.hpp>
 #include <support/TestFiles.hpp>
 
+#include "ScreenTesting.hpp"
 #include "TestImages.hpp"
 #include "TestPlatformServices.hpp"
 
@@ -59,8 +60,8 @@ using velmora::FileKind;
 using velmora::PrinterList;
 using velmora::SettingsWindow;
 using velmora::testing::TestPlatformServices;
+using namespace velmora::testing;
 
-constexpr Instant friday = Instant::fromUnix(1741348800.0);
 const QString unsaved = QStringLiteral("Los cambios se aplican al guardar.");
 const QString refusal = QStringLiteral("Indica el nombre del negocio y activa al menos un destinatario.");
 const QString discardQuestion = QStringLiteral("¿Descartar los cambios de Ajustes?");
@@ -76,17 +77,15 @@ std::string pngFile(int width, int height) {
     return std::string(data.constData(), static_cast<std::size_t>(data.size()));
 }
 
-class SettingsWindowTest : public ::testing::Test {
+// The settings window over a controller opened on an empty data folder, as at the first start.
+class SettingsWindowTest : public ScreenTest {
 protected:
-    void SetUp() override {
-        store_.start();
-        ASSERT_FALSE(store_.fatal());
-    }
+    SettingsWindowTest() { start_ = Start::emptyFolder; }
 
     // Opens the window on the stored settings, as the menu does, and waits for the printer list,
     // which comes from another thread.
     SettingsWindow& open() {
-        window_ = std::make_unique<SettingsWindow>(store_, nullptr, [this] { return printers_; });
+        window_ = std::make_unique<SettingsWindow>(store(), nullptr, [this] { return printers_; });
         window_->present();
         waitForPrinters();
         return *window_;
@@ -100,9 +99,7 @@ protected:
 
     template <class W>
     W& child(const char* name) {
-        auto* widget = window_->findChild<W*>(QString::fromLatin1(name));
-        if (!widget) throw std::runtime_error(std::string("no widget ") + name);
-        return *widget;
+        return ScreenTest::child<W>(*window_, name);
     }
 
     // Types `text` into a field in place of what it held.
@@ -118,16 +115,13 @@ protected:
     // Presses "Guardar" and lets the save be written and come back to the window.
     void save() {
         QTest::mouseClick(&child<QPushButton>("saveSettings"), Qt::LeftButton);
-        store_.flush();
+        store().flush();
         QCoreApplication::processEvents();
     }
     void changeStored(const std::function<void(pizzacore::Settings&)>& change) {
-        ASSERT_TRUE(store_.transact([&](Database& db) { change(db.settings); }));
+        ASSERT_TRUE(store().transact([&](Database& db) { change(db.settings); }));
     }
 
-    TemporaryDirectory temporary_;
-    TestPlatformServices platform_;
-    AppStore store_{temporary_.path() / "datos", Clock::fixed(friday), platform_};
     PrinterList printers_{{"Cocina-80", "Oficina"}, "Oficina"};
     std::unique_ptr<SettingsWindow> window_;
 };
@@ -164,7 +158,7 @@ TEST_F(SettingsWindowTest, ShowsTheStoredSettingsInFourTabs) {
     EXPECT_EQ(child<QComboBox>("timeZone").count(), 2);
     EXPECT_EQ(child<QTimeEdit>("closingTime").text(), "03:30");
     EXPECT_EQ(status(), unsaved);
-    EXPECT_EQ(window.edited(), store_.db().settings);
+    EXPECT_EQ(window.edited(), store().db().settings);
 
     // Every control can be found and is named after its label.
     for (QWidget* widget : window.findChildren<QWidget*>()) {
@@ -181,39 +175,38 @@ TEST_F(SettingsWindowTest, ShowsTheStoredSettingsInFourTabs) {
 
 TEST_F(SettingsWindowTest, SavesTheEditedCopyInOneTransactionAndSaysSo) {
     open();
-    const std::size_t audit = store_.db().audit.size();
+    const std::size_t audit = store().db().audit.size();
     type("business", "  Pizzería Sol  ");
     type("phone", "928 000 111");
     child<QComboBox>("paper").setCurrentIndex(1);
     child<QCheckBox>("bar").click();
     child<QTimeEdit>("closingTime").setTime(QTime(2, 0));
     EXPECT_EQ(status(), unsaved);
-    EXPECT_EQ(store_.db().settings.business, "Mi restaurante") << "nothing is stored before saving";
+    EXPECT_EQ(store().db().settings.business, "Mi restaurante") << "nothing is stored before saving";
 
     save();
-    EXPECT_FALSE(store_.message());
+    EXPECT_FALSE(store().message());
     EXPECT_EQ(status(), "Ajustes guardados");
-    const pizzacore::Settings stored =
-        Repository(temporary_.path() / "datos", Repository::Access::readOnly).load().settings;
+    const pizzacore::Settings stored = Repository(dataFolder(), Repository::Access::readOnly).load().settings;
     EXPECT_EQ(stored.business, "  Pizzería Sol  ") << "stored as typed";
     EXPECT_EQ(stored.phone, "928 000 111");
     EXPECT_EQ(stored.paper, pizzacore::Paper::mm58);
     EXPECT_TRUE(stored.bar);
     EXPECT_EQ(stored.closingHour, 2);
-    EXPECT_EQ(stored, store_.db().settings);
-    ASSERT_EQ(store_.db().audit.size(), audit + 1);
-    EXPECT_EQ(store_.db().audit.back().action, "Guardar ajustes");
-    EXPECT_EQ(store_.db().audit.back().reference, "");
+    EXPECT_EQ(stored, store().db().settings);
+    ASSERT_EQ(store().db().audit.size(), audit + 1);
+    EXPECT_EQ(store().db().audit.back().action, "Guardar ajustes");
+    EXPECT_EQ(store().db().audit.back().reference, "");
 
     // Any further edit brings the notice back.
     QTest::keyClicks(&child<QLineEdit>("footer"), "!");
     EXPECT_EQ(status(), unsaved);
     // Return saves, wherever the focus is.
     QTest::keyClick(&child<QLineEdit>("footer"), Qt::Key_Return);
-    store_.flush();
+    store().flush();
     QCoreApplication::processEvents();
     EXPECT_EQ(status(), "Ajustes guardados");
-    EXPECT_EQ(store_.db().settings.footer, "Gracias por tu pedido!");
+    EXPECT_EQ(store().db().settings.footer, "Gracias por tu pedido!");
 }
 
 TEST_F(SettingsWindowTest, TheClosingTimeIsOneFieldTypedAsHoursAndMinutes) {
@@ -234,8 +227,8 @@ TEST_F(SettingsWindowTest, TheClosingTimeIsOneFieldTypedAsHoursAndMinutes) {
     EXPECT_EQ(window_->edited().closingHour, 23);
     EXPECT_EQ(window_->edited().closingMinute, 45);
     save();
-    EXPECT_EQ(store_.db().settings.closingHour, 23);
-    EXPECT_EQ(store_.db().settings.closingMinute, 45);
+    EXPECT_EQ(store().db().settings.closingHour, 23);
+    EXPECT_EQ(store().db().settings.closingMinute, 45);
 }
 
 TEST_F(SettingsWindowTest, PrintingOnConfirmFollowsThePreferredPrinterUntilTheOperatorDecides) {
@@ -250,14 +243,14 @@ TEST_F(SettingsWindowTest, PrintingOnConfirmFollowsThePreferredPrinterUntilTheOp
     EXPECT_TRUE(print.isChecked());
     EXPECT_FALSE(window_->edited().printOnConfirm.has_value());
     save();
-    EXPECT_TRUE(store_.db().settings.printsOnConfirm());
+    EXPECT_TRUE(store().db().settings.printsOnConfirm());
 
     // Turned off, it stays off with the printer chosen, and opens again as it was saved.
     print.click();
     EXPECT_EQ(status(), unsaved);
     save();
-    EXPECT_EQ(store_.db().settings.printOnConfirm, std::optional<bool>(false));
-    EXPECT_EQ(store_.db().settings.printer, "Cocina-80");
+    EXPECT_EQ(store().db().settings.printOnConfirm, std::optional<bool>(false));
+    EXPECT_EQ(store().db().settings.printer, "Cocina-80");
     window_.reset();
     open();
     EXPECT_FALSE(child<QCheckBox>("printOnConfirm").isChecked());
@@ -272,7 +265,7 @@ TEST_F(SettingsWindowTest, SavingTheCallersCardOnConfirmingIsOnUntilSwitchedOff)
     saveCard.click();
     EXPECT_EQ(status(), unsaved);
     save();
-    EXPECT_EQ(store_.db().settings.saveCardOnConfirm, std::optional<bool>(false));
+    EXPECT_EQ(store().db().settings.saveCardOnConfirm, std::optional<bool>(false));
     window_.reset();
     open();
     EXPECT_FALSE(child<QCheckBox>("saveCardOnConfirm").isChecked());
@@ -280,24 +273,24 @@ TEST_F(SettingsWindowTest, SavingTheCallersCardOnConfirmingIsOnUntilSwitchedOff)
 
 TEST_F(SettingsWindowTest, RefusesANameOfSpacesOrNoDestinationAndKeepsThePreviousSettings) {
     open();
-    const pizzacore::Settings inForce = store_.db().settings;
-    const auto before = snapshot(temporary_.path() / "datos");
+    const pizzacore::Settings inForce = store().db().settings;
+    const auto before = snapshot(dataFolder());
 
     type("business", "   ");
     save();
-    EXPECT_EQ(store_.message(), refusal);
+    EXPECT_EQ(store().message(), refusal);
     EXPECT_EQ(status(), unsaved);
-    store_.clearMessage();
+    store().clearMessage();
 
     type("business", "Pizzería Sol");
     child<QCheckBox>("kitchen").click();
     child<QCheckBox>("customer").click();
     ASSERT_FALSE(window_->edited().kitchen || window_->edited().bar || window_->edited().customer);
     save();
-    EXPECT_EQ(store_.message(), refusal);
+    EXPECT_EQ(store().message(), refusal);
     EXPECT_EQ(status(), unsaved);
-    EXPECT_EQ(store_.db().settings, inForce);
-    EXPECT_EQ(snapshot(temporary_.path() / "datos"), before);
+    EXPECT_EQ(store().db().settings, inForce);
+    EXPECT_EQ(snapshot(dataFolder()), before);
 }
 
 TEST_F(SettingsWindowTest, OpeningNeverWaitsForThePrintSystem) {
@@ -305,7 +298,7 @@ TEST_F(SettingsWindowTest, OpeningNeverWaitsForThePrintSystem) {
     // A print system that answers only when the test lets it (or after five seconds).
     auto answer = std::make_shared<std::promise<void>>();
     std::shared_future<void> answered = answer->get_future().share();
-    window_ = std::make_unique<SettingsWindow>(store_, nullptr, [answered] {
+    window_ = std::make_unique<SettingsWindow>(store(), nullptr, [answered] {
         answered.wait_for(std::chrono::seconds(5));
         return PrinterList{{"Cocina-80", "Oficina"}, "Oficina"};
     });
@@ -333,7 +326,7 @@ TEST_F(SettingsWindowTest, OpeningNeverWaitsForThePrintSystem) {
 
 TEST_F(SettingsWindowTest, AListThatComesAfterTheWindowIsGoneIsDropped) {
     std::atomic<bool> asked = false;
-    window_ = std::make_unique<SettingsWindow>(store_, nullptr, [&asked] {
+    window_ = std::make_unique<SettingsWindow>(store(), nullptr, [&asked] {
         asked = true;
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         return PrinterList{{"Cocina-80"}, "Cocina-80"};
@@ -360,13 +353,13 @@ TEST_F(SettingsWindowTest, AStoredPrinterThatIsGoneStaysChosenAndMarked) {
     EXPECT_EQ(child<QLabel>("systemPrinter").text(), "Predeterminada ahora: Oficina");
 
     save();
-    EXPECT_EQ(store_.db().settings.printer, "Barra-58") << "kept when saved untouched";
+    EXPECT_EQ(store().db().settings.printer, "Barra-58") << "kept when saved untouched";
     printer.setCurrentIndex(0);
     save();
-    EXPECT_EQ(store_.db().settings.printer, "") << "the system's default is the empty name";
+    EXPECT_EQ(store().db().settings.printer, "") << "the system's default is the empty name";
     printer.setCurrentIndex(1);
     save();
-    EXPECT_EQ(store_.db().settings.printer, "Cocina-80");
+    EXPECT_EQ(store().db().settings.printer, "Cocina-80");
 
     // Without any printer in the system only the default remains, and the window says so.
     printers_ = {};
@@ -388,17 +381,17 @@ TEST_F(SettingsWindowTest, AnotherStoredTimeZoneIsOfferedAndKept) {
     EXPECT_EQ(zone.currentText(), "Europe/Lisbon");
     type("footer", "Hasta pronto");
     save();
-    EXPECT_EQ(store_.db().settings.timeZone, "Europe/Lisbon");
+    EXPECT_EQ(store().db().settings.timeZone, "Europe/Lisbon");
     zone.setCurrentIndex(1);
     save();
-    EXPECT_EQ(store_.db().settings.timeZone, "Atlantic/Canary");
+    EXPECT_EQ(store().db().settings.timeZone, "Atlantic/Canary");
 }
 
 TEST_F(SettingsWindowTest, TheLogoIsImportedIntoTheCopyAndRemovedWithQuitar) {
     open();
     auto& remove = child<QPushButton>("removeLogo");
     EXPECT_TRUE(remove.isHidden()) << "no Quitar without a logo";
-    const fs::path picture = temporary_.path() / "logo.png";
+    const fs::path picture = folder() / "logo.png";
     writeFile(picture, pngFile(120, 60));
 
     platform_.answerNextOpenPanel(picture);
@@ -407,9 +400,9 @@ TEST_F(SettingsWindowTest, TheLogoIsImportedIntoTheCopyAndRemovedWithQuitar) {
     EXPECT_FALSE(remove.isHidden());
     ASSERT_TRUE(QTest::qWaitFor([&] { return !child<QLabel>("logoPreview").pixmap().isNull(); }, 10000));
     EXPECT_LE(child<QLabel>("logoPreview").pixmap().width(), 64);
-    EXPECT_FALSE(store_.db().settings.logo) << "nothing is stored before saving";
+    EXPECT_FALSE(store().db().settings.logo) << "nothing is stored before saving";
     save();
-    EXPECT_EQ(store_.db().settings.logo, window_->edited().logo);
+    EXPECT_EQ(store().db().settings.logo, window_->edited().logo);
 
     QTest::mouseClick(&remove, Qt::LeftButton);
     EXPECT_FALSE(window_->edited().logo);
@@ -417,10 +410,10 @@ TEST_F(SettingsWindowTest, TheLogoIsImportedIntoTheCopyAndRemovedWithQuitar) {
     EXPECT_EQ(status(), unsaved);
 
     // A refused picture leaves the copy as it was.
-    writeFile(temporary_.path() / "nota.png", "texto");
-    platform_.answerNextOpenPanel(temporary_.path() / "nota.png");
+    writeFile(folder() / "nota.png", "texto");
+    platform_.answerNextOpenPanel(folder() / "nota.png");
     QTest::mouseClick(&child<QPushButton>("importLogo"), Qt::LeftButton);
-    EXPECT_EQ(store_.message(), "Elige una imagen PNG o JPEG de hasta 2 MB.");
+    EXPECT_EQ(store().message(), "Elige una imagen PNG o JPEG de hasta 2 MB.");
     EXPECT_FALSE(window_->edited().logo);
 }
 
@@ -430,7 +423,7 @@ TEST_F(SettingsWindowTest, TheLogoPreviewIsUprightAndOfItsOwnSize) {
     // preview is upright, red on top, fitted into 64 × 48.
     const QByteArray turned = velmora::testing::withOrientation(
         velmora::testing::encoded(velmora::testing::twoColours(400, 200), "JPEG", 95), 6);
-    const fs::path picture = temporary_.path() / "girado.jpg";
+    const fs::path picture = folder() / "girado.jpg";
     writeFile(picture, velmora::testing::toString(turned));
     platform_.answerNextOpenPanel(picture);
     QTest::mouseClick(&child<QPushButton>("importLogo"), Qt::LeftButton);
@@ -450,7 +443,7 @@ TEST_F(SettingsWindowTest, ReopeningDiscardsUnsavedEdits) {
     window_->close();
     window_->present();
     EXPECT_EQ(child<QLineEdit>("business").text(), "Mi restaurante");
-    EXPECT_EQ(window_->edited(), store_.db().settings);
+    EXPECT_EQ(window_->edited(), store().db().settings);
     EXPECT_EQ(status(), unsaved);
 }
 
@@ -458,11 +451,11 @@ TEST_F(SettingsWindowTest, BackupAndRestoreFromTheWindow) {
     open();
     type("business", "Pizzería Sol");
     save();
-    const fs::path backup = temporary_.path() / "copia.velmorabackup";
+    const fs::path backup = folder() / "copia.velmorabackup";
     platform_.answerNextSavePanel(backup);
     QTest::mouseClick(&child<QPushButton>("exportBackup"), Qt::LeftButton);
     ASSERT_TRUE(fs::exists(backup));
-    store_.clearMessage();
+    store().clearMessage();
 
     type("business", "Otro");
     save();
@@ -470,7 +463,7 @@ TEST_F(SettingsWindowTest, BackupAndRestoreFromTheWindow) {
     platform_.answerNextOpenPanel(backup);
     platform_.answerNextAlert(QStringLiteral("Restaurar"));
     QTest::mouseClick(&child<QPushButton>("restoreBackup"), Qt::LeftButton);
-    EXPECT_EQ(store_.db().settings.business, "Pizzería Sol");
+    EXPECT_EQ(store().db().settings.business, "Pizzería Sol");
     EXPECT_EQ(child<QLineEdit>("business").text(), "Pizzería Sol");
 
     // Edits in progress are kept through a restore.
@@ -482,7 +475,7 @@ TEST_F(SettingsWindowTest, BackupAndRestoreFromTheWindow) {
 
     QTest::mouseClick(&child<QPushButton>("openDataFolder"), Qt::LeftButton);
     ASSERT_FALSE(platform_.opened().empty());
-    EXPECT_EQ(platform_.opened().back(), store_.location());
+    EXPECT_EQ(platform_.opened().back(), store().location());
 }
 
 // The text of every page of the preview.
@@ -511,7 +504,7 @@ TEST_F(SettingsWindowTest, ThePreviewDrawsTheSampleOrderWithTheEditedSettings) {
     EXPECT_NEAR(document.pagePointSize(0).width(), 226.77, 0.5) << "80 mm roll";
     EXPECT_TRUE(previewText(window).contains("Vuelve pronto"));
     EXPECT_TRUE(previewText(window).contains("BARRA"));
-    EXPECT_EQ(store_.db().settings.footer, "Gracias por tu pedido");
+    EXPECT_EQ(store().db().settings.footer, "Gracias por tu pedido");
 
     // Without destinations there is no ticket, and the preview says why.
     child<QCheckBox>("kitchen").click();
@@ -558,9 +551,9 @@ TEST_F(SettingsWindowTest, TextSetThroughAccessibilityIsWhatIsSaved) {
     EXPECT_EQ(business.text(), "");
     EXPECT_EQ(window_->edited().business, "");
     save();
-    EXPECT_EQ(store_.message(), refusal) << "a blank name is refused, never saved with the old name";
-    EXPECT_EQ(store_.db().settings.business, "Mi restaurante");
-    store_.clearMessage();
+    EXPECT_EQ(store().message(), refusal) << "a blank name is refused, never saved with the old name";
+    EXPECT_EQ(store().db().settings.business, "Mi restaurante");
+    store().clearMessage();
 
     setAccessibly(business, QStringLiteral("Pizzería Sol"));
     QAccessibleInterface* taxID = QAccessible::queryAccessibleInterface(&child<QLineEdit>("taxID"));
@@ -568,46 +561,46 @@ TEST_F(SettingsWindowTest, TextSetThroughAccessibilityIsWhatIsSaved) {
     taxID->editableTextInterface()->insertText(0, QStringLiteral("B12345678"));
     EXPECT_EQ(status(), unsaved);
     save();
-    EXPECT_FALSE(store_.message());
-    EXPECT_EQ(store_.db().settings.business, "Pizzería Sol");
-    EXPECT_EQ(store_.db().settings.taxID, "B12345678");
+    EXPECT_FALSE(store().message());
+    EXPECT_EQ(store().db().settings.business, "Pizzería Sol");
+    EXPECT_EQ(store().db().settings.taxID, "B12345678");
 
     // Filling the fields from the settings in force is not an edit.
     window_->close();
     window_->present();
     EXPECT_FALSE(window_->hasUnsavedEdits());
-    EXPECT_EQ(window_->edited(), store_.db().settings);
+    EXPECT_EQ(window_->edited(), store().db().settings);
 }
 
 TEST_F(SettingsWindowTest, ItsPanelsAlertsAndMessagesBelongToIt) {
     SettingsWindow& window = open();
-    writeFile(temporary_.path() / "nota.png", "texto");
-    platform_.answerNextOpenPanel(temporary_.path() / "nota.png");
+    writeFile(folder() / "nota.png", "texto");
+    platform_.answerNextOpenPanel(folder() / "nota.png");
     QTest::mouseClick(&child<QPushButton>("importLogo"), Qt::LeftButton);
     ASSERT_EQ(platform_.openPanels().size(), 1u);
     EXPECT_EQ(platform_.openPanels().back().parent, &window);
-    EXPECT_EQ(store_.message(), "Elige una imagen PNG o JPEG de hasta 2 MB.");
-    EXPECT_EQ(store_.messageWindow(), &window);
-    EXPECT_EQ(store_.messageKind(), AlertKind::warning);
-    store_.clearMessage();
+    EXPECT_EQ(store().message(), "Elige una imagen PNG o JPEG de hasta 2 MB.");
+    EXPECT_EQ(store().messageWindow(), &window);
+    EXPECT_EQ(store().messageKind(), AlertKind::warning);
+    store().clearMessage();
 
     type("business", " ");
     save();
-    EXPECT_EQ(store_.message(), refusal);
-    EXPECT_EQ(store_.messageWindow(), &window);
-    store_.clearMessage();
+    EXPECT_EQ(store().message(), refusal);
+    EXPECT_EQ(store().messageWindow(), &window);
+    store().clearMessage();
 
-    const fs::path backup = temporary_.path() / "copia.velmorabackup";
+    const fs::path backup = folder() / "copia.velmorabackup";
     platform_.answerNextSavePanel(backup);
     QTest::mouseClick(&child<QPushButton>("exportBackup"), Qt::LeftButton);
     ASSERT_EQ(platform_.savePanels().size(), 1u);
     EXPECT_EQ(platform_.savePanels().back().parent, &window);
     EXPECT_EQ(platform_.savePanels().back().kind, FileKind::backup);
-    ASSERT_TRUE(store_.message());
-    EXPECT_TRUE(store_.message()->startsWith("Copia guardada.")) << store_.message()->toStdString();
-    EXPECT_EQ(store_.messageKind(), AlertKind::information);
-    EXPECT_EQ(store_.messageWindow(), &window);
-    store_.clearMessage();
+    ASSERT_TRUE(store().message());
+    EXPECT_TRUE(store().message()->startsWith("Copia guardada.")) << store().message()->toStdString();
+    EXPECT_EQ(store().messageKind(), AlertKind::information);
+    EXPECT_EQ(store().messageWindow(), &window);
+    store().clearMessage();
 
     platform_.answerNextOpenPanel(backup);
     platform_.answerNextAlert(QStringLiteral("Restaurar"));
@@ -616,22 +609,22 @@ TEST_F(SettingsWindowTest, ItsPanelsAlertsAndMessagesBelongToIt) {
     ASSERT_FALSE(platform_.alerts().empty());
     EXPECT_EQ(platform_.alerts().back().message, "¿Restaurar esta copia?");
     EXPECT_EQ(platform_.alerts().back().parent, &window);
-    ASSERT_TRUE(store_.message());
-    EXPECT_TRUE(store_.message()->startsWith("Copia restaurada.")) << store_.message()->toStdString();
-    EXPECT_EQ(store_.messageKind(), AlertKind::information);
-    EXPECT_EQ(store_.messageWindow(), &window);
-    store_.clearMessage();
+    ASSERT_TRUE(store().message());
+    EXPECT_TRUE(store().message()->startsWith("Copia restaurada.")) << store().message()->toStdString();
+    EXPECT_EQ(store().messageKind(), AlertKind::information);
+    EXPECT_EQ(store().messageWindow(), &window);
+    store().clearMessage();
 
     platform_.setOpenSucceeds(false);
     QTest::mouseClick(&child<QPushButton>("openDataFolder"), Qt::LeftButton);
-    ASSERT_TRUE(store_.message());
-    EXPECT_EQ(store_.messageWindow(), &window);
-    EXPECT_EQ(store_.messageKind(), AlertKind::warning);
-    store_.clearMessage();
+    ASSERT_TRUE(store().message());
+    EXPECT_EQ(store().messageWindow(), &window);
+    EXPECT_EQ(store().messageKind(), AlertKind::warning);
+    store().clearMessage();
 
     // What the rest of the application reports stays with the main window.
-    store_.setMessage(QStringLiteral("Aviso"));
-    EXPECT_EQ(store_.messageWindow(), nullptr);
+    store().setMessage(QStringLiteral("Aviso"));
+    EXPECT_EQ(store().messageWindow(), nullptr);
 }
 
 TEST_F(SettingsWindowTest, ClosingWithEditsNotSavedAsksBeforeDiscardingThem) {

@@ -11,6 +11,7 @@
 #include <support/TestFiles.hpp>
 
 #include "PrivateCups.hpp"
+#include "ScreenTesting.hpp"
 #include "TestPdf.hpp"
 #include "TestPlatformServices.hpp"
 
@@ -31,23 +32,14 @@
 #include <thread>
 #include <vector>
 
-// Readable failures for Qt's strings.
-QT_BEGIN_NAMESPACE
-inline void PrintTo(const QString& text, std::ostream* out) {
-    *out << '"' << text.toStdString() << '"';
-}
-QT_END_NAMESPACE
-
 namespace {
 
 namespace fs = std::filesystem;
 using pizzacore::Bytes;
-using pizzacore::Clock;
 using pizzacore::Database;
 using pizzacore::Instant;
 using pizzacore::Order;
 using pizzacore::testing::readFile;
-using pizzacore::testing::TemporaryDirectory;
 using pizzacore::testing::writeFile;
 using velmora::AppStore;
 using velmora::TicketService;
@@ -55,8 +47,8 @@ using velmora::testing::minimalPdf;
 using velmora::testing::PrivateCups;
 using velmora::testing::SilentCups;
 using velmora::testing::TestPlatformServices;
+using namespace velmora::testing;
 
-constexpr Instant friday = Instant::fromUnix(1741348800.0);
 const QString kept = QStringLiteral("El pedido sigue guardado. ");
 
 int attemptEntries(const Database& db) {
@@ -94,24 +86,26 @@ bool waitFor(QSignalSpy& spy, qsizetype count = 1, int milliseconds = 30000) {
     return spy.size() >= count;
 }
 
-class TicketPrintingTest : public ::testing::Test {
+// The ticket service over a controller opened as at the first start, whose first change is a
+// pizza at 12,50 and Ana's order of it, number 27.
+class TicketPrintingTest : public ScreenTest {
 protected:
+    TicketPrintingTest() { start_ = Start::firstStart; }
+    void prepare(Database& db) override {
+        pizzacore::Product pizza;
+        pizza.name = "Margarita";
+        pizza.category = db.categories[0];
+        pizza.cents = 1250;
+        db.saveProduct(pizza);
+        db.nextNumber = 27;
+        pizzacore::Draft draft;
+        draft.name = "Ana";
+        draft.lines = {pizzacore::Line::make(pizza)};
+        db.confirm(draft, friday);
+    }
     void SetUp() override {
-        store_ = std::make_unique<AppStore>(directory_.path(), Clock::fixed(friday), platform_);
-        store_->start();
-        ASSERT_FALSE(store_->fatal());
-        ASSERT_TRUE(store_->transact([](Database& db) {
-            pizzacore::Product pizza;
-            pizza.name = "Margarita";
-            pizza.category = db.categories[0];
-            pizza.cents = 1250;
-            db.saveProduct(pizza);
-            db.nextNumber = 27;
-            pizzacore::Draft draft;
-            draft.name = "Ana";
-            draft.lines = {pizzacore::Line::make(pizza)};
-            db.confirm(draft, friday);
-        }));
+        ScreenTest::SetUp();
+        if (HasFatalFailure()) return;
         makeService();
     }
 
@@ -164,9 +158,6 @@ protected:
         pizzacore::Paper paper;
     };
 
-    TemporaryDirectory directory_;
-    TestPlatformServices platform_;
-    std::unique_ptr<AppStore> store_;
     std::unique_ptr<TicketService> service_;
     Bytes pdf_ = minimalPdf({{226.77, 310.5}, {226.77, 720}, {226.77, 96}});
     std::optional<std::string> failure_;
@@ -222,7 +213,7 @@ TEST_F(TicketPrintingTest, ACancelledDialogStillCountsAnAttemptAndTheNextRenderi
     EXPECT_TRUE(calls_[1].copy);
     EXPECT_EQ(order().printAttempts, 2);
     // The attempt is on disk, not only on screen.
-    EXPECT_EQ(pizzacore::Repository(directory_.path(), pizzacore::Repository::Access::readOnly)
+    EXPECT_EQ(pizzacore::Repository(dataFolder(), pizzacore::Repository::Access::readOnly)
                   .load()
                   .orders.front()
                   .printAttempts,
@@ -243,7 +234,7 @@ TEST_F(TicketPrintingTest, AServiceGoneWhileTheAttemptIsWrittenCountsItAndOpensN
     EXPECT_TRUE(platform_.printDialogs().empty());
     EXPECT_EQ(order().printAttempts, 1);
     EXPECT_EQ(attemptEntries(store_->db()), 1);
-    EXPECT_EQ(pizzacore::Repository(directory_.path(), false).load().orders.front().printAttempts, 1);
+    EXPECT_EQ(pizzacore::Repository(dataFolder(), false).load().orders.front().printAttempts, 1);
     EXPECT_FALSE(store_->message());
 }
 
@@ -259,8 +250,7 @@ TEST_F(TicketPrintingTest, ConfirmingPrintsOnlyWhenTheSettingsSaySoAndNeverWitho
     // Asked to print on confirming, with no printer anywhere (no print system answers at all):
     // the order stays saved, no dialog opens, nothing counts, and the operator is told where to
     // print it from.
-    const pizzacore::testing::ScopedVariable nowhere("CUPS_SERVER",
-                                                     (directory_.path() / "no-cups.sock").string());
+    const pizzacore::testing::ScopedVariable nowhere("CUPS_SERVER", (dataFolder() / "no-cups.sock").string());
     ASSERT_TRUE(store_->transact([](Database& db) { db.settings.printOnConfirm = true; }));
     confirmAnother();
     ASSERT_TRUE(waitFor(finished));
@@ -274,7 +264,7 @@ TEST_F(TicketPrintingTest, ConfirmingPrintsOnlyWhenTheSettingsSaySoAndNeverWitho
 
 TEST_F(TicketPrintingTest, PreviewSavesTheSameDocumentAndNeverCounts) {
     ASSERT_TRUE(store_->transact([](Database& db) { db.settings.paper = pizzacore::Paper::mm80; }));
-    const fs::path file = directory_.path() / "vista.pdf";
+    const fs::path file = dataFolder() / "vista.pdf";
     // A file others could read is replaced by one only its owner reads: the ticket names the
     // customer.
     writeFile(file, "antiguo");
@@ -301,7 +291,7 @@ TEST_F(TicketPrintingTest, PreviewSavesTheSameDocumentAndNeverCounts) {
     EXPECT_EQ(store_->message().value_or(QString()), "No se pudo crear el PDF.");
     failure_.reset();
     store_->clearMessage();
-    platform_.answerNextSavePanel(directory_.path() / "no-existe" / "vista.pdf");
+    platform_.answerNextSavePanel(dataFolder() / "no-existe" / "vista.pdf");
     service_->preview(order());
     EXPECT_TRUE(store_->message().has_value());
     EXPECT_EQ(platform_.opened().size(), 1u);
@@ -598,7 +588,7 @@ TEST_F(RealPrintingTest, AConfirmedOrderGoesStraightToThePreferredPrinterAsOneAt
     EXPECT_EQ(printed.printAttempts, 1);
     ASSERT_EQ(attemptEntries(store_->db()), 1);
     EXPECT_EQ(store_->db().audit.back().reference, std::to_string(number));
-    EXPECT_EQ(pizzacore::Repository(directory_.path(), false).load().orders.back().printAttempts, 1);
+    EXPECT_EQ(pizzacore::Repository(dataFolder(), false).load().orders.back().printAttempts, 1);
     ASSERT_FALSE(calls_.empty());
     EXPECT_FALSE(calls_.back().copy) << "the first print of an order is no copy";
     EXPECT_EQ(readFile(cups_->output("Tickets")), std::string(pdf_.begin(), pdf_.end()));
