@@ -10,7 +10,6 @@
 
 #include <PizzaCore/Foundation/PCError.hpp>
 #include <PizzaCore/Foundation/TextCompare.hpp>
-#include <PizzaCore/Models/FiscalMoney.hpp>
 
 #include <QApplication>
 #include <QButtonGroup>
@@ -42,46 +41,10 @@ namespace velmora {
 
 namespace {
 
-QString amount(pizzacore::Cents cents, const std::string& currency) {
-    return qtext(pizzacore::FiscalMoney::text(cents, currency));
-}
-
-// Gives the widget its object name and the name a screen reader says, its visible label.
-template <class W>
-W* named(W* widget, const char* objectName, const QString& label) {
-    widget->setObjectName(QString::fromLatin1(objectName));
-    widget->setAccessibleName(label);
-    return widget;
-}
-
-QLineEdit* textField(const char* objectName, const QString& label, QWidget* parent) {
-    auto* field = named(new QLineEdit(parent), objectName, label);
-    field->setPlaceholderText(label);
-    field->setClearButtonEnabled(true);
-    return field;
-}
-
 // Replaces the field's text only when it differs, so the cursor stays where the operator types.
 void showText(QLineEdit& field, const std::string& text) {
     const QString value = qtext(text);
     if (field.text() != value) field.setText(value);
-}
-
-QLabel* heading(const QString& text, double scale, QWidget* parent) {
-    auto* label = new QLabel(text, parent);
-    label->setTextFormat(Qt::PlainText);
-    scaleFont(*label, scale, true);
-    return label;
-}
-
-QLabel* caption(const QString& text, const char* objectName, QWidget* parent) {
-    auto* label = new QLabel(text, parent);
-    label->setObjectName(QString::fromLatin1(objectName));
-    label->setTextFormat(Qt::PlainText);
-    label->setWordWrap(true);
-    scaleFont(*label, 0.88, false);
-    makeSecondary(*label);
-    return label;
 }
 
 struct ModeChoice {
@@ -152,37 +115,27 @@ void paintProminent(QPushButton& button) {
 
 LineCard::LineCard(QWidget* parent)
     : QFrame(parent)
-    , name_(new QLabel(this))
-    , amount_(new QLabel(this))
-    , stepLabel_(new QLabel(this))
-    , quantity_(new QSpinBox(this))
-    , remove_(new QToolButton(this))
-    , notes_(textField("lineNotes", QStringLiteral("Nota para este artículo"), this))
-    , problem_(new QLabel(this)) {
+    , name_(makeBoldLabel(QString(), QStringLiteral("lineName"), this, 1.08))
+    , amount_(makeBoldLabel(QString(), QStringLiteral("lineAmount"), this))
+    , stepLabel_(makePlainLabel(QString(), QStringLiteral("lineStepLabel"), this))
+    , quantity_(nameControl(new QSpinBox(this), QStringLiteral("lineQuantity"), QStringLiteral("Cantidad")))
+    , remove_(
+          nameControl(new QToolButton(this), QStringLiteral("removeLine"), QStringLiteral("Quitar artículo")))
+    , notes_(makeField(QStringLiteral("Nota para este artículo"), QStringLiteral("lineNotes"), this))
+    , problem_(makeBoldLabel(QString(), QStringLiteral("lineProblem"), this, 0.95)) {
     setObjectName(QStringLiteral("lineCard"));
     setFrameShape(QFrame::StyledPanel);
-    name_->setObjectName(QStringLiteral("lineName"));
-    name_->setTextFormat(Qt::PlainText);
     name_->setWordWrap(true);
-    scaleFont(*name_, 1.08, true);
-    amount_->setObjectName(QStringLiteral("lineAmount"));
-    scaleFont(*amount_, 1.0, true);
-    stepLabel_->setObjectName(QStringLiteral("lineStepLabel"));
-    named(quantity_, "lineQuantity", QStringLiteral("Cantidad"));
     quantity_->setRange(1, 999);
     quantity_->setSingleStep(1);
     // Every number the box shows is the line's quantity at once: a shortcut that confirms, the
     // autosave and a screen reader's edit all see what the operator sees.
     quantity_->setKeyboardTracking(true);
-    named(remove_, "removeLine", QStringLiteral("Quitar artículo"));
     remove_->setToolTip(QStringLiteral("Quitar artículo"));
     remove_->setIcon(symbolIcon(QStringLiteral("trash")));
     if (remove_->icon().isNull()) remove_->setText(QStringLiteral("Quitar"));
 
-    problem_->setObjectName(QStringLiteral("lineProblem"));
-    problem_->setTextFormat(Qt::PlainText);
     problem_->setWordWrap(true);
-    scaleFont(*problem_, 0.95, true);
     colours::paintText(*problem_, colours::destructive);
     problem_->hide();
 
@@ -212,16 +165,16 @@ LineCard::LineCard(QWidget* parent)
     });
 }
 
-void LineCard::display(const pizzacore::Line& line, const std::string& currency,
+void LineCard::display(const pizzacore::Line& line, const pizzacore::Settings& settings,
                        const std::optional<std::string>& problem) {
     lineID_ = line.id;
     name_->setText(qtext(line.name));
     try {
-        amount_->setText(amount(line.total(), currency));
+        amount_->setText(amountText(line.total(), settings));
     } catch (const pizzacore::PCError&) {
         amount_->setText(QStringLiteral("—"));
     }
-    const QString unit = amount(line.cents, currency);
+    const QString unit = amountText(line.cents, settings);
     stepLabel_->setText(QString::number(line.quantity) + QStringLiteral(" × ") + unit);
     quantity_->setAccessibleName(QStringLiteral("Cantidad de ") + qtext(line.name));
     const QScopedValueRollback refill(refilling_, true);
@@ -247,32 +200,9 @@ CheckoutView::CheckoutView(AppStore& store, ThumbnailCache& thumbnails, QWidget*
     , products_(new ProductGridModel(this)) {
     setObjectName(QStringLiteral("CheckoutView"));
 
-    auto* header = new QHBoxLayout;
-    header->addWidget(
-        new PageHeader(QStringLiteral("Caja"), QStringLiteral("Una llamada. Un pedido. Todo a mano."), this),
-        1);
-    empty_ = named(new QPushButton(QStringLiteral("Vaciar borrador"), this), "emptyDraft",
-                   QStringLiteral("Vaciar borrador"));
-    colours::makeDestructive(*empty_);
-    header->addWidget(empty_, 0, Qt::AlignTop);
-
-    // A draft left half-taken by the last run: said discreetly, with a way to start afresh.
-    leftover_ = new QWidget(this);
-    leftover_->setObjectName(QStringLiteral("leftoverDraft"));
-    leftoverText_ = caption(QString(), "leftoverDraftText", leftover_);
-    leftoverText_->setWordWrap(false);
-    emptyLeftover_ = named(new QPushButton(QStringLiteral("Vaciar"), leftover_), "emptyLeftoverDraft",
-                           QStringLiteral("Vaciar"));
-    emptyLeftover_->setFlat(true);
-    auto* leftoverLayout = new QHBoxLayout(leftover_);
-    leftoverLayout->setContentsMargins(0, 0, 0, 0);
-    leftoverLayout->addWidget(leftoverText_);
-    leftoverLayout->addWidget(emptyLeftover_);
-    leftoverLayout->addStretch();
-    leftover_->hide();
-    if (const pizzacore::Draft& draft = store_.draft();
-        !draft.lines.empty() || !draft.phone.empty() || !draft.name.empty())
-        leftoverDraft_ = draft.id;
+    // The parts are made in the order the keyboard goes through them.
+    QLayout* header = makeHeader();
+    QWidget* leftover = makeLeftoverLine();
 
     // Left pane: the caller and the products, scrolling together.
     auto* leftContent = new QWidget;
@@ -298,7 +228,7 @@ CheckoutView::CheckoutView(AppStore& store, ThumbnailCache& thumbnails, QWidget*
     layout->setContentsMargins(28, 24, 28, 24);
     layout->setSpacing(16);
     layout->addLayout(header);
-    layout->addWidget(leftover_);
+    layout->addWidget(leftover);
     layout->addLayout(panes, 1);
 
     for (const QKeySequence& keys :
@@ -307,8 +237,6 @@ CheckoutView::CheckoutView(AppStore& store, ThumbnailCache& thumbnails, QWidget*
         shortcut->setContext(Qt::WidgetWithChildrenShortcut);
         connect(shortcut, &QShortcut::activated, this, &CheckoutView::confirmOrder);
     }
-    connect(empty_, &QPushButton::clicked, this, &CheckoutView::askToEmptyDraft);
-    connect(emptyLeftover_, &QPushButton::clicked, this, &CheckoutView::askToEmptyDraft);
     // Ctrl+F goes to the product search from anywhere on the screen.
     auto* findProduct = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_F), this);
     findProduct->setContext(Qt::WidgetWithChildrenShortcut);
@@ -324,6 +252,40 @@ CheckoutView::CheckoutView(AppStore& store, ThumbnailCache& thumbnails, QWidget*
 
 CheckoutView::~CheckoutView() = default;
 
+// The screen's title with "Vaciar borrador" at its right.
+QLayout* CheckoutView::makeHeader() {
+    auto* header = new QHBoxLayout;
+    header->addWidget(
+        new PageHeader(QStringLiteral("Caja"), QStringLiteral("Una llamada. Un pedido. Todo a mano."), this),
+        1);
+    empty_ = makeButton(QStringLiteral("Vaciar borrador"), QStringLiteral("emptyDraft"), this);
+    colours::makeDestructive(*empty_);
+    header->addWidget(empty_, 0, Qt::AlignTop);
+    connect(empty_, &QPushButton::clicked, this, &CheckoutView::askToEmptyDraft);
+    return header;
+}
+
+// A draft left half-taken by the last run: said discreetly, with a way to start afresh.
+QWidget* CheckoutView::makeLeftoverLine() {
+    leftover_ = new QWidget(this);
+    leftover_->setObjectName(QStringLiteral("leftoverDraft"));
+    leftoverText_ = makeFootnote(QString(), QStringLiteral("leftoverDraftText"), leftover_);
+    leftoverText_->setWordWrap(false);
+    emptyLeftover_ = makeButton(QStringLiteral("Vaciar"), QStringLiteral("emptyLeftoverDraft"), leftover_);
+    emptyLeftover_->setFlat(true);
+    auto* layout = new QHBoxLayout(leftover_);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(leftoverText_);
+    layout->addWidget(emptyLeftover_);
+    layout->addStretch();
+    leftover_->hide();
+    if (const pizzacore::Draft& draft = store_.draft();
+        !draft.lines.empty() || !draft.phone.empty() || !draft.name.empty())
+        leftoverDraft_ = draft.id;
+    connect(emptyLeftover_, &QPushButton::clicked, this, &CheckoutView::askToEmptyDraft);
+    return leftover_;
+}
+
 QWidget* CheckoutView::makeCustomerSection() {
     auto* box = new QGroupBox(QStringLiteral("1 · Cliente y entrega"));
     box->setObjectName(QStringLiteral("customerSection"));
@@ -333,19 +295,18 @@ QWidget* CheckoutView::makeCustomerSection() {
     // On a narrow screen the labels go above their fields rather than squeezing them.
     form->setRowWrapPolicy(QFormLayout::WrapLongRows);
 
-    phone_ = textField("phone", QStringLiteral("Teléfono"), box);
+    phone_ = makeField(QStringLiteral("Teléfono"), QStringLiteral("phone"), box);
     phone_->setInputMethodHints(Qt::ImhDialableCharactersOnly);
-    find_ = named(new QPushButton(QStringLiteral("Buscar cliente"), box), "findCustomer",
-                  QStringLiteral("Buscar cliente"));
+    find_ = makeButton(QStringLiteral("Buscar cliente"), QStringLiteral("findCustomer"), box);
     auto* phoneRow = new QHBoxLayout;
     phoneRow->addWidget(phone_, 1);
     phoneRow->addWidget(find_);
     form->addRow(QStringLiteral("Teléfono"), phoneRow);
-    customerHint_ = caption(QString(), "customerHint", box);
+    customerHint_ = makeFootnote(QString(), QStringLiteral("customerHint"), box);
     customerHint_->hide();
     form->addRow(QString(), customerHint_);
 
-    name_ = textField("name", QStringLiteral("Nombre"), box);
+    name_ = makeField(QStringLiteral("Nombre"), QStringLiteral("name"), box);
     form->addRow(QStringLiteral("Nombre"), name_);
 
     modes_ = new QButtonGroup(box);
@@ -353,8 +314,8 @@ QWidget* CheckoutView::makeCustomerSection() {
     auto* modeRow = new QHBoxLayout;
     modeRow->setSpacing(0);
     for (const ModeChoice& choice : modeChoices) {
-        auto* button = named(new QPushButton(QString::fromUtf8(choice.label), box), choice.objectName,
-                             QString::fromUtf8(choice.label));
+        QPushButton* button =
+            makeButton(QString::fromUtf8(choice.label), QString::fromLatin1(choice.objectName), box);
         button->setCheckable(true);
         modes_->addButton(button, static_cast<int>(choice.mode));
         modeButtons_.push_back(button);
@@ -363,16 +324,18 @@ QWidget* CheckoutView::makeCustomerSection() {
     modeRow->addStretch();
     form->addRow(QStringLiteral("Modalidad"), modeRow);
 
-    address_ = textField("address", QStringLiteral("Dirección (opcional)"), box);
+    address_ = makeField(QStringLiteral("Dirección (opcional)"), QStringLiteral("address"), box);
     address_->setAccessibleName(QStringLiteral("Dirección"));
     form->addRow(QStringLiteral("Dirección"), address_);
-    customerNotes_ = textField("customerNotes", QStringLiteral("Notas habituales del cliente"), box);
+    customerNotes_ =
+        makeField(QStringLiteral("Notas habituales del cliente"), QStringLiteral("customerNotes"), box);
     form->addRow(QStringLiteral("Notas habituales"), customerNotes_);
 
-    saveCustomer_ = named(new QPushButton(box), "saveCustomer", QString());
+    // Its label, new card or update, is given by showDraft().
+    saveCustomer_ = makeButton(QString(), QStringLiteral("saveCustomer"), box);
     form->addRow(QString(), saveCustomer_);
 
-    recentCaption_ = caption(QString(), "recentOrders", box);
+    recentCaption_ = makeFootnote(QString(), QStringLiteral("recentOrders"), box);
     recentCaption_->setWordWrap(true);
     form->addRow(recentCaption_);
     // One under another: three buttons side by side do not fit a small screen's column.
@@ -437,15 +400,16 @@ QWidget* CheckoutView::makeProductSection() {
     layout->setSpacing(10);
 
     auto* top = new QHBoxLayout;
-    top->addWidget(heading(QStringLiteral("2 · Productos"), 1.2, section));
+    top->addWidget(makeBoldLabel(QStringLiteral("2 · Productos"), QString(), section, 1.2));
     top->addStretch();
-    categories_ = named(new QComboBox(section), "categoryPicker", QStringLiteral("Categoría"));
+    categories_ =
+        nameControl(new QComboBox(section), QStringLiteral("categoryPicker"), QStringLiteral("Categoría"));
     categories_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     top->addWidget(categories_);
     layout->addLayout(top);
 
     auto* search = new SearchField(section);
-    search_ = named(search, "productSearch", QStringLiteral("Buscar producto"));
+    search_ = nameControl(search, QStringLiteral("productSearch"), QStringLiteral("Buscar producto"));
     search_->setPlaceholderText(QStringLiteral("Buscar producto"));
     search_->setToolTip(QStringLiteral("Buscar producto (Ctrl+F). Intro añade el primero; Esc vacía."));
     search_->setClearButtonEnabled(true);
@@ -463,8 +427,7 @@ QWidget* CheckoutView::makeProductSection() {
     promptLayout->setContentsMargins(0, 12, 0, 12);
     auto* promptText = new QLabel(QStringLiteral("Crea tus primeros productos para empezar."), prompt);
     promptText->setObjectName(QStringLiteral("noProducts"));
-    goToProducts_ = named(new QPushButton(QStringLiteral("Ir a Productos"), prompt), "goToProducts",
-                          QStringLiteral("Ir a Productos"));
+    goToProducts_ = makeButton(QStringLiteral("Ir a Productos"), QStringLiteral("goToProducts"), prompt);
     promptLayout->addWidget(promptText);
     promptLayout->addWidget(goToProducts_, 0, Qt::AlignLeft);
     promptLayout->addStretch();
@@ -503,9 +466,9 @@ QWidget* CheckoutView::makeOrderSection() {
     layout->setSpacing(10);
 
     auto* top = new QHBoxLayout;
-    top->addWidget(heading(QStringLiteral("3 · Pedido actual"), 1.35, pane));
+    top->addWidget(makeBoldLabel(QStringLiteral("3 · Pedido actual"), QString(), pane, 1.35));
     top->addStretch();
-    top->addWidget(caption(QStringLiteral("Borrador guardado"), "draftSaved", pane));
+    top->addWidget(makeFootnote(QStringLiteral("Borrador guardado"), QStringLiteral("draftSaved"), pane));
     layout->addLayout(top);
 
     lines_ = new QStackedWidget(pane);
@@ -526,38 +489,28 @@ QWidget* CheckoutView::makeOrderSection() {
     lines_->addWidget(scroll);
     layout->addWidget(lines_, 1);
 
-    orderNotes_ = textField("orderNotes", QStringLiteral("Notas solo para este pedido"), pane);
+    orderNotes_ =
+        makeField(QStringLiteral("Notas solo para este pedido"), QStringLiteral("orderNotes"), pane);
     layout->addWidget(orderNotes_);
 
-    auto* divider = new QFrame(pane);
-    divider->setFrameShape(QFrame::HLine);
-    divider->setFrameShadow(QFrame::Sunken);
-    layout->addWidget(divider);
+    layout->addWidget(makeDivider(pane));
 
     auto* totalRow = new QHBoxLayout;
-    totalRow->addWidget(heading(QStringLiteral("TOTAL"), 1.08, pane));
+    totalRow->addWidget(makeBoldLabel(QStringLiteral("TOTAL"), QString(), pane, 1.08));
     totalRow->addStretch();
-    total_ = new QLabel(pane);
-    total_->setObjectName(QStringLiteral("total"));
-    {
-        QFont font = total_->font();
-        font.setPointSizeF(24);
-        font.setBold(true);
-        total_->setFont(font);
-    }
+    total_ = makeFigure(QString(), QStringLiteral("total"), pane, 24);
     totalRow->addWidget(total_);
     layout->addLayout(totalRow);
 
-    confirm_ = named(new QPushButton(symbolIcon(QStringLiteral("checkmark.circle.fill")),
-                                     QStringLiteral("Confirmar pedido"), pane),
-                     "confirmOrder", QStringLiteral("Confirmar pedido"));
+    confirm_ = makeButton(QStringLiteral("Confirmar pedido"), QStringLiteral("confirmOrder"), pane);
+    confirm_->setIcon(symbolIcon(QStringLiteral("checkmark.circle.fill")));
     confirm_->setToolTip(QStringLiteral("Confirmar pedido (Ctrl+Intro)"));
     confirm_->setMinimumHeight(44);
     scaleFont(*confirm_, 1.1, true);
     paintProminent(*confirm_);
     layout->addWidget(confirm_);
-    layout->addWidget(caption(QStringLiteral("Se guarda una vez. Después podrás cobrar e imprimir."),
-                              "confirmCaption", pane));
+    layout->addWidget(makeFootnote(QStringLiteral("Se guarda una vez. Después podrás cobrar e imprimir."),
+                                   QStringLiteral("confirmCaption"), pane));
 
     connect(orderNotes_, &QLineEdit::textChanged, this, [this](const QString& text) {
         editField([&](pizzacore::Draft& d) { d.notes = text.toStdString(); });
@@ -572,10 +525,6 @@ void CheckoutView::showEvent(QShowEvent* event) {
     phone_->setFocus(Qt::OtherFocusReason);
     // Whatever it holds, a draft left from before included, the next number typed replaces it.
     phone_->selectAll();
-}
-
-std::string CheckoutView::currency() const {
-    return store_.db().settings.currencyCode();
 }
 
 void CheckoutView::editDraft(const std::function<void(pizzacore::Draft&)>& edit) {
@@ -633,7 +582,7 @@ void CheckoutView::showProducts() {
     products.reserve(shown.size());
     for (const auto& [key, product] : shown)
         products.push_back(*product);
-    products_->setProducts(std::move(products), currency());
+    products_->setProducts(std::move(products), store_.db().settings);
 }
 
 void CheckoutView::showDraft() {
@@ -715,7 +664,6 @@ void CheckoutView::showRecentOrders() {
     const std::vector<pizzacore::Order> orders = store_.recentOrders(store_.draft().phone, recentCount);
     recentIDs_.clear();
     QStringList entries;
-    const std::string code = currency();
     for (std::size_t index = 0; index < recentButtons_.size(); ++index) {
         QPushButton* button = recentButtons_[index];
         if (index >= orders.size()) {
@@ -726,7 +674,7 @@ void CheckoutView::showRecentOrders() {
         recentIDs_.push_back(order.id);
         QString total;
         try {
-            total = amount(order.total(), code);
+            total = amountText(order.total(), store_.db().settings);
         } catch (const pizzacore::PCError&) {
             total = QStringLiteral("—");
         }
@@ -746,7 +694,6 @@ void CheckoutView::showRecentOrders() {
 
 void CheckoutView::showLines() {
     const pizzacore::Draft& draft = store_.draft();
-    const std::string code = currency();
     lines_->setCurrentIndex(draft.lines.empty() ? 0 : 1);
     while (cards_.size() < draft.lines.size()) {
         auto* card = new LineCard(cardsHolder_);
@@ -772,14 +719,15 @@ void CheckoutView::showLines() {
     }
     for (std::size_t index = 0; index < cards_.size(); ++index) {
         if (index < draft.lines.size()) {
-            cards_[index]->display(draft.lines[index], code, store_.db().lineProblem(draft.lines[index]));
+            cards_[index]->display(draft.lines[index], store_.db().settings,
+                                   store_.db().lineProblem(draft.lines[index]));
             cards_[index]->setEnabled(!confirming_);
         } else {
             cards_[index]->setVisible(false);
         }
     }
     try {
-        total_->setText(amount(draft.total(), code));
+        total_->setText(amountText(draft.total(), store_.db().settings));
     } catch (const pizzacore::PCError&) {
         total_->setText(QStringLiteral("—"));
     }

@@ -3,6 +3,7 @@
 #ifndef Q_MOC_RUN
 #include <PizzaCore/Foundation/Uuid.hpp>
 #include <PizzaCore/Models/Orders.hpp>
+#include <PizzaCore/Models/Settings.hpp>
 #endif
 
 #include <QFrame>
@@ -16,6 +17,7 @@
 class QButtonGroup;
 class QComboBox;
 class QLabel;
+class QLayout;
 class QLineEdit;
 class QPushButton;
 class QScrollArea;
@@ -38,9 +40,9 @@ class LineCard : public QFrame {
 public:
     explicit LineCard(QWidget* parent = nullptr);
 
-    // Shows `line` with amounts in `currency` and, when the line can no longer be confirmed, why
-    // (`problem`, the words that follow the product's name).
-    void display(const pizzacore::Line& line, const std::string& currency,
+    // Shows `line` with amounts in the currency of `settings` and, when the line can no longer be
+    // confirmed, why (`problem`, the words that follow the product's name).
+    void display(const pizzacore::Line& line, const pizzacore::Settings& settings,
                  const std::optional<std::string>& problem = std::nullopt);
     const pizzacore::Uuid& lineID() const { return lineID_; }
 
@@ -90,6 +92,8 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    QLayout* makeHeader();
+    QWidget* makeLeftoverLine();
     QWidget* makeCustomerSection();
     QWidget* makeProductSection();
     QWidget* makeOrderSection();
@@ -107,7 +111,6 @@ private:
     void editDraft(const std::function<void(pizzacore::Draft&)>& edit);
     // A field's change, left out while showDraft() writes the draft back into the fields.
     void editField(const std::function<void(pizzacore::Draft&)>& edit);
-    std::string currency() const;
 
     AppStore& store_;
     ThumbnailCache& thumbnails_;

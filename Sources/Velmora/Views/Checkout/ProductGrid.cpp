@@ -4,8 +4,6 @@
 #include <Velmora/Views/Shared/Formatting.hpp>
 #include <Velmora/Views/Shared/ThumbnailCache.hpp>
 
-#include <PizzaCore/Models/FiscalMoney.hpp>
-
 #include <QKeyEvent>
 #include <QPainter>
 #include <QPainterPath>
@@ -15,15 +13,14 @@
 
 namespace velmora {
 
-namespace {} // namespace
-
-void ProductGridModel::setProducts(std::vector<pizzacore::Product> products, std::string currency) {
+void ProductGridModel::setProducts(std::vector<pizzacore::Product> products,
+                                   const pizzacore::Settings& settings) {
     beginResetModel();
     products_ = std::move(products);
     prices_.clear();
     prices_.reserve(products_.size());
     for (const pizzacore::Product& product : products_)
-        prices_.push_back(qtext(pizzacore::FiscalMoney::text(product.cents, currency)));
+        prices_.push_back(amountText(product.cents, settings));
     endResetModel();
 }
 

@@ -2,6 +2,7 @@
 
 #ifndef Q_MOC_RUN
 #include <PizzaCore/Models/Catalog.hpp>
+#include <PizzaCore/Models/Settings.hpp>
 #endif
 
 #include <QAbstractListModel>
@@ -24,8 +25,8 @@ public:
 
     using QAbstractListModel::QAbstractListModel;
 
-    // Shows `products` (already filtered and sorted) with prices in `currency`.
-    void setProducts(std::vector<pizzacore::Product> products, std::string currency);
+    // Shows `products` (already filtered and sorted) with prices in the currency of `settings`.
+    void setProducts(std::vector<pizzacore::Product> products, const pizzacore::Settings& settings);
     const pizzacore::Product& product(int row) const { return products_.at(static_cast<std::size_t>(row)); }
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;

@@ -37,26 +37,13 @@ namespace velmora {
 
 namespace {
 
-QLabel* plainLabel(const QString& name, QWidget* parent) {
-    auto* label = new QLabel(parent);
-    label->setObjectName(name);
-    // Names, addresses and notes are the operator's own text, never markup.
-    label->setTextFormat(Qt::PlainText);
+// A label for what the order holds: names, addresses and notes are the operator's own text, never
+// markup, and can be selected to be copied.
+QLabel* orderText(const QString& objectName, QWidget* parent) {
+    QLabel* label = makePlainLabel(QString(), objectName, parent);
     label->setWordWrap(true);
     label->setTextInteractionFlags(Qt::TextSelectableByMouse);
     return label;
-}
-
-void setBold(QWidget& widget, double scale = 1.0) {
-    scaleFont(widget, scale, true);
-}
-
-QPushButton* button(const QString& label, const QString& name, QWidget* parent) {
-    auto* made = new QPushButton(label, parent);
-    made->setObjectName(name);
-    made->setAccessibleName(label);
-    made->setAutoDefault(false);
-    return made;
 }
 
 // A segmented picker: a row of exclusive checkable buttons, side by side.
@@ -69,7 +56,7 @@ QWidget* segmented(const QString& name, const QStringList& labels, QButtonGroup*
     group = new QButtonGroup(row);
     group->setExclusive(true);
     for (qsizetype index = 0; index < labels.size(); ++index) {
-        auto* choice = button(labels[index], name + QString::number(index), row);
+        QPushButton* choice = makeButton(labels[index], name + QString::number(index), row);
         choice->setCheckable(true);
         group->addButton(choice, static_cast<int>(index));
         layout->addWidget(choice);
@@ -84,13 +71,6 @@ QWidget* segmented(const QString& name, const QStringList& labels, QButtonGroup*
         "QPushButton:checked { background-color: palette(highlight); color: palette(highlighted-text);"
         " border-color: palette(highlight); }"));
     return row;
-}
-
-QFrame* divider(QWidget* parent) {
-    auto* line = new QFrame(parent);
-    line->setFrameShape(QFrame::HLine);
-    line->setFrameShadow(QFrame::Sunken);
-    return line;
 }
 
 // The buttons next to the cash field: a cents value of 0 stands for the exact total.
@@ -224,64 +204,89 @@ OrderDetail::OrderDetail(AppStore& store, TicketService& tickets, QWidget* paren
     , tickets_(tickets) {
     setObjectName(QStringLiteral("OrderDetail"));
 
-    // 1. Heading.
-    title_ = plainLabel(QStringLiteral("orderTitle"), this);
-    title_->setWordWrap(false);
-    setBold(*title_, 1.6);
-    total_ = plainLabel(QStringLiteral("orderTotal"), this);
-    total_->setWordWrap(false);
-    setBold(*total_, 1.6);
-    subtitle_ = plainLabel(QStringLiteral("orderSubtitle"), this);
+    // The parts are made top to bottom, which is also the order the keyboard goes through them.
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(4, 0, 12, 12);
+    layout->setSpacing(12);
+    layout->addLayout(makeHeading());
+    layout->addWidget(subtitle_);
+    layout->addWidget(cancelled_);
+    layout->addWidget(makePreparation());
+    layout->addWidget(makeCustomerBox());
+    layout->addWidget(makeLineList());
+    layout->addWidget(makeDivider(this));
+    layout->addWidget(makePaidBlock());
+    layout->addWidget(makeUnpaidBlock());
+    invoiceButton_ = makeButton(QStringLiteral("Preparar factura…"), QStringLiteral("prepareInvoice"), this);
+    layout->addWidget(invoiceButton_, 0, Qt::AlignLeft);
+    layout->addLayout(makeTicketRow());
+    layout->addWidget(ticketsCaption_);
+    layout->addLayout(makeLastRow());
+    layout->addStretch();
+
+    connect(invoiceButton_, &QPushButton::clicked, this, &OrderDetail::prepareInvoice);
+}
+
+// Number and total side by side; under them (laid out by the constructor) the date and mode and,
+// for a cancelled order, its reason.
+QLayout* OrderDetail::makeHeading() {
+    title_ = makeBoldLabel(QString(), QStringLiteral("orderTitle"), this, 1.6);
+    title_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    total_ = makeBoldLabel(QString(), QStringLiteral("orderTotal"), this, 1.6);
+    total_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    subtitle_ = orderText(QStringLiteral("orderSubtitle"), this);
     makeSecondary(*subtitle_);
+    cancelled_ = orderText(QStringLiteral("cancelledReason"), this);
+    colours::paintText(*cancelled_, colours::destructive);
     auto* heading = new QHBoxLayout;
     heading->addWidget(title_, 1);
     heading->addWidget(total_);
+    return heading;
+}
 
-    // 2. Preparation.
-    cancelled_ = plainLabel(QStringLiteral("cancelledReason"), this);
-    colours::paintText(*cancelled_, colours::destructive);
+QWidget* OrderDetail::makePreparation() {
     QStringList states;
     for (const auto state : {pizzacore::Preparation::preparing, pizzacore::Preparation::ready,
                              pizzacore::Preparation::delivered})
         states << qtext(pizzacore::rawValue(state));
     preparation_ = new QWidget(this);
     preparation_->setObjectName(QStringLiteral("preparation"));
-    {
-        auto* label = new QLabel(QStringLiteral("Preparación"), preparation_);
-        auto* row = new QHBoxLayout(preparation_);
-        row->setContentsMargins(0, 0, 0, 0);
-        row->addWidget(label);
-        row->addWidget(
-            segmented(QStringLiteral("preparationChoice"), states, preparationChoices_, preparation_), 1);
-    }
+    auto* label = new QLabel(QStringLiteral("Preparación"), preparation_);
+    auto* row = new QHBoxLayout(preparation_);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->addWidget(label);
+    row->addWidget(segmented(QStringLiteral("preparationChoice"), states, preparationChoices_, preparation_),
+                   1);
+    connect(preparationChoices_, &QButtonGroup::buttonClicked, this, &OrderDetail::choosePreparation);
+    return preparation_;
+}
 
-    // 3. Customer and delivery.
+QGroupBox* OrderDetail::makeCustomerBox() {
     customer_ = new QGroupBox(QStringLiteral("Cliente y entrega"), this);
     customer_->setObjectName(QStringLiteral("customerBox"));
     // As tall as the lines it shows, whichever of them are hidden.
     customer_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
-    customerName_ = plainLabel(QStringLiteral("customerName"), customer_);
-    setBold(*customerName_);
-    customerPhone_ = plainLabel(QStringLiteral("customerPhone"), customer_);
+    customerName_ = orderText(QStringLiteral("customerName"), customer_);
+    scaleFont(*customerName_, 1.0, true);
+    customerPhone_ = orderText(QStringLiteral("customerPhone"), customer_);
     // One line each: a wrapping label asks for the height of its narrowest layout.
     customerName_->setWordWrap(false);
     customerPhone_->setWordWrap(false);
-    customerAddress_ = plainLabel(QStringLiteral("customerAddress"), customer_);
-    customerUsual_ = plainLabel(QStringLiteral("customerUsual"), customer_);
-    orderNotes_ = plainLabel(QStringLiteral("orderNotes"), customer_);
-    setBold(*orderNotes_);
-    {
-        auto* box = new QVBoxLayout(customer_);
-        box->setSpacing(4);
-        for (QLabel* label : {customerName_, customerPhone_, customerAddress_, customerUsual_, orderNotes_})
-            box->addWidget(label);
-    }
+    customerAddress_ = orderText(QStringLiteral("customerAddress"), customer_);
+    customerUsual_ = orderText(QStringLiteral("customerUsual"), customer_);
+    orderNotes_ = orderText(QStringLiteral("orderNotes"), customer_);
+    scaleFont(*orderNotes_, 1.0, true);
+    auto* box = new QVBoxLayout(customer_);
+    box->setSpacing(4);
+    for (QLabel* label : {customerName_, customerPhone_, customerAddress_, customerUsual_, orderNotes_})
+        box->addWidget(label);
+    return customer_;
+}
 
-    // 4. Lines.
+QListView* OrderDetail::makeLineList() {
     lines_ = new OrderLinesModel(this);
-    lineList_ = new QListView(this);
-    lineList_->setObjectName(QStringLiteral("orderLines"));
-    lineList_->setAccessibleName(QStringLiteral("Líneas del pedido"));
+    lineList_ =
+        nameControl(new QListView(this), QStringLiteral("orderLines"), QStringLiteral("Líneas del pedido"));
     lineList_->setModel(lines_);
     lineList_->setItemDelegate(new LineDelegate(*lines_, lineList_));
     lineList_->setUniformItemSizes(true);
@@ -292,12 +297,15 @@ OrderDetail::OrderDetail(AppStore& store, TicketService& tickets, QWidget* paren
     lineList_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     lineList_->setAutoFillBackground(false);
     lineList_->viewport()->setAutoFillBackground(false);
+    return lineList_;
+}
 
-    // 5. Payment.
+// What was paid, how and when, with the change to count out for cash.
+QWidget* OrderDetail::makePaidBlock() {
     paid_ = new QWidget(this);
     paid_->setObjectName(QStringLiteral("paidBlock"));
-    paidTitle_ = plainLabel(QStringLiteral("paidTitle"), paid_);
-    setBold(*paidTitle_, 1.1);
+    paidTitle_ = orderText(QStringLiteral("paidTitle"), paid_);
+    scaleFont(*paidTitle_, 1.1, true);
     colours::paintText(*paidTitle_, colours::positive);
     auto* paidIcon = new QLabel(paid_);
     paidIcon->setObjectName(QStringLiteral("paidIcon"));
@@ -307,49 +315,51 @@ OrderDetail::OrderDetail(AppStore& store, TicketService& tickets, QWidget* paren
         paidIcon->setPixmap(check);
     } else {
         paidIcon->setText(QStringLiteral("✔"));
-        setBold(*paidIcon, 1.1);
+        scaleFont(*paidIcon, 1.1, true);
         colours::paintText(*paidIcon, colours::positive);
     }
-    paidChange_ = plainLabel(QStringLiteral("paidChange"), paid_);
+    paidChange_ = orderText(QStringLiteral("paidChange"), paid_);
     // The change is counted out right after the payment is registered: large enough to read.
-    setBold(*paidChange_, 1.25);
-    paidDate_ = plainLabel(QStringLiteral("paidDate"), paid_);
+    scaleFont(*paidChange_, 1.25, true);
+    paidDate_ = orderText(QStringLiteral("paidDate"), paid_);
     makeSecondary(*paidDate_);
-    {
-        auto* titleRow = new QHBoxLayout;
-        titleRow->setSpacing(6);
-        titleRow->addWidget(paidIcon);
-        titleRow->addWidget(paidTitle_, 1);
-        auto* block = new QVBoxLayout(paid_);
-        block->setContentsMargins(0, 0, 0, 0);
-        block->setSpacing(4);
-        block->addLayout(titleRow);
-        block->addWidget(paidChange_);
-        block->addWidget(paidDate_);
-    }
 
+    auto* titleRow = new QHBoxLayout;
+    titleRow->setSpacing(6);
+    titleRow->addWidget(paidIcon);
+    titleRow->addWidget(paidTitle_, 1);
+    auto* block = new QVBoxLayout(paid_);
+    block->setContentsMargins(0, 0, 0, 0);
+    block->setSpacing(4);
+    block->addLayout(titleRow);
+    block->addWidget(paidChange_);
+    block->addWidget(paidDate_);
+    return paid_;
+}
+
+// The payment still to take: the method, the cash handed over with its quick amounts, the change
+// and the button that registers it.
+QWidget* OrderDetail::makeUnpaidBlock() {
     unpaid_ = new QWidget(this);
     unpaid_->setObjectName(QStringLiteral("unpaidBlock"));
-    auto* pending = new QLabel(QStringLiteral("Pendiente de cobro"), unpaid_);
-    pending->setObjectName(QStringLiteral("pendingTitle"));
-    setBold(*pending, 1.1);
+    QLabel* pending =
+        makeBoldLabel(QStringLiteral("Pendiente de cobro"), QStringLiteral("pendingTitle"), unpaid_, 1.1);
     QStringList methods;
     for (const auto method : {pizzacore::PaymentMethod::cash, pizzacore::PaymentMethod::card})
         methods << qtext(pizzacore::rawValue(method));
     auto* methodRow = new QHBoxLayout;
     methodRow->addWidget(new QLabel(QStringLiteral("Método"), unpaid_));
     methodRow->addWidget(segmented(QStringLiteral("method"), methods, methods_, unpaid_), 1);
-    received_ = new QLineEdit(unpaid_);
-    received_->setObjectName(QStringLiteral("received"));
-    received_->setPlaceholderText(QStringLiteral("Efectivo entregado (vacío = importe exacto)"));
-    received_->setAccessibleName(QStringLiteral("Efectivo entregado (vacío = importe exacto)"));
-    // Quick amounts: the exact total and the usual notes, each filling in the cash handed over.
+    received_ = makeField(QStringLiteral("Efectivo entregado (vacío = importe exacto)"),
+                          QStringLiteral("received"), unpaid_);
+    received_->setClearButtonEnabled(false);
     received_->setMinimumWidth(120);
     auto* receivedRow = new QHBoxLayout;
     receivedRow->setSpacing(4);
     receivedRow->addWidget(received_, 1);
+    // Quick amounts: the exact total and the usual notes, each filling in the cash handed over.
     for (const auto& [label, name, cents] : quickAmounts) {
-        QPushButton* quick = button(QString::fromUtf8(label), QString::fromLatin1(name), unpaid_);
+        QPushButton* quick = makeButton(QString::fromUtf8(label), QString::fromLatin1(name), unpaid_);
         // As narrow as their labels (the style's minimum button width would push the detail
         // wider than a small screen): the field keeps the room to show what was typed.
         quick->setFixedWidth(std::max(40, quick->fontMetrics().horizontalAdvance(quick->text()) + 20));
@@ -358,79 +368,61 @@ OrderDetail::OrderDetail(AppStore& store, TicketService& tickets, QWidget* paren
         quick_.push_back(quick);
         connect(quick, &QPushButton::clicked, this, [this, cents = cents] { fillReceived(cents); });
     }
-    change_ = plainLabel(QStringLiteral("change"), unpaid_);
-    setBold(*change_, 1.8);
-    payButton_ = button(QString(), QStringLiteral("payButton"), unpaid_);
-    payButton_->setDefault(true);
-    setBold(*payButton_);
-    {
-        auto* block = new QVBoxLayout(unpaid_);
-        block->setContentsMargins(0, 0, 0, 0);
-        block->setSpacing(8);
-        block->addWidget(pending);
-        block->addLayout(methodRow);
-        block->addLayout(receivedRow);
-        block->addWidget(change_);
-        block->addWidget(payButton_, 0, Qt::AlignLeft);
-    }
+    change_ = orderText(QStringLiteral("change"), unpaid_);
+    scaleFont(*change_, 1.8, true);
+    // Its label, with the amount, is given by showPayment().
+    payButton_ = makeProminentButton(QString(), QStringLiteral("payButton"), unpaid_);
 
-    // 6. Invoice.
-    invoiceButton_ = button(QStringLiteral("Preparar factura…"), QStringLiteral("prepareInvoice"), this);
+    auto* block = new QVBoxLayout(unpaid_);
+    block->setContentsMargins(0, 0, 0, 0);
+    block->setSpacing(8);
+    block->addWidget(pending);
+    block->addLayout(methodRow);
+    block->addLayout(receivedRow);
+    block->addWidget(change_);
+    block->addWidget(payButton_, 0, Qt::AlignLeft);
 
-    // 7. Tickets.
-    previewButton_ = button(QStringLiteral("Vista previa / PDF"), QStringLiteral("previewTickets"), this);
-    printButton_ = button(QStringLiteral("Imprimir…"), QStringLiteral("printTickets"), this);
-    ticketsCaption_ = plainLabel(QStringLiteral("ticketsCaption"), this);
-    makeSecondary(*ticketsCaption_);
-    scaleFont(*ticketsCaption_, 0.88, false);
-    auto* ticketRow = new QHBoxLayout;
-    ticketRow->addWidget(previewButton_);
-    ticketRow->addWidget(printButton_);
-    ticketRow->addStretch();
-
-    // 8. Repeat and cancel.
-    repeatButton_ = button(QStringLiteral("Repetir a precios actuales"), QStringLiteral("repeatOrder"), this);
-    cancelButton_ = button(QStringLiteral("Anular…"), QStringLiteral("cancelOrder"), this);
-    colours::makeDestructive(*cancelButton_);
-    auto* lastRow = new QHBoxLayout;
-    lastRow->addWidget(repeatButton_);
-    lastRow->addWidget(cancelButton_);
-    lastRow->addStretch();
-
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(4, 0, 12, 12);
-    layout->setSpacing(12);
-    layout->addLayout(heading);
-    layout->addWidget(subtitle_);
-    layout->addWidget(cancelled_);
-    layout->addWidget(preparation_);
-    layout->addWidget(customer_);
-    layout->addWidget(lineList_);
-    layout->addWidget(divider(this));
-    layout->addWidget(paid_);
-    layout->addWidget(unpaid_);
-    layout->addWidget(invoiceButton_, 0, Qt::AlignLeft);
-    layout->addLayout(ticketRow);
-    layout->addWidget(ticketsCaption_);
-    layout->addLayout(lastRow);
-    layout->addStretch();
-
-    connect(preparationChoices_, &QButtonGroup::buttonClicked, this, &OrderDetail::choosePreparation);
     connect(methods_, &QButtonGroup::idToggled, this, [this](int, bool checked) {
         if (checked) showPayment();
     });
     connect(received_, &QLineEdit::textChanged, this, &OrderDetail::showChange);
     connect(received_, &QLineEdit::returnPressed, this, &OrderDetail::pay);
     connect(payButton_, &QPushButton::clicked, this, &OrderDetail::pay);
-    connect(invoiceButton_, &QPushButton::clicked, this, &OrderDetail::prepareInvoice);
+    return unpaid_;
+}
+
+// The tickets' preview and printing; the caption under them (laid out by the constructor) says
+// which tickets and on what paper.
+QLayout* OrderDetail::makeTicketRow() {
+    previewButton_ = makeButton(QStringLiteral("Vista previa / PDF"), QStringLiteral("previewTickets"), this);
+    printButton_ = makeButton(QStringLiteral("Imprimir…"), QStringLiteral("printTickets"), this);
+    ticketsCaption_ = makeFootnote(QString(), QStringLiteral("ticketsCaption"), this);
+    ticketsCaption_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    auto* row = new QHBoxLayout;
+    row->addWidget(previewButton_);
+    row->addWidget(printButton_);
+    row->addStretch();
     connect(previewButton_, &QPushButton::clicked, this, [this] {
         if (order_) tickets_.preview(*order_);
     });
     connect(printButton_, &QPushButton::clicked, this, [this] {
         if (order_) tickets_.printOrder(*order_);
     });
+    return row;
+}
+
+QLayout* OrderDetail::makeLastRow() {
+    repeatButton_ =
+        makeButton(QStringLiteral("Repetir a precios actuales"), QStringLiteral("repeatOrder"), this);
+    cancelButton_ = makeButton(QStringLiteral("Anular…"), QStringLiteral("cancelOrder"), this);
+    colours::makeDestructive(*cancelButton_);
+    auto* row = new QHBoxLayout;
+    row->addWidget(repeatButton_);
+    row->addWidget(cancelButton_);
+    row->addStretch();
     connect(repeatButton_, &QPushButton::clicked, this, &OrderDetail::repeat);
     connect(cancelButton_, &QPushButton::clicked, this, &OrderDetail::openCancellation);
+    return row;
 }
 
 QString OrderDetail::amount(pizzacore::Cents cents) const {

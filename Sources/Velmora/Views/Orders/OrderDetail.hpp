@@ -14,6 +14,7 @@ class QAbstractButton;
 class QButtonGroup;
 class QGroupBox;
 class QLabel;
+class QLayout;
 class QLineEdit;
 class QListView;
 class QPushButton;
@@ -38,6 +39,16 @@ public:
     TicketService& tickets() const { return tickets_; }
 
 private:
+    // The parts of the detail, top to bottom; each makes its widgets and connects them.
+    QLayout* makeHeading();
+    QWidget* makePreparation();
+    QGroupBox* makeCustomerBox();
+    QListView* makeLineList();
+    QWidget* makePaidBlock();
+    QWidget* makeUnpaidBlock();
+    QLayout* makeTicketRow();
+    QLayout* makeLastRow();
+
     void fill();
     void showPayment();
     void showChange();

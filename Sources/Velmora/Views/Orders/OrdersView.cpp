@@ -6,6 +6,7 @@
 #include <Velmora/Views/Orders/OrdersModel.hpp>
 #include <Velmora/Views/Shared/Components.hpp>
 #include <Velmora/Views/Shared/Palette.hpp>
+#include <Velmora/Views/Shared/Sheet.hpp>
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -113,29 +114,19 @@ OrdersView::OrdersView(AppStore& store, TicketService& tickets, QWidget* parent)
     : QWidget(parent)
     , store_(store)
     , model_(new OrdersModel(store, this))
-    , search_(new QLineEdit(this))
-    , day_(new QComboBox(this))
-    , pending_(new QCheckBox(QStringLiteral("Sin cobrar"), this))
-    , list_(new QListView(this))
+    , search_(makeField(QStringLiteral("Número, cliente o teléfono"), QStringLiteral("orderSearch"), this))
+    , day_(nameControl(new QComboBox(this), QStringLiteral("dayFilter"), QStringLiteral("Jornada")))
+    , pending_(nameControl(new QCheckBox(QStringLiteral("Sin cobrar"), this), QStringLiteral("pendingFilter"),
+                           QStringLiteral("Sin cobrar")))
+    , list_(nameControl(new QListView(this), QStringLiteral("ordersList"), QStringLiteral("Pedidos")))
     , pane_(new QStackedWidget(this))
     , detail_(new OrderDetail(store, tickets, this)) {
     setObjectName(QStringLiteral("OrdersView"));
 
-    search_->setObjectName(QStringLiteral("orderSearch"));
-    search_->setPlaceholderText(QStringLiteral("Número, cliente o teléfono"));
-    search_->setAccessibleName(QStringLiteral("Número, cliente o teléfono"));
-    search_->setClearButtonEnabled(true);
-
     auto* dayLabel = new QLabel(QStringLiteral("Jornada"), this);
-    day_->setObjectName(QStringLiteral("dayFilter"));
-    day_->setAccessibleName(QStringLiteral("Jornada"));
     day_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     dayLabel->setBuddy(day_);
-    pending_->setObjectName(QStringLiteral("pendingFilter"));
-    pending_->setAccessibleName(QStringLiteral("Sin cobrar"));
 
-    list_->setObjectName(QStringLiteral("ordersList"));
-    list_->setAccessibleName(QStringLiteral("Pedidos"));
     list_->setModel(model_);
     list_->setItemDelegate(new OrderRowDelegate(list_));
     // Every row has the same height, so the list never measures fifty thousand rows.
@@ -148,12 +139,8 @@ OrdersView::OrdersView(AppStore& store, TicketService& tickets, QWidget* parent)
 
     // What an empty list means, over its viewport: nothing confirmed yet, or nothing that
     // passes the filters.
-    empty_ = new QLabel(list_->viewport());
-    empty_->setObjectName(QStringLiteral("ordersEmpty"));
-    empty_->setTextFormat(Qt::PlainText);
-    empty_->setWordWrap(true);
+    empty_ = makeCaption(QString(), QStringLiteral("ordersEmpty"), list_->viewport());
     empty_->setAlignment(Qt::AlignCenter);
-    makeSecondary(*empty_);
     {
         auto* centred = new QVBoxLayout(list_->viewport());
         centred->setContentsMargins(16, 16, 16, 16);

@@ -2,6 +2,7 @@
 
 #include <Velmora/Stores/AppStore.hpp>
 #include <Velmora/Views/Shared/Components.hpp>
+#include <Velmora/Views/Shared/Sheet.hpp>
 
 #include <PizzaCore/Documents/TicketRenderer.hpp>
 #include <PizzaCore/Models/Catalog.hpp>
@@ -69,7 +70,7 @@ TicketPreview::TicketPreview(QWidget* parent)
     , delay_(new QTimer(this))
     , document_(new QPdfDocument(this))
     , view_(new QPdfView(this))
-    , failure_(new QLabel(this))
+    , failure_(makeCaption(QString(), QStringLiteral("ticketPreviewFailure"), this))
     , pages_(new QStackedWidget(this)) {
     setObjectName(QStringLiteral("ticketPreview"));
     setAccessibleName(QStringLiteral("Vista previa del ticket"));
@@ -83,22 +84,14 @@ TicketPreview::TicketPreview(QWidget* parent)
     view_->setPageMode(QPdfView::PageMode::MultiPage);
     view_->setZoomMode(QPdfView::ZoomMode::FitToWidth);
     view_->setPageSpacing(10);
-    failure_->setObjectName(QStringLiteral("ticketPreviewFailure"));
-    failure_->setTextFormat(Qt::PlainText);
-    failure_->setWordWrap(true);
     failure_->setAlignment(Qt::AlignCenter);
-    makeSecondary(*failure_);
     pages_->addWidget(view_);
     pages_->addWidget(failure_);
 
-    auto* title = new QLabel(QStringLiteral("Vista previa del ticket"), this);
-    title->setObjectName(QStringLiteral("ticketPreviewTitle"));
-    title->setTextFormat(Qt::PlainText);
-    scaleFont(*title, 1.05, true);
-    auto* caption = new QLabel(QStringLiteral("Pedido de ejemplo con los ajustes sin guardar."), this);
-    caption->setTextFormat(Qt::PlainText);
-    caption->setWordWrap(true);
-    makeSecondary(*caption);
+    QLabel* title = makeBoldLabel(QStringLiteral("Vista previa del ticket"),
+                                  QStringLiteral("ticketPreviewTitle"), this, 1.05);
+    QLabel* caption =
+        makeCaption(QStringLiteral("Pedido de ejemplo con los ajustes sin guardar."), QString(), this);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);

@@ -95,11 +95,7 @@ QLabel* makeTile(const QString& title, QWidget* parent, QGridLayout& grid, int r
     layout->setContentsMargins(14, 12, 14, 12);
     layout->setSpacing(4);
     layout->addWidget(makeCaption(title, QStringLiteral("tileTitle"), tile));
-    QLabel* amount = makePlainLabel(QString(), QStringLiteral("tileAmount"), tile);
-    QFont font = amount->font();
-    font.setPointSizeF(20);
-    font.setBold(true);
-    amount->setFont(font);
+    QLabel* amount = makeFigure(QString(), QStringLiteral("tileAmount"), tile, 20);
     amount->setAccessibleName(title);
     layout->addWidget(amount);
     grid.addWidget(tile, row, column, 1, span);
@@ -199,15 +195,53 @@ QVariant SessionsModel::data(const QModelIndex& index, int role) const {
 SessionsView::SessionsView(AppStore& store, QWidget* parent)
     : QWidget(parent)
     , store_(store)
-    , currentDay_(new QWidget(this))
-    , dayTitle_(makePlainLabel(QString(), QStringLiteral("dayTitle"), currentDay_))
-    , nextClosing_(makeCaption(QString(), QStringLiteral("nextClosing"), currentDay_))
-    , close_(makeProminentButton(QStringLiteral("Cerrar tramo de caja ahora"), QStringLiteral("closeShift"),
-                                 currentDay_))
-    , history_(new QListView(this))
     , model_(new SessionsModel(store, this)) {
     setObjectName(QStringLiteral("SessionsView"));
-    scaleFont(*dayTitle_, 1.35, true);
+
+    // The whole screen scrolls; the history list scrolls its own boxes within the visible height.
+    // The page is filled before the scroll area is made, so that the keyboard reaches the close
+    // button and the history before the scroll area itself.
+    auto* page = new QWidget(this);
+    auto* layout = new QVBoxLayout(page);
+    layout->setContentsMargins(28, 24, 28, 24);
+    layout->setSpacing(12);
+    layout->addWidget(new PageHeader(
+        QStringLiteral("Jornadas y caja"),
+        QStringLiteral("Ventas y cobros son distintos: un pedido anterior puede cobrarse hoy."), page));
+    layout->addWidget(makeCurrentDay(page));
+    layout->addWidget(makeDivider(page));
+    layout->addWidget(makeBoldLabel(QStringLiteral("Histórico de cierres y tramos"),
+                                    QStringLiteral("historyTitle"), page, 1.35));
+    layout->addWidget(makeHistory(page), 1);
+    layout->addWidget(makeCaption(
+        QStringLiteral(
+            "Registro local de cobros; no es un arqueo del cajón. No incluye fondo inicial, retiradas, "
+            "gastos, devoluciones ni facturación. Los pedidos pendientes permanecen después del cierre."),
+        QStringLiteral("caption"), page));
+
+    scroll_ = new QScrollArea(this);
+    scroll_->setObjectName(QStringLiteral("sessionsScroll"));
+    scroll_->setWidgetResizable(true);
+    scroll_->setFrameShape(QFrame::NoFrame);
+    scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll_->setWidget(page);
+    scroll_->viewport()->installEventFilter(this);
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->addWidget(scroll_);
+
+    connect(&store_, &AppStore::dbChanged, this, &SessionsView::documentChanged);
+}
+
+// The business day of the open shift: its title, the five tiles, the next automatic closing and
+// the manual close.
+QWidget* SessionsView::makeCurrentDay(QWidget* page) {
+    currentDay_ = new QWidget(page);
+    dayTitle_ = makeBoldLabel(QString(), QStringLiteral("dayTitle"), currentDay_, 1.35);
+    nextClosing_ = makeCaption(QString(), QStringLiteral("nextClosing"), currentDay_);
+    // Prominent but not the default: Return never closes a shift.
+    close_ = makeProminentButton(QStringLiteral("Cerrar tramo de caja ahora"), QStringLiteral("closeShift"),
+                                 currentDay_);
     close_->setDefault(false);
     close_->setMinimumHeight(close_->sizeHint().height() + 10);
 
@@ -240,15 +274,14 @@ SessionsView::SessionsView(AppStore& store, QWidget* parent)
     day->addWidget(close_, 0, Qt::AlignLeft);
     day->addWidget(explanation);
 
-    auto* divider = new QFrame(this);
-    divider->setFrameShape(QFrame::HLine);
-    divider->setFrameShadow(QFrame::Sunken);
-    QLabel* heading =
-        makePlainLabel(QStringLiteral("Histórico de cierres y tramos"), QStringLiteral("historyTitle"), this);
-    scaleFont(*heading, 1.35, true);
+    connect(close_, &QPushButton::clicked, this, &SessionsView::closeShift);
+    return currentDay_;
+}
 
-    history_->setObjectName(QStringLiteral("sessions"));
-    history_->setAccessibleName(QStringLiteral("Histórico de cierres y tramos"));
+// Every shift, newest first, one box each.
+QListView* SessionsView::makeHistory(QWidget* page) {
+    history_ = nameControl(new QListView(page), QStringLiteral("sessions"),
+                           QStringLiteral("Histórico de cierres y tramos"));
     history_->setModel(model_);
     history_->setItemDelegate(new SessionBoxDelegate(history_));
     history_->setUniformItemSizes(true);
@@ -259,42 +292,7 @@ SessionsView::SessionsView(AppStore& store, QWidget* parent)
     history_->setPalette(historyPalette);
     history_->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     history_->setSelectionMode(QAbstractItemView::NoSelection);
-
-    // The whole screen scrolls; the history list scrolls its own boxes within the visible height.
-    scroll_ = new QScrollArea(this);
-    scroll_->setObjectName(QStringLiteral("sessionsScroll"));
-    scroll_->setWidgetResizable(true);
-    scroll_->setFrameShape(QFrame::NoFrame);
-    scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    auto* page = new QWidget(scroll_);
-    scroll_->setWidget(page);
-    currentDay_->setParent(page);
-    history_->setParent(page);
-    divider->setParent(page);
-    heading->setParent(page);
-    scroll_->viewport()->installEventFilter(this);
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
-    outer->addWidget(scroll_);
-
-    auto* layout = new QVBoxLayout(page);
-    layout->setContentsMargins(28, 24, 28, 24);
-    layout->setSpacing(12);
-    layout->addWidget(new PageHeader(
-        QStringLiteral("Jornadas y caja"),
-        QStringLiteral("Ventas y cobros son distintos: un pedido anterior puede cobrarse hoy."), page));
-    layout->addWidget(currentDay_);
-    layout->addWidget(divider);
-    layout->addWidget(heading);
-    layout->addWidget(history_, 1);
-    layout->addWidget(makeCaption(
-        QStringLiteral(
-            "Registro local de cobros; no es un arqueo del cajón. No incluye fondo inicial, retiradas, "
-            "gastos, devoluciones ni facturación. Los pedidos pendientes permanecen después del cierre."),
-        QStringLiteral("caption"), page));
-
-    connect(close_, &QPushButton::clicked, this, &SessionsView::closeShift);
-    connect(&store_, &AppStore::dbChanged, this, &SessionsView::documentChanged);
+    return history_;
 }
 
 void SessionsView::showEvent(QShowEvent* event) {

@@ -72,6 +72,9 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    QWidget* makeCurrentDay(QWidget* page);
+    QListView* makeHistory(QWidget* page);
+
     void refresh();
     // The history is given the whole visible height, so that scrolling down to it shows as many
     // shifts as the screen holds.
@@ -79,12 +82,12 @@ private:
     void documentChanged();
 
     AppStore& store_;
-    QWidget* currentDay_;
-    QLabel* dayTitle_;
+    QWidget* currentDay_ = nullptr;
+    QLabel* dayTitle_ = nullptr;
     std::vector<QLabel*> tiles_;
-    QLabel* nextClosing_;
-    QPushButton* close_;
-    QListView* history_;
+    QLabel* nextClosing_ = nullptr;
+    QPushButton* close_ = nullptr;
+    QListView* history_ = nullptr;
     SessionsModel* model_;
     QScrollArea* scroll_ = nullptr;
     std::optional<pizzacore::Uuid> closing_;

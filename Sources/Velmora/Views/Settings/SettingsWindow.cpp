@@ -6,6 +6,7 @@
 #include <Velmora/Views/Orders/TicketPreview.hpp>
 #include <Velmora/Views/Shared/Components.hpp>
 #include <Velmora/Views/Shared/Formatting.hpp>
+#include <Velmora/Views/Shared/Sheet.hpp>
 
 #include <PizzaCore/Models/Enumerations.hpp>
 
@@ -44,39 +45,6 @@ constexpr std::array<TimeZoneChoice, 2> timeZones{{
     {"Canarias · Atlantic/Canary", "Atlantic/Canary"},
 }};
 
-QString text(const std::string& value) {
-    return QString::fromStdString(value);
-}
-
-// A label for fixed texts, never interpreted as rich text.
-QLabel* plainLabel(const QString& content, QWidget* parent, const char* name) {
-    auto* label = new QLabel(content, parent);
-    label->setObjectName(QString::fromLatin1(name));
-    label->setTextFormat(Qt::PlainText);
-    label->setWordWrap(true);
-    return label;
-}
-
-QLabel* secondaryLabel(const QString& content, QWidget* parent, const char* name) {
-    QLabel* label = plainLabel(content, parent, name);
-    makeSecondary(*label);
-    return label;
-}
-
-template <class W>
-W* named(W* widget, const char* name, const QString& accessible) {
-    widget->setObjectName(QString::fromLatin1(name));
-    widget->setAccessibleName(accessible);
-    return widget;
-}
-
-QPushButton* button(const QString& title, QWidget* parent, const char* name) {
-    auto* result = named(new QPushButton(title, parent), name, title);
-    // Return belongs to "Guardar ajustes", whichever button has the focus.
-    result->setAutoDefault(false);
-    return result;
-}
-
 QFormLayout* form(QWidget* page) {
     auto* layout = new QFormLayout(page);
     layout->setContentsMargins(18, 18, 18, 18);
@@ -96,9 +64,8 @@ SettingsWindow::SettingsWindow(AppStore& store, QWidget* parent, PrinterSource p
     setWindowTitle(QStringLiteral("Ajustes"));
     setModal(false);
 
-    auto* title = plainLabel(QStringLiteral("Ajustes de Velmora"), this, "settingsTitle");
-    title->setWordWrap(false);
-    scaleFont(*title, 1.35, true);
+    QLabel* title =
+        makeBoldLabel(QStringLiteral("Ajustes de Velmora"), QStringLiteral("settingsTitle"), this, 1.35);
 
     tabs_ = new QTabWidget(this);
     tabs_->setObjectName(QStringLiteral("settingsTabs"));
@@ -136,7 +103,7 @@ QWidget* SettingsWindow::makeBusinessTab() {
     QFormLayout* layout = form(page);
     const auto field = [&](QLineEdit*& line, const char* name, const QString& label,
                            std::string pizzacore::Settings::*member) {
-        line = named(new QLineEdit(page), name, label);
+        line = nameControl(new QLineEdit(page), QString::fromLatin1(name), label);
         // Every change of the text is an edit, however it was made: typed, pasted, dictated or set
         // by a screen reader. Only the window's own refills are not (edit() skips them).
         connect(line, &QLineEdit::textChanged, this, [this, member](const QString& value) {
@@ -153,13 +120,15 @@ QWidget* SettingsWindow::makeBusinessTab() {
     auto* logoRow = new QWidget(page);
     auto* row = new QHBoxLayout(logoRow);
     row->setContentsMargins(0, 0, 0, 0);
-    logo_ = named(new QLabel(logoRow), "logoPreview", QStringLiteral("Logotipo del restaurante"));
+    logo_ = nameControl(new QLabel(logoRow), QStringLiteral("logoPreview"),
+                        QStringLiteral("Logotipo del restaurante"));
     logo_->setFixedSize(64, 48);
     logo_->setAlignment(Qt::AlignCenter);
     logoLoader_ = new PictureLoader(this);
     connect(logoLoader_, &PictureLoader::loaded, this, &SettingsWindow::showLoadedLogo);
-    QPushButton* import = button(QStringLiteral("Importar logotipo…"), logoRow, "importLogo");
-    removeLogo_ = button(QStringLiteral("Quitar"), logoRow, "removeLogo");
+    QPushButton* import =
+        makeButton(QStringLiteral("Importar logotipo…"), QStringLiteral("importLogo"), logoRow);
+    removeLogo_ = makeButton(QStringLiteral("Quitar"), QStringLiteral("removeLogo"), logoRow);
     connect(import, &QPushButton::clicked, this, &SettingsWindow::importLogo);
     connect(removeLogo_, &QPushButton::clicked, this, [this] {
         edit([this] { settings_.logo.reset(); });
@@ -172,7 +141,8 @@ QWidget* SettingsWindow::makeBusinessTab() {
     layout->addRow(QStringLiteral("Logotipo"), logoRow);
 
     const QString saveCard = QStringLiteral("Guardar la ficha al confirmar");
-    saveCardOnConfirm_ = named(new QCheckBox(saveCard, page), "saveCardOnConfirm", saveCard);
+    saveCardOnConfirm_ =
+        nameControl(new QCheckBox(saveCard, page), QStringLiteral("saveCardOnConfirm"), saveCard);
     saveCardOnConfirm_->setToolTip(QStringLiteral(
         "Al confirmar un pedido con teléfono y nombre de alguien sin ficha, se crea su ficha; si "
         "cambia la dirección de un cliente conocido, se pregunta si guardarla."));
@@ -186,7 +156,7 @@ QWidget* SettingsWindow::makeTicketsTab() {
     auto* page = new QWidget(this);
     QFormLayout* layout = form(page);
 
-    paper_ = named(new QComboBox(page), "paper", QStringLiteral("Formato"));
+    paper_ = nameControl(new QComboBox(page), QStringLiteral("paper"), QStringLiteral("Formato"));
     for (const pizzacore::Paper paper : pizzacore::allCases<pizzacore::Paper>())
         paper_->addItem(qtext(pizzacore::rawValue(paper)), static_cast<int>(paper));
     connect(paper_, &QComboBox::currentIndexChanged, this, [this](int index) {
@@ -195,7 +165,8 @@ QWidget* SettingsWindow::makeTicketsTab() {
     });
     layout->addRow(QStringLiteral("Formato"), paper_);
 
-    printer_ = named(new QComboBox(page), "printer", QStringLiteral("Impresora preferida"));
+    printer_ =
+        nameControl(new QComboBox(page), QStringLiteral("printer"), QStringLiteral("Impresora preferida"));
     connect(printer_, &QComboBox::currentIndexChanged, this, [this](int index) {
         if (index < 0) return;
         edit([&] { settings_.printer = printer_->itemData(index).toString().toStdString(); });
@@ -203,11 +174,12 @@ QWidget* SettingsWindow::makeTicketsTab() {
         showPrintOnConfirm();
     });
     layout->addRow(QStringLiteral("Impresora preferida"), printer_);
-    systemPrinter_ = secondaryLabel(QString(), page, "systemPrinter");
+    systemPrinter_ = makeCaption(QString(), QStringLiteral("systemPrinter"), page);
     layout->addRow(QString(), systemPrinter_);
 
     const QString printOnConfirm = QStringLiteral("Imprimir al confirmar");
-    printOnConfirm_ = named(new QCheckBox(printOnConfirm, page), "printOnConfirm", printOnConfirm);
+    printOnConfirm_ =
+        nameControl(new QCheckBox(printOnConfirm, page), QStringLiteral("printOnConfirm"), printOnConfirm);
     printOnConfirm_->setToolTip(QStringLiteral(
         "Al confirmar un pedido, sus tickets van directamente a la impresora preferida (o a la "
         "predeterminada del sistema), sin diálogo."));
@@ -217,7 +189,7 @@ QWidget* SettingsWindow::makeTicketsTab() {
 
     const auto toggle = [&](QCheckBox*& box, const char* name, const QString& label,
                             bool pizzacore::Settings::*member) {
-        box = named(new QCheckBox(label, page), name, label);
+        box = nameControl(new QCheckBox(label, page), QString::fromLatin1(name), label);
         connect(box, &QCheckBox::toggled, this,
                 [this, member](bool on) { edit([&] { settings_.*member = on; }); });
         layout->addRow(box);
@@ -230,13 +202,13 @@ QWidget* SettingsWindow::makeTicketsTab() {
     toggle(fullCopies_, "fullCopies", QStringLiteral("Hacer completos todos los tickets seleccionados"),
            &pizzacore::Settings::fullCopies);
 
-    layout->addRow(secondaryLabel(
+    layout->addRow(makeCaption(
         QStringLiteral(
             "Uno, dos o tres tickets por pedido, en la misma impresora. Cada destino empieza en una "
             "página. «Imprimir…» siempre muestra el diálogo de impresión. Las térmicas requieren un "
             "controlador compatible y papel personalizado de 58/80 mm; valida márgenes y longitud "
             "con tu modelo."),
-        page, "ticketsCaption"));
+        QStringLiteral("ticketsCaption"), page));
     return page;
 }
 
@@ -244,7 +216,7 @@ QWidget* SettingsWindow::makeClosingTab() {
     auto* page = new QWidget(this);
     QFormLayout* layout = form(page);
 
-    timeZone_ = named(new QComboBox(page), "timeZone", QStringLiteral("Zona horaria"));
+    timeZone_ = nameControl(new QComboBox(page), QStringLiteral("timeZone"), QStringLiteral("Zona horaria"));
     connect(timeZone_, &QComboBox::currentIndexChanged, this, [this](int index) {
         if (index < 0) return;
         edit([&] { settings_.timeZone = timeZone_->itemData(index).toString().toStdString(); });
@@ -252,7 +224,8 @@ QWidget* SettingsWindow::makeClosingTab() {
     layout->addRow(QStringLiteral("Zona horaria"), timeZone_);
 
     // One field for the time, typed as a till operator reads it: "04:00".
-    closingTime_ = named(new QTimeEdit(page), "closingTime", QStringLiteral("Cierre diario"));
+    closingTime_ =
+        nameControl(new QTimeEdit(page), QStringLiteral("closingTime"), QStringLiteral("Cierre diario"));
     closingTime_->setDisplayFormat(QStringLiteral("HH:mm"));
     closingTime_->setWrapping(true);
     connect(closingTime_, &QTimeEdit::timeChanged, this, [this](QTime time) {
@@ -268,12 +241,12 @@ QWidget* SettingsWindow::makeClosingTab() {
     row->addStretch();
     layout->addRow(QStringLiteral("Cierre diario"), time);
 
-    layout->addRow(secondaryLabel(
+    layout->addRow(makeCaption(
         QStringLiteral(
             "Cambiar la hora afecta a los tramos que se abran después de guardar. El tramo abierto "
             "mantiene el corte ya previsto. El cierre automático se resuelve al abrir si el "
             "ordenador estaba apagado. No borra pendientes ni pedidos."),
-        page, "closingCaption"));
+        QStringLiteral("closingCaption"), page));
     return page;
 }
 
@@ -283,13 +256,17 @@ QWidget* SettingsWindow::makeDataTab() {
     layout->setContentsMargins(18, 18, 18, 18);
     layout->setSpacing(12);
 
-    QLabel* heading = plainLabel(QStringLiteral("Copias completas y restaurables"), page, "dataHeading");
-    scaleFont(*heading, 1.1, true);
+    QLabel* heading = makeBoldLabel(QStringLiteral("Copias completas y restaurables"),
+                                    QStringLiteral("dataHeading"), page, 1.1);
+    heading->setWordWrap(true);
 
     auto* buttons = new QHBoxLayout;
-    QPushButton* exportBackup = button(QStringLiteral("Guardar copia…"), page, "exportBackup");
-    QPushButton* restoreBackup = button(QStringLiteral("Restaurar copia…"), page, "restoreBackup");
-    QPushButton* openFolder = button(QStringLiteral("Abrir carpeta de datos"), page, "openDataFolder");
+    QPushButton* exportBackup =
+        makeButton(QStringLiteral("Guardar copia…"), QStringLiteral("exportBackup"), page);
+    QPushButton* restoreBackup =
+        makeButton(QStringLiteral("Restaurar copia…"), QStringLiteral("restoreBackup"), page);
+    QPushButton* openFolder =
+        makeButton(QStringLiteral("Abrir carpeta de datos"), QStringLiteral("openDataFolder"), page);
     // The controller outlives the window; the panels and alerts of the copy belong to this window.
     connect(exportBackup, &QPushButton::clicked, this, [this] {
         AppStore& store = store_;
@@ -304,21 +281,21 @@ QWidget* SettingsWindow::makeDataTab() {
 
     layout->addWidget(heading);
     layout->addLayout(buttons);
-    layout->addWidget(secondaryLabel(
+    layout->addWidget(makeCaption(
         QStringLiteral(
             "Las copias incluyen teléfonos, direcciones y notas. Guárdalas en un lugar protegido. "
             "Antes de restaurar se conserva otra copia local. La restauración sustituye el conjunto "
             "de datos y no combina pedidos."),
-        page, "dataNotice"));
-    layout->addWidget(secondaryLabel(
+        QStringLiteral("dataNotice"), page));
+    layout->addWidget(makeCaption(
         QStringLiteral("Al cerrar cada jornada se guarda además una copia automática en la carpeta Copias, "
                        "dentro de la carpeta de datos; se conservan las de las 30 últimas jornadas."),
-        page, "dailyBackupsNotice"));
-    QLabel* scope = secondaryLabel(
+        QStringLiteral("dailyBackupsNotice"), page));
+    QLabel* scope = makeCaption(
         QStringLiteral("Velmora 1.1.0 registra pedidos y cobros locales. Facturación permite configurar "
                        "impuestos y preparar propuestas; la emisión fiscal definitiva está bloqueada hasta "
                        "completar la validación NO VERI*FACTU. No integra una pasarela de pagos."),
-        page, "scopeCaption");
+        QStringLiteral("scopeCaption"), page);
     scaleFont(*scope, 0.9, false);
     layout->addWidget(scope);
     layout->addStretch();
@@ -329,10 +306,10 @@ QWidget* SettingsWindow::makeBottomBar() {
     auto* bar = new QWidget(this);
     auto* row = new QHBoxLayout(bar);
     row->setContentsMargins(0, 0, 0, 0);
-    status_ = plainLabel(QString(), bar, "saveStatus");
-    status_->setWordWrap(false);
-    save_ = named(new QPushButton(QStringLiteral("Guardar ajustes"), bar), "saveSettings",
-                  QStringLiteral("Guardar ajustes"));
+    status_ = makePlainLabel(QString(), QStringLiteral("saveStatus"), bar);
+    // Return belongs to "Guardar ajustes", whichever control has the focus: the window's other
+    // buttons (made by makeButton) are never the default.
+    save_ = makeButton(QStringLiteral("Guardar ajustes"), QStringLiteral("saveSettings"), bar);
     save_->setDefault(true);
     save_->setAutoDefault(true);
     connect(save_, &QPushButton::clicked, this, &SettingsWindow::save);
@@ -391,11 +368,11 @@ void SettingsWindow::edit(F&& apply) {
 
 void SettingsWindow::showSettings() {
     filling_ = true;
-    business_->setText(text(settings_.business));
-    taxID_->setText(text(settings_.taxID));
-    phone_->setText(text(settings_.phone));
-    address_->setText(text(settings_.address));
-    footer_->setText(text(settings_.footer));
+    business_->setText(qtext(settings_.business));
+    taxID_->setText(qtext(settings_.taxID));
+    phone_->setText(qtext(settings_.phone));
+    address_->setText(qtext(settings_.address));
+    footer_->setText(qtext(settings_.footer));
     paper_->setCurrentIndex(paper_->findData(static_cast<int>(settings_.paper)));
     kitchen_->setChecked(settings_.kitchen);
     bar_->setChecked(settings_.bar);
@@ -462,7 +439,7 @@ void SettingsWindow::showPrinters() {
     printer_->addItem(QStringLiteral("Predeterminada del sistema"), QString());
     for (const QString& name : installed_.names)
         printer_->addItem(name, name);
-    const QString stored = text(settings_.printer);
+    const QString stored = qtext(settings_.printer);
     // A printer that is no longer installed stays chosen, marked, until another is chosen; while
     // the list is on its way nothing is known about it yet.
     if (!stored.isEmpty() && !installed_.names.contains(stored))
@@ -490,7 +467,7 @@ void SettingsWindow::showTimeZones() {
     timeZone_->clear();
     for (const TimeZoneChoice& choice : timeZones)
         timeZone_->addItem(QString::fromUtf8(choice.label), QString::fromLatin1(choice.identifier));
-    const QString stored = text(settings_.timeZone);
+    const QString stored = qtext(settings_.timeZone);
     // Another stored zone is offered as it is, so that saving keeps it.
     if (timeZone_->findData(stored) < 0) timeZone_->addItem(stored, stored);
     timeZone_->setCurrentIndex(timeZone_->findData(stored));

@@ -2,8 +2,10 @@
 
 #include <Velmora/Platform/Pictures.hpp>
 #include <Velmora/Views/Shared/Palette.hpp>
+#include <Velmora/Views/Shared/Sheet.hpp>
 
 #include <QApplication>
+#include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
@@ -269,6 +271,34 @@ void ProductThumbnail::paintEvent(QPaintEvent*) {
         tint.fillRect(symbol.rect(), secondaryTextColor(*this));
     }
     painter.drawPixmap(symbolBounds.toRect(), symbol);
+}
+
+QLabel* makeBoldLabel(const QString& text, const QString& objectName, QWidget* parent, double scale) {
+    QLabel* label = makePlainLabel(text, objectName, parent);
+    scaleFont(*label, scale, true);
+    return label;
+}
+
+QLabel* makeFootnote(const QString& text, const QString& objectName, QWidget* parent) {
+    QLabel* label = makeCaption(text, objectName, parent);
+    scaleFont(*label, 0.88, false);
+    return label;
+}
+
+QLabel* makeFigure(const QString& text, const QString& objectName, QWidget* parent, double pointSize) {
+    QLabel* label = makePlainLabel(text, objectName, parent);
+    QFont font = label->font();
+    font.setPointSizeF(pointSize);
+    font.setBold(true);
+    label->setFont(font);
+    return label;
+}
+
+QFrame* makeDivider(QWidget* parent) {
+    auto* line = new QFrame(parent);
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Sunken);
+    return line;
 }
 
 } // namespace velmora

@@ -10,6 +10,7 @@
 
 #include <optional>
 
+class QFrame;
 class QLabel;
 
 namespace velmora {
@@ -118,5 +119,25 @@ protected:
 private:
     QImage image_;
 };
+
+// Gives `widget` its object name and the name a screen reader says (its visible label), for the
+// controls the builders of Sheet.hpp do not make (combo boxes, check boxes, spin boxes…).
+template <class W>
+W* nameControl(W* widget, const QString& objectName, const QString& accessibleName) {
+    widget->setObjectName(objectName);
+    widget->setAccessibleName(accessibleName);
+    return widget;
+}
+
+// A plain-text label in a bold font `scale` times the usual size: a screen's or a section's
+// heading, or a name or amount that must stand out.
+QLabel* makeBoldLabel(const QString& text, const QString& objectName, QWidget* parent, double scale = 1.0);
+// A caption (see makeCaption) in a slightly smaller font: the note under a control or a pane.
+QLabel* makeFootnote(const QString& text, const QString& objectName, QWidget* parent);
+// A figure read from across the counter (a total, a tile's amount): plain text, bold, at
+// `pointSize` points whatever the usual size.
+QLabel* makeFigure(const QString& text, const QString& objectName, QWidget* parent, double pointSize);
+// A thin sunken line across a pane, between two of its parts.
+QFrame* makeDivider(QWidget* parent);
 
 } // namespace velmora

@@ -19,9 +19,8 @@ FatalView::FatalView(AppStore& store, QWidget* parent)
     auto* headingLayout = new QHBoxLayout(heading);
     headingLayout->setContentsMargins(0, 0, 0, 0);
     headingLayout->setSpacing(10);
-    auto* title = new QLabel(QStringLiteral("No se puede abrir Velmora"), heading);
-    title->setObjectName(QStringLiteral("fatalTitle"));
-    scaleFont(*title, 1.6, true);
+    QLabel* title = makeBoldLabel(QStringLiteral("No se puede abrir Velmora"), QStringLiteral("fatalTitle"),
+                                  heading, 1.6);
     const int iconSide = title->fontMetrics().height();
     auto* icon = new QLabel(heading);
     icon->setPixmap(symbolIcon(QStringLiteral("externaldrive.badge.exclamationmark"))

@@ -183,9 +183,8 @@ void MainWindow::showFatal() {
 void MainWindow::showOpening() {
     auto* opening = new QWidget(this);
     opening->setObjectName(QStringLiteral("OpeningView"));
-    auto* text = new QLabel(QStringLiteral("Abriendo los datos…"), opening);
-    text->setObjectName(QStringLiteral("openingText"));
-    scaleFont(*text, 1.3, true);
+    QLabel* text =
+        makeBoldLabel(QStringLiteral("Abriendo los datos…"), QStringLiteral("openingText"), opening, 1.3);
     auto* progress = new QProgressBar(opening);
     progress->setObjectName(QStringLiteral("openingProgress"));
     progress->setAccessibleName(QStringLiteral("Abriendo los datos…"));

@@ -48,9 +48,7 @@ Sidebar::Sidebar(AppStore& store, QWidget* parent)
     shade.setColor(QPalette::Window, palette().color(QPalette::Window).darker(104));
     setPalette(shade);
 
-    auto* name = new QLabel(QStringLiteral("Velmora"), this);
-    name->setObjectName(QStringLiteral("appName"));
-    scaleFont(*name, 1.35, true);
+    QLabel* name = makeBoldLabel(QStringLiteral("Velmora"), QStringLiteral("appName"), this, 1.35);
 
     business_->setObjectName(QStringLiteral("businessName"));
     // Typed by the operator: shown as written, never read as markup.
