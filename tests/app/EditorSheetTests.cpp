@@ -29,26 +29,17 @@ namespace {
 
 using pizzacore::Database;
 
-template <class Widget>
-Widget& child(QWidget& parent, const char* name) {
-    auto* found = parent.findChild<Widget*>(QString::fromLatin1(name));
-    if (!found) throw std::runtime_error(std::string("missing widget ") + name);
-    return *found;
-}
-
 // The sheet's red line: its text and whether it shows.
 QLabel& errorLine(QWidget& sheet) {
-    return child<QLabel>(sheet, "error");
+    return ScreenBench::child<QLabel>(sheet, "error");
 }
 
 class EditorSheetTest : public ScreenTest {
 protected:
-    void SetUp() override {
-        Database db = newDocument();
+    void prepare(Database& db) override {
         pizza_ = product(db, "Margarita", 1050);
         card_ = customer(db, "Ana Pérez", "612 345 678");
         order_ = order(db, pizza_, card_, {}, std::nullopt);
-        open(db);
     }
 
     // Shows `sheet` as the operator's active window, so that keys reach it as typed.
@@ -134,7 +125,7 @@ TEST(EditorSheetFailure, AChangeThatCannotBeWrittenKeepsTheSheetOpenAndTheAlertS
     QPointer<CategoryEditor> editor =
         new CategoryEditor(store, pizzacore::Category::make("Postres", false), &parent);
     editor->show();
-    child<QPushButton>(*editor, "save").click();
+    ScreenBench::child<QPushButton>(*editor, "save").click();
     EXPECT_TRUE(editor->saving());
     store.flush();
     settle();
@@ -143,7 +134,7 @@ TEST(EditorSheetFailure, AChangeThatCannotBeWrittenKeepsTheSheetOpenAndTheAlertS
     EXPECT_FALSE(editor->saving()) << "the next press tries again";
     EXPECT_EQ(editor->error(), "") << "a failure to write is the alert's";
     EXPECT_EQ(store.message().value_or(QString()), "El almacenamiento no está disponible.");
-    EXPECT_EQ(child<QLineEdit>(*editor, "name").text(), "Postres");
+    EXPECT_EQ(ScreenBench::child<QLineEdit>(*editor, "name").text(), "Postres");
 }
 
 TEST_F(EditorSheetTest, ReturnSavesAndEscapeOrCancelarLeaveTheDocumentAsItWas) {

@@ -51,17 +51,14 @@ QStringList unnamedControls(QWidget& root) {
 
 class ScreenNamesTest : public ScreenTest {
 protected:
-    void SetUp() override {
-        pizzacore::Database db = newDocument();
+    void prepare(pizzacore::Database& db) override {
         margarita_ = product(db, "Margarita", 1000);
         const pizzacore::Product bebida = product(db, "Refresco", 500, pizzacore::Category::drink());
         const pizzacore::Customer ana = customer(db, "Ana", "600111222", "Calle Mayor 3", "Sin cebolla");
         paid_ = order(db, margarita_, ana, "", pizzacore::PaymentMethod::cash, friday);
         owed_ = order(db, bebida, std::nullopt, "600000002", std::nullopt, friday);
-        open(db);
     }
 
-    pizzacore::Product margarita_;
     pizzacore::Order paid_;
     pizzacore::Order owed_;
 };
