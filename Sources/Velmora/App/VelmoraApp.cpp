@@ -83,8 +83,8 @@ void prepareApplication(QApplication& app) {
     QApplication::setApplicationName(QStringLiteral("Velmora"));
     QApplication::setApplicationDisplayName(QStringLiteral("Velmora"));
     QApplication::setApplicationVersion(QString::fromLatin1(versionText));
-    // Matches the installed velmora.desktop, so that the desktop shows its name and icon.
-    QGuiApplication::setDesktopFileName(QStringLiteral("velmora"));
+    // Matches the installed org.example.Velmora.desktop, so that the desktop shows its name and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.example.Velmora"));
     QApplication::setWindowIcon(
         QIcon::fromTheme(QStringLiteral("velmora"), QIcon(QPixmap::fromImage(applicationLogo()))));
     QLocale::setDefault(QLocale(QLocale::Spanish, QLocale::Spain));
