@@ -4,6 +4,7 @@
 #include "TextOutput.hpp"
 
 #include <CLI/CLI.hpp>
+#include <Velmora/Version.hpp>
 
 #include <algorithm>
 #include <string_view>
@@ -142,6 +143,8 @@ Parsed parseCommandLine(int argc, const char* const* argv, std::ostream& out, st
     spanishLabels(app);
     app.option_defaults()->group("Opciones");
     app.set_help_flag("-h,--help", "Muestra esta ayuda y termina");
+    app.set_version_flag("--version", std::string(programName) + " " + velmora::versionText,
+                         "Muestra la versión y termina");
     app.footer(std::string(footer));
     // Unknown commands and stray arguments are collected and refused below, in Spanish.
     app.allow_extras();
@@ -260,6 +263,8 @@ Parsed parseCommandLine(int argc, const char* const* argv, std::ostream& out, st
         return 2;
     } catch (const CLI::CallForHelp& help) {
         return app.exit(help, out, err);
+    } catch (const CLI::CallForVersion& version) {
+        return app.exit(version, out, err);
     } catch (const CLI::ValidationError& error) {
         // Raised by checkDay with the Spanish text after the name.
         const std::string what = error.what();

@@ -542,6 +542,17 @@ TEST_F(AdminData, MisuseEndsWithStatusTwoAndASpanishExplanation) {
     }
 }
 
+// The version comes from the build's one declaration; the help offers it in Spanish.
+TEST(AdminVersion, VersionIsTheProjectsOnOneLineOnStandardOutput) {
+    const Outcome run = admin({"--version"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, std::string("velmora-admin ") + VELMORA_VERSION + "\n");
+    EXPECT_EQ(run.err, "");
+    const Outcome help = admin({"--help"});
+    EXPECT_NE(help.out.find("--version"), std::string::npos) << help.out;
+    EXPECT_NE(help.out.find("Muestra la versión y termina"), std::string::npos) << help.out;
+}
+
 TEST_F(AdminData, DayReportAddsUpTheShiftsInEveryFormat) {
     const std::string day = lastDay();
     const std::vector<const Session*> shifts = sessionsOf(day);

@@ -1,6 +1,7 @@
 #include <Velmora/App/VelmoraApp.hpp>
 
 #include <Velmora/Platform/PlatformServices.hpp>
+#include <Velmora/Version.hpp>
 #include <Velmora/Views/Shared/Components.hpp>
 
 #include <QAction>
@@ -81,9 +82,9 @@ QTranslator* installQtSpanishTranslations(QApplication& app) {
 void prepareApplication(QApplication& app) {
     QApplication::setApplicationName(QStringLiteral("Velmora"));
     QApplication::setApplicationDisplayName(QStringLiteral("Velmora"));
-    QApplication::setApplicationVersion(QStringLiteral("1.1.0"));
-    // Matches the installed velmora.desktop, so that the desktop shows its name and icon.
-    QGuiApplication::setDesktopFileName(QStringLiteral("velmora"));
+    QApplication::setApplicationVersion(QString::fromLatin1(versionText));
+    // Matches the installed org.example.Velmora.desktop, so that the desktop shows its name and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.example.Velmora"));
     QApplication::setWindowIcon(
         QIcon::fromTheme(QStringLiteral("velmora"), QIcon(QPixmap::fromImage(applicationLogo()))));
     QLocale::setDefault(QLocale(QLocale::Spanish, QLocale::Spain));
@@ -186,8 +187,9 @@ void VelmoraApp::buildMenu() {
 
 void VelmoraApp::showAbout() {
     QMessageBox::about(&window_, QStringLiteral("Acerca de Velmora"),
-                       QStringLiteral("<b>Velmora 1.1.0</b><p>Caja y pedidos para restaurantes de comida "
-                                      "para llevar. Un solo puesto; todos los datos en este ordenador.</p>"));
+                       QStringLiteral("<b>Velmora %1</b><p>Caja y pedidos para restaurantes de comida "
+                                      "para llevar. Un solo puesto; todos los datos en este ordenador.</p>")
+                           .arg(QString::fromLatin1(versionText)));
 }
 
 } // namespace velmora

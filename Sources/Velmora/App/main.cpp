@@ -1,15 +1,24 @@
 #include <Velmora/App/VelmoraApp.hpp>
 #include <Velmora/Platform/QtPlatformServices.hpp>
+#include <Velmora/Version.hpp>
 
 #include <QApplication>
 
+#include <algorithm>
 #include <iostream>
 #include <string>
 #include <vector>
 
 int main(int argc, char* argv[]) {
-    // Without a display Qt would abort with its own English message; say it plainly instead.
     const std::vector<std::string> arguments(argv, argv + argc);
+    // Answered before anything of Qt starts, so that it works without a display (packaging
+    // tools, scripts, a remote terminal).
+    if (std::find(arguments.begin() + 1, arguments.end(), "--version") != arguments.end()) {
+        std::cout << "velmora " << velmora::versionText << '\n';
+        return std::cout.flush() ? 0 : 1;
+    }
+
+    // Without a display Qt would abort with its own English message; say it plainly instead.
     if (const auto message = velmora::noDisplayMessage(velmora::processEnvironment, arguments)) {
         std::cerr << message->toStdString() << '\n';
         return 1;
