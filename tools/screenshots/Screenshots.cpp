@@ -1,7 +1,7 @@
 // Pictures of Velmora on Qt's offscreen platform, with no display:
 //
 //   VelmoraScreenshots --screen caja|pedidos|clientes|productos|jornadas|facturas|ticket
-//                      [--size ANCHOxALTO] [--data CARPETA] --out ARCHIVO.png
+//                      [--size ANCHOxALTO] [--data CARPETA | --busy-year] --out ARCHIVO.png
 //
 // A screen is the main window at the given size (1366x768 unless told) showing that section.
 // "caja" shows an order being taken: a caller's card found by telephone and a few lines in the
@@ -43,7 +43,7 @@ namespace fs = std::filesystem;
 
 const char* const usage =
     "Uso: VelmoraScreenshots --screen caja|pedidos|clientes|productos|jornadas|facturas|ticket\n"
-    "                        [--size ANCHOxALTO] [--data CARPETA] --out ARCHIVO.png\n";
+    "                        [--size ANCHOxALTO] [--data CARPETA | --busy-year] --out ARCHIVO.png\n";
 
 // The sections by the names given on the command line.
 const std::map<std::string, QString> sectionTitles = {
@@ -57,6 +57,8 @@ struct Options {
     int width = 1366;
     int height = 768;
     std::optional<fs::path> data;
+    // A year of a busy restaurant (50,000 orders) instead of a small one's few days.
+    bool busyYear = false;
     fs::path out;
 };
 
@@ -64,6 +66,10 @@ std::optional<Options> parse(int argc, char* argv[]) {
     Options options;
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
+        if (option == "--busy-year") {
+            options.busyYear = true;
+            continue;
+        }
         if (i + 1 >= argc) return std::nullopt;
         const std::string value = argv[++i];
         if (option == "--screen") {
@@ -106,9 +112,11 @@ public:
     bool openWithDefaultApplication(const fs::path&) override { return false; }
 };
 
-// A small restaurant's few days, the last one still open, written as a data folder.
-pizzacore::Database generatedRestaurant(const fs::path& folder) {
-    pizzacore::testing::DocumentShape shape = pizzacore::testing::DocumentShape::small();
+// A small restaurant's few days (or a busy one's year), the last one still open, written as a data
+// folder.
+pizzacore::Database generatedRestaurant(const fs::path& folder, bool busyYear) {
+    pizzacore::testing::DocumentShape shape =
+        busyYear ? pizzacore::testing::DocumentShape::busyYear() : pizzacore::testing::DocumentShape::small();
     shape.awkwardText = false;
     pizzacore::Database db = pizzacore::testing::makeDocument(shape, 2026);
     db.settings.business = "Pizzería La Vela";
@@ -273,7 +281,7 @@ int main(int argc, char* argv[]) {
             fs::remove(folder / ".lock");
         } else {
             fs::create_directories(folder);
-            clock = pizzacore::Clock::fixed(momentOfService(generatedRestaurant(folder)));
+            clock = pizzacore::Clock::fixed(momentOfService(generatedRestaurant(folder, options->busyYear)));
         }
         return options->screen == "ticket" ? ticket(*options, folder) : screen(*options, folder, clock);
     } catch (const pizzacore::PCError& error) {

@@ -308,8 +308,10 @@ bool SessionsView::eventFilter(QObject* watched, QEvent* event) {
 
 void SessionsView::fitHistory() {
     // At least a few boxes even on a small screen; otherwise the visible height, less the margins.
+    // An empty history has no row to measure (its hint is -1) and a scroll area not yet laid out
+    // no height: never below zero.
     const int visible = scroll_->viewport()->height() - 48;
-    history_->setMinimumHeight(std::max(history_->sizeHintForRow(0) * 2, visible));
+    history_->setMinimumHeight(std::max({0, history_->sizeHintForRow(0) * 2, visible}));
 }
 
 void SessionsView::documentChanged() {
