@@ -5,12 +5,11 @@
 
 #include <Velmora/Platform/ChosenFile.hpp>
 #include <Velmora/Platform/PlatformServices.hpp>
+#include <Velmora/Platform/QtText.hpp>
 
 #include <PizzaCore/Foundation/PCError.hpp>
 #include <PizzaCore/Persistence/Repository.hpp>
 
-#include <QDateTime>
-#include <QLocale>
 #include <QPointer>
 #include <QWidget>
 
@@ -71,13 +70,8 @@ QString backupSummary(const pizzacore::Database& copy) {
     QString text = QStringLiteral("La copia contiene ") + counted(copy.orders.size(), "pedido", "pedidos") +
                    QStringLiteral(" y ") +
                    counted(copy.customers.size(), "ficha de cliente", "fichas de cliente");
-    const double seconds = latest ? latest->unixSeconds() : 0;
-    if (latest && std::isfinite(seconds) && std::abs(seconds) < 1e14) {
-        const QDateTime when =
-            QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(std::floor(seconds)) * 1000);
-        text += QStringLiteral(", con datos hasta el ") +
-                QLocale().toString(when, QStringLiteral("d MMM yyyy, HH:mm"));
-    }
+    if (latest && localDateTime(*latest).isValid())
+        text += QStringLiteral(", con datos hasta el ") + dateTimeText(*latest);
     return text + QLatin1Char('.');
 }
 

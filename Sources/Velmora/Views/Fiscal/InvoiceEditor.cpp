@@ -37,10 +37,6 @@ QString rateLabel(std::int64_t rate) {
     return qtext(pizzacore::FiscalMoney::decimal(rate)) + QStringLiteral(" %");
 }
 
-QDateTime localDateTime(pizzacore::Instant instant) {
-    return QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(instant.unixSeconds() * 1000.0));
-}
-
 } // namespace
 
 InvoiceEditor::InvoiceEditor(AppStore& store, pizzacore::InvoiceProposal proposal, QWidget* parent)

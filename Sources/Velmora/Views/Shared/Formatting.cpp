@@ -2,39 +2,12 @@
 
 #include <PizzaCore/Models/FiscalMoney.hpp>
 
-#include <QDateTime>
-#include <QLocale>
-
 #include <cmath>
 
 namespace velmora {
 
-namespace {
-
-QDateTime local(pizzacore::Instant instant) {
-    const double seconds = instant.unixSeconds();
-    // Beyond about three million years either way Qt's dates cannot follow; nothing is shown.
-    if (!std::isfinite(seconds) || std::abs(seconds) > 1e14) return {};
-    return QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(std::floor(seconds)) * 1000);
-}
-
-} // namespace
-
 QString amountText(pizzacore::Cents cents, const pizzacore::Settings& settings) {
     return qtext(pizzacore::FiscalMoney::text(cents, settings.currency.value_or("EUR")));
-}
-
-QString dateTimeText(pizzacore::Instant instant) {
-    return dateText(instant) + QStringLiteral(", ") + timeText(instant);
-}
-
-QString dateText(pizzacore::Instant instant) {
-    return QLocale().toString(local(instant).date(), QStringLiteral("d MMM yyyy"));
-}
-
-QString timeText(pizzacore::Instant instant) {
-    // Hours and minutes, as a till shows them; some locales' short format carries seconds too.
-    return QLocale().toString(local(instant).time(), QStringLiteral("HH:mm"));
 }
 
 QString whenText(pizzacore::Instant instant, pizzacore::Instant now) {

@@ -15,17 +15,12 @@
 
 namespace velmora {
 
-// The amounts, dates and times the screens show; qtext() and utf8() convert texts.
+// The amounts and moments the screens show; qtext(), utf8() and the date and time texts come
+// from Platform/QtText.hpp.
 
 // The amount with the document's currency code ("EUR" when none is set): "12,50 EUR".
 QString amountText(pizzacore::Cents cents, const pizzacore::Settings& settings);
 
-// "7 mar 2025, 13:05" in the user's locale and time zone.
-QString dateTimeText(pizzacore::Instant instant);
-// "7 mar 2025".
-QString dateText(pizzacore::Instant instant);
-// "13:05".
-QString timeText(pizzacore::Instant instant);
 // When something happened, as an order list reads it at `now`: "13:05 · hace 12 min" within the
 // last day ("hace menos de 1 min", "hace 3 h"), otherwise the date and time.
 QString whenText(pizzacore::Instant instant, pizzacore::Instant now);
