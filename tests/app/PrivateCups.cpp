@@ -94,11 +94,27 @@ void PrivateCups::start() {
     for (const char* folder : {"etc/ppd", "spool/tmp", "cache", "state", "log"})
         fs::create_directories(root / folder);
     const std::string r = root.string();
+    // The system's filters and helpers, with one backend of the test's own: "capture" writes the
+    // job as the printer would receive it to the file its URI names. A file: device is written by
+    // the scheduler from the filters' output, and a raw job has no filters to write it.
+    const fs::path serverBin = root / "bin";
+    fs::create_directories(serverBin / "backend");
+    for (const fs::directory_entry& entry : fs::directory_iterator("/usr/lib/cups"))
+        if (entry.path().filename() != "backend")
+            fs::create_directory_symlink(entry.path(), serverBin / entry.path().filename());
+    writeFile(serverBin / "backend/capture",
+              "#!/bin/sh\n"
+              "[ $# -eq 0 ] && { echo 'direct capture \"Unknown\" \"Captura\"'; exit 0; }\n"
+              "out=\"${DEVICE_URI#capture://}\"\n"
+              "if [ $# -ge 6 ]; then cat \"$6\" > \"$out.part\"; else cat > \"$out.part\"; fi\n"
+              "mv \"$out.part\" \"$out\"\n");
+    // Run as root (as owner only), as a backend that writes where the scheduler's account may not.
+    fs::permissions(serverBin / "backend/capture", fs::perms::owner_all);
     writeFile(root / "etc/cups-files.conf",
-              "ServerRoot " + r + "/etc\nRequestRoot " + r + "/spool\nTempDir " + r +
-                  "/spool/tmp\nCacheDir " + r + "/cache\nStateDir " + r + "/state\nErrorLog " + r +
-                  "/log/error_log\nAccessLog " + r + "/log/access_log\nPageLog " + r +
-                  "/log/page_log\nFileDevice Yes\n");
+              "ServerBin " + serverBin.string() + "\nServerRoot " + r + "/etc\nRequestRoot " + r +
+                  "/spool\nTempDir " + r + "/spool/tmp\nCacheDir " + r + "/cache\nStateDir " + r +
+                  "/state\nErrorLog " + r + "/log/error_log\nAccessLog " + r + "/log/access_log\nPageLog " +
+                  r + "/log/page_log\nFileDevice Yes\n");
     writeFile(root / "etc/cupsd.conf", "Listen " + r +
                                            "/cups.sock\nLogLevel info\nBrowsing No\nWebInterface No\n"
                                            "DefaultAuthType None\nPreserveJobHistory Yes\n"
@@ -115,7 +131,12 @@ void PrivateCups::start() {
                   "\nState Stopped\nAccepting Yes\nShared No\n</Printer>\n"
                   "<Printer Rota>\nDeviceURI file://" +
                   output("Rota").string() +
-                  "\nState Idle\nAccepting Yes\nShared No\nErrorPolicy abort-job\n</Printer>\n");
+                  "\nState Idle\nAccepting Yes\nShared No\nErrorPolicy abort-job\n</Printer>\n"
+                  "<Printer Cajon>\nDeviceURI capture://" +
+                  output("Cajon").string() +
+                  "\nState Idle\nAccepting Yes\nShared No\n</Printer>\n"
+                  "<Printer Cerrada>\nDeviceURI file://" +
+                  output("Cerrada").string() + "\nState Idle\nAccepting No\nShared No\n</Printer>\n");
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);

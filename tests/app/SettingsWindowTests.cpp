@@ -271,6 +271,24 @@ TEST_F(SettingsWindowTest, SavingTheCallersCardOnConfirmingIsOnUntilSwitchedOff)
     EXPECT_FALSE(child<QCheckBox>("saveCardOnConfirm").isChecked());
 }
 
+TEST_F(SettingsWindowTest, OpeningTheDrawerOnCashIsOffUntilSwitchedOn) {
+    open();
+    auto& drawer = child<QCheckBox>("openDrawerOnCash");
+    EXPECT_EQ(drawer.text(), "Abrir el cajón al cobrar en efectivo");
+    EXPECT_EQ(drawer.accessibleName(), drawer.text());
+    EXPECT_FALSE(drawer.isChecked());
+    drawer.click();
+    EXPECT_EQ(status(), unsaved);
+    save();
+    EXPECT_EQ(store().db().settings.openDrawerOnCash, std::optional<bool>(true));
+    window_.reset();
+    open();
+    EXPECT_TRUE(child<QCheckBox>("openDrawerOnCash").isChecked());
+    child<QCheckBox>("openDrawerOnCash").click();
+    save();
+    EXPECT_EQ(store().db().settings.openDrawerOnCash, std::optional<bool>(false));
+}
+
 TEST_F(SettingsWindowTest, RefusesANameOfSpacesOrNoDestinationAndKeepsThePreviousSettings) {
     open();
     const pizzacore::Settings inForce = store().db().settings;

@@ -48,6 +48,24 @@ TEST(JsonExamples, ConfirmSwitchesReadAsTheirDefaultsWhenAbsentAndRoundTripWhenS
     EXPECT_TRUE(fromJSON<Settings>(toJSON(chosen)).printsOnConfirm());
 }
 
+TEST(JsonExamples, TheDrawerSwitchIsOffWhenAbsentAndRoundTripsWhenSet) {
+    const Settings older = fromJSON<Settings>(toJSON(Settings()));
+    EXPECT_FALSE(older.openDrawerOnCash.has_value());
+    EXPECT_EQ(toJSON(older).find("openDrawerOnCash"), std::string::npos) << "older documents read unchanged";
+    EXPECT_FALSE(older.opensDrawerOnCash());
+
+    for (const bool on : {true, false}) {
+        Settings chosen;
+        chosen.openDrawerOnCash = on;
+        const std::string text = toJSON(chosen);
+        EXPECT_NE(text.find(on ? R"("openDrawerOnCash":true)" : R"("openDrawerOnCash":false)"),
+                  std::string::npos);
+        const Settings back = fromJSON<Settings>(text);
+        EXPECT_EQ(back, chosen);
+        EXPECT_EQ(back.opensDrawerOnCash(), on);
+    }
+}
+
 TEST(JsonExamples, InstantsAreTheShortestTextThatReadsBackExactly) {
     // 2025-03-07 12:00:00.5 UTC.
     Audit entry{someID, Instant::fromUnix(1741348800.5), "Apertura", ""};

@@ -753,6 +753,26 @@ TEST_F(OrderDesk, CountPrintAttemptNeverWrapsRoundAndKeepsTheCopyMark) {
     EXPECT_EQ(db.audit.back().action, "Intento de impresión");
 }
 
+// Drawer openings.
+
+TEST_F(OrderDesk, DrawerOpeningsAreRecordedWithTheOrderNumberAndChangeNothingElse) {
+    confirmed();
+    const Order order = confirmed();
+    const std::size_t audited = db.audit.size();
+    Database expected = db;
+    db.recordDrawerOpening(order.id, monday18h);
+    db.recordDrawerOpening(order.id, monday18h);
+    // An order gone since (a restore in between) leaves the opening recorded without a number.
+    db.recordDrawerOpening(Uuid::random(), monday18h);
+    EXPECT_EQ(entriesFrom(db, audited), (std::vector<Entry>{{"Apertura de cajón", "2", monday18h},
+                                                            {"Apertura de cajón", "2", monday18h},
+                                                            {"Apertura de cajón", "", monday18h}}));
+    // Nothing but the trail changes: no order, payment or session.
+    expected.audit = db.audit;
+    EXPECT_TRUE(db == expected);
+    expectValid(db);
+}
+
 // Whole flows.
 
 TEST_F(OrderDesk, FlowConfirmPayInCashThenPrepareBackAndForth) {

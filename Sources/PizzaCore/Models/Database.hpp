@@ -105,6 +105,11 @@ struct Database {
     // the copy mark. An order that is no longer stored is left alone and nothing is recorded;
     // gives whether the attempt was counted. Audit "Intento de impresión" with the order number.
     bool countPrintAttempt(Uuid orderID, Instant now);
+    // Records that the cash drawer was opened for the order (its payment, or the operator's
+    // request from its detail). The drawer did open whatever became of the order since, so an
+    // order that is no longer stored leaves an empty reference. Never fails. Audit "Apertura de
+    // cajón" with the order number.
+    void recordDrawerOpening(Uuid orderID, Instant now);
 
     // Catalogue.
     // Saves a new or edited category with its name trimmed, replacing in place the stored one with

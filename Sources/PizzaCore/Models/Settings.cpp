@@ -22,4 +22,8 @@ bool Settings::printsOnConfirm() const {
     return printOnConfirm.value_or(!printer.empty());
 }
 
+bool Settings::opensDrawerOnCash() const {
+    return openDrawerOnCash.value_or(false);
+}
+
 } // namespace pizzacore

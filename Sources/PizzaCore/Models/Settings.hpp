@@ -13,9 +13,10 @@ namespace pizzacore {
 
 // Business data, ticket options and the business clock. `currency` is set by the fiscal
 // settings; `closingHour`:`closingMinute` in `timeZone` ends each business day; an empty
-// `printer` means the system's default printer. `saveCardOnConfirm` and `printOnConfirm` are
-// absent until the operator sets them, so that documents written before they existed open
-// unchanged and read with their defaults: see savesCardOnConfirm() and printsOnConfirm().
+// `printer` means the system's default printer. `saveCardOnConfirm`, `printOnConfirm` and
+// `openDrawerOnCash` are absent until the operator sets them, so that documents written before
+// they existed open unchanged and read with their defaults: see savesCardOnConfirm(),
+// printsOnConfirm() and opensDrawerOnCash().
 #define PIZZACORE_SETTINGS_FIELDS(X)                                                                         \
     X(std::optional<std::string>, currency)                                                                  \
     X(std::string, business, "Mi restaurante")                                                               \
@@ -34,7 +35,8 @@ namespace pizzacore {
     X(std::string, timeZone, "Europe/Madrid")                                                                \
     X(std::string, printer)                                                                                  \
     X(std::optional<bool>, saveCardOnConfirm)                                                                \
-    X(std::optional<bool>, printOnConfirm)
+    X(std::optional<bool>, printOnConfirm)                                                                   \
+    X(std::optional<bool>, openDrawerOnCash)
 
 struct Settings {
     PIZZACORE_RECORD(Settings, PIZZACORE_SETTINGS_FIELDS)
@@ -48,6 +50,9 @@ struct Settings {
     // Whether confirming an order prints its tickets at once: when never set, on exactly when
     // a preferred printer is chosen, since without one there is nowhere to print unasked.
     bool printsOnConfirm() const;
+    // Whether registering a cash payment opens the cash drawer through the ticket printer: off
+    // unless switched on.
+    bool opensDrawerOnCash() const;
 };
 
 } // namespace pizzacore

@@ -278,4 +278,10 @@ bool Database::countPrintAttempt(Uuid orderID, Instant now) {
     return true;
 }
 
+void Database::recordDrawerOpening(Uuid orderID, Instant now) {
+    const std::size_t index = orderIndex(orders, orderID);
+    record("Apertura de cajón", index == orders.size() ? std::string() : std::to_string(orders[index].number),
+           now);
+}
+
 } // namespace pizzacore

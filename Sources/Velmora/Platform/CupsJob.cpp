@@ -239,6 +239,27 @@ std::pair<char32_t, std::size_t> character(std::string_view text, std::size_t at
     return {code, length};
 }
 
+// Sends the job's one document and closes it. A job the server accepted and then could not
+// receive whole is cancelled again and reported refused.
+Submission sendDocument(const Connection& http, const std::string& name, int job, const std::string& title,
+                        const char* format, std::span<const std::uint8_t> data, const Limits& limits) {
+    bool sent =
+        cupsStartDocument(http.get(), name.c_str(), job, title.c_str(), format, 1) == HTTP_STATUS_CONTINUE;
+    // The document goes in pieces, so that a large one never needs a second copy in memory.
+    constexpr std::size_t piece = 64 * 1024;
+    for (std::size_t at = 0; sent && at < data.size(); at += piece) {
+        const std::size_t size = std::min(piece, data.size() - at);
+        sent = cupsWriteRequestData(http.get(), reinterpret_cast<const char*>(data.data() + at), size) ==
+               HTTP_STATUS_CONTINUE;
+    }
+    // The document must be closed even after a failed write, to read the server's answer.
+    const bool finished = !http.gaveUp() && cupsFinishDocument(http.get(), name.c_str()) == IPP_STATUS_OK;
+    if (sent && finished) return {job, {}};
+    std::string failure = http.failure("CUPS no ha recibido el documento.");
+    cancelJob(name, job, limits);
+    return {0, std::move(failure)};
+}
+
 } // namespace
 
 std::string shown(const std::string& text, std::size_t limit) {
@@ -306,22 +327,18 @@ Submission submit(const Request& request, std::span<const std::uint8_t> pdf, con
     const int job = createJob(http.get(), name, request.title, count, options);
     cupsFreeOptions(count, options);
     if (job <= 0) return {0, http.failure("CUPS no ha aceptado el trabajo.")};
+    return sendDocument(http, name, job, request.title, CUPS_FORMAT_PDF, pdf, limits);
+}
 
-    bool sent = cupsStartDocument(http.get(), name.c_str(), job, request.title.c_str(), CUPS_FORMAT_PDF, 1) ==
-                HTTP_STATUS_CONTINUE;
-    // The document goes in pieces, so that a large one never needs a second copy in memory.
-    constexpr std::size_t piece = 64 * 1024;
-    for (std::size_t at = 0; sent && at < pdf.size(); at += piece) {
-        const std::size_t size = std::min(piece, pdf.size() - at);
-        sent = cupsWriteRequestData(http.get(), reinterpret_cast<const char*>(pdf.data() + at), size) ==
-               HTTP_STATUS_CONTINUE;
-    }
-    // The document must be closed even after a failed write, to read the server's answer.
-    const bool finished = !http.gaveUp() && cupsFinishDocument(http.get(), name.c_str()) == IPP_STATUS_OK;
-    if (sent && finished) return {job, {}};
-    std::string failure = http.failure("CUPS no ha recibido el documento.");
-    cancelJob(name, job, limits);
-    return {0, std::move(failure)};
+Submission submitRaw(const std::string& printer, const std::string& title, std::span<const std::uint8_t> data,
+                     const Limits& limits) {
+    const Connection http(limits);
+    if (!http.get()) return {0, unreachableServer};
+    const std::string name = splitInstance(printer).first;
+    if (name.empty()) return {0, "No se ha elegido ninguna impresora."};
+    const int job = createJob(http.get(), name, title, 0, nullptr);
+    if (job <= 0) return {0, http.failure("CUPS no ha aceptado el trabajo.")};
+    return sendDocument(http, name, job, title, CUPS_FORMAT_RAW, data, limits);
 }
 
 Status status(int job, const Limits& limits) {
@@ -364,7 +381,10 @@ Status status(int job, const Limits& limits) {
 Destinations destinations(const Limits& limits) {
     Destinations result;
     const Connection http(limits);
-    if (!http.get()) return result;
+    if (!http.get()) {
+        result.unreachable = true;
+        return result;
+    }
     cups_dest_t* list = nullptr;
     // With this connection libcups asks the server for its printers and classes and its default,
     // and adds the user's instances and default from lpoptions and the environment.

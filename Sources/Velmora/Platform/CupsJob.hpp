@@ -1,6 +1,6 @@
 #pragma once
 
-// PDF print jobs on the CUPS server of the session (CUPS_SERVER, the user's and the system's
+// PDF and raw print jobs on the CUPS server of the session (CUPS_SERVER, the user's and the system's
 // client.conf, else the local scheduler), through libcups. The printer receives the ticket's
 // vector PDF exactly as rendered, with the paper size of the ticket and nothing scaled, rotated
 // or offset.
@@ -71,6 +71,8 @@ struct Destinations {
     // The server accepted the connection but did not answer in time: nothing about its printers
     // is known, and anything else that asks it (the print dialog) would wait as long.
     bool silent = false;
+    // There was no server to connect to.
+    bool unreachable = false;
 };
 
 // Creates the job with document format application/pdf, sends the document and closes it. An
@@ -78,6 +80,12 @@ struct Destinations {
 // A job the server accepted and then could not receive whole is cancelled again and reported
 // refused.
 Submission submit(const Request& request, std::span<const std::uint8_t> pdf, const Limits& limits = {});
+
+// Creates a job with document format application/vnd.cups-raw on the plain queue `printer` (an
+// instance's options are filter options, which raw bytes never meet), sends `data` and closes
+// it: the printer receives exactly these bytes. Refused as submit() is.
+Submission submitRaw(const std::string& printer, const std::string& title, std::span<const std::uint8_t> data,
+                     const Limits& limits = {});
 
 // The job's state now.
 Status status(int job, const Limits& limits = {});

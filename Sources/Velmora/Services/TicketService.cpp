@@ -48,6 +48,10 @@ const QString TicketService::noPrinter =
     kept + QStringLiteral("No hay ninguna impresora disponible para imprimir al confirmar; imprime sus "
                           "tickets desde Pedidos.");
 
+QString TicketService::drawerFailure(const QString& reason) {
+    return QStringLiteral("No se pudo abrir el cajón: ") + reason;
+}
+
 QString TicketService::notCompletedBecause(const QString& reason) {
     if (reason.isEmpty()) return notCompleted;
     return notCompleted + QStringLiteral(" Motivo: ") + reason;
@@ -93,10 +97,32 @@ public:
         timer_->start();
     }
 
+    // Sends the drawer pulse `pulse` as a raw job to `preferred` when CUPS has it, else to CUPS's
+    // default, as tickets go; a pulse is short and needs no following once CUPS accepted it.
+    void openDrawer(int pulse, const std::string& preferred) {
+        const CupsJob::Destinations found = CupsJob::destinations(limits_);
+        if (found.silent || found.unreachable) {
+            emit drawerSent(
+                pulse, QString::fromUtf8(found.silent ? CupsJob::silentServer : CupsJob::unreachableServer));
+            return;
+        }
+        const bool known = !preferred.empty() &&
+                           std::find(found.names.begin(), found.names.end(), preferred) != found.names.end();
+        const std::string printer = known ? preferred : found.defaultName;
+        if (printer.empty()) {
+            emit drawerSent(pulse, QStringLiteral("no hay ninguna impresora disponible."));
+            return;
+        }
+        const CupsJob::Submission submission =
+            CupsJob::submitRaw(printer, "Apertura de cajón", TicketService::drawerPulse, limits_);
+        emit drawerSent(pulse, submission.job > 0 ? QString() : QString::fromStdString(submission.failure));
+    }
+
 signals:
     void printerFound(int ticket, const QString& printer, bool silent);
     void submitted(int job, const QString& failure);
     void ended(bool completed, const QString& reason);
+    void drawerSent(int pulse, const QString& failure);
 
 private:
     struct Followed {
@@ -167,9 +193,12 @@ TicketService::TicketService(AppStore& store, Renderer renderer, QObject* parent
     connect(jobs_, &TicketJobs::printerFound, this, &TicketService::printerFound, Qt::QueuedConnection);
     connect(jobs_, &TicketJobs::submitted, this, &TicketService::submitted, Qt::QueuedConnection);
     connect(jobs_, &TicketJobs::ended, this, &TicketService::ended, Qt::QueuedConnection);
+    connect(jobs_, &TicketJobs::drawerSent, this, &TicketService::drawerSent, Qt::QueuedConnection);
     thread_->start();
     // Printing on confirming follows the controller's confirmations, whichever screen made them.
     connect(&store_, &AppStore::orderConfirmed, this, &TicketService::printConfirmed);
+    // So does opening the drawer on a cash payment.
+    connect(&store_, &AppStore::paymentRegistered, this, &TicketService::openDrawerOnPayment);
 }
 
 TicketService::~TicketService() {
@@ -346,6 +375,43 @@ void TicketService::ended(bool completed, const QString& reason) {
     inProgress_ = std::max(0, inProgress_ - 1);
     if (!completed) store_.setMessage(notCompletedBecause(reason));
     emit printFinished(completed);
+}
+
+void TicketService::openDrawerOnPayment(const pizzacore::Uuid& orderID) {
+    const pizzacore::Database& db = store_.db();
+    if (!db.settings.opensDrawerOnCash()) return;
+    for (const pizzacore::Payment& payment : db.payments)
+        if (payment.orderID == orderID) {
+            if (payment.method == pizzacore::PaymentMethod::cash) openDrawer(orderID);
+            return;
+        }
+}
+
+void TicketService::openDrawer(const pizzacore::Uuid& order) {
+    const int pulse = ++nextPulse_;
+    drawers_.emplace(pulse, order);
+    QMetaObject::invokeMethod(
+        jobs_,
+        [jobs = jobs_, pulse, preferred = store_.db().settings.printer] {
+            jobs->openDrawer(pulse, preferred);
+        },
+        Qt::QueuedConnection);
+}
+
+// The audit entry follows the pulse CUPS accepted, not the attempt: the trail says the drawer
+// was opened only when the printer has the pulse to open it.
+void TicketService::drawerSent(int pulse, const QString& failure) {
+    const auto found = drawers_.find(pulse);
+    if (found == drawers_.end()) return;
+    const pizzacore::Uuid order = found->second;
+    drawers_.erase(found);
+    if (!failure.isEmpty()) {
+        store_.setMessage(drawerFailure(failure));
+        emit drawerFinished(false);
+        return;
+    }
+    // A failure to record it is in the controller's message; the drawer is open all the same.
+    store_.recordDrawerOpening(order, this, [this](const Outcome&) { emit drawerFinished(true); });
 }
 
 void TicketService::preview(const pizzacore::Order& given) {

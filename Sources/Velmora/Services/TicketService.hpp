@@ -10,6 +10,8 @@
 #include <QObject>
 #include <QString>
 
+#include <array>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <optional>
@@ -34,6 +36,12 @@ class TicketJobs;
 // confirmed (and saved) prints at once the same way, on the preferred printer (else the system's
 // default) without the dialog. The preview saves the same document where the user chooses and
 // opens it in the default viewer. Neither changes the order except for the attempt counter.
+//
+// The cash drawer hangs off the ticket printer, which opens it on a pulse: the service sends the
+// pulse as a raw job to the preferred printer (else the system's default, as tickets go) when the
+// operator asks from the order detail and, when the settings ask for it, once a cash payment is
+// saved. A pulse CUPS accepted leaves the audit entry "Apertura de cajón"; one that could not be
+// sent says why through the controller's message and records nothing.
 class TicketService : public QObject {
     Q_OBJECT
 public:
@@ -53,6 +61,11 @@ public:
     static const QString silentPrintSystem;
     // What the operator reads when an order should print on confirming and CUPS has no printer.
     static const QString noPrinter;
+    // The ESC/POS drawer kick: ESC p, the drawer's connector pin 2, on for 25 × 2 ms, off for
+    // 250 × 2 ms.
+    static constexpr std::array<std::uint8_t, 5> drawerPulse{0x1B, 0x70, 0x00, 0x19, 0xFA};
+    // What the operator reads when the pulse could not be sent, and why.
+    static QString drawerFailure(const QString& reason);
 
     // The longest the service waits for its thread to finish when it goes away: quitting never
     // waits longer on a print system that does not answer.
@@ -76,12 +89,18 @@ public:
     void printConfirmed(const pizzacore::Uuid& order);
     // Saves the order's tickets as a PDF file and opens it; never counts as an attempt.
     void preview(const pizzacore::Order& order);
+    // Sends the drawer pulse for the order; drawerFinished() tells how it went.
+    void openDrawer(const pizzacore::Uuid& order);
+    // Opens the drawer for a payment just saved when it was in cash and the settings ask for it.
+    void openDrawerOnPayment(const pizzacore::Uuid& order);
 
     // "Pedido-27-80 mm.pdf".
     static QString suggestedName(const pizzacore::Order& order, pizzacore::Paper paper);
 
     // Jobs sent or being sent to CUPS whose end has not been seen yet.
     int jobsInProgress() const { return inProgress_; }
+    // Drawer pulses asked for whose outcome has not come back yet.
+    int drawersInProgress() const { return static_cast<int>(drawers_.size()); }
 
 signals:
     // CUPS accepted a job under this number.
@@ -90,6 +109,9 @@ signals:
     // cancelled, CUPS did not answer before it, refused the job, or reports it aborted, cancelled,
     // stopped or gone.
     void printFinished(bool completed);
+    // A drawer pulse ended: `sent` when CUPS accepted it (its audit entry then written or, when
+    // that failed, reported); false when there was no printer or CUPS refused or did not answer.
+    void drawerFinished(bool sent);
 
 private:
     // A print waiting for CUPS to say which printer to propose.
@@ -112,6 +134,7 @@ private:
     void send(const Preparation& preparation, const QString& printer, int copies);
     void submitted(int job, const QString& failure);
     void ended(bool completed, const QString& reason);
+    void drawerSent(int pulse, const QString& failure);
     std::optional<pizzacore::Order> current(const pizzacore::Order& order) const;
 
     AppStore& store_;
@@ -122,6 +145,9 @@ private:
     std::map<int, Preparation> preparing_;
     int nextTicket_ = 0;
     int inProgress_ = 0;
+    // The order of each drawer pulse on its way.
+    std::map<int, pizzacore::Uuid> drawers_;
+    int nextPulse_ = 0;
 };
 
 } // namespace velmora

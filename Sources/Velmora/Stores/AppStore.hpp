@@ -290,6 +290,8 @@ public:
     // Counts one more attempt to print the order's tickets, with its audit entry; an order no
     // longer stored is left alone and the outcome is still a success.
     void countPrintAttempt(const pizzacore::Uuid& order, QObject* context, Then then);
+    // Records that the cash drawer was opened for the order, with its audit entry.
+    void recordDrawerOpening(const pizzacore::Uuid& order, QObject* context, Then then);
 
     // The same as confirm(), prepareOrder(), cancelOrder() and saveSettings(), without waiting.
     void confirm(QObject* context, Then then);
@@ -309,6 +311,8 @@ signals:
     void selectedOrderShown();
     // An order was confirmed and its confirmation is saved.
     void orderConfirmed(const pizzacore::Uuid& order);
+    // A payment was registered for the order (not one already there) and is saved.
+    void paymentRegistered(const pizzacore::Uuid& order);
     // saving() changed.
     void savingChanged();
     // opening() changed.

@@ -94,6 +94,12 @@ void AppStore::countPrintAttempt(const pizzacore::Uuid& order, QObject* context,
             std::move(then), false);
 }
 
+void AppStore::recordDrawerOpening(const pizzacore::Uuid& order, QObject* context, Then then) {
+    const pizzacore::Instant now = clock_.now();
+    command([order, now](pizzacore::Database& db) { db.recordDrawerOpening(order, now); }, context,
+            std::move(then), false);
+}
+
 void AppStore::confirm(QObject* context, Then then) {
     const pizzacore::Draft taken = draft();
     const std::optional<bool> updateAddress = prepareConfirmation(taken);

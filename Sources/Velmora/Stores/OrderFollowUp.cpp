@@ -24,9 +24,19 @@ bool AppStore::payOrder(const pizzacore::Uuid& orderID, pizzacore::PaymentMethod
             return false;
         }
     }
+    const auto paid = [&] {
+        for (const pizzacore::Payment& payment : db().payments)
+            if (payment.orderID == orderID) return true;
+        return false;
+    };
+    // Paying an order already paid succeeds and leaves it as it was: no new payment to announce.
+    const bool before = paid();
     const pizzacore::Instant now = clock_.now();
     const Outcome outcome = transact([&](pizzacore::Database& db) { db.pay(orderID, method, amount, now); });
-    if (!outcome) setMessage(outcome.failure);
+    if (!outcome)
+        setMessage(outcome.failure);
+    else if (!before && paid())
+        emit paymentRegistered(orderID);
     return outcome.ok;
 }
 

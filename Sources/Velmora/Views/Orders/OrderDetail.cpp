@@ -217,6 +217,12 @@ OrderDetail::OrderDetail(AppStore& store, TicketService& tickets, QWidget* paren
     layout->addWidget(makeDivider(this));
     layout->addWidget(makePaidBlock());
     layout->addWidget(makeUnpaidBlock());
+    // The drawer opens on demand whatever the order's payment: to give change, or to put away
+    // what was taken.
+    drawerButton_ = makeButton(QStringLiteral("Abrir cajón"), QStringLiteral("openDrawer"), this);
+    drawerButton_->setToolTip(
+        QStringLiteral("Envía a la impresora de tickets la orden de abrir el cajón portamonedas."));
+    layout->addWidget(drawerButton_, 0, Qt::AlignLeft);
     invoiceButton_ = makeButton(QStringLiteral("Preparar factura…"), QStringLiteral("prepareInvoice"), this);
     layout->addWidget(invoiceButton_, 0, Qt::AlignLeft);
     layout->addLayout(makeTicketRow());
@@ -225,6 +231,14 @@ OrderDetail::OrderDetail(AppStore& store, TicketService& tickets, QWidget* paren
     layout->addStretch();
 
     connect(invoiceButton_, &QPushButton::clicked, this, &OrderDetail::prepareInvoice);
+    // One pulse at a time: a second click while the first is on its way would only queue another.
+    connect(drawerButton_, &QPushButton::clicked, this, [this] {
+        if (!order_) return;
+        drawerButton_->setEnabled(false);
+        tickets_.openDrawer(order_->id);
+    });
+    connect(&tickets_, &TicketService::drawerFinished, this,
+            [this] { drawerButton_->setEnabled(tickets_.drawersInProgress() == 0); });
 }
 
 // Number and total side by side; under them (laid out by the constructor) the date and mode and,

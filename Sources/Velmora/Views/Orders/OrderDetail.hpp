@@ -25,10 +25,10 @@ class AppStore;
 class OrderLinesModel;
 class TicketService;
 
-// The selected order: heading, preparation, customer and delivery, lines, payment, invoice,
-// tickets, repeat and cancel. Its widgets are made once and filled again for each order shown;
-// showing another order resets the payment method, the cash typed and the cancellation reason,
-// while a change of the same order (after a payment, say) keeps what the operator was typing.
+// The selected order: heading, preparation, customer and delivery, lines, payment with the cash
+// drawer, invoice, tickets, repeat and cancel. Its widgets are made once and filled again for each order
+// shown; showing another order resets the payment method, the cash typed and the cancellation reason, while a
+// change of the same order (after a payment, say) keeps what the operator was typing.
 class OrderDetail : public QWidget {
     Q_OBJECT
 public:
@@ -89,6 +89,7 @@ private:
     std::vector<QPushButton*> quick_;
     QLabel* change_;
     QPushButton* payButton_;
+    QPushButton* drawerButton_;
     QPushButton* invoiceButton_;
     QPushButton* previewButton_;
     QPushButton* printButton_;

@@ -187,6 +187,16 @@ QWidget* SettingsWindow::makeTicketsTab() {
             [this](bool on) { edit([&] { settings_.printOnConfirm = on; }); });
     layout->addRow(printOnConfirm_);
 
+    const QString openDrawerOnCash = QStringLiteral("Abrir el cajón al cobrar en efectivo");
+    openDrawerOnCash_ = nameControl(new QCheckBox(openDrawerOnCash, page), QStringLiteral("openDrawerOnCash"),
+                                    openDrawerOnCash);
+    openDrawerOnCash_->setToolTip(
+        QStringLiteral("Al registrar un cobro en efectivo, la impresora preferida (o la predeterminada del "
+                       "sistema) abre el cajón portamonedas conectado a ella."));
+    connect(openDrawerOnCash_, &QCheckBox::toggled, this,
+            [this](bool on) { edit([&] { settings_.openDrawerOnCash = on; }); });
+    layout->addRow(openDrawerOnCash_);
+
     const auto toggle = [&](QCheckBox*& box, const char* name, const QString& label,
                             bool pizzacore::Settings::*member) {
         box = nameControl(new QCheckBox(label, page), QString::fromLatin1(name), label);
@@ -384,6 +394,7 @@ void SettingsWindow::showSettings() {
     showPrinters();
     showPrintOnConfirm();
     saveCardOnConfirm_->setChecked(settings_.savesCardOnConfirm());
+    openDrawerOnCash_->setChecked(settings_.opensDrawerOnCash());
     showTimeZones();
     filling_ = false;
     showLogo();
