@@ -18,10 +18,11 @@ namespace velmora::testing {
 class PrivateCups {
 public:
     // Queues made: "Tickets" (the default; PDF passed through untouched to Tickets.pdf),
-    // "Pausada" (the same, stopped), "Rota" (its filter fails, so CUPS stops the job), "Cajon" (a
-    // raw queue without a driver whose backend writes the bytes it gets to Cajon.pdf) and "Cerrada" (rejecting jobs). The
-    // client's lpoptions (through CUPS_SERVERROOT, read by threads that first use libcups after
-    // this) add the instance "Tickets/copia" with job-priority 77.
+    // "Pausada" (the same, stopped), "Rota" (its filter fails, so CUPS stops the job), "Cajon"
+    // (a raw queue without a driver, whose backend writes the bytes it gets to Cajon.pdf) and
+    // "Cerrada" (rejecting jobs). The client's lpoptions (through CUPS_SERVERROOT, read by
+    // threads that first use libcups after this) add the instance "Tickets/copia" with
+    // job-priority 77.
     PrivateCups();
     ~PrivateCups();
     PrivateCups(const PrivateCups&) = delete;
