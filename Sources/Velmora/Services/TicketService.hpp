@@ -10,6 +10,7 @@
 #include <QObject>
 #include <QString>
 
+#include <deque>
 #include <functional>
 #include <map>
 #include <optional>
@@ -34,6 +35,7 @@ class TicketJobs;
 // confirmed (and saved) prints at once the same way, on the preferred printer (else the system's
 // default) without the dialog. The preview saves the same document where the user chooses and
 // opens it in the default viewer. Neither changes the order except for the attempt counter.
+// Other documents (closing reports) print and preview the same way, counting nothing.
 class TicketService : public QObject {
     Q_OBJECT
 public:
@@ -58,10 +60,20 @@ public:
     // waits longer on a print system that does not answer.
     static constexpr int stopWait = 1500;
 
+    // A document other than an order's tickets: its PDF, the print job's title and the sentence
+    // every failure to print it starts with ("No se ha impreso el informe de cierre.").
+    struct Document {
+        pizzacore::Bytes pdf;
+        QString title;
+        QString failure;
+    };
+
     // `pollInterval`: milliseconds between two looks at a job's state in CUPS. `patience`:
-    // milliseconds one exchange with CUPS may take before it counts as unanswered.
+    // milliseconds one exchange with CUPS may take before it counts as unanswered. Without
+    // `followConfirmations` the service never prints on confirming (a second service, for other
+    // documents).
     TicketService(AppStore& store, Renderer renderer, QObject* parent = nullptr, int pollInterval = 1000,
-                  int patience = 8000);
+                  int patience = 8000, bool followConfirmations = true);
     // Raises the thread's stop flag and waits for it at most `stopWait`; a thread still inside
     // libcups after that is left to end on its own, owning everything it reads.
     ~TicketService() override;
@@ -76,6 +88,12 @@ public:
     void printConfirmed(const pizzacore::Uuid& order);
     // Saves the order's tickets as a PDF file and opens it; never counts as an attempt.
     void preview(const pizzacore::Order& order);
+
+    // Prints a document with the system print dialog, or with `direct` straight to the preferred
+    // printer (else the system's default) without it.
+    void printDocument(Document document, bool direct);
+    // Saves a document where the user chooses, proposing `suggestedName`, and opens it.
+    void previewDocument(const Document& document, const QString& suggestedName);
 
     // "Pedido-27-80 mm.pdf".
     static QString suggestedName(const pizzacore::Order& order, pizzacore::Paper paper);
@@ -94,8 +112,12 @@ signals:
 private:
     // A print waiting for CUPS to say which printer to propose.
     struct Preparation {
-        pizzacore::Order order;
+        // Absent for a document other than tickets.
+        std::optional<pizzacore::Order> order;
         pizzacore::Bytes pdf;
+        QString title;
+        // Empty for tickets, whose failures say that the order is kept.
+        QString failure;
         double width = 0;
         double height = 0;
         QTimer* giveUp = nullptr;
@@ -105,13 +127,14 @@ private:
 
     void printerFound(int ticket, const QString& printer, bool silent);
     void unanswered(int ticket);
-    void unansweredPrint();
+    void unansweredPrint(const QString& failure);
     void choose(const Preparation& preparation, const QString& printer);
     void askForPrinter(const Preparation& preparation, const QString& printer);
     void start(const pizzacore::Order& order, bool direct);
+    void prepare(Preparation preparation, const std::string& preferred);
     void send(const Preparation& preparation, const QString& printer, int copies);
     void submitted(int job, const QString& failure);
-    void ended(bool completed, const QString& reason);
+    void ended(int job, bool completed, const QString& reason);
     std::optional<pizzacore::Order> current(const pizzacore::Order& order) const;
 
     AppStore& store_;
@@ -120,6 +143,10 @@ private:
     QThread* thread_;
     TicketJobs* jobs_;
     std::map<int, Preparation> preparing_;
+    // The failure sentences of the jobs sent and not yet accepted, in the order they were sent
+    // (the thread submits them in that order), then of the accepted jobs by number.
+    std::deque<QString> sending_;
+    std::map<int, QString> following_;
     int nextTicket_ = 0;
     int inProgress_ = 0;
 };

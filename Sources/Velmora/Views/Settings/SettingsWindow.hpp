@@ -113,6 +113,7 @@ private:
     QComboBox* printer_ = nullptr;
     QLabel* systemPrinter_ = nullptr;
     QCheckBox* printOnConfirm_ = nullptr;
+    QCheckBox* printReportOnClose_ = nullptr;
     QCheckBox* saveCardOnConfirm_ = nullptr;
     QCheckBox* kitchen_ = nullptr;
     QCheckBox* bar_ = nullptr;
