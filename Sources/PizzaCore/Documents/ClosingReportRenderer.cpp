@@ -99,7 +99,8 @@ public:
     // the foot of a page.
     void heading(std::string_view text) {
         breakIfFull(12 + 4 * (g_.base + 5));
-        rule();
+        // A page that starts with the heading needs no rule over it.
+        if (y_ > g_.margin) rule();
         this->text(text, true, g_.base + 1);
     }
 

@@ -304,16 +304,19 @@ QWidget* SessionsView::makeCurrentDay(QWidget* page) {
     day->addWidget(dayTitle_);
     day->addLayout(grid);
     day->addWidget(nextClosing_);
-    day->addWidget(close_, 0, Qt::AlignLeft);
+    // The close and, beside it, the reports of the open shift and of its day.
+    QHBoxLayout* actions = makeReportRow(currentDay_);
+    actions->insertWidget(0, close_);
+    actions->insertSpacing(1, 16);
+    day->addLayout(actions);
     day->addWidget(explanation);
-    day->addLayout(makeReportRow(currentDay_));
 
     connect(close_, &QPushButton::clicked, this, &SessionsView::closeShift);
     return currentDay_;
 }
 
 // The closing reports of the open shift and of its business day.
-QLayout* SessionsView::makeReportRow(QWidget* parent) {
+QHBoxLayout* SessionsView::makeReportRow(QWidget* parent) {
     QPushButton* shift =
         makeButton(QStringLiteral("Imprimir informe del tramo…"), QStringLiteral("printShiftReport"), parent);
     QPushButton* day = makeButton(QStringLiteral("Imprimir informe de la jornada…"),

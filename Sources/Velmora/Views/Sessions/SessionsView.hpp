@@ -13,7 +13,7 @@
 #include <vector>
 
 class QLabel;
-class QLayout;
+class QHBoxLayout;
 class QListView;
 class QPushButton;
 class QScrollArea;
@@ -92,7 +92,7 @@ protected:
 private:
     QWidget* makeCurrentDay(QWidget* page);
     QListView* makeHistory(QWidget* page);
-    QLayout* makeReportRow(QWidget* parent);
+    QHBoxLayout* makeReportRow(QWidget* parent);
     const pizzacore::Session* openSession() const;
 
     void refresh();
