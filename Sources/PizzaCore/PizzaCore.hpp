@@ -2,6 +2,7 @@
 
 // The public API of the core library.
 
+#include <PizzaCore/Documents/ClosingReportRenderer.hpp>
 #include <PizzaCore/Documents/InvoiceRenderer.hpp>
 #include <PizzaCore/Documents/TicketRenderer.hpp>
 #include <PizzaCore/Fiscal/CertificateDER.hpp>
@@ -23,6 +24,7 @@
 #include <PizzaCore/Json/Json.hpp>
 #include <PizzaCore/Models/Audit.hpp>
 #include <PizzaCore/Models/Catalog.hpp>
+#include <PizzaCore/Models/ClosingReport.hpp>
 #include <PizzaCore/Models/Customer.hpp>
 #include <PizzaCore/Models/Database.hpp>
 #include <PizzaCore/Models/Enumerations.hpp>

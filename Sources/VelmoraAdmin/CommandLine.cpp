@@ -173,8 +173,23 @@ Parsed parseCommandLine(int argc, const char* const* argv, std::ostream& out, st
     addDataOption(reportSub, report.data);
     reportSub->add_flag("--csv", reportCsv, "Salida CSV para una hoja de cálculo");
     reportSub->add_flag("--json", reportJson, "Salida JSON para otro programa");
-    reportSub->footer(std::string(formatsFooter) + std::string(jsonFooter) +
-                      "\nEn CSV cada fila lleva su tipo: «tramo», «jornada» (los totales) o «anulado».");
+    bool reportPdfGiven = false;
+    reportSub
+        ->add_option_function<std::string>(
+            "--pdf",
+            [&report, &reportPdfGiven](const std::string& value) {
+                report.pdf = std::filesystem::path(value);
+                reportPdfGiven = true;
+            },
+            "Guarda el informe de cierre en PDF, como lo imprime Velmora; «-» para la salida estándar")
+        ->type_name("FICHERO.pdf");
+    reportSub->footer(
+        std::string(formatsFooter) + std::string(jsonFooter) +
+        "\nEn CSV cada fila lleva su tipo: «tramo», «jornada» (los totales) o «anulado».\n"
+        "--pdf escribe el informe de cierre de la jornada en el papel configurado, con las mismas\n"
+        "cifras, las ventas por categoría y por modo y la hora de la zona de la jornada. Un archivo\n"
+        "con ese nombre se sustituye solo por un PDF completo, que solo puede leer su dueño; nunca\n"
+        "se escribe dentro de una carpeta de datos ni sobre la copia que se lee.");
 
     OrdersRequest orders;
     bool ordersCsv = false;
@@ -238,6 +253,11 @@ Parsed parseCommandLine(int argc, const char* const* argv, std::ostream& out, st
             checkPath(report.data, "--datos está vacío");
             checkDay(report.day, "DIA");
             if (reportCsv && reportJson) throw MisuseText("Elige solo uno de --csv y --json.");
+            if (reportPdfGiven && (reportCsv || reportJson))
+                throw MisuseText("--pdf no se combina con --csv ni con --json.");
+            if (reportPdfGiven && report.pdf->empty())
+                throw MisuseText(
+                    "--pdf está vacío: escribe el nombre del archivo PDF, o «-» para la salida estándar.");
             report.format = reportCsv ? Format::csv : reportJson ? Format::json : Format::text;
             return Request{report};
         }

@@ -21,6 +21,9 @@ struct ReportRequest {
     // A business day as typed (see BusinessDays.hpp); none means today.
     std::optional<std::string> day;
     Format format = Format::text;
+    // With it, the closing report as the PDF Velmora prints, written there ("-" for standard
+    // output) instead of the figures.
+    std::optional<std::filesystem::path> pdf;
 };
 
 struct OrdersRequest {

@@ -1,20 +1,25 @@
 // velmora-admin informe: the cash shifts of one business day with their sales, receipts by
-// method and unpaid amounts, the day's totals and its cancelled orders, as text, CSV or JSON.
+// method and unpaid amounts, the day's totals and its cancelled orders, as text, CSV or JSON, or
+// the closing report Velmora prints, as a PDF file.
 
 #include "BusinessDays.hpp"
 #include "Commands.hpp"
+#include "Failure.hpp"
 #include "LocalTimes.hpp"
+#include "OutputFile.hpp"
 #include "StoredData.hpp"
 #include "TextOutput.hpp"
 
-#include <PizzaCore/Models/FiscalMoney.hpp>
+#include <PizzaCore/Documents/ClosingReportRenderer.hpp>
 #include <PizzaCore/Json/Writer.hpp>
+#include <PizzaCore/Models/ClosingReport.hpp>
 #include <PizzaCore/Models/Database.hpp>
+#include <PizzaCore/Models/FiscalMoney.hpp>
+#include <PizzaCore/Persistence/AtomicFile.hpp>
 
 #include <optional>
 #include <string>
-#include <unordered_map>
-#include <unordered_set>
+#include <system_error>
 #include <vector>
 
 namespace velmora::admin {
@@ -22,87 +27,13 @@ namespace velmora::admin {
 using pizzacore::Cents;
 using pizzacore::Database;
 using pizzacore::Order;
-using pizzacore::PaymentMethod;
 using pizzacore::Session;
 
 namespace {
 
-struct Shift {
-    const Session* session = nullptr;
-    // 1 for the day's first shift.
-    std::size_t ordinal = 0;
-    std::size_t orders = 0;
-    std::size_t cancelled = 0;
-    Cents sales = 0;
-    Cents receipts = 0;
-    Cents cash = 0;
-    Cents card = 0;
-};
-
-struct CancelledOrder {
-    const Order* order = nullptr;
-    std::size_t shift = 0;
-};
-
-struct Day {
-    std::string name;
-    std::vector<Shift> shifts;
-    std::vector<CancelledOrder> cancelled;
-    std::size_t orders = 0;
-    Cents sales = 0;
-    Cents receipts = 0;
-    Cents cash = 0;
-    Cents card = 0;
-    // Orders of this day that are neither cancelled nor paid.
-    std::size_t unpaidOrders = 0;
-    Cents unpaid = 0;
-    // Every unpaid order of every day, as the sessions screen shows it.
-    Cents unpaidAll = 0;
-};
-
-// The shifts' figures come from the core's session operations, so that they are the figures
-// Velmora shows and freezes at closing.
-Day figures(const Database& db, std::string name) {
-    Day day;
-    day.name = std::move(name);
-    std::unordered_map<pizzacore::Uuid, std::size_t> shiftOf;
-    for (const Session& session : db.sessions) {
-        if (session.businessDay != day.name) continue;
-        Shift shift;
-        shift.session = &session;
-        shift.ordinal = day.shifts.size() + 1;
-        shift.sales = db.sales(session);
-        shift.receipts = db.receipts(std::nullopt, session);
-        shift.cash = db.receipts(PaymentMethod::cash, session);
-        shift.card = db.receipts(PaymentMethod::card, session);
-        day.sales += shift.sales;
-        day.receipts += shift.receipts;
-        day.cash += shift.cash;
-        day.card += shift.card;
-        shiftOf.emplace(session.id, day.shifts.size());
-        day.shifts.push_back(shift);
-    }
-    std::unordered_set<pizzacore::Uuid> paid;
-    paid.reserve(db.payments.size());
-    for (const pizzacore::Payment& payment : db.payments)
-        paid.insert(payment.orderID);
-    for (const Order& order : db.orders) {
-        const auto found = shiftOf.find(order.sessionID);
-        if (found == shiftOf.end()) continue;
-        Shift& shift = day.shifts[found->second];
-        ++shift.orders;
-        ++day.orders;
-        if (order.preparation == pizzacore::Preparation::cancelled) {
-            ++shift.cancelled;
-            day.cancelled.push_back({&order, shift.ordinal});
-        } else if (!paid.contains(order.id)) {
-            ++day.unpaidOrders;
-            day.unpaid += order.total();
-        }
-    }
-    day.unpaidAll = db.unpaid();
-    return day;
-}
+using Day = pizzacore::ClosingReport;
+using Shift = pizzacore::ClosingReport::Shift;
+using CancelledOrder = pizzacore::ClosingReport::CancelledOrder;
 
 std::string state(const Session& session) {
     if (!session.closed) return "Abierto";
@@ -114,11 +45,11 @@ void writeText(const Database& db, const Day& day, std::ostream& out) {
     const LocalTimes times(db.settings.timeZone);
     auto money = [&](Cents cents) { return pizzacore::FiscalMoney::text(cents, currency); };
 
-    out << "Jornada comercial " << day.name << " · " << printable(db.settings.business) << '\n';
+    out << "Jornada comercial " << day.day << " · " << printable(db.settings.business) << '\n';
     out << "Horas de " << printable(db.settings.timeZone) << "; importes en " << printable(currency) << ".\n";
     if (day.shifts.empty()) out << "\nNo hay tramos de caja en esta jornada.\n";
     for (const Shift& shift : day.shifts) {
-        const Session& session = *shift.session;
+        const Session& session = shift.session;
         out << "\nTramo " << shift.ordinal << " · "
             << (session.closed ? "Cerrado · " + printable(state(session)) : std::string("Abierto")) << '\n';
         out << "  " << times.dateTime(session.opened) << " → "
@@ -142,7 +73,7 @@ void writeText(const Database& db, const Day& day, std::ostream& out) {
     out << "  Pendiente total, todas las jornadas: " << money(day.unpaidAll) << '\n';
     out << "\nPedidos anulados: " << day.cancelled.size() << '\n';
     for (const CancelledOrder& cancelled : day.cancelled) {
-        const Order& order = *cancelled.order;
+        const Order& order = cancelled.order;
         out << "  #" << order.number << " · " << times.time(order.created) << " · " << money(order.total())
             << " · " << printable(order.cancellationReason.value_or("")) << '\n';
     }
@@ -155,20 +86,20 @@ void writeCsv(const Database& db, const Day& day, std::ostream& out) {
                          "cobros", "efectivo", "tarjeta", "pendiente", "pendiente_total", "pedido", "creado",
                          "importe", "motivo"});
     for (const Shift& shift : day.shifts) {
-        const Session& session = *shift.session;
+        const Session& session = shift.session;
         writeCsvRecord(out,
-                       {"tramo", day.name, std::to_string(shift.ordinal), times.iso(session.opened),
+                       {"tramo", day.day, std::to_string(shift.ordinal), times.iso(session.opened),
                         session.closed ? times.iso(*session.closed) : "", spreadsheetText(state(session)),
                         std::to_string(shift.orders), amount(shift.sales), amount(shift.receipts),
                         amount(shift.cash), amount(shift.card),
                         session.unpaidAtClose ? amount(*session.unpaidAtClose) : "", "", "", "", "", ""});
     }
-    writeCsvRecord(out, {"jornada", day.name, "", "", "", "", std::to_string(day.orders), amount(day.sales),
+    writeCsvRecord(out, {"jornada", day.day, "", "", "", "", std::to_string(day.orders), amount(day.sales),
                          amount(day.receipts), amount(day.cash), amount(day.card), amount(day.unpaid),
                          amount(day.unpaidAll), "", "", "", ""});
     for (const CancelledOrder& cancelled : day.cancelled) {
-        const Order& order = *cancelled.order;
-        writeCsvRecord(out, {"anulado", day.name, std::to_string(cancelled.shift), "", "", "Anulado", "", "",
+        const Order& order = cancelled.order;
+        writeCsvRecord(out, {"anulado", day.day, std::to_string(cancelled.shift), "", "", "Anulado", "", "",
                              "", "", "", "", "", std::to_string(order.number), times.iso(order.created),
                              amount(order.total()), spreadsheetText(order.cancellationReason.value_or(""))});
     }
@@ -211,14 +142,14 @@ void writeJson(const Database& db, const Day& day, std::ostream& out) {
     pizzacore::json::Writer writer(text);
     {
         JsonObject root(writer);
-        root.text("businessDay", day.name);
+        root.text("businessDay", day.day);
         root.text("business", db.settings.business);
         root.text("currency", db.settings.currencyCode());
         root.text("timeZone", db.settings.timeZone);
         root.key("sessions").raw('[');
         for (const Shift& shift : day.shifts) {
             if (shift.ordinal > 1) writer.raw(',');
-            const Session& session = *shift.session;
+            const Session& session = shift.session;
             JsonObject object(writer);
             object.integer("shift", static_cast<std::int64_t>(shift.ordinal));
             object.key("id").uuid(session.id);
@@ -261,7 +192,7 @@ void writeJson(const Database& db, const Day& day, std::ostream& out) {
         for (const CancelledOrder& cancelled : day.cancelled) {
             if (!first) writer.raw(',');
             first = false;
-            const Order& order = *cancelled.order;
+            const Order& order = cancelled.order;
             JsonObject object(writer);
             object.integer("number", order.number);
             object.key("id").uuid(order.id);
@@ -275,11 +206,45 @@ void writeJson(const Database& db, const Day& day, std::ostream& out) {
     out << text << '\n';
 }
 
+// The report as the PDF Velmora prints, on the paper of the settings.
+int writePdf(const ReportRequest& request, pizzacore::Instant now, std::ostream& out) {
+    const StoredFile stored = locate(dataLocation(request.data));
+    const Database db = readDocument(request.data);
+    const std::filesystem::path& output = *request.pdf;
+    const bool toStandardOutput = output == "-";
+    // Checked before anything is rendered, and again by the atomic write for what changed since.
+    const std::filesystem::path target =
+        toStandardOutput ? std::filesystem::path() : checkedOutput(output, stored);
+    if (toStandardOutput) checkStandardOutput(stored);
+    const Day day = Day::ofDay(db, resolveDay(request.day, now, db.settings));
+    useBusinessZone(db.settings.timeZone);
+    const pizzacore::Bytes pdf = pizzacore::ClosingReportRenderer::render(day, db.settings);
+    const std::string_view bytes(reinterpret_cast<const char*>(pdf.data()), pdf.size());
+    if (toStandardOutput) {
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        return 0;
+    }
+    try {
+        // Whole or not at all; the report names no one, but it is the restaurant's business.
+        pizzacore::AtomicFile::write(target, bytes, 0600);
+    } catch (const std::system_error& error) {
+        throw Refusal("No se pudo guardar " + printable(output.string()) + ": " +
+                      systemReason(error.code().value()) + ".");
+    }
+    out << "Informe de cierre de la jornada " << day.day << " (" << day.shifts.size()
+        << (day.shifts.size() == 1 ? " tramo" : " tramos") << "; papel "
+        << pizzacore::rawValue(db.settings.paper) << ") guardado en " << printable(output.string()) << ", "
+        << pdf.size() << " bytes.\n";
+    return 0;
+}
+
 } // namespace
 
 int dayReport(const ReportRequest& request, pizzacore::Instant now, std::ostream& out) {
+    if (request.pdf) return writePdf(request, now, out);
     const Database db = readDocument(request.data);
-    const Day day = figures(db, resolveDay(request.day, now, db.settings));
+    // The figures are the core's, as Velmora prints them in its closing report.
+    const Day day = Day::ofDay(db, resolveDay(request.day, now, db.settings));
     switch (request.format) {
     case Format::text:
         writeText(db, day, out);

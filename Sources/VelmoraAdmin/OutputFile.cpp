@@ -5,7 +5,12 @@
 
 #include <PizzaCore/Persistence/DataDirectory.hpp>
 
+#include <unicode/timezone.h>
+#include <unicode/unistr.h>
+
 #include <cerrno>
+#include <cstdlib>
+#include <ctime>
 #include <optional>
 #include <string>
 #include <system_error>
@@ -137,6 +142,13 @@ void checkStandardOutput(const StoredFile& document) {
     std::error_code error;
     const fs::path target = fs::read_symlink("/proc/self/fd/1", error);
     if (!error && target.is_absolute()) refuseIfGuarded("la salida estándar", target, guarded);
+}
+
+void useBusinessZone(const std::string& zone) {
+    ::setenv("TZ", zone.c_str(), 1);
+    ::tzset();
+    icu::TimeZone::adoptDefault(icu::TimeZone::createTimeZone(
+        icu::UnicodeString::fromUTF8(icu::StringPiece(zone.data(), static_cast<int32_t>(zone.size())))));
 }
 
 } // namespace velmora::admin

@@ -3,6 +3,7 @@
 #include "StoredData.hpp"
 
 #include <filesystem>
+#include <string>
 
 namespace velmora::admin {
 
@@ -18,5 +19,11 @@ std::filesystem::path checkedOutput(const std::filesystem::path& output, const S
 // The same check for standard output when the shell sent it to a file ("> Velmora.json").
 // Throws Refusal.
 void checkStandardOutput(const StoredFile& document);
+
+// Printed documents write their dates in the time zone of the process. Velmora prints on the
+// restaurant's computer, whose clock is the business clock; this tool may run anywhere (a server
+// in UTC, a technician's laptop), so the process takes the business zone `zone` first. The zone
+// passed the load validation, so it is one the time-zone database knows.
+void useBusinessZone(const std::string& zone);
 
 } // namespace velmora::admin

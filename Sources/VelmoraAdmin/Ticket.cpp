@@ -9,12 +9,7 @@
 #include <PizzaCore/Documents/TicketRenderer.hpp>
 #include <PizzaCore/Persistence/AtomicFile.hpp>
 
-#include <unicode/timezone.h>
-#include <unicode/unistr.h>
-
 #include <algorithm>
-#include <cstdlib>
-#include <ctime>
 #include <filesystem>
 #include <string>
 #include <system_error>
@@ -27,17 +22,6 @@ namespace fs = std::filesystem;
 
 // A ticket names people, addresses and telephones: only its owner may read it.
 constexpr mode_t personalDataMode = 0600;
-
-// The ticket's date line is written in the time zone of the process. Velmora prints on the
-// restaurant's computer, whose clock is the business clock; this tool may run anywhere (a server
-// in UTC, a technician's laptop), so the process takes the business zone first. The zone passed
-// the load validation, so it is one the time-zone database knows.
-void useBusinessZone(const std::string& zone) {
-    ::setenv("TZ", zone.c_str(), 1);
-    ::tzset();
-    icu::TimeZone::adoptDefault(icu::TimeZone::createTimeZone(
-        icu::UnicodeString::fromUTF8(icu::StringPiece(zone.data(), static_cast<int32_t>(zone.size())))));
-}
 
 } // namespace
 

@@ -697,6 +697,110 @@ std::vector<std::string> pdfPages(const fs::path& file) {
     return pages;
 }
 
+// The figures of informe are the core's closing report, shift by shift, on every day that has
+// cancelled orders and on the last one (two shifts, the first closed by hand).
+TEST_F(AdminData, DayReportFiguresAreTheClosingReportsOfTheCore) {
+    std::set<std::string> days{lastDay()};
+    for (const Order& order : db().orders)
+        if (order.preparation == Preparation::cancelled && days.size() < 4)
+            for (const Session& session : db().sessions)
+                if (session.id == order.sessionID) days.insert(session.businessDay);
+    ASSERT_GE(days.size(), 2u) << "the generated data has cancelled orders";
+    for (const std::string& day : days) {
+        SCOPED_TRACE(day);
+        const ClosingReport report = ClosingReport::ofDay(db(), day);
+        const Outcome json = admin({"informe", day, "--json", "--datos", folder().string()});
+        ASSERT_EQ(json.status, 0) << json.err;
+        simdjson::dom::parser parser;
+        simdjson::dom::element root;
+        ASSERT_EQ(parser.parse(json.out).get(root), simdjson::SUCCESS) << json.out;
+        const simdjson::dom::array sessions = root["sessions"];
+        ASSERT_EQ(sessions.size(), report.shifts.size());
+        std::size_t k = 0;
+        for (const simdjson::dom::element session : sessions) {
+            const ClosingReport::Shift& shift = report.shifts[k++];
+            EXPECT_EQ(std::string_view(session["id"]), shift.session.id.text());
+            EXPECT_EQ(uint64_t(session["shift"]), shift.ordinal);
+            EXPECT_EQ(uint64_t(session["orders"]), shift.orders);
+            EXPECT_EQ(uint64_t(session["cancelled"]), shift.cancelled);
+            EXPECT_EQ(int64_t(session["sales"]), shift.sales);
+            EXPECT_EQ(int64_t(session["receipts"]), shift.receipts);
+            EXPECT_EQ(int64_t(session["cash"]), shift.cash);
+            EXPECT_EQ(int64_t(session["card"]), shift.card);
+        }
+        const simdjson::dom::element totals = root["totals"];
+        EXPECT_EQ(uint64_t(totals["orders"]), report.orders);
+        EXPECT_EQ(int64_t(totals["sales"]), report.sales);
+        EXPECT_EQ(int64_t(totals["receipts"]), report.receipts);
+        EXPECT_EQ(int64_t(totals["cash"]), report.cash);
+        EXPECT_EQ(int64_t(totals["card"]), report.card);
+        EXPECT_EQ(int64_t(totals["unpaid"]), report.unpaid);
+        EXPECT_EQ(uint64_t(totals["unpaidOrders"]), report.unpaidOrders);
+        EXPECT_EQ(int64_t(totals["unpaidAll"]), report.unpaidAll);
+        const simdjson::dom::array cancelled = root["cancelled"];
+        ASSERT_EQ(cancelled.size(), report.cancelled.size());
+        k = 0;
+        for (const simdjson::dom::element order : cancelled) {
+            EXPECT_EQ(int64_t(order["number"]), report.cancelled[k].order.number);
+            EXPECT_EQ(uint64_t(order["shift"]), report.cancelled[k].shift);
+            ++k;
+        }
+    }
+}
+
+TEST_F(AdminData, DayReportAsPdfIsTheClosingReportWithoutTouchingTheData) {
+    const std::string day = lastDay();
+    const ClosingReport report = ClosingReport::ofDay(db(), day);
+    const std::string currency = db().settings.currencyCode();
+    const auto before = stamp(folder());
+    const fs::path suppressions = folder().parent_path() / "lsan.supp";
+    writeFile(suppressions, "leak:libfontconfig.so\n");
+    ScopedVariable lsan("LSAN_OPTIONS", "suppressions=" + suppressions.string());
+
+    const fs::path pdf = folder().parent_path() / "cierre.pdf";
+    const Outcome run = admin({"informe", day, "--pdf", pdf.string(), "--datos", folder().string()});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out.rfind("Informe de cierre de la jornada " + day + " (2 tramos; papel ", 0), 0u)
+        << run.out;
+    std::string text;
+    for (const std::string& page : pdfPages(pdf))
+        text += page;
+    for (const std::string& expected :
+         {std::string("INFORME DE CIERRE"), "Jornada comercial " + day, std::string("TRAMO 1"),
+          std::string("TRAMO 2"), FiscalMoney::text(report.sales, currency),
+          FiscalMoney::text(report.cash, currency), std::string("VENTAS POR MODO")})
+        EXPECT_NE(text.find(expected), std::string::npos) << expected << "\n" << text;
+    struct stat status {};
+    ASSERT_EQ(::stat(pdf.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0600u);
+
+    // To standard output, as a PDF, with nothing else.
+    const fs::path piped = folder().parent_path() / "salida.pdf";
+    const Outcome toStdout =
+        admin({"informe", day, "--pdf", "-", "--datos", folder().string()}, piped.c_str());
+    EXPECT_EQ(toStdout.status, 0) << toStdout.err;
+    EXPECT_EQ(readFile(piped).substr(0, 5), "%PDF-");
+
+    // Never into the data folder, never with another format.
+    const Outcome onData =
+        admin({"informe", day, "--pdf", (folder() / "Velmora.json").string(), "--datos", folder().string()});
+    EXPECT_EQ(onData.status, 1);
+    EXPECT_NE(onData.err.find("no se guarda en la carpeta de datos"), std::string::npos) << onData.err;
+    for (const char* format : {"--csv", "--json"}) {
+        const Outcome both =
+            admin({"informe", day, "--pdf", pdf.string(), format, "--datos", folder().string()});
+        EXPECT_EQ(both.status, 2);
+        EXPECT_NE(both.err.find("--pdf no se combina con --csv ni con --json."), std::string::npos)
+            << both.err;
+    }
+    const Outcome empty = admin({"informe", day, "--pdf", "", "--datos", folder().string()});
+    EXPECT_EQ(empty.status, 2);
+    EXPECT_NE(empty.err.find("--pdf está vacío"), std::string::npos) << empty.err;
+    const Outcome help = admin({"informe", "--help"});
+    EXPECT_NE(help.out.find("--pdf FICHERO.pdf"), std::string::npos) << help.out;
+    EXPECT_EQ(stamp(folder()), before);
+}
+
 TEST_F(AdminData, TicketWritesTheOrdersTicketsWithoutTouchingTheData) {
     // A paid order never printed, and one printed before, whose tickets carry the reprint mark.
     const auto paidOnce = std::find_if(db().orders.begin(), db().orders.end(), [&](const Order& o) {

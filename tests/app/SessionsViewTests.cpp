@@ -1,10 +1,21 @@
 // The sessions screen on real data directories: the day's tiles over two shifts, the history with
 // frozen figures for closed shifts and live ones for the open shift, the manual close with its
-// question, and a manual close that comes after the automatic one.
+// question, a manual close that comes after the automatic one, and the closing reports: printed
+// through the dialog, saved as PDF, and printed unasked at each close on a real CUPS scheduler.
 
 #include <Velmora/Views/Sessions/SessionsView.hpp>
 
+#include "PrivateCups.hpp"
 #include "ScreenTesting.hpp"
+
+#include <Velmora/Services/ClosingReports.hpp>
+#include <Velmora/Services/TicketService.hpp>
+#include <support/ScopedVariable.hpp>
+
+#include <poppler-document.h>
+#include <poppler-page.h>
+
+#include <QSignalSpy>
 
 #include <QLabel>
 #include <QListView>
@@ -22,6 +33,26 @@ using velmora::SessionsView;
 
 QString field(const SessionsView& view, int row, int role) {
     return view.model().index(row).data(role).toString();
+}
+
+// The text of every page of a PDF file, read by poppler.
+std::string pdfText(const std::filesystem::path& file) {
+    std::string text;
+    std::unique_ptr<poppler::document> document(poppler::document::load_from_file(file.string()));
+    if (!document) return text;
+    for (int i = 0; i < document->pages(); ++i) {
+        std::unique_ptr<poppler::page> page(document->create_page(i));
+        const poppler::byte_array bytes = page->text().to_utf8();
+        text.append(bytes.begin(), bytes.end());
+    }
+    return text;
+}
+
+bool waitFor(QSignalSpy& spy, qsizetype count = 1, int milliseconds = 30000) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    while (spy.size() < count && std::chrono::steady_clock::now() < deadline)
+        QTest::qWait(10);
+    return spy.size() >= count;
 }
 
 class SessionsViewTest : public ScreenTest {
@@ -168,6 +199,126 @@ TEST_F(SessionsViewTest, WithoutAnOpenShiftOnlyTheHistoryIsShown) {
         GTEST_SKIP() << "a stored document always has an open shift: " << outcome.failure.toStdString();
     EXPECT_FALSE(view_->showsCurrentDay());
     EXPECT_EQ(view_->model().rowCount(), 1);
+}
+
+TEST_F(SessionsViewTest, EachShiftAndTheDayOfferTheirClosingReports) {
+    // No print system answers: the dialog opens without a printer to propose.
+    const pizzacore::testing::ScopedVariable nowhere("CUPS_SERVER", (folder() / "no-cups.sock").string());
+    view_.reset();
+    view_ = std::make_unique<SessionsView>(store());
+    view_->resize(1000, 800);
+    view_->show();
+    settle();
+    for (const auto& [name, label] : {std::pair{"printShiftReport", "Imprimir informe del tramo…"},
+                                      std::pair{"printDayReport", "Imprimir informe de la jornada…"},
+                                      std::pair{"previewDayReport", "Vista previa / PDF de la jornada"}}) {
+        auto* button = view_->findChild<QPushButton*>(QString::fromLatin1(name));
+        ASSERT_NE(button, nullptr) << name;
+        EXPECT_EQ(button->text(), QString::fromUtf8(label));
+        EXPECT_EQ(button->accessibleName(), button->text());
+    }
+    pressClose(QStringLiteral("Cerrar tramo"));
+    ASSERT_EQ(view_->model().rowCount(), 2);
+    EXPECT_EQ(accessibleActions(view_->history(), 1).mid(0, 3),
+              (QStringList{"Imprimir informe…", "Vista previa / PDF", "Informe de la jornada…"}));
+
+    // The closed shift's report, saved where the operator says and opened: its own figures only.
+    const std::filesystem::path file = folder() / "informe.pdf";
+    platform_.answerNextSavePanel(file);
+    clickRowButton(view_->history(), view_->historyActions(), 1, 1);
+    ASSERT_EQ(platform_.savePanels().size(), 1u);
+    EXPECT_EQ(platform_.savePanels()[0].proposedName, "Informe-2025-03-07-tramo-1-A4.pdf");
+    EXPECT_EQ(platform_.opened(), std::vector<std::filesystem::path>{file});
+    const std::string text = pdfText(file);
+    for (const char* expected : {"Tramo 1 · Jornada comercial 2025-03-07", "TOTAL DEL TRAMO",
+                                 "Motivo del cierre", "Manual", "15,00 EUR", "Recoger · 2 pedidos"})
+        EXPECT_NE(text.find(expected), std::string::npos) << expected << "\n" << text;
+
+    // The day's report from the open shift's buttons: both shifts.
+    const std::filesystem::path dayFile = folder() / "jornada.pdf";
+    platform_.answerNextSavePanel(dayFile);
+    view_->findChild<QPushButton*>(QStringLiteral("previewDayReport"))->click();
+    ASSERT_EQ(platform_.savePanels().size(), 2u);
+    EXPECT_EQ(platform_.savePanels()[1].proposedName, "Informe-2025-03-07-A4.pdf");
+    const std::string day = pdfText(dayFile);
+    EXPECT_NE(day.find("TOTAL DE LA JORNADA"), std::string::npos) << day;
+    EXPECT_NE(day.find("TRAMO 2"), std::string::npos) << day;
+
+    // Printing opens the print dialog with the report's title; cancelled, it says so and changes
+    // nothing.
+    QSignalSpy finished(&view_->reports().printing(), &velmora::TicketService::printFinished);
+    const std::size_t audit = store().db().audit.size();
+    clickRowButton(view_->history(), view_->historyActions(), 1, 0);
+    ASSERT_TRUE(waitFor(finished));
+    EXPECT_FALSE(finished[0][0].toBool());
+    const QString message = store().message().value_or(QString());
+    ASSERT_EQ(platform_.printDialogs().size(), 1u) << message.toStdString();
+    EXPECT_EQ(platform_.printDialogs()[0].title, "Informe de cierre 2025-03-07 tramo 1");
+    EXPECT_EQ(message, velmora::ClosingReports::notPrinted + " Impresión cancelada.");
+    view_->findChild<QPushButton*>(QStringLiteral("printDayReport"))->click();
+    ASSERT_TRUE(waitFor(finished, 2));
+    ASSERT_EQ(platform_.printDialogs().size(), 2u);
+    EXPECT_EQ(platform_.printDialogs()[1].title, "Informe de cierre 2025-03-07");
+    EXPECT_EQ(store().db().audit.size(), audit);
+}
+
+// With the setting on, each shift that closes prints its report on the preferred printer of a
+// private CUPS scheduler, with no dialog: by hand and by the clock.
+TEST_F(SessionsViewTest, ClosingPrintsTheShiftsReportUnaskedWhenTheSettingsSaySo) {
+    velmora::testing::PrivateCups cups;
+    if (!cups.failure().empty()) GTEST_SKIP() << "no private CUPS scheduler: " << cups.failure();
+    // The view's printing service reaches the scheduler as it is made now.
+    view_.reset();
+    view_ = std::make_unique<SessionsView>(store());
+    view_->show();
+    ASSERT_TRUE(store().transact([](Database& db) {
+        db.settings.printer = "Tickets";
+        db.settings.printReportOnClose = true;
+    }));
+    QSignalSpy finished(&view_->reports().printing(), &velmora::TicketService::printFinished);
+
+    pressClose(QStringLiteral("Cerrar tramo"));
+    ASSERT_TRUE(waitFor(finished)) << cups.log();
+    EXPECT_TRUE(finished[0][0].toBool()) << store().message().value_or(QString()).toStdString();
+    EXPECT_TRUE(platform_.printDialogs().empty());
+    std::string printed = pdfText(cups.output("Tickets"));
+    EXPECT_NE(printed.find("Tramo 1 · Jornada comercial 2025-03-07"), std::string::npos) << printed;
+    EXPECT_NE(printed.find("Manual"), std::string::npos) << printed;
+
+    // The clock closes the second shift at 04:00 of the next morning.
+    *now_ = Instant{friday.seconds + 16 * 3600};
+    store().tick();
+    written();
+    ASSERT_TRUE(waitFor(finished, 2)) << cups.log();
+    EXPECT_TRUE(finished[1][0].toBool()) << store().message().value_or(QString()).toStdString();
+    printed = pdfText(cups.output("Tickets"));
+    EXPECT_NE(printed.find("Tramo 2 · Jornada comercial 2025-03-07"), std::string::npos) << printed;
+    EXPECT_NE(printed.find("Automático"), std::string::npos) << printed;
+    EXPECT_FALSE(store().message());
+}
+
+TEST_F(SessionsViewTest, AReportThatCannotPrintAtTheCloseIsSaidAndTheCloseStands) {
+    const pizzacore::testing::ScopedVariable nowhere("CUPS_SERVER", (folder() / "no-cups.sock").string());
+    view_.reset();
+    view_ = std::make_unique<SessionsView>(store());
+    view_->show();
+    QSignalSpy finished(&view_->reports().printing(), &velmora::TicketService::printFinished);
+    // Off by default: a close prints nothing.
+    pressClose(QStringLiteral("Cerrar tramo"));
+    QTest::qWait(100);
+    EXPECT_TRUE(finished.empty());
+
+    ASSERT_TRUE(store().transact([](Database& db) { db.settings.printReportOnClose = true; }));
+    pressClose(QStringLiteral("Cerrar tramo"));
+    ASSERT_TRUE(waitFor(finished));
+    EXPECT_FALSE(finished[0][0].toBool());
+    EXPECT_EQ(store().message().value_or(QString()),
+              velmora::ClosingReports::notPrintedAtClose + " No hay ninguna impresora disponible.");
+    EXPECT_TRUE(platform_.printDialogs().empty());
+    const Database saved = reloaded();
+    ASSERT_EQ(saved.sessions.size(), 3u);
+    EXPECT_EQ(saved.sessions[1].reason, "Manual");
+    EXPECT_FALSE(saved.sessions[2].closed);
 }
 
 } // namespace

@@ -257,6 +257,23 @@ TEST_F(SettingsWindowTest, PrintingOnConfirmFollowsThePreferredPrinterUntilTheOp
     EXPECT_EQ(child<QComboBox>("printer").currentData().toString(), "Cocina-80");
 }
 
+TEST_F(SettingsWindowTest, PrintingTheReportOnClosingIsOffUntilSwitchedOn) {
+    open();
+    auto& report = child<QCheckBox>("printReportOnClose");
+    EXPECT_EQ(report.text(), "Imprimir el informe al cerrar la jornada");
+    EXPECT_EQ(report.accessibleName(), report.text());
+    EXPECT_FALSE(report.isChecked());
+    EXPECT_FALSE(window_->edited().printReportOnClose.has_value()) << "opening decides nothing";
+
+    report.click();
+    EXPECT_EQ(status(), unsaved);
+    save();
+    EXPECT_EQ(store().db().settings.printReportOnClose, std::optional<bool>(true));
+    window_.reset();
+    open();
+    EXPECT_TRUE(child<QCheckBox>("printReportOnClose").isChecked());
+}
+
 TEST_F(SettingsWindowTest, SavingTheCallersCardOnConfirmingIsOnUntilSwitchedOff) {
     open();
     auto& saveCard = child<QCheckBox>("saveCardOnConfirm");

@@ -457,6 +457,7 @@ private:
             .saveCardOnConfirm = std::nullopt,
             .printOnConfirm = std::nullopt,
             .openDrawerOnCash = std::nullopt,
+            .printReportOnClose = std::nullopt,
         };
     }
 

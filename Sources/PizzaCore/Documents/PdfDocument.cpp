@@ -172,7 +172,8 @@ Paragraph PdfDocument::layout(std::string_view text, Font font, double width) co
         const int baseline = pango_layout_iter_get_baseline(iterator);
         paragraph.lines_.push_back({static_cast<double>(logical.height) / PANGO_SCALE,
                                     static_cast<double>(baseline - logical.y) / PANGO_SCALE,
-                                    static_cast<double>(logical.x) / PANGO_SCALE});
+                                    static_cast<double>(logical.x) / PANGO_SCALE,
+                                    static_cast<double>(logical.width) / PANGO_SCALE});
     } while (pango_layout_iter_next_line(iterator));
     pango_layout_iter_free(iterator);
     paragraph.layout_ = std::move(handle);

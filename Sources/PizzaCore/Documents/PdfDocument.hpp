@@ -30,6 +30,7 @@ public:
         double height;  // the height of the line's box
         double ascent;  // from the top of the line's box to its baseline
         double offsetX; // from the column's left edge to the line's start
+        double width;   // the width of the line's text
     };
 
     const std::vector<Line>& lines() const { return lines_; }

@@ -17,6 +17,7 @@ namespace pizzacore {
 // `openDrawerOnCash` are absent until the operator sets them, so that documents written before
 // they existed open unchanged and read with their defaults: see savesCardOnConfirm(),
 // printsOnConfirm() and opensDrawerOnCash().
+// `printReportOnClose` prints each shift's closing report as the shift closes; off when absent.
 #define PIZZACORE_SETTINGS_FIELDS(X)                                                                         \
     X(std::optional<std::string>, currency)                                                                  \
     X(std::string, business, "Mi restaurante")                                                               \
@@ -36,7 +37,8 @@ namespace pizzacore {
     X(std::string, printer)                                                                                  \
     X(std::optional<bool>, saveCardOnConfirm)                                                                \
     X(std::optional<bool>, printOnConfirm)                                                                   \
-    X(std::optional<bool>, openDrawerOnCash)
+    X(std::optional<bool>, openDrawerOnCash)                                                                  \
+    X(std::optional<bool>, printReportOnClose)
 
 struct Settings {
     PIZZACORE_RECORD(Settings, PIZZACORE_SETTINGS_FIELDS)

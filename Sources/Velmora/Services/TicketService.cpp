@@ -121,7 +121,7 @@ public:
 signals:
     void printerFound(int ticket, const QString& printer, bool silent);
     void submitted(int job, const QString& failure);
-    void ended(bool completed, const QString& reason);
+    void ended(int job, bool completed, const QString& reason);
     void drawerSent(int pulse, const QString& failure);
 
 private:
@@ -145,20 +145,20 @@ private:
                 over = false;
                 break;
             case CupsJob::State::completed:
-                emit ended(true, {});
+                emit ended(it->job, true, {});
                 break;
             case CupsJob::State::cancelled:
             case CupsJob::State::aborted:
             case CupsJob::State::stopped:
             case CupsJob::State::gone:
-                emit ended(false, reason);
+                emit ended(it->job, false, reason);
                 break;
             case CupsJob::State::unknown: {
                 // The server may be restarting; a job it cannot tell about for long is lost.
                 const auto now = std::chrono::steady_clock::now();
                 if (it->unknowns++ == 0) it->unknownSince = now;
                 over = it->unknowns >= unknownLimit || now - it->unknownSince >= unknownTime;
-                if (over) emit ended(false, reason);
+                if (over) emit ended(it->job, false, reason);
                 break;
             }
             }
@@ -174,12 +174,20 @@ private:
     std::vector<Followed> followed_;
 };
 
+namespace {
+
+QString jobTitle(const pizzacore::Order& order) {
+    return QStringLiteral("Pedido ") + QString::number(order.number);
+}
+
+} // namespace
+
 TicketService::Renderer TicketService::standardRenderer() {
     return &pizzacore::TicketRenderer::render;
 }
 
 TicketService::TicketService(AppStore& store, Renderer renderer, QObject* parent, int pollInterval,
-                             int patience)
+                             int patience, bool followConfirmations)
     : QObject(parent)
     , store_(store)
     , renderer_(std::move(renderer))
@@ -196,9 +204,12 @@ TicketService::TicketService(AppStore& store, Renderer renderer, QObject* parent
     connect(jobs_, &TicketJobs::drawerSent, this, &TicketService::drawerSent, Qt::QueuedConnection);
     thread_->start();
     // Printing on confirming follows the controller's confirmations, whichever screen made them.
-    connect(&store_, &AppStore::orderConfirmed, this, &TicketService::printConfirmed);
-    // So does opening the drawer on a cash payment.
-    connect(&store_, &AppStore::paymentRegistered, this, &TicketService::openDrawerOnPayment);
+    // So does opening the drawer on a cash payment. A second service (for other documents) does
+    // neither, or a confirmation would print twice and a payment pulse the drawer twice.
+    if (followConfirmations) {
+        connect(&store_, &AppStore::orderConfirmed, this, &TicketService::printConfirmed);
+        connect(&store_, &AppStore::paymentRegistered, this, &TicketService::openDrawerOnPayment);
+    }
 }
 
 TicketService::~TicketService() {
@@ -263,6 +274,28 @@ void TicketService::start(const pizzacore::Order& order, bool direct) {
         return;
     }
 
+    prepare(Preparation{order, std::move(pdf), jobTitle(order), QString(), width, height, nullptr, direct},
+            settings.printer);
+}
+
+void TicketService::printDocument(Document document, bool direct) {
+    const std::optional<std::vector<PageSize>> pages = pdfPageSizes(document.pdf);
+    double height = 0;
+    if (pages)
+        for (const PageSize& page : *pages)
+            height = std::max(height, page.height);
+    const double width = pages ? pages->front().width : 0;
+    if (!(width > 0) || !(height > 0)) {
+        store_.setMessage(document.failure + QStringLiteral(" No se pudo crear el trabajo de impresión."));
+        emit printFinished(false);
+        return;
+    }
+    prepare(Preparation{std::nullopt, std::move(document.pdf), document.title, document.failure, width,
+                        height, nullptr, direct},
+            store_.db().settings.printer);
+}
+
+void TicketService::prepare(Preparation preparation, const std::string& preferred) {
     // The printer to propose comes from CUPS, on the service's thread; the window goes on while
     // it answers, and stops waiting a little after the thread itself gives up.
     const int ticket = ++nextTicket_;
@@ -270,10 +303,11 @@ void TicketService::start(const pizzacore::Order& order, bool direct) {
     giveUp->setSingleShot(true);
     giveUp->setInterval(patience_ + 1000);
     connect(giveUp, &QTimer::timeout, this, [this, ticket] { unanswered(ticket); });
-    preparing_.emplace(ticket, Preparation{order, std::move(pdf), width, height, giveUp, direct});
+    preparation.giveUp = giveUp;
+    preparing_.emplace(ticket, std::move(preparation));
     giveUp->start();
     QMetaObject::invokeMethod(
-        jobs_, [jobs = jobs_, ticket, preferred = settings.printer] { jobs->findPrinter(ticket, preferred); },
+        jobs_, [jobs = jobs_, ticket, preferred] { jobs->findPrinter(ticket, preferred); },
         Qt::QueuedConnection);
 }
 
@@ -284,12 +318,14 @@ void TicketService::printerFound(int ticket, const QString& printer, bool silent
     preparing_.erase(found);
     preparation.giveUp->deleteLater();
     if (silent) {
-        unansweredPrint();
+        unansweredPrint(preparation.failure);
         return;
     }
     // Unasked printing needs a printer to go to; without one nothing is sent and nothing counts.
     if (preparation.direct && printer.isEmpty()) {
-        store_.setMessage(noPrinter);
+        store_.setMessage(preparation.order ? noPrinter
+                                            : preparation.failure +
+                                                  QStringLiteral(" No hay ninguna impresora disponible."));
         emit printFinished(false);
         return;
     }
@@ -300,15 +336,18 @@ void TicketService::unanswered(int ticket) {
     const auto found = preparing_.find(ticket);
     if (found == preparing_.end()) return;
     found->second.giveUp->deleteLater();
+    const QString failure = found->second.failure;
     preparing_.erase(found);
-    unansweredPrint();
+    unansweredPrint(failure);
 }
 
 // A scheduler that accepts connections and does not answer would hold the system print dialog,
 // which asks it for its printers on the window's thread, for minutes: the print stops here,
 // before the attempt counts.
-void TicketService::unansweredPrint() {
-    store_.setMessage(silentPrintSystem);
+void TicketService::unansweredPrint(const QString& failure) {
+    store_.setMessage(failure.isEmpty()
+                          ? silentPrintSystem
+                          : failure + QLatin1Char(' ') + QString::fromUtf8(CupsJob::silentServer));
     emit printFinished(false);
 }
 
@@ -316,23 +355,15 @@ void TicketService::choose(const Preparation& preparation, const QString& printe
     // The attempt counts before the dialog opens, so that whatever happens next the following
     // tickets carry the copy mark. A failure to count it is in the controller's message and
     // nothing is printed; an order no longer stored counts nothing and still prints.
-    if (!current(preparation.order)) {
+    if (!preparation.order || !current(*preparation.order)) {
         askForPrinter(preparation, printer);
         return;
     }
-    store_.countPrintAttempt(preparation.order.id, this,
+    store_.countPrintAttempt(preparation.order->id, this,
                              [this, preparation, printer](const Outcome& outcome) {
                                  if (outcome) askForPrinter(preparation, printer);
                              });
 }
-
-namespace {
-
-QString jobTitle(const pizzacore::Order& order) {
-    return QStringLiteral("Pedido ") + QString::number(order.number);
-}
-
-} // namespace
 
 void TicketService::askForPrinter(const Preparation& preparation, const QString& printer) {
     if (preparation.direct) {
@@ -341,11 +372,13 @@ void TicketService::askForPrinter(const Preparation& preparation, const QString&
     }
     const QPointer<TicketService> alive(this);
     const std::optional<PrintChoice> choice = store_.platform().choosePrinter(
-        {jobTitle(preparation.order), printer, QSizeF(preparation.width, preparation.height)}, nullptr);
+        {preparation.title, printer, QSizeF(preparation.width, preparation.height)}, nullptr);
     // The dialog runs its own event loop, in which this service may go.
     if (!alive) return;
     if (!choice || choice->printer.isEmpty()) {
-        store_.setMessage(notCompleted);
+        store_.setMessage(preparation.failure.isEmpty()
+                              ? notCompleted
+                              : preparation.failure + QStringLiteral(" Impresión cancelada."));
         emit printFinished(false);
         return;
     }
@@ -353,9 +386,10 @@ void TicketService::askForPrinter(const Preparation& preparation, const QString&
 }
 
 void TicketService::send(const Preparation& preparation, const QString& printer, int copies) {
-    CupsJob::Request request{printer.toStdString(), jobTitle(preparation.order).toStdString(),
-                             preparation.width, preparation.height, std::max(1, copies)};
+    CupsJob::Request request{printer.toStdString(), preparation.title.toStdString(), preparation.width,
+                             preparation.height, std::max(1, copies)};
     ++inProgress_;
+    sending_.push_back(preparation.failure);
     QMetaObject::invokeMethod(
         jobs_,
         [jobs = jobs_, request = std::move(request), pdf = preparation.pdf] { jobs->submit(request, pdf); },
@@ -363,17 +397,32 @@ void TicketService::send(const Preparation& preparation, const QString& printer,
 }
 
 void TicketService::submitted(int job, const QString& failure) {
+    QString sentence;
+    if (!sending_.empty()) {
+        sentence = std::move(sending_.front());
+        sending_.pop_front();
+    }
     if (job > 0) {
+        following_[job] = sentence;
         emit jobAccepted(job);
         return;
     }
     // Refused at once: the queue does not exist, rejects jobs, or the server is unreachable.
-    ended(false, failure);
+    following_[job] = sentence;
+    ended(job, false, failure);
 }
 
-void TicketService::ended(bool completed, const QString& reason) {
+void TicketService::ended(int job, bool completed, const QString& reason) {
     inProgress_ = std::max(0, inProgress_ - 1);
-    if (!completed) store_.setMessage(notCompletedBecause(reason));
+    QString sentence;
+    if (const auto found = following_.find(job); found != following_.end()) {
+        sentence = found->second;
+        following_.erase(found);
+    }
+    if (!completed)
+        store_.setMessage(sentence.isEmpty() ? notCompletedBecause(reason)
+                          : reason.isEmpty() ? sentence
+                                             : sentence + QStringLiteral(" Motivo: ") + reason);
     emit printFinished(completed);
 }
 
@@ -433,6 +482,23 @@ void TicketService::preview(const pizzacore::Order& given) {
         // The ticket carries the customer's name, telephone and address: for the user only.
         pizzacore::AtomicFile::write(
             *location, std::string_view(reinterpret_cast<const char*>(pdf.data()), pdf.size()), 0600);
+    } catch (...) {
+        store_.setMessage(describeFailure(std::current_exception()));
+        return;
+    }
+    if (!store_.platform().openWithDefaultApplication(*location))
+        store_.setMessage(QStringLiteral("El PDF se ha guardado, pero el sistema no ha podido abrirlo."));
+}
+
+void TicketService::previewDocument(const Document& document, const QString& suggestedName) {
+    const QPointer<TicketService> alive(this);
+    const std::optional<std::filesystem::path> location = store_.platform().chooseSaveLocation(
+        QStringLiteral("Guardar PDF y abrir vista previa"), suggestedName, FileKind::pdf, nullptr);
+    if (!alive || !location) return;
+    try {
+        pizzacore::AtomicFile::write(
+            *location,
+            std::string_view(reinterpret_cast<const char*>(document.pdf.data()), document.pdf.size()), 0600);
     } catch (...) {
         store_.setMessage(describeFailure(std::current_exception()));
         return;

@@ -12,6 +12,7 @@
 
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <optional>
@@ -42,6 +43,8 @@ class TicketJobs;
 // operator asks from the order detail and, when the settings ask for it, once a cash payment is
 // saved. A pulse CUPS accepted leaves the audit entry "Apertura de cajón"; one that could not be
 // sent says why through the controller's message and records nothing.
+//
+// Other documents (closing reports) print and preview the same way, counting nothing.
 class TicketService : public QObject {
     Q_OBJECT
 public:
@@ -71,10 +74,20 @@ public:
     // waits longer on a print system that does not answer.
     static constexpr int stopWait = 1500;
 
+    // A document other than an order's tickets: its PDF, the print job's title and the sentence
+    // every failure to print it starts with ("No se ha impreso el informe de cierre.").
+    struct Document {
+        pizzacore::Bytes pdf;
+        QString title;
+        QString failure;
+    };
+
     // `pollInterval`: milliseconds between two looks at a job's state in CUPS. `patience`:
-    // milliseconds one exchange with CUPS may take before it counts as unanswered.
+    // milliseconds one exchange with CUPS may take before it counts as unanswered. Without
+    // `followConfirmations` the service never prints on confirming nor opens the drawer on a
+    // payment (a second service, for other documents).
     TicketService(AppStore& store, Renderer renderer, QObject* parent = nullptr, int pollInterval = 1000,
-                  int patience = 8000);
+                  int patience = 8000, bool followConfirmations = true);
     // Raises the thread's stop flag and waits for it at most `stopWait`; a thread still inside
     // libcups after that is left to end on its own, owning everything it reads.
     ~TicketService() override;
@@ -93,6 +106,12 @@ public:
     void openDrawer(const pizzacore::Uuid& order);
     // Opens the drawer for a payment just saved when it was in cash and the settings ask for it.
     void openDrawerOnPayment(const pizzacore::Uuid& order);
+
+    // Prints a document with the system print dialog, or with `direct` straight to the preferred
+    // printer (else the system's default) without it.
+    void printDocument(Document document, bool direct);
+    // Saves a document where the user chooses, proposing `suggestedName`, and opens it.
+    void previewDocument(const Document& document, const QString& suggestedName);
 
     // "Pedido-27-80 mm.pdf".
     static QString suggestedName(const pizzacore::Order& order, pizzacore::Paper paper);
@@ -116,8 +135,12 @@ signals:
 private:
     // A print waiting for CUPS to say which printer to propose.
     struct Preparation {
-        pizzacore::Order order;
+        // Absent for a document other than tickets.
+        std::optional<pizzacore::Order> order;
         pizzacore::Bytes pdf;
+        QString title;
+        // Empty for tickets, whose failures say that the order is kept.
+        QString failure;
         double width = 0;
         double height = 0;
         QTimer* giveUp = nullptr;
@@ -127,13 +150,14 @@ private:
 
     void printerFound(int ticket, const QString& printer, bool silent);
     void unanswered(int ticket);
-    void unansweredPrint();
+    void unansweredPrint(const QString& failure);
     void choose(const Preparation& preparation, const QString& printer);
     void askForPrinter(const Preparation& preparation, const QString& printer);
     void start(const pizzacore::Order& order, bool direct);
+    void prepare(Preparation preparation, const std::string& preferred);
     void send(const Preparation& preparation, const QString& printer, int copies);
     void submitted(int job, const QString& failure);
-    void ended(bool completed, const QString& reason);
+    void ended(int job, bool completed, const QString& reason);
     void drawerSent(int pulse, const QString& failure);
     std::optional<pizzacore::Order> current(const pizzacore::Order& order) const;
 
@@ -143,6 +167,10 @@ private:
     QThread* thread_;
     TicketJobs* jobs_;
     std::map<int, Preparation> preparing_;
+    // The failure sentences of the jobs sent and not yet accepted, in the order they were sent
+    // (the thread submits them in that order), then of the accepted jobs by number.
+    std::deque<QString> sending_;
+    std::map<int, QString> following_;
     int nextTicket_ = 0;
     int inProgress_ = 0;
     // The order of each drawer pulse on its way.

@@ -1,6 +1,7 @@
 #include <Velmora/Views/Sessions/SessionsView.hpp>
 
 #include <Velmora/Platform/PlatformServices.hpp>
+#include <Velmora/Services/ClosingReports.hpp>
 #include <Velmora/Stores/AppStore.hpp>
 #include <Velmora/Views/Shared/Components.hpp>
 #include <Velmora/Views/Shared/Formatting.hpp>
@@ -12,6 +13,7 @@
 #include <QEvent>
 #include <QFrame>
 #include <QGridLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QListView>
 #include <QPainter>
@@ -30,16 +32,22 @@ namespace velmora {
 
 namespace {
 
-// A shift's box: its business day, state, hours and the three figures, on a faint rounded square.
-class SessionBoxDelegate : public QStyledItemDelegate {
+// A shift's box: its business day, state, hours and the three figures, on a faint rounded square,
+// with the buttons of its closing report and of its day's at the right.
+class SessionBoxDelegate : public RowActionsDelegate {
 public:
-    using QStyledItemDelegate::QStyledItemDelegate;
+    explicit SessionBoxDelegate(QObject* parent)
+        : RowActionsDelegate({{SessionsView::printReportLabel},
+                              {SessionsView::previewReportLabel},
+                              {SessionsView::printDayReportLabel}},
+                             parent) {}
 
     static constexpr int padding = 12;
 
-    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const override {
-        return QSize(200, QFontMetrics(headlineFont(option.font)).height() +
-                              6 * QFontMetrics(option.font).height() + 2 * padding + 14);
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        return RowActionsDelegate::sizeHint(option, index)
+            .expandedTo(QSize(200, QFontMetrics(headlineFont(option.font)).height() +
+                                       6 * QFontMetrics(option.font).height() + 2 * padding + 14));
     }
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
@@ -52,19 +60,29 @@ public:
         QColor faint = option.palette.color(QPalette::Text);
         faint.setAlphaF((option.state & QStyle::State_Selected) ? 0.12 : 0.05);
         painter->fillPath(rounded, faint);
+        painter->restore();
+        RowActionsDelegate::paint(painter, option, index);
+    }
+
+protected:
+    int contentHeight(const QStyleOptionViewItem& option, const QModelIndex&) const override {
+        return QFontMetrics(headlineFont(option.font)).height() + 6 * QFontMetrics(option.font).height() + 2;
+    }
+
+    void paintContent(QPainter& painter, const QStyleOptionViewItem& option, const QModelIndex& index,
+                      const QRect& content) const override {
         const QColor text = option.palette.color(QPalette::Text);
         const QColor secondary = secondaryColor(option.palette);
-        const int x = box.left() + padding;
-        const int width = box.width() - 2 * padding;
-        int y = box.top() + padding;
-        y = drawLine(*painter, index.data().toString(), headlineFont(option.font), text, x, y, width) + 2;
-        y = drawLine(*painter, index.data(SessionsModel::StateRole).toString(), option.font, secondary, x, y,
+        const int x = option.rect.left() + padding;
+        const int width = content.right() - x;
+        int y = option.rect.top() + 4 + padding;
+        y = drawLine(painter, index.data().toString(), headlineFont(option.font), text, x, y, width) + 2;
+        y = drawLine(painter, index.data(SessionsModel::StateRole).toString(), option.font, secondary, x, y,
                      width);
         for (const int role :
              {SessionsModel::HoursRole, SessionsModel::SalesRole, SessionsModel::ReceiptsRole,
               SessionsModel::SplitRole, SessionsModel::UnpaidRole})
-            y = drawLine(*painter, index.data(role).toString(), option.font, text, x, y, width);
-        painter->restore();
+            y = drawLine(painter, index.data(role).toString(), option.font, text, x, y, width);
     }
 };
 
@@ -136,6 +154,8 @@ void SessionsModel::refresh() {
     rows_.reserve(db.sessions.size());
     for (auto session = db.sessions.rbegin(); session != db.sessions.rend(); ++session) {
         Row row;
+        row.id = session->id;
+        row.businessDay = session->businessDay;
         row.day = qtext(session->businessDay);
         row.state = session->closed ? QStringLiteral("Cerrado · ") + qtext(session->reason.value_or(""))
                                     : QStringLiteral("Abierto");
@@ -161,6 +181,14 @@ void SessionsModel::refresh() {
         rows_.push_back(std::move(row));
     }
     endResetModel();
+}
+
+pizzacore::Uuid SessionsModel::session(int row) const {
+    return rows_.at(static_cast<std::size_t>(row)).id;
+}
+
+std::string SessionsModel::businessDay(int row) const {
+    return rows_.at(static_cast<std::size_t>(row)).businessDay;
 }
 
 int SessionsModel::rowCount(const QModelIndex& parent) const {
@@ -192,10 +220,15 @@ QVariant SessionsModel::data(const QModelIndex& index, int role) const {
     }
 }
 
+const QString SessionsView::printReportLabel = QStringLiteral("Imprimir informe…");
+const QString SessionsView::previewReportLabel = QStringLiteral("Vista previa / PDF");
+const QString SessionsView::printDayReportLabel = QStringLiteral("Informe de la jornada…");
+
 SessionsView::SessionsView(AppStore& store, QWidget* parent)
     : QWidget(parent)
     , store_(store)
-    , model_(new SessionsModel(store, this)) {
+    , model_(new SessionsModel(store, this))
+    , reports_(new ClosingReports(store, this)) {
     setObjectName(QStringLiteral("SessionsView"));
 
     // The whole screen scrolls; the history list scrolls its own boxes within the visible height.
@@ -271,11 +304,48 @@ QWidget* SessionsView::makeCurrentDay(QWidget* page) {
     day->addWidget(dayTitle_);
     day->addLayout(grid);
     day->addWidget(nextClosing_);
-    day->addWidget(close_, 0, Qt::AlignLeft);
+    // The close and, beside it, the reports of the open shift and of its day.
+    QHBoxLayout* actions = makeReportRow(currentDay_);
+    actions->insertWidget(0, close_);
+    actions->insertSpacing(1, 16);
+    day->addLayout(actions);
     day->addWidget(explanation);
 
     connect(close_, &QPushButton::clicked, this, &SessionsView::closeShift);
     return currentDay_;
+}
+
+// The closing reports of the open shift and of its business day.
+QHBoxLayout* SessionsView::makeReportRow(QWidget* parent) {
+    QPushButton* shift =
+        makeButton(QStringLiteral("Imprimir informe del tramo…"), QStringLiteral("printShiftReport"), parent);
+    QPushButton* day = makeButton(QStringLiteral("Imprimir informe de la jornada…"),
+                                  QStringLiteral("printDayReport"), parent);
+    QPushButton* preview = makeButton(QStringLiteral("Vista previa / PDF de la jornada"),
+                                      QStringLiteral("previewDayReport"), parent);
+    auto* row = new QHBoxLayout;
+    row->setSpacing(8);
+    row->addWidget(shift);
+    row->addWidget(day);
+    row->addWidget(preview);
+    row->addStretch();
+    connect(shift, &QPushButton::clicked, this, [this] {
+        if (const pizzacore::Session* open = openSession()) reports_->printShift(open->id);
+    });
+    connect(day, &QPushButton::clicked, this, [this] {
+        if (const pizzacore::Session* open = openSession()) reports_->printDay(open->businessDay);
+    });
+    connect(preview, &QPushButton::clicked, this, [this] {
+        if (const pizzacore::Session* open = openSession()) reports_->previewDay(open->businessDay);
+    });
+    return row;
+}
+
+const pizzacore::Session* SessionsView::openSession() const {
+    const pizzacore::Database& db = store_.db();
+    for (auto session = db.sessions.rbegin(); session != db.sessions.rend(); ++session)
+        if (!session->closed) return &*session;
+    return nullptr;
 }
 
 // Every shift, newest first, one box each.
@@ -283,7 +353,22 @@ QListView* SessionsView::makeHistory(QWidget* page) {
     history_ = nameControl(new QListView(page), QStringLiteral("sessions"),
                            QStringLiteral("Histórico de cierres y tramos"));
     history_->setModel(model_);
-    history_->setItemDelegate(new SessionBoxDelegate(history_));
+    delegate_ = new SessionBoxDelegate(history_);
+    delegate_->attach(*history_, -1, -1);
+    connect(delegate_, &RowActionsDelegate::triggered, this, [this](const QModelIndex& index, int action) {
+        if (!index.isValid() || index.row() >= model_->rowCount()) return;
+        switch (action) {
+        case 0:
+            reports_->printShift(model_->session(index.row()));
+            break;
+        case 1:
+            reports_->previewShift(model_->session(index.row()));
+            break;
+        default:
+            reports_->printDay(model_->businessDay(index.row()));
+            break;
+        }
+    });
     history_->setUniformItemSizes(true);
     history_->setFrameShape(QFrame::NoFrame);
     // The boxes stand on the window's own background, not on a white list.

@@ -197,6 +197,16 @@ QWidget* SettingsWindow::makeTicketsTab() {
             [this](bool on) { edit([&] { settings_.openDrawerOnCash = on; }); });
     layout->addRow(openDrawerOnCash_);
 
+    const QString printReport = QStringLiteral("Imprimir el informe al cerrar la jornada");
+    printReportOnClose_ =
+        nameControl(new QCheckBox(printReport, page), QStringLiteral("printReportOnClose"), printReport);
+    printReportOnClose_->setToolTip(QStringLiteral(
+        "Al cerrarse cada tramo de caja, a mano o automáticamente, su informe de cierre va directamente "
+        "a la impresora preferida (o a la predeterminada del sistema), sin diálogo."));
+    connect(printReportOnClose_, &QCheckBox::toggled, this,
+            [this](bool on) { edit([&] { settings_.printReportOnClose = on; }); });
+    layout->addRow(printReportOnClose_);
+
     const auto toggle = [&](QCheckBox*& box, const char* name, const QString& label,
                             bool pizzacore::Settings::*member) {
         box = nameControl(new QCheckBox(label, page), QString::fromLatin1(name), label);
@@ -388,6 +398,7 @@ void SettingsWindow::showSettings() {
     bar_->setChecked(settings_.bar);
     customer_->setChecked(settings_.customer);
     fullCopies_->setChecked(settings_.fullCopies);
+    printReportOnClose_->setChecked(settings_.printReportOnClose.value_or(false));
     // Stored values out of range (only a hand-edited document holds them) show as the nearest.
     closingTime_->setTime(QTime(static_cast<int>(std::clamp<std::int64_t>(settings_.closingHour, 0, 23)),
                                 static_cast<int>(std::clamp<std::int64_t>(settings_.closingMinute, 0, 59))));

@@ -114,6 +114,7 @@ private:
     QLabel* systemPrinter_ = nullptr;
     QCheckBox* printOnConfirm_ = nullptr;
     QCheckBox* openDrawerOnCash_ = nullptr;
+    QCheckBox* printReportOnClose_ = nullptr;
     QCheckBox* saveCardOnConfirm_ = nullptr;
     QCheckBox* kitchen_ = nullptr;
     QCheckBox* bar_ = nullptr;
