@@ -456,6 +456,7 @@ private:
             // Left at their defaults, so the rest of the document is drawn as before.
             .saveCardOnConfirm = std::nullopt,
             .printOnConfirm = std::nullopt,
+            .callerIDDevice = std::nullopt,
         };
     }
 

@@ -16,6 +16,7 @@ namespace pizzacore {
 // `printer` means the system's default printer. `saveCardOnConfirm` and `printOnConfirm` are
 // absent until the operator sets them, so that documents written before they existed open
 // unchanged and read with their defaults: see savesCardOnConfirm() and printsOnConfirm().
+// `callerIDDevice` is the serial device of a caller-ID modem ("/dev/ttyACM0"); absent, no modem.
 #define PIZZACORE_SETTINGS_FIELDS(X)                                                                         \
     X(std::optional<std::string>, currency)                                                                  \
     X(std::string, business, "Mi restaurante")                                                               \
@@ -34,7 +35,8 @@ namespace pizzacore {
     X(std::string, timeZone, "Europe/Madrid")                                                                \
     X(std::string, printer)                                                                                  \
     X(std::optional<bool>, saveCardOnConfirm)                                                                \
-    X(std::optional<bool>, printOnConfirm)
+    X(std::optional<bool>, printOnConfirm)                                                                   \
+    X(std::optional<std::string>, callerIDDevice)
 
 struct Settings {
     PIZZACORE_RECORD(Settings, PIZZACORE_SETTINGS_FIELDS)

@@ -114,6 +114,7 @@ private:
     QLabel* systemPrinter_ = nullptr;
     QCheckBox* printOnConfirm_ = nullptr;
     QCheckBox* saveCardOnConfirm_ = nullptr;
+    QLineEdit* callerIDDevice_ = nullptr;
     QCheckBox* kitchen_ = nullptr;
     QCheckBox* bar_ = nullptr;
     QCheckBox* customer_ = nullptr;
