@@ -138,10 +138,12 @@ CallSocketListener::CallSocketListener(const std::filesystem::path& folder, uid_
     if (!bindHere()) {
         if (errno != EADDRINUSE)
             refuse("No se puede abrir el socket de avisos de llamadas " + path_.string(), errno);
-        // Someone answers there: another Velmora of this user already takes the calls.
-        Descriptor probe(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        // Someone listens there (even one too busy to take more, whose queue is full): another
+        // Velmora of this user already takes the calls. The probe never waits.
+        Descriptor probe(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
         if (probe.get() >= 0 &&
-            ::connect(probe.get(), reinterpret_cast<const sockaddr*>(&where), sizeof(where)) == 0)
+            (::connect(probe.get(), reinterpret_cast<const sockaddr*>(&where), sizeof(where)) == 0 ||
+             errno == EAGAIN))
             throw PCError::invalid("Otra ventana de Velmora ya recibe los avisos de llamadas.");
         // A socket left by a Velmora that ended without removing it.
         struct stat left {};
