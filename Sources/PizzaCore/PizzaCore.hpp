@@ -2,6 +2,8 @@
 
 // The public API of the core library.
 
+#include <PizzaCore/Calls/CallSocket.hpp>
+#include <PizzaCore/Calls/CallerNumber.hpp>
 #include <PizzaCore/Documents/ClosingReportRenderer.hpp>
 #include <PizzaCore/Documents/InvoiceRenderer.hpp>
 #include <PizzaCore/Documents/TicketRenderer.hpp>

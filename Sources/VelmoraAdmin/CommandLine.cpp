@@ -4,6 +4,7 @@
 #include "TextOutput.hpp"
 
 #include <CLI/CLI.hpp>
+#include <PizzaCore/Calls/CallerNumber.hpp>
 #include <Velmora/Version.hpp>
 
 #include <algorithm>
@@ -19,7 +20,7 @@ constexpr std::string_view programName = "velmora-admin";
 constexpr std::string_view description =
     "Comprobaciones e informes de los datos de Velmora desde la línea de órdenes.\n"
     "Lee los datos sin tomar el bloqueo de Velmora y sin escribir nada en la carpeta de datos,\n"
-    "así que puede usarse con Velmora abierto.";
+    "así que puede usarse con Velmora abierto. «llamada» avisa a Velmora de una llamada entrante.";
 
 constexpr std::string_view footer =
     "RUTA y --datos: una carpeta de datos (se lee su Velmora.json) o un archivo de copia\n"
@@ -28,7 +29,8 @@ constexpr std::string_view footer =
     "DIA: una jornada comercial como 2026-03-09, «hoy» o «ayer». La jornada va de un cierre\n"
     "al siguiente (04:00 salvo otro ajuste), así que lo vendido de madrugada es de la anterior.\n"
     "Estado de salida: 0 correcto, 1 rechazado (datos dañados, ausentes o ilegibles,\n"
-    "pedido inexistente, salida imposible de escribir), 2 uso incorrecto.";
+    "pedido inexistente, salida imposible de escribir, Velmora no abierto para «llamada»),\n"
+    "2 uso incorrecto.";
 
 constexpr std::string_view formatsFooter =
     "Formatos: el texto es para leer (importes como 12,50 EUR, horas de la zona de la jornada).\n"
@@ -237,6 +239,20 @@ Parsed parseCommandLine(int argc, const char* const* argv, std::ostream& out, st
         "solo puede leer su dueño; nunca se escribe dentro de una carpeta de datos ni sobre la\n"
         "copia que se lee. No cuenta como impresión ni cambia los datos.");
 
+    CallRequest call;
+    CLI::App* callSub =
+        command(app, "llamada", "Avisa a Velmora de una llamada entrante: abre la Caja con ese número");
+    callSub->add_option("NUMERO", call.number, "Número de quien llama, como 612345678 o +34 612 345 678")
+        ->type_name("");
+    callSub->footer(
+        "Para la centralita o el teléfono de software: ejecuta esta orden al entrar una llamada.\n"
+        "Velmora, abierto en este mismo ordenador y con el mismo usuario, muestra la Caja y busca\n"
+        "la ficha del número; si hay un pedido a medias, muestra «Llamada de … · Atender» sin\n"
+        "tocarlo. El aviso va por un socket local en $XDG_RUNTIME_DIR (o /tmp/velmora-UID, solo\n"
+        "de su dueño); Velmora rechaza los avisos de otros usuarios. No lee ni escribe los datos.\n"
+        "Estado de salida: 0 avisado, 1 Velmora no está abierto o no ha tomado el aviso,\n"
+        "2 el número no es un teléfono (de 7 a 15 cifras).");
+
     try {
         app.parse(argc, argv);
         std::vector<std::string> extras = app.remaining(true);
@@ -278,6 +294,14 @@ Parsed parseCommandLine(int argc, const char* const* argv, std::ostream& out, st
                 throw MisuseText("--salida está vacío: escribe el nombre del archivo PDF, o «-» para la "
                                  "salida estándar.");
             return Request{ticket};
+        }
+        if (callSub->parsed()) {
+            if (callSub->count("NUMERO") == 0) throw MisuseText("Falta el número de quien llama.");
+            if (!pizzacore::callerNumberKey(call.number))
+                throw MisuseText(
+                    "«" + call.number +
+                    "» no es un número de teléfono: escribe de 7 a 15 cifras, como 612 345 678.");
+            return Request{call};
         }
         err << app.help();
         return 2;

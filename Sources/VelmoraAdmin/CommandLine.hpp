@@ -40,7 +40,12 @@ struct TicketRequest {
     std::filesystem::path output;
 };
 
-using Request = std::variant<VerifyRequest, ReportRequest, OrdersRequest, TicketRequest>;
+struct CallRequest {
+    // The caller's number as given; its telephone key is checked while parsing.
+    std::string number;
+};
+
+using Request = std::variant<VerifyRequest, ReportRequest, OrdersRequest, TicketRequest, CallRequest>;
 
 // What the command line asks for, or the exit status when parsing already finished the run: 0
 // after printing the help that was asked for, 2 after explaining a misuse on `err`.

@@ -17,5 +17,7 @@ int verify(const VerifyRequest& request, std::ostream& out);
 int dayReport(const ReportRequest& request, pizzacore::Instant now, std::ostream& out);
 int orderList(const OrdersRequest& request, pizzacore::Instant now, std::ostream& out);
 int ticket(const TicketRequest& request, std::ostream& out);
+// Tells the Velmora open for this user of an incoming call (see PizzaCore/Calls/CallSocket.hpp).
+int announceCall(const CallRequest& request, std::ostream& out);
 
 } // namespace velmora::admin

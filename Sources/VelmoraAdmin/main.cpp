@@ -64,8 +64,10 @@ int run(const Request& request, pizzacore::Instant now) {
                 return dayReport(command, now, std::cout);
             else if constexpr (std::is_same_v<T, OrdersRequest>)
                 return orderList(command, now, std::cout);
-            else
+            else if constexpr (std::is_same_v<T, TicketRequest>)
                 return ticket(command, std::cout);
+            else
+                return announceCall(command, std::cout);
         },
         request);
 }

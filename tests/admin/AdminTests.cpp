@@ -22,12 +22,14 @@
 #include <regex>
 #include <set>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -1160,3 +1162,73 @@ TEST_F(AdminData, MisuseAndFileErrorsAreWordedForWhatHappened) {
 }
 
 } // namespace
+
+// `llamada` tells the Velmora of this user of a call through the socket in the runtime folder.
+TEST(AdminCall, AnnouncesTheCallOrSaysInSpanishWhyItCouldNot) {
+    const TemporaryDirectory runtime("velmora-runtime");
+    const ScopedVariable variable("XDG_RUNTIME_DIR", runtime.path().string());
+
+    Outcome run = admin({"llamada", "612345678"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err,
+              "Velmora no está abierto para este usuario en este ordenador: no se ha podido avisar de "
+              "la llamada de 612 345 678.\n");
+
+    {
+        // Velmora's end, answering in this process while velmora-admin runs in its own.
+        CallSocketListener listener(runtime.path(), ::geteuid());
+        std::string request;
+        std::thread velmora([&] {
+            for (int attempt = 0; attempt < 2000; ++attempt) {
+                std::optional<CallSocketListener::Caller> caller = listener.accept();
+                if (!caller) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                    continue;
+                }
+                EXPECT_EQ(caller->user, ::geteuid());
+                char buffer[128];
+                for (int wait = 0; wait < 2000 && request.find('\n') == std::string::npos; ++wait) {
+                    const ssize_t count = ::recv(caller->descriptor, buffer, sizeof(buffer), 0);
+                    if (count > 0)
+                        request.append(buffer, static_cast<std::size_t>(count));
+                    else
+                        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                }
+                static_cast<void>(::send(caller->descriptor, callAcceptedReply.data(),
+                                         callAcceptedReply.size(), MSG_NOSIGNAL));
+                ::close(caller->descriptor);
+                return;
+            }
+        });
+        run = admin({"llamada", "+34 612 345 678"});
+        velmora.join();
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(run.out, "Llamada de 612 345 678 avisada a Velmora.\n");
+        EXPECT_EQ(request, "llamada +34 612 345 678\n");
+    }
+
+    // A folder others can enter is not trusted with the number.
+    ::chmod(runtime.path().c_str(), 0755);
+    run = admin({"llamada", "612345678"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("está abierta a otros usuarios"), std::string::npos) << run.err;
+    ::chmod(runtime.path().c_str(), 0700);
+
+    // What is no telephone number never leaves the command line.
+    run = admin({"llamada"});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.err.find("Falta el número de quien llama."), std::string::npos) << run.err;
+    for (const char* garbage : {"", "anonymous", "12345", "612345678\x1b[2J"}) {
+        run = admin({"llamada", garbage});
+        EXPECT_EQ(run.status, 2) << garbage;
+        EXPECT_NE(run.err.find("no es un número de teléfono"), std::string::npos) << run.err;
+        EXPECT_EQ(run.err.find('\x1b'), std::string::npos);
+    }
+
+    run = admin({"llamada", "--help"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_NE(run.out.find("$XDG_RUNTIME_DIR"), std::string::npos) << run.out;
+    run = admin({"--help"});
+    EXPECT_NE(run.out.find("llamada"), std::string::npos) << run.out;
+}

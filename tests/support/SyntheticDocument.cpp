@@ -458,6 +458,7 @@ private:
             .printOnConfirm = std::nullopt,
             .openDrawerOnCash = std::nullopt,
             .printReportOnClose = std::nullopt,
+            .callerIDDevice = std::nullopt,
         };
     }
 

@@ -18,6 +18,7 @@ namespace pizzacore {
 // they existed open unchanged and read with their defaults: see savesCardOnConfirm(),
 // printsOnConfirm() and opensDrawerOnCash().
 // `printReportOnClose` prints each shift's closing report as the shift closes; off when absent.
+// `callerIDDevice` is the serial device of a caller-ID modem ("/dev/ttyACM0"); absent, no modem.
 #define PIZZACORE_SETTINGS_FIELDS(X)                                                                         \
     X(std::optional<std::string>, currency)                                                                  \
     X(std::string, business, "Mi restaurante")                                                               \
@@ -37,8 +38,9 @@ namespace pizzacore {
     X(std::string, printer)                                                                                  \
     X(std::optional<bool>, saveCardOnConfirm)                                                                \
     X(std::optional<bool>, printOnConfirm)                                                                   \
-    X(std::optional<bool>, openDrawerOnCash)                                                                  \
-    X(std::optional<bool>, printReportOnClose)
+    X(std::optional<bool>, openDrawerOnCash)                                                                 \
+    X(std::optional<bool>, printReportOnClose)                                                               \
+    X(std::optional<std::string>, callerIDDevice)
 
 struct Settings {
     PIZZACORE_RECORD(Settings, PIZZACORE_SETTINGS_FIELDS)

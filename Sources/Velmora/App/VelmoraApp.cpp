@@ -117,6 +117,13 @@ VelmoraApp::VelmoraApp(PlatformServices& platform, std::optional<std::filesystem
     buildMenu();
     connect(&window_, &MainWindow::settingsRequested, this, &VelmoraApp::openSettings);
     window_.installEventFilter(this);
+    // The phone rings: the checkout with the caller comes to the front.
+    connect(store_.get(), &AppStore::callReceived, this, [this] {
+        if (window_.isMinimized()) window_.setWindowState(window_.windowState() & ~Qt::WindowMinimized);
+        window_.raise();
+        window_.activateWindow();
+        QApplication::alert(&window_);
+    });
 }
 
 VelmoraApp::~VelmoraApp() = default;

@@ -1,5 +1,6 @@
 #include <Velmora/App/VelmoraApp.hpp>
 #include <Velmora/Platform/QtPlatformServices.hpp>
+#include <Velmora/Services/IncomingCalls.hpp>
 #include <Velmora/Version.hpp>
 
 #include <QApplication>
@@ -32,6 +33,8 @@ int main(int argc, char* argv[]) {
     velmora::VelmoraApp velmora(platform, std::nullopt, pizzacore::Clock::system(),
                                 velmora::VelmoraApp::Opening::inBackground);
     platform.setParentWindow(&velmora.window());
+    // Calls announced by velmora-admin llamada and by the caller-ID modem of the settings.
+    velmora::IncomingCalls calls(velmora.store(), velmora::IncomingCalls::standardSocketFolder());
     velmora.show();
     return QApplication::exec();
 }

@@ -300,6 +300,19 @@ public:
     void cancelOrder(const pizzacore::Uuid& orderID, const QString& reason, QObject* context, Then then);
     void saveSettings(const pizzacore::Settings& settings, QWidget* window, QObject* context, Then then);
 
+    // Incoming calls (Services/IncomingCalls, Stores/CallFlows.cpp).
+
+    // A call from the telephone key `key` came in: it waits for the checkout, which is shown.
+    // Ignored in the fatal state.
+    void receiveCall(const std::string& key);
+    // The call waiting for the checkout, if any, which no longer waits.
+    std::optional<std::string> takeIncomingCall();
+    bool hasIncomingCall() const { return incomingCall_.has_value(); }
+    // What the operator should know about the sources of calls (the socket, the modem): empty
+    // while they work.
+    const QString& callStatus() const { return callStatus_; }
+    void setCallStatus(const QString& status);
+
 signals:
     void dbChanged();
     void draftChanged();
@@ -317,6 +330,9 @@ signals:
     void savingChanged();
     // opening() changed.
     void openingChanged();
+    // A call waits for the checkout.
+    void callReceived();
+    void callStatusChanged();
 
 private:
     // While it lives, messages without a window of their own belong to `window`; flows of a
@@ -372,6 +388,9 @@ private:
     std::optional<pizzacore::Uuid> selectedOrder_;
 
     OrderPhoneIndex phoneIndex_;
+
+    std::optional<std::string> incomingCall_;
+    QString callStatus_;
 
     // The shift open in the published document, and its position in the list, watched for its
     // close by keepDailyBackup().

@@ -8,8 +8,10 @@
 #include <Velmora/Views/Shared/Palette.hpp>
 #include <Velmora/Views/Shared/Sheet.hpp>
 
+#include <PizzaCore/Calls/CallerNumber.hpp>
 #include <PizzaCore/Foundation/PCError.hpp>
 #include <PizzaCore/Foundation/TextCompare.hpp>
+#include <PizzaCore/Models/PhoneKey.hpp>
 
 #include <QApplication>
 #include <QButtonGroup>
@@ -203,6 +205,7 @@ CheckoutView::CheckoutView(AppStore& store, ThumbnailCache& thumbnails, QWidget*
     // The parts are made in the order the keyboard goes through them.
     QLayout* header = makeHeader();
     QWidget* leftover = makeLeftoverLine();
+    QWidget* call = makeCallLine();
 
     // Left pane: the caller and the products, scrolling together.
     auto* leftContent = new QWidget;
@@ -229,6 +232,8 @@ CheckoutView::CheckoutView(AppStore& store, ThumbnailCache& thumbnails, QWidget*
     layout->setSpacing(16);
     layout->addLayout(header);
     layout->addWidget(leftover);
+    layout->addWidget(call);
+    layout->addWidget(callStatus_);
     layout->addLayout(panes, 1);
 
     for (const QKeySequence& keys :
@@ -246,8 +251,13 @@ CheckoutView::CheckoutView(AppStore& store, ThumbnailCache& thumbnails, QWidget*
     });
     connect(&store_, &AppStore::dbChanged, this, &CheckoutView::showDocument);
     connect(&store_, &AppStore::draftChanged, this, &CheckoutView::showDraft);
+    connect(&store_, &AppStore::callReceived, this, &CheckoutView::takeCall);
+    connect(&store_, &AppStore::callStatusChanged, this, &CheckoutView::showCallStatus);
     showDocument();
     showDraft();
+    showCallStatus();
+    // A call that came in while the data was being opened.
+    takeCall();
 }
 
 CheckoutView::~CheckoutView() = default;
@@ -284,6 +294,29 @@ QWidget* CheckoutView::makeLeftoverLine() {
         leftoverDraft_ = draft.id;
     connect(emptyLeftover_, &QPushButton::clicked, this, &CheckoutView::askToEmptyDraft);
     return leftover_;
+}
+
+// A call that came in over a half-taken order: its number and the way to take it.
+QWidget* CheckoutView::makeCallLine() {
+    call_ = new QFrame(this);
+    call_->setObjectName(QStringLiteral("incomingCall"));
+    static_cast<QFrame*>(call_)->setFrameShape(QFrame::StyledPanel);
+    callText_ = makeBoldLabel(QString(), QStringLiteral("incomingCallText"), call_, 1.1);
+    answerCall_ = makeButton(QStringLiteral("Atender"), QStringLiteral("answerCall"), call_);
+    auto* layout = new QHBoxLayout(call_);
+    layout->setContentsMargins(10, 4, 10, 4);
+    layout->addWidget(callText_);
+    layout->addWidget(answerCall_);
+    layout->addStretch();
+    call_->hide();
+    connect(answerCall_, &QPushButton::clicked, this, &CheckoutView::answerCall);
+
+    // What keeps calls from arriving (the modem unplugged, the socket refused), said discreetly.
+    callStatus_ = makeFootnote(QString(), QStringLiteral("callStatus"), this);
+    callStatus_->setWordWrap(true);
+    colours::paintText(*callStatus_, colours::attention);
+    callStatus_->hide();
+    return call_;
 }
 
 QWidget* CheckoutView::makeCustomerSection() {
@@ -753,7 +786,7 @@ void CheckoutView::updateTabOrder() {
     chain.insert(chain.end(), {categories_, goToProducts_});
     for (LineCard* card : cards_)
         chain.insert(chain.end(), {card->quantity(), card->remove(), card->notes()});
-    chain.insert(chain.end(), {orderNotes_, confirm_, empty_, emptyLeftover_});
+    chain.insert(chain.end(), {orderNotes_, confirm_, empty_, emptyLeftover_, answerCall_});
     for (std::size_t index = 1; index < chain.size(); ++index)
         QWidget::setTabOrder(chain[index - 1], chain[index]);
 }
@@ -772,16 +805,73 @@ void CheckoutView::confirmOrder() {
     });
 }
 
-void CheckoutView::askToEmptyDraft() {
+bool CheckoutView::askToEmptyDraft() {
     const QPointer<CheckoutView> alive(this);
     const std::optional<int> choice = store_.platform().confirm(
         Confirmation{QStringLiteral("¿Vaciar el borrador actual?"),
                      QString(),
                      {QStringLiteral("Vaciar borrador"), QStringLiteral("Cancelar")}},
         window());
-    if (!alive || choice != 0) return;
+    if (!alive || choice != 0) return false;
     store_.setDraft(pizzacore::Draft());
     phone_->setFocus(Qt::OtherFocusReason);
+    return true;
+}
+
+bool CheckoutView::draftUntouched() const {
+    const pizzacore::Draft& draft = store_.draft();
+    return draft.lines.empty() && !draft.customerID && draft.phone.empty() && draft.name.empty() &&
+           draft.address.empty() && draft.customerNotes.empty() && draft.notes.empty();
+}
+
+void CheckoutView::takeCall() {
+    const std::optional<std::string> key = store_.takeIncomingCall();
+    if (!key) return;
+    // The caller already on screen (a modem repeats the number, the operator typed it first).
+    if (pizzacore::phoneKey(store_.draft().phone) == *key) {
+        if (offeredCall_ == key) {
+            offeredCall_.reset();
+            call_->hide();
+        }
+        return;
+    }
+    // While a confirmation is written, the draft on screen is the order being saved.
+    if (draftUntouched() && !confirming_) {
+        lookUpCall(*key);
+        return;
+    }
+    offeredCall_ = key;
+    const QString text =
+        QStringLiteral("Llamada de ") + qtext(pizzacore::groupedPhone(*key)) + QStringLiteral(" ·");
+    callText_->setText(text);
+    callText_->setAccessibleName(text);
+    call_->show();
+}
+
+void CheckoutView::answerCall() {
+    if (!offeredCall_) return;
+    const QPointer<CheckoutView> alive(this);
+    if (!draftUntouched() && !askToEmptyDraft()) return;
+    // The question waits for the operator: another call may have replaced the one offered.
+    if (!alive || !offeredCall_) return;
+    const std::string key = *std::exchange(offeredCall_, std::nullopt);
+    call_->hide();
+    lookUpCall(key);
+}
+
+void CheckoutView::lookUpCall(const std::string& key) {
+    call_->hide();
+    offeredCall_.reset();
+    phone_->setFocus(Qt::OtherFocusReason);
+    phone_->setText(qtext(pizzacore::groupedPhone(key)));
+    lookUpCaller();
+}
+
+void CheckoutView::showCallStatus() {
+    const QString& status = store_.callStatus();
+    callStatus_->setText(status);
+    callStatus_->setAccessibleName(status);
+    callStatus_->setVisible(!status.isEmpty());
 }
 
 } // namespace velmora

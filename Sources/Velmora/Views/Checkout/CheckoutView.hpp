@@ -80,8 +80,11 @@ public:
 
     // Confirms the draft as an order, as "Confirmar pedido" and Ctrl+Return do.
     void confirmOrder();
-    // Asks whether to empty the draft and empties it when the operator agrees.
-    void askToEmptyDraft();
+    // Asks whether to empty the draft and empties it when the operator agrees; true when emptied.
+    bool askToEmptyDraft();
+    // Answers the call the line "Llamada de …" shows: the half-taken draft is emptied first,
+    // asking as "Vaciar borrador" does; declining leaves everything as it was.
+    void answerCall();
 
     // The number of line cards on show.
     int visibleLineCards() const;
@@ -94,6 +97,7 @@ protected:
 private:
     QLayout* makeHeader();
     QWidget* makeLeftoverLine();
+    QWidget* makeCallLine();
     QWidget* makeCustomerSection();
     QWidget* makeProductSection();
     QWidget* makeOrderSection();
@@ -104,6 +108,14 @@ private:
     void showProducts();
     void showLines();
     void showLeftover();
+    // Takes the call waiting in the controller: looked up at once on an untouched draft, offered
+    // in the line "Llamada de … · Atender" over one being taken.
+    void takeCall();
+    // Puts the caller's number in the telephone and looks it up, as typing it and Return do.
+    void lookUpCall(const std::string& key);
+    void showCallStatus();
+    // Whether the draft holds nothing the operator made: no line and no typed text.
+    bool draftUntouched() const;
     // Looks the caller up and moves on: to the products for a known caller, to "Nombre" for a
     // new one, said in the line under the telephone.
     void lookUpCaller();
@@ -159,6 +171,13 @@ private:
     QWidget* leftover_ = nullptr;
     QLabel* leftoverText_ = nullptr;
     QPushButton* emptyLeftover_ = nullptr;
+
+    // The call offered over a half-taken draft, as its telephone key.
+    std::optional<std::string> offeredCall_;
+    QWidget* call_ = nullptr;
+    QLabel* callText_ = nullptr;
+    QPushButton* answerCall_ = nullptr;
+    QLabel* callStatus_ = nullptr;
 };
 
 } // namespace velmora

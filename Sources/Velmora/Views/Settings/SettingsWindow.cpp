@@ -149,6 +149,24 @@ QWidget* SettingsWindow::makeBusinessTab() {
     connect(saveCardOnConfirm_, &QCheckBox::toggled, this,
             [this](bool on) { edit([&] { settings_.saveCardOnConfirm = on; }); });
     layout->addRow(saveCardOnConfirm_);
+
+    // A caller-ID modem: each call opens the caller's card in Caja.
+    callerIDDevice_ = nameControl(new QLineEdit(page), QStringLiteral("callerIDDevice"),
+                                  QStringLiteral("Módem de llamadas"));
+    callerIDDevice_->setPlaceholderText(QStringLiteral("Ninguno (por ejemplo /dev/ttyACM0)"));
+    connect(callerIDDevice_, &QLineEdit::textChanged, this, [this](const QString& value) {
+        const QString device = value.trimmed();
+        edit([&] {
+            settings_.callerIDDevice =
+                device.isEmpty() ? std::nullopt : std::optional<std::string>(device.toStdString());
+        });
+    });
+    layout->addRow(QStringLiteral("Módem de llamadas"), callerIDDevice_);
+    layout->addRow(QString(),
+                   makeCaption(QStringLiteral("Dispositivo serie de un módem con identificación de "
+                                              "llamadas: al sonar el teléfono, Caja busca la ficha "
+                                              "del número. Vacío, sin módem."),
+                               QStringLiteral("callerIDCaption"), page));
     return page;
 }
 
@@ -406,6 +424,7 @@ void SettingsWindow::showSettings() {
     showPrintOnConfirm();
     saveCardOnConfirm_->setChecked(settings_.savesCardOnConfirm());
     openDrawerOnCash_->setChecked(settings_.opensDrawerOnCash());
+    callerIDDevice_->setText(qtext(settings_.callerIDDevice.value_or(std::string())));
     showTimeZones();
     filling_ = false;
     showLogo();

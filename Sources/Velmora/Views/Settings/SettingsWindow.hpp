@@ -116,6 +116,7 @@ private:
     QCheckBox* openDrawerOnCash_ = nullptr;
     QCheckBox* printReportOnClose_ = nullptr;
     QCheckBox* saveCardOnConfirm_ = nullptr;
+    QLineEdit* callerIDDevice_ = nullptr;
     QCheckBox* kitchen_ = nullptr;
     QCheckBox* bar_ = nullptr;
     QCheckBox* customer_ = nullptr;
