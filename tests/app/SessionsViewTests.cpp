@@ -21,6 +21,7 @@
 #include <QListView>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QThreadPool>
 
 namespace {
 
@@ -225,7 +226,10 @@ TEST_F(SessionsViewTest, EachShiftAndTheDayOfferTheirClosingReports) {
     // The closed shift's report, saved where the operator says and opened: its own figures only.
     const std::filesystem::path file = folder() / "informe.pdf";
     platform_.answerNextSavePanel(file);
+    // Reports are worked out away from the window: they come back a moment after the click.
+    QSignalSpy handled(&view_->reports(), &velmora::ClosingReports::reportHandled);
     clickRowButton(view_->history(), view_->historyActions(), 1, 1);
+    ASSERT_TRUE(waitFor(handled));
     ASSERT_EQ(platform_.savePanels().size(), 1u);
     EXPECT_EQ(platform_.savePanels()[0].proposedName, "Informe-2025-03-07-tramo-1-A4.pdf");
     EXPECT_EQ(platform_.opened(), std::vector<std::filesystem::path>{file});
@@ -238,6 +242,7 @@ TEST_F(SessionsViewTest, EachShiftAndTheDayOfferTheirClosingReports) {
     const std::filesystem::path dayFile = folder() / "jornada.pdf";
     platform_.answerNextSavePanel(dayFile);
     view_->findChild<QPushButton*>(QStringLiteral("previewDayReport"))->click();
+    ASSERT_TRUE(waitFor(handled, 2));
     ASSERT_EQ(platform_.savePanels().size(), 2u);
     EXPECT_EQ(platform_.savePanels()[1].proposedName, "Informe-2025-03-07-A4.pdf");
     const std::string day = pdfText(dayFile);
@@ -322,3 +327,15 @@ TEST_F(SessionsViewTest, AReportThatCannotPrintAtTheCloseIsSaidAndTheCloseStands
 }
 
 } // namespace
+
+// The screen may go while its report is still being worked out: the report is dropped unread and
+// nothing is saved, opened or said.
+TEST_F(SessionsViewTest, AReportAskedForAsTheScreenClosesIsDroppedQuietly) {
+    view_->findChild<QPushButton*>(QStringLiteral("previewDayReport"))->click();
+    view_.reset();
+    QThreadPool::globalInstance()->waitForDone(30000);
+    settle();
+    EXPECT_TRUE(platform_.savePanels().empty());
+    EXPECT_TRUE(platform_.opened().empty());
+    EXPECT_FALSE(store().message());
+}

@@ -5,9 +5,14 @@
 #include <PizzaCore/Foundation/Uuid.hpp>
 #endif
 
+namespace pizzacore {
+struct Database;
+}
+
 #include <QObject>
 #include <QString>
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -22,6 +27,10 @@ class TicketService;
 // to the preferred printer (else the system's default) without the dialog; a report that does
 // not print is said in the controller's message and changes nothing. The exchanges with CUPS run
 // on the thread of a printing service of its own, which never prints on confirming.
+//
+// A report adds up the whole history of its day's shifts (tens of milliseconds in a busy year), so
+// it is worked out and drawn on a pool thread from the document as it stands when asked; the
+// window only hands the finished PDF to the printing service or says why there is none.
 class ClosingReports : public QObject {
     Q_OBJECT
 public:
@@ -40,10 +49,22 @@ public:
 
     TicketService& printing() const { return *printing_; }
 
+signals:
+    // A report asked for was handed on to be printed or saved, or its failure was said.
+    void reportHandled();
+
 private:
     struct Rendered;
-    std::optional<Rendered> shiftReport(const pizzacore::Uuid& session, const QString& failure);
-    std::optional<Rendered> dayReport(const std::string& day, const QString& failure);
+    struct Produced;
+    using Use = void (ClosingReports::*)(const Rendered&, bool direct);
+    // Works `make` out on a pool thread from the current document and then, on the window's
+    // thread, passes its report to `use` or says `failure` and why.
+    void produce(std::function<Produced(const pizzacore::Database&)> make, const QString& failure, Use use,
+                 bool direct);
+    void print(const Rendered& rendered, bool direct);
+    void preview(const Rendered& rendered, bool direct);
+    static Produced shiftReport(const pizzacore::Database& db, const pizzacore::Uuid& session);
+    static Produced dayReport(const pizzacore::Database& db, const std::string& day);
     // Prints the report of the shift seen open before, should it have closed since.
     void documentChanged();
 
