@@ -213,8 +213,12 @@ Bytes render(const ClosingReport& report, const Settings& settings) {
     if (report.cancelled.empty()) sheet.text("Ninguno.");
     for (const ClosingReport::CancelledOrder& cancelled : report.cancelled) {
         const Order& order = cancelled.order;
-        sheet.row("#" + std::to_string(order.number) + " · Tramo " + std::to_string(cancelled.shift),
-                  money(order.total()), true);
+        // Appended piece by piece: GCC 12 at -O3 takes `"#" + std::string` for an overlapping copy.
+        std::string title = "#";
+        title += std::to_string(order.number);
+        title += " · Tramo ";
+        title += std::to_string(cancelled.shift);
+        sheet.row(title, money(order.total()), true);
         sheet.text(dates.format(order.created));
         sheet.text("Motivo: " + order.cancellationReason.value_or("—"));
     }
