@@ -78,7 +78,9 @@ protected:
     void pressClose(const QString& answer) {
         platform_.answerNextAlert(answer);
         view_->findChild<QPushButton*>(QStringLiteral("closeShift"))->click();
-        settle();
+        // A close folds the journal into the data file and copies it in the background: the
+        // checks read the folder once that is over, not halfway through.
+        written();
     }
 
     pizzacore::Product margarita_;
